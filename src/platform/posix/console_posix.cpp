@@ -1,0 +1,37 @@
+#include <signal.h>
+
+#include <atomic>
+#include <initializer_list>
+
+#include "platform/console.h"
+
+namespace platform {
+namespace {
+
+std::atomic<bool (*)()> g_stopHandler{nullptr};
+
+void onSignal(int signalNumber) {
+    bool (*handler)() = g_stopHandler.load();
+    if (handler && handler()) return;
+    // Not handled: fall back to the default action of the signal.
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
+}  // namespace
+
+void attachParentConsole() {}
+
+bool installConsoleStopHandler(bool (*handler)()) {
+    g_stopHandler.store(handler);
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    bool ok = true;
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        ok = sigaction(signalNumber, &action, nullptr) == 0 && ok;
+    }
+    return ok;
+}
+
+}  // namespace platform

@@ -1,0 +1,210 @@
+#include "log/logger.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "fakes/temp_dir.h"
+#include "platform/paths.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint64_t kMaxBytes = 5242880;
+
+class LoggerTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        Logger::instance().setDebugEnabled(false);
+        Logger::instance().close();
+    }
+
+    void openLogger(std::uint64_t maxBytes = kMaxBytes, std::int32_t maxFiles = 5) {
+        Logger::instance().open(dir.path(), "CorvaneHID", maxBytes, maxFiles, false);
+    }
+
+    std::string logPath(const std::string& suffix = "") const {
+        return dir.file("CorvaneHID.log" + suffix);
+    }
+
+    bool exists(const std::string& path) const { return fs::exists(platform::toPath(path)); }
+
+    std::vector<std::string> lines(const std::string& path) const {
+        std::vector<std::string> result;
+        std::istringstream in(readFileBytes(path));
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            result.push_back(line);
+        }
+        return result;
+    }
+
+    TempDir dir;
+};
+
+TEST_F(LoggerTest, LinesCarryTimestampLabelAndMessage) {
+    openLogger();
+    Logger::instance().log(LogLevel::Info, "one");
+    Logger::instance().log(LogLevel::Warn, "two");
+    Logger::instance().log(LogLevel::Error, "three");
+    Logger::instance().log(static_cast<LogLevel>(7), "unknown level");
+    Logger::instance().log(static_cast<LogLevel>(-1), "negative level");
+    Logger::instance().setDebugEnabled(true);
+    Logger::instance().debug("four <tag> 100%");
+
+    const auto got = lines(logPath());
+    ASSERT_EQ(got.size(), 6u);
+    const std::regex format(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} \[(INFO|WARN|ERROR|DEBUG)\] .*$)");
+    for (const auto& line : got) EXPECT_TRUE(std::regex_match(line, format)) << line;
+    EXPECT_EQ(got[0].substr(20), "[INFO] one");
+    EXPECT_EQ(got[1].substr(20), "[WARN] two");
+    EXPECT_EQ(got[2].substr(20), "[ERROR] three");
+    EXPECT_EQ(got[3].substr(20), "[INFO] unknown level");
+    EXPECT_EQ(got[4].substr(20), "[INFO] negative level");
+    EXPECT_EQ(got[5].substr(20), "[DEBUG] four <tag> 100%");
+}
+
+TEST_F(LoggerTest, DebugLinesOffDoNotTouchTheFile) {
+    openLogger();
+    Logger::instance().close();
+    fs::remove(platform::toPath(logPath()));
+    Logger::instance().setDebugEnabled(false);
+    Logger::instance().debug("hidden");
+    EXPECT_FALSE(exists(logPath()));
+    // A normal line reopens the closed file on demand.
+    Logger::instance().log(LogLevel::Info, "visible");
+    ASSERT_TRUE(exists(logPath()));
+    EXPECT_EQ(lines(logPath()).size(), 1u);
+}
+
+TEST_F(LoggerTest, RotatesAtExactlyMaxBytesButNotBelow) {
+    writeFileBytes(logPath(), std::string(kMaxBytes - 1, 'x'));
+    openLogger();
+    Logger::instance().log(LogLevel::Info, "below threshold");
+    EXPECT_FALSE(exists(logPath(".1")));
+
+    Logger::instance().close();
+    writeFileBytes(logPath(), std::string(kMaxBytes, 'x'));
+    openLogger();
+    Logger::instance().log(LogLevel::Info, "at threshold");
+    ASSERT_TRUE(exists(logPath(".1")));
+    EXPECT_EQ(fs::file_size(platform::toPath(logPath(".1"))), kMaxBytes);
+    const auto current = lines(logPath());
+    ASSERT_EQ(current.size(), 1u);
+    EXPECT_NE(current[0].find("at threshold"), std::string::npos);
+}
+
+TEST_F(LoggerTest, RotationShiftsNumberedFilesAndDropsTheOldest) {
+    for (int i = 1; i <= 5; ++i) writeFileBytes(logPath("." + std::to_string(i)), "old" + std::to_string(i));
+    writeFileBytes(logPath(), std::string(100, 'c'));
+    openLogger(100, 5);
+    Logger::instance().log(LogLevel::Info, "fresh");
+
+    EXPECT_EQ(readFileBytes(logPath(".1")), std::string(100, 'c'));
+    for (int i = 2; i <= 5; ++i) {
+        EXPECT_EQ(readFileBytes(logPath("." + std::to_string(i))), "old" + std::to_string(i - 1));
+    }
+    EXPECT_FALSE(exists(logPath(".6")));
+    const auto current = lines(logPath());
+    ASSERT_EQ(current.size(), 1u);
+    EXPECT_NE(current[0].find("fresh"), std::string::npos);
+}
+
+TEST_F(LoggerTest, OpenRemovesStaleRotatedFilesOnly) {
+    writeFileBytes(logPath(".5"), "kept");
+    writeFileBytes(logPath(".6"), "stale");
+    writeFileBytes(logPath(".12"), "stale");
+    writeFileBytes(logPath(".37"), "stale");
+    writeFileBytes(logPath(".38"), "beyond the cleanup window");
+    openLogger();
+    EXPECT_TRUE(exists(logPath(".5")));
+    EXPECT_FALSE(exists(logPath(".6")));
+    EXPECT_FALSE(exists(logPath(".12")));
+    EXPECT_FALSE(exists(logPath(".37")));
+    EXPECT_TRUE(exists(logPath(".38")));
+}
+
+TEST_F(LoggerTest, ZeroMaxBytesOrNoFilesDisablesRotation) {
+    writeFileBytes(logPath(), std::string(200, 'x'));
+    openLogger(0, 5);
+    Logger::instance().log(LogLevel::Info, "a");
+    EXPECT_FALSE(exists(logPath(".1")));
+    Logger::instance().close();
+    openLogger(100, 0);
+    Logger::instance().log(LogLevel::Info, "b");
+    EXPECT_FALSE(exists(logPath(".1")));
+}
+
+TEST_F(LoggerTest, EmptyDirectoryWritesIntoTheCurrentFolder) {
+    const fs::path before = fs::current_path();
+    fs::current_path(platform::toPath(dir.path()));
+    Logger::instance().open("", "CorvaneHID", kMaxBytes, 5, false);
+    Logger::instance().log(LogLevel::Info, "here");
+    Logger::instance().close();
+    fs::current_path(before);
+    EXPECT_EQ(lines(logPath()).size(), 1u);
+}
+
+TEST_F(LoggerTest, CreatesMissingFolders) {
+    const std::string nested = platform::joinPath(dir.path(), "a/b/logs");
+    Logger::instance().open(nested, "CorvaneHID", kMaxBytes, 5, false);
+    Logger::instance().log(LogLevel::Info, "nested");
+    EXPECT_TRUE(exists(platform::joinPath(nested, "CorvaneHID.log")));
+}
+
+TEST_F(LoggerTest, UnopenableFileKeepsConsoleEchoAndNeverThrows) {
+    // A plain file stands where the log folder should be.
+    const std::string blocker = dir.file("blocker");
+    writeFileBytes(blocker, "not a folder");
+    const std::string folder = platform::joinPath(blocker, "logs");
+    ::testing::internal::CaptureStdout();
+    Logger::instance().open(folder, "CorvaneHID", kMaxBytes, 5, true);
+    Logger::instance().log(LogLevel::Warn, "still echoed");
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("[WARN] still echoed"), std::string::npos);
+    EXPECT_FALSE(exists(platform::joinPath(folder, "CorvaneHID.log")));
+}
+
+TEST_F(LoggerTest, ConcurrentWritersProduceWholeLines) {
+    openLogger();
+    constexpr int kPerThread = 2000;
+    const std::string a(120, 'a');
+    const std::string b(120, 'b');
+    std::thread t1([&] { for (int i = 0; i < kPerThread; ++i) Logger::instance().log(LogLevel::Info, a); });
+    std::thread t2([&] { for (int i = 0; i < kPerThread; ++i) Logger::instance().log(LogLevel::Warn, b); });
+    t1.join();
+    t2.join();
+    const auto got = lines(logPath());
+    ASSERT_EQ(got.size(), 2u * kPerThread);
+    for (const auto& line : got) {
+        const bool whole = line.substr(20) == "[INFO] " + a || line.substr(20) == "[WARN] " + b;
+        ASSERT_TRUE(whole) << line;
+    }
+}
+
+TEST_F(LoggerTest, RotationUnderConcurrentLoadLosesNoLine) {
+    openLogger(4096, 50);
+    constexpr int kPerThread = 500;
+    auto writer = [](char c) {
+        for (int i = 0; i < kPerThread; ++i) Logger::instance().log(LogLevel::Info, std::string(60, c));
+    };
+    std::thread t1(writer, 'x');
+    std::thread t2(writer, 'y');
+    t1.join();
+    t2.join();
+    Logger::instance().close();
+    std::size_t total = lines(logPath()).size();
+    for (int i = 1; i <= 50; ++i) {
+        const std::string rotated = logPath("." + std::to_string(i));
+        if (exists(rotated)) total += lines(rotated).size();
+    }
+    EXPECT_EQ(total, 2u * kPerThread);
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "fakes/temp_dir.h"
+#include "platform/environment.h"
+#include "platform/paths.h"
+#include "platform/single_instance.h"
+
+namespace {
+
+TEST(SingleInstanceTest, SecondHolderOfTheSameNameSeesTheFirst) {
+    const std::string name = "Local\\CorvaneHID.test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-single";
+    platform::SingleInstance first(name);
+    ASSERT_EQ(first.state(), platform::SingleInstance::State::Acquired);
+    {
+        platform::SingleInstance second(name);
+        EXPECT_EQ(second.state(), platform::SingleInstance::State::AlreadyRunning);
+    }
+    platform::SingleInstance other(name + "-other");
+    EXPECT_EQ(other.state(), platform::SingleInstance::State::Acquired);
+}
+
+TEST(SingleInstanceTest, MarkerIsReleasedWithItsHolder) {
+    const std::string name = "Local\\CorvaneHID.test-release";
+    { platform::SingleInstance first(name); ASSERT_EQ(first.state(), platform::SingleInstance::State::Acquired); }
+    platform::SingleInstance again(name);
+    EXPECT_EQ(again.state(), platform::SingleInstance::State::Acquired);
+}
+
+TEST(PathsTest, ExecutablePathNamesThisTestProgram) {
+    const std::string exe = platform::executablePath();
+    ASSERT_FALSE(exe.empty());
+    EXPECT_TRUE(std::filesystem::exists(platform::toPath(exe)));
+    EXPECT_NE(exe.find("test_platform"), std::string::npos);
+    EXPECT_FALSE(platform::parentPath(exe).empty());
+}
+
+TEST(PathsTest, JoinAndParentRoundTrip) {
+    TempDir dir;
+    const std::string joined = platform::joinPath(dir.path(), "config.json");
+    EXPECT_EQ(platform::parentPath(joined), dir.path());
+    EXPECT_EQ(platform::joinPath("", "name"), "name");
+    EXPECT_EQ(platform::parentPath("plain"), "");
+}
+
+TEST(PathsTest, NarrowTextSurvivesTheNativeForm) {
+    const std::string text = platform::joinPath("folder with blanks", "file&name.json");
+    EXPECT_EQ(platform::fromPath(platform::toPath(text)), text);
+}
+
+TEST(PathsTest, CommonAppDataFolderIsKnown) {
+    EXPECT_FALSE(platform::commonAppDataDir().empty());
+}
+
+TEST(EnvironmentTest, ReadsVariablesAndErrorTexts) {
+    EXPECT_EQ(platform::getEnvironmentVariable("CORVANE_SURELY_UNSET_VARIABLE"), "");
+    EXPECT_FALSE(platform::getEnvironmentVariable("PATH").empty());
+    EXPECT_FALSE(platform::systemErrorText(2).empty());
+}
+
+}  // namespace
