@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <unordered_map>
+
+// The per-control, per-action, per-role command table (the button file).
+// Loaded once at start-up, then only read (from several threads, no lock).
+class ButtonConfig {
+public:
+    // False leaves one of the documented texts in `error`.
+    bool load(const std::string& path, std::string& error);
+    bool loadFromText(const std::string& text, std::string& error);
+
+    // The command text for (control, action, role), falling back to the
+    // role "DEFAULT" per action; empty when there is none.
+    std::string lookup(const std::string& controlName, const std::string& actionKey,
+                       const std::string& role) const;
+
+    // Whether the table holds the control (name compared after normalising).
+    bool hasControl(const std::string& controlName) const;
+
+private:
+    using RoleMap = std::unordered_map<std::string, std::string>;
+    using ActionMap = std::unordered_map<std::string, RoleMap>;
+    std::unordered_map<std::string, ActionMap> controls_;
+};

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The machine's HID devices, as the HID manager sees them. An interface
+// object rather than a link-time pair, because tests and the sandbox run
+// many independent in-memory buses (src/emulation) beside the real one.
+namespace platform {
+
+// A handle opened for reading (overlapped on Windows). Also used for the
+// serial-number and feature-report queries.
+class HidReadHandle {
+public:
+    enum class ReadResult { Data, Timeout, Failed };
+
+    virtual ~HidReadHandle() = default;  // cancels any outstanding read, then closes
+
+    // UTF-8 serial-number string; false when unavailable.
+    virtual bool serialNumber(std::string& utf8) = 0;
+    // buffer[0] holds the wanted report ID on entry; false when the report
+    // cannot be read.
+    virtual bool getFeature(std::uint8_t* buffer, std::size_t length) = 0;
+
+    // Waits at most `timeout` for one input report. Timeout keeps the
+    // outstanding read in place: the next call goes on waiting for the same
+    // read, so no report is lost between calls. Failed means the read failed
+    // or was cancelled; the reader then ends.
+    virtual ReadResult read(std::uint8_t* buffer, std::size_t capacity, std::size_t& bytesRead,
+                            std::chrono::milliseconds timeout) = 0;
+
+    // Cancels the outstanding read from any thread; a blocked read() returns
+    // Failed promptly (CancelIoEx on Windows).
+    virtual void cancel() = 0;
+};
+
+// A handle opened for synchronous writes.
+class HidWriteHandle {
+public:
+    virtual ~HidWriteHandle() = default;
+
+    // One WriteFile of the whole report. On failure `error` holds the
+    // system error code; `written` is what the system reported.
+    virtual bool write(const std::uint8_t* data, std::size_t length, std::size_t& written,
+                       unsigned long& error) = 0;
+    // HidD_SetOutputReport (Windows) or an equivalent; `error` as above.
+    virtual bool setOutputReport(const std::uint8_t* data, std::size_t length,
+                                 unsigned long& error) = 0;
+};
+
+class HidBus {
+public:
+    virtual ~HidBus() = default;
+
+    // Device paths of the present HID interfaces, in enumeration order.
+    virtual std::vector<std::string> enumerate() = 0;
+    // Opens the path (read/write, else read-only), reads vendor and product
+    // ids and closes it again. False when it cannot be opened or read.
+    virtual bool probe(const std::string& path, std::uint16_t& vendorId,
+                       std::uint16_t& productId) = 0;
+    // Null when the path cannot be opened (read/write, then read-only).
+    virtual std::unique_ptr<HidReadHandle> openRead(const std::string& path) = 0;
+    // Null when the path cannot be opened for writing.
+    virtual std::unique_ptr<HidWriteHandle> openWrite(const std::string& path) = 0;
+};
+
+// The operating system's HID devices (SetupAPI/hid.dll on Windows, hidraw on Linux).
+std::unique_ptr<HidBus> createSystemHidBus();
+
+}  // namespace platform
