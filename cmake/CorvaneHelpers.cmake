@@ -13,6 +13,15 @@ macro(corvane_add_googletest)
   add_subdirectory("${CORVANE_GTEST_SRC}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL SYSTEM)
 endmacro()
 
+# Every build tree gets its own Wine prefix (so its own wineserver, named
+# objects and registry) and its own runtime folder for the Linux
+# single-instance lock: two build trees never see each other's program.
+set(CORVANE_TEST_ENVIRONMENT "XDG_RUNTIME_DIR=${PROJECT_BINARY_DIR}/test-runtime")
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  list(APPEND CORVANE_TEST_ENVIRONMENT "WINEPREFIX=${PROJECT_BINARY_DIR}/wine-prefix")
+endif()
+file(MAKE_DIRECTORY "${PROJECT_BINARY_DIR}/test-runtime")
+
 # corvane_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>])
 # One executable and one CTest entry per suite: every Wine start costs a second,
 # so the Windows build must not start one process per test case.
@@ -24,7 +33,8 @@ function(corvane_add_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
-  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS unit)
+  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS unit
+    ENVIRONMENT "${CORVANE_TEST_ENVIRONMENT}")
 endfunction()
 
 # corvane_add_script_test(NAME <name> SCRIPT <file> ARGS <args...>)
@@ -40,6 +50,8 @@ function(corvane_add_script_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  # Runs of the real program share the single-instance marker: one at a time.
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS process
-    ENVIRONMENT "CORVANE_RUNNER=${runner};CORVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR};CORVANE_BINARY_DIR=${PROJECT_BINARY_DIR}")
+    RESOURCE_LOCK corvane_program
+    ENVIRONMENT "${CORVANE_TEST_ENVIRONMENT};CORVANE_RUNNER=${runner};CORVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR};CORVANE_BINARY_DIR=${PROJECT_BINARY_DIR}")
 endfunction()
