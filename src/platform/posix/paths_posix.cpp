@@ -28,10 +28,11 @@ std::string executablePath() {
 }
 
 std::string commonAppDataDir() {
-    // Machine-wide state lives in /var/lib, which only root may write; a
-    // normal user gets the per-user data folder instead.
-    if (geteuid() == 0) return "/var/lib";
+    // An explicit XDG data folder wins; otherwise machine-wide state lives in
+    // /var/lib, which only root may write, and a normal user gets the
+    // per-user data folder instead.
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) return xdg;
+    if (geteuid() == 0) return "/var/lib";
     if (const char* home = std::getenv("HOME"); home && *home) {
         return std::string(home) + "/.local/share";
     }

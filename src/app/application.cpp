@@ -1,0 +1,251 @@
+#include "app/application.h"
+
+#include <cctype>
+#include <filesystem>
+#include <iostream>
+#include <system_error>
+#include <thread>
+
+#include "log/logger.h"
+#include "platform/paths.h"
+
+namespace {
+
+constexpr const char* kApplicationName = "CorvaneHID";
+constexpr std::uint64_t kLogMaxBytes = 5242880;
+constexpr std::int32_t kLogMaxFiles = 5;
+constexpr auto kRunLoopPeriod = std::chrono::milliseconds(100);
+
+bool fileExists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(platform::toPath(path), ec) && !ec;
+}
+
+std::string toLowerAscii(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+}  // namespace
+
+// The console reader is detached and may still wait for a line after the
+// Application is gone; it reaches the Application only through this link,
+// which the Application clears (under the lock) before it is destroyed.
+struct Application::ConsoleLink {
+    std::mutex lock;
+    Application* app = nullptr;
+    std::shared_ptr<std::istream> input;
+};
+
+AppServices AppServices::system(platform::HidBus& bus) {
+    AppServices services;
+    services.hidBus = &bus;
+    services.makeDeviceWatcher = [] { return platform::createSystemDeviceWatcher(); };
+    services.executableDir = platform::parentPath(platform::executablePath());
+    services.appDataDir = platform::commonAppDataDir();
+    return services;
+}
+
+Application::Application(AppServices services)
+    : services_(std::move(services)),
+      hid_(*services_.hidBus, *services_.clock),
+      mobiflight_(*services_.clock),
+      simconnect_(*services_.clock, services_.simulatorProbe),
+      mapping_(*services_.clock) {}
+
+Application::~Application() {
+    stopDeviceWatcher();
+    stopAll();
+    detachConsole();
+}
+
+void Application::setHidTraceOverride(bool value) {
+    hidTraceOverridePresent_ = true;
+    hidTraceOverrideValue_ = value;
+}
+
+std::string Application::missingConfigText(const std::string& configPath) const {
+    std::string text = "Config file not found: " + configPath;
+    std::string locations;
+    auto add = [&locations](const std::string& location) {
+        if (!locations.empty()) locations += "; ";
+        locations += location;
+    };
+    if (!services_.executableDir.empty()) {
+        add(platform::joinPath(platform::joinPath(services_.executableDir, "config"), "config.json"));
+    }
+    if (!services_.appDataDir.empty()) {
+        add(platform::joinPath(platform::joinPath(services_.appDataDir, "Corvane"), "config.json"));
+    }
+    if (!locations.empty()) text += " (default search order: " + locations + ")";
+    return text;
+}
+
+bool Application::initialize(const std::string& configPath, bool consoleMode, std::string& error) {
+    consoleMode_ = consoleMode;
+
+    std::string logFolder = services_.executableDir;
+    if (!consoleMode && !services_.appDataDir.empty()) {
+        logFolder = platform::joinPath(platform::joinPath(services_.appDataDir, "Corvane"), "logs");
+    }
+    Logger::instance().open(logFolder, kApplicationName, kLogMaxBytes, kLogMaxFiles, consoleMode);
+    logInfo("Initializing application");
+
+    if (!fileExists(configPath)) {
+        error = missingConfigText(configPath);
+        logError(error);
+        return false;
+    }
+    std::string text;
+    if (!loadAppConfig(configPath, config_, text)) {
+        error = text;
+        logError(error);
+        return false;
+    }
+    if (hidTraceOverridePresent_) config_.trace = hidTraceOverrideValue_;
+    Logger::instance().setDebugEnabled(config_.loggingDebug || config_.trace);
+    logInfo("Configuration loaded");
+
+    if (!config_.hidEventMapPath.empty() && !eventMap_.load(config_.hidEventMapPath, text)) {
+        logWarn("Failed to load HID event map: " + text);
+    }
+    if (!buttonConfig_.load(config_.buttonConfigPath, text)) {
+        logError("Failed to load button config: " + text);
+        error = text;
+        return false;
+    }
+    if (!mapping_.start(config_, hid_, simconnect_, mobiflight_, buttonConfig_, eventMap_, simState_,
+                        text)) {
+        logError("Failed to start mapping engine: " + text);
+        error = text;
+        return false;
+    }
+    installCallbacks();
+
+    hid_.setTrace(config_.trace);
+    HidSettings settings{config_.vid, config_.pid, config_.readIntervalMs, config_.scanIntervalMs};
+    auto sink = [this](const HidProtocol::HidEvent& event, const std::string& name,
+                       std::int32_t index) { mapping_.submit(event, name, index); };
+    if (!hid_.start(settings, sink, text)) {
+        logError("Failed to start HID manager: " + text);
+        error = text;
+        stopAll();
+        return false;
+    }
+    if (!mobiflight_.start(simconnect_, config_.mobiflight, text)) {
+        logError("Failed to start MobiFlight client: " + text);
+        error = text;
+        stopAll();
+        return false;
+    }
+    auto onConnection = [this](bool connected) {
+        hid_.setSimConnected(connected);
+        mobiflight_.onSimConnectState(connected);
+        mapping_.setSimConnected(connected);
+        {
+            std::lock_guard<std::mutex> guard(simState_.lock);
+            simState_.simConnected = connected;
+            simState_.simKnown = true;
+        }
+        mapping_.notifyOutputsChanged();
+    };
+    auto panelsPresent = [this] { return hid_.deviceCount() > 0; };
+    if (!simconnect_.start(kApplicationName, onConnection, panelsPresent, text)) {
+        logError("Failed to start SimConnect client: " + text);
+        error = text;
+        stopAll();
+        return false;
+    }
+    startDeviceWatcher();
+    if (config_.cdc.enabled) {
+        logWarn("CDC debug requested but this build does not include CDC support");
+    }
+    logInfo("HID manager started");
+    return true;
+}
+
+void Application::installCallbacks() {
+    mobiflight_.setLVarHandler([this](const std::string& payload) { mapping_.onLVarPayload(payload); });
+    simconnect_.setBatteryHandler([this](bool on) {
+        {
+            std::lock_guard<std::mutex> guard(simState_.lock);
+            simState_.batteryOn = on;
+            simState_.batteryKnown = true;
+        }
+        mapping_.notifyOutputsChanged();
+        logDebug(std::string("State update: master battery 2=") + (on ? "1" : "0"));
+    });
+    simconnect_.setExitHandler([this] { requestStop(); });
+}
+
+void Application::startDeviceWatcher() {
+    if (!services_.makeDeviceWatcher) return;
+    if (!watcher_) watcher_ = services_.makeDeviceWatcher();
+    std::string text;
+    if (!watcher_ || !watcher_->start([this] { hid_.scan(); }, text)) {
+        logWarn("Failed to register HID device notifications: " + text);
+    }
+}
+
+void Application::stopDeviceWatcher() {
+    if (watcher_) watcher_->stop();
+}
+
+void Application::stopAll() {
+    mapping_.stop();
+    mobiflight_.stop();
+    simconnect_.stop();
+    hid_.stop();
+}
+
+void Application::run() {
+    logInfo("Application run loop started");
+    if (consoleMode_) startConsoleThread();
+    while (!stopRequested_.load()) services_.clock->sleepFor(kRunLoopPeriod);
+    stopDeviceWatcher();
+    stopAll();
+    detachConsole();
+    logInfo("Application run loop stopped");
+}
+
+// After this the console reader, if it still waits for a line, ends without
+// touching the Application.
+void Application::detachConsole() {
+    if (!console_) return;
+    std::lock_guard<std::mutex> guard(console_->lock);
+    console_->app = nullptr;
+}
+
+void Application::startConsoleThread() {
+    console_ = std::make_shared<ConsoleLink>();
+    console_->app = this;
+    console_->input = services_.consoleInput
+                          ? services_.consoleInput
+                          : std::shared_ptr<std::istream>(&std::cin, [](std::istream*) {});
+    std::thread([link = console_] {
+        logInfo("Console commands: bootsel, quit");
+        {
+            std::lock_guard<std::mutex> guard(link->lock);
+            if (!link->app || link->app->stopRequested()) return;
+        }
+        std::string line;
+        while (std::getline(*link->input, line)) {
+            std::lock_guard<std::mutex> guard(link->lock);
+            if (!link->app || !link->app->handleConsoleLine(line)) return;
+        }
+    }).detach();
+}
+
+// Runs one console command; false ends the console reader.
+bool Application::handleConsoleLine(const std::string& line) {
+    const std::string command = toLowerAscii(line);
+    if (command == "bootsel" || command == "boot") {
+        logInfo("Sending BOOTSEL command to devices");
+        hid_.sendBootsel();
+    } else if (command == "quit" || command == "exit") {
+        logInfo("Stop requested from console");
+        requestStop();
+        return false;
+    }
+    return !stopRequested();
+}

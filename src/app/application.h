@@ -1,0 +1,101 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "common/clock.h"
+#include "config/app_config.h"
+#include "config/button_config.h"
+#include "config/event_map.h"
+#include "hid/hid_manager.h"
+#include "mapping/mapping_engine.h"
+#include "mapping/sim_state.h"
+#include "platform/device_watcher.h"
+#include "platform/hid_bus.h"
+#include "sim/mobiflight_client.h"
+#include "sim/simconnect_client.h"
+
+// What the Application needs from the machine. The program passes the real
+// services; the sandbox and the end-to-end tests pass emulations.
+struct AppServices {
+    platform::HidBus* hidBus = nullptr;  // required
+    Clock* clock = &Clock::system();
+    // Whether a simulator process runs; empty uses the process list.
+    SimConnectClient::ProcessProbe simulatorProbe;
+    // Creates the device-change watcher; empty means no watcher (periodic
+    // rescans still find panels).
+    std::function<std::unique_ptr<platform::DeviceWatcher>()> makeDeviceWatcher;
+    // Source of console commands in console mode; null means standard input.
+    // Shared because the console reader may outlive the Application while
+    // it waits for a line.
+    std::shared_ptr<std::istream> consoleInput;
+    // Folders used for the log and the configuration search.
+    std::string executableDir;
+    std::string appDataDir;
+
+    // The operating system's services (bus owned by the caller).
+    static AppServices system(platform::HidBus& bus);
+};
+
+// Owns every subsystem of a normal run: starts them in a fixed order, wires
+// them together with callbacks, waits for a stop request and stops them in
+// a fixed order. Used once: initialize, run, destroy.
+//
+// Threads: initialize/run on the main thread; requestStop from any thread,
+// including a signal handler (it is a single atomic store).
+class Application {
+public:
+    explicit Application(AppServices services);
+    ~Application();
+
+    void setHidTraceOverride(bool value);
+
+    // Opens the log, loads the files and starts the subsystems. On false,
+    // error holds the reason and everything started has been stopped.
+    bool initialize(const std::string& configPath, bool consoleMode, std::string& error);
+
+    // Blocks until a stop is requested, then stops everything.
+    void run();
+
+    void requestStop() { stopRequested_.store(true); }
+    bool stopRequested() const { return stopRequested_.load(); }
+
+    // The configuration in use (valid after a successful initialize).
+    const AppConfig& config() const { return config_; }
+
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+private:
+    struct ConsoleLink;
+
+    void installCallbacks();
+    void startDeviceWatcher();
+    void stopDeviceWatcher();
+    void stopAll();
+    void startConsoleThread();
+    void detachConsole();
+    bool handleConsoleLine(const std::string& line);
+    std::string missingConfigText(const std::string& configPath) const;
+
+    // Members in construction order; destruction runs in reverse.
+    AppServices services_;
+    std::atomic<bool> stopRequested_{false};
+    bool consoleMode_ = false;
+    AppConfig config_;
+    HidManager hid_;
+    ButtonConfig buttonConfig_;
+    MobiFlightClient mobiflight_;
+    SimConnectClient simconnect_;
+    SimState simState_;
+    EventMap eventMap_;
+    MappingEngine mapping_;
+    std::unique_ptr<platform::DeviceWatcher> watcher_;
+    bool hidTraceOverridePresent_ = false;
+    bool hidTraceOverrideValue_ = false;
+    std::shared_ptr<ConsoleLink> console_;
+};

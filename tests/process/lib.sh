@@ -1,0 +1,93 @@
+# Helpers for process-level tests of the real program. Sourced by the test
+# scripts; the first argument of a script is the built program.
+#
+# CORVANE_RUNNER is empty for the Linux build and holds the Wine runner for
+# the Windows build; paths handed to a Windows program go through native_path.
+set -euo pipefail
+
+PROGRAM_BUILT="$1"
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/corvane-proc.XXXXXX")
+APP_DIR="$WORK/app"
+FAILURES=0
+BACKGROUND_PIDS=()
+
+cleanup() {
+  for pid in "${BACKGROUND_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+# A program that already ended must fail a check, not kill the script.
+trap "" PIPE
+
+is_windows() { [ -n "${CORVANE_RUNNER:-}" ]; }
+
+# A private copy of the program (and the libraries beside it), so that its
+# log and its default configuration folder belong to this test alone.
+install_program() {
+  mkdir -p "$APP_DIR"
+  cp "$PROGRAM_BUILT" "$APP_DIR/"
+  local dir
+  dir=$(dirname "$PROGRAM_BUILT")
+  cp "$dir"/*.dll "$APP_DIR/" 2>/dev/null || true
+  PROGRAM="$APP_DIR/$(basename "$PROGRAM_BUILT")"
+  export XDG_DATA_HOME="$WORK/data"
+}
+
+native_path() {
+  if is_windows; then
+    $CORVANE_RUNNER winepath -w "$1" 2>/dev/null | tr -d '\r'
+  else
+    echo "$1"
+  fi
+}
+
+run_program() { $CORVANE_RUNNER "$PROGRAM" "$@"; }
+
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+# wait_for_line FILE TEXT SECONDS: polls until FILE holds a line with TEXT.
+wait_for_line() {
+  local file="$1" text="$2" limit=$(( $3 * 10 )) i=0
+  while [ $i -lt $limit ]; do
+    grep -qF -- "$text" "$file" 2>/dev/null && return 0
+    sleep 0.1
+    i=$((i + 1))
+  done
+  return 1
+}
+
+# wait_exit PID SECONDS: waits for a background program; sets EXIT_CODE
+# (124 when it had to be killed).
+wait_exit() {
+  local pid="$1" limit=$(( $2 * 10 )) i=0
+  while kill -0 "$pid" 2>/dev/null && [ $i -lt $limit ]; do sleep 0.1; i=$((i + 1)); done
+  if kill -0 "$pid" 2>/dev/null; then
+    kill -9 "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    EXIT_CODE=124
+  else
+    set +e
+    wait "$pid"
+    EXIT_CODE=$?
+    set -e
+  fi
+}
+
+check() {
+  local what="$1"
+  shift
+  if "$@"; then
+    echo "ok   - $what"
+  else
+    echo "FAIL - $what"
+    FAILURES=$((FAILURES + 1))
+  fi
+}
+
+finish() {
+  if [ "$FAILURES" -ne 0 ]; then
+    echo "$FAILURES check(s) failed"
+    exit 1
+  fi
+  echo "all checks passed"
+}
