@@ -1,0 +1,219 @@
+// The panels' LED state: computed from the simulator facts and each panel's
+// output profile, written after changes (debounced) and refreshed once a
+// second.
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "hid/hid_manager.h"
+#include "log/logger.h"
+#include "mapping/mapping_engine.h"
+#include "mapping/sim_state.h"
+
+namespace {
+
+constexpr const char* kBacklightVariable = "LIGHTING_POTENTIOMETER_5";
+constexpr auto kRefreshPeriod = std::chrono::seconds(1);
+
+std::uint8_t clampByte(std::int64_t value) {
+    return static_cast<std::uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
+}
+
+std::uint16_t clampWord(std::int64_t value) {
+    return static_cast<std::uint16_t>(value < 0 ? 0 : (value > 65535 ? 65535 : value));
+}
+
+// strtod with its usual leniency (leading blanks, trailing text); only a
+// finite, in-range number counts.
+bool readNumber(const char* text, double& value, const char** end) {
+    errno = 0;
+    char* stop = nullptr;
+    const double parsed = std::strtod(text, &stop);
+    if (stop == text || errno == ERANGE || !std::isfinite(parsed)) return false;
+    value = parsed;
+    *end = stop;
+    return true;
+}
+
+std::string upperAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+// The backlight percentage in a profile for level x, clamped for the panel.
+std::uint8_t backlightLevel(const BacklightConfig& backlight, double x) {
+    if (x <= 1.0) x *= 100.0;  // a fraction becomes a percentage
+    double level = std::round(x * backlight.scale);
+    if (std::isnan(level)) level = backlight.min;
+    if (level > backlight.max) {
+        level = backlight.max;
+    } else if (level < backlight.min) {
+        level = backlight.min;
+    }
+    if (level < 0) return 0;
+    if (level > 255) return 255;
+    return static_cast<std::uint8_t>(level);
+}
+
+}  // namespace
+
+void MappingEngine::notifyOutputsChanged() {
+    {
+        std::lock_guard<std::mutex> guard(outputLock_);
+        outputPending_ = true;
+        lastChangeTime_ = clock_.now();
+    }
+    outputWake_.notify_all();
+}
+
+void MappingEngine::onLVarPayload(const std::string& payload) {
+    double level = 0;
+    if (parseBacklightPayload(payload, level)) {
+        if (simState_) {
+            std::lock_guard<std::mutex> guard(simState_->lock);
+            simState_->backlightLevel = level;
+            simState_->backlightKnown = true;
+        }
+        if (Logger::instance().isDebugEnabled()) {
+            char text[64];
+            std::snprintf(text, sizeof text, "%f", level);
+            logDebug(std::string("State update: backlight ") + kBacklightVariable + "=" + text);
+        }
+        notifyOutputsChanged();
+    } else if (payload.find(kBacklightVariable) != std::string::npos) {
+        logWarn("Backlight LVar payload received but could not be parsed: " + payload);
+    }
+}
+
+// Accepts a bare number ("0.42") or an assignment naming the variable
+// ("L:LIGHTING_POTENTIOMETER_5 = 0.8;"), any letter case. Infinities and
+// NaN are refused: they would turn into meaningless LED levels.
+bool MappingEngine::parseBacklightPayload(const std::string& text, double& level) {
+    if (text.empty()) return false;
+    double value = 0;
+    const char* end = nullptr;
+    if (readNumber(text.c_str(), value, &end) && *end == '\0' &&
+        end == text.c_str() + text.size()) {
+        level = value;
+        return true;
+    }
+    const std::string upper = upperAscii(text);
+    std::size_t at = upper.find(std::string("L:") + kBacklightVariable);
+    if (at == std::string::npos) at = upper.find(kBacklightVariable);
+    if (at == std::string::npos) return false;
+    const std::size_t equals = text.find('=', at);
+    if (equals == std::string::npos) return false;
+    const std::size_t stop = text.find_first_of(";\r\n", equals + 1);
+    const std::string valueText =
+        text.substr(equals + 1, stop == std::string::npos ? std::string::npos : stop - equals - 1);
+    if (!readNumber(valueText.c_str(), value, &end)) return false;
+    level = value;
+    return true;
+}
+
+LedCommand MappingEngine::computeLedCommand(const OutputProfile& profile, bool simConnected,
+                                            bool batteryKnown, bool batteryOn, bool backlightKnown,
+                                            double backlightLevelValue) {
+    if (!simConnected) return effectCommand(profile.simDisconnected);
+    if (batteryKnown && !batteryOn) return effectCommand(profile.batteryOff);
+
+    LedCommand command;
+    command.effect = 1;
+    const std::string mode = normalizeKey(profile.backlight.mode);
+    if (mode == "FIXED") {
+        command.brightness = clampByte(profile.backlight.value);
+    } else if (mode == "OFF") {
+        command.brightness = 0;
+    } else {
+        const double x = backlightKnown ? backlightLevelValue : profile.backlight.defaultLevel;
+        command.brightness = backlightLevel(profile.backlight, x);
+    }
+    return command;
+}
+
+LedCommand MappingEngine::effectCommand(const LedEffectConfig& effect) {
+    LedCommand command;
+    const std::string name = normalizeKey(effect.effect);
+    if (name == "STEADY") {
+        command.effect = 1;
+        command.brightness = clampByte(effect.brightness);
+    } else if (name == "BREATHE" || name == "FLASH") {
+        command.effect = name == "BREATHE" ? 2 : 3;
+        command.param0 = clampByte(effect.param0);
+        command.param1 = clampWord(effect.param1);
+        command.param2 = clampByte(effect.param2);
+    }
+    return command;
+}
+
+void MappingEngine::outputWorkerLoop() {
+    while (running_.load()) {
+        {
+            std::unique_lock<std::mutex> lock(outputLock_);
+            if (!outputPending_) {
+                clock_.waitUntil(outputWake_, lock, clock_.now() + kRefreshPeriod,
+                                 [this] { return !running_.load() || outputPending_; });
+            }
+            if (!running_.load()) return;
+            if (outputPending_) {
+                const auto debounce = std::chrono::milliseconds(
+                    config_ ? std::max<std::int32_t>(config_->outputs.debounceMs, 0) : 0);
+                // Every notice during the wait pushes the write further out.
+                while (debounce.count() > 0 && running_.load()) {
+                    const Clock::TimePoint changed = lastChangeTime_;
+                    const Clock::TimePoint target = changed + debounce;
+                    if (clock_.now() >= target) break;
+                    clock_.waitUntil(outputWake_, lock, target, [&] {
+                        return !running_.load() || lastChangeTime_ != changed;
+                    });
+                }
+                outputPending_ = false;
+            }
+        }
+        if (!running_.load()) return;
+        applyOutputs();
+    }
+}
+
+void MappingEngine::applyOutputs() {
+    if (!config_ || !hid_ || !simState_) return;
+    bool batteryKnown, batteryOn, backlightKnown;
+    double backlight;
+    {
+        std::lock_guard<std::mutex> guard(simState_->lock);
+        batteryKnown = simState_->batteryKnown;
+        batteryOn = simState_->batteryOn;
+    }
+    {
+        std::lock_guard<std::mutex> guard(simState_->lock);
+        backlightKnown = simState_->backlightKnown;
+        backlight = simState_->backlightLevel;
+    }
+    const bool connected = simConnected_.load();
+
+    for (const HidDeviceInfo& device : hid_->listDevices()) {
+        const std::string key = device.name.empty() ? "#" + std::to_string(device.index) : device.name;
+        if (isHeldOff(key)) continue;
+        const OutputProfile* profile =
+            config_->profileFor(config_->findDevice(device.name, device.index));
+        if (!profile) continue;
+        hid_->writeLedCommand(device.name, device.index,
+                              computeLedCommand(*profile, connected, batteryKnown, batteryOn,
+                                                backlightKnown, backlight));
+    }
+}
+
+bool MappingEngine::isHeldOff(const std::string& deviceKey) {
+    std::lock_guard<std::mutex> guard(holdOffLock_);
+    const auto found = holdOffTable_.find(deviceKey);
+    if (found == holdOffTable_.end()) return false;
+    if (clock_.now() >= found->second) {
+        holdOffTable_.erase(found);
+        return false;
+    }
+    return true;
+}

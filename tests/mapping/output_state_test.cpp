@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "mapping/mapping_engine.h"
+
+// Readable failure messages: effect/brightness/param0/param1/param2.
+void PrintTo(const LedCommand& c, std::ostream* os) {
+    *os << "{effect " << int(c.effect) << ", brightness " << int(c.brightness) << ", p0 "
+        << int(c.param0) << ", p1 " << c.param1 << ", p2 " << int(c.param2) << "}";
+}
+
+namespace {
+
+LedCommand steady(std::uint8_t level) {
+    LedCommand c;
+    c.effect = 1;
+    c.brightness = level;
+    return c;
+}
+
+LedCommand animated(std::uint8_t effect, std::uint8_t p0, std::uint16_t p1, std::uint8_t p2) {
+    LedCommand c;
+    c.effect = effect;
+    c.param0 = p0;
+    c.param1 = p1;
+    c.param2 = p2;
+    return c;
+}
+
+LedCommand connectedWithLevel(const OutputProfile& profile, double level) {
+    return MappingEngine::computeLedCommand(profile, true, true, true, true, level);
+}
+
+TEST(LedCommandTest, BacklightFollowsTheLevelWhileConnectedAndPowered) {
+    const OutputProfile defaults;
+    // Connected, no battery report, no level yet: the default 80 percent.
+    EXPECT_EQ(MappingEngine::computeLedCommand(defaults, true, false, false, false, 0), steady(80));
+    EXPECT_EQ(connectedWithLevel(defaults, 0.5), steady(50));
+    EXPECT_EQ(connectedWithLevel(defaults, 1.0), steady(100));
+    // Above 1.0 the value is already a percentage: 1.5 rounds to 2.
+    EXPECT_EQ(connectedWithLevel(defaults, 1.5), steady(2));
+    EXPECT_EQ(connectedWithLevel(defaults, 0.005), steady(1));  // 0.5 rounds away from zero
+    EXPECT_EQ(connectedWithLevel(defaults, 0.0), steady(0));
+}
+
+TEST(LedCommandTest, BacklightRangeScaleAndModes) {
+    OutputProfile profile;
+    profile.backlight.min = 20;
+    profile.backlight.max = 60;
+    EXPECT_EQ(connectedWithLevel(profile, 0.9), steady(60));
+    EXPECT_EQ(connectedWithLevel(profile, 0.1), steady(20));
+
+    OutputProfile scaled;
+    scaled.backlight.max = 400;
+    scaled.backlight.scale = 2.55;
+    EXPECT_EQ(connectedWithLevel(scaled, 1.0), steady(255));  // 255 fits a byte
+    scaled.backlight.scale = 3.0;
+    EXPECT_EQ(connectedWithLevel(scaled, 1.0), steady(255));  // 300 is clamped to the byte
+
+    OutputProfile fixed;
+    fixed.backlight.mode = " Fixed ";
+    fixed.backlight.value = 300;
+    EXPECT_EQ(connectedWithLevel(fixed, 0.5), steady(255));
+    fixed.backlight.value = -4;
+    EXPECT_EQ(connectedWithLevel(fixed, 0.5), steady(0));
+
+    OutputProfile off;
+    off.backlight.mode = "off";
+    EXPECT_EQ(connectedWithLevel(off, 0.9), steady(0));
+}
+
+TEST(LedCommandTest, OddLevelsNeverOverflowTheByte) {
+    OutputProfile profile;
+    profile.backlight.max = std::numeric_limits<std::int32_t>::max();
+    profile.backlight.scale = 1e300;
+    EXPECT_EQ(connectedWithLevel(profile, 50), steady(255));
+    EXPECT_EQ(connectedWithLevel(profile, std::nan("")), steady(0));
+}
+
+TEST(LedCommandTest, EffectsShowDisconnectedAndBatteryOff) {
+    const OutputProfile defaults;
+    const LedCommand flash = animated(3, 4, 150, 100);
+    const LedCommand breathe = animated(2, 5, 1000, 50);
+    EXPECT_EQ(MappingEngine::computeLedCommand(defaults, false, false, false, true, 0.7), flash);
+    EXPECT_EQ(MappingEngine::computeLedCommand(defaults, false, true, true, true, 0.7), flash);
+    EXPECT_EQ(MappingEngine::computeLedCommand(defaults, false, true, false, true, 0.7), flash);
+    EXPECT_EQ(MappingEngine::computeLedCommand(defaults, true, true, false, true, 0.7), breathe);
+}
+
+TEST(LedCommandTest, EffectFieldsAreClamped) {
+    LedEffectConfig effect{" steady ", -5, 0, 0, 0};
+    EXPECT_EQ(MappingEngine::effectCommand(effect), steady(0));
+    effect.brightness = 999;
+    EXPECT_EQ(MappingEngine::effectCommand(effect), steady(255));
+
+    LedEffectConfig flash{"FLASH", 77, -1, 70000, 300};
+    EXPECT_EQ(MappingEngine::effectCommand(flash), animated(3, 0, 65535, 255));
+
+    for (const char* name : {"OFF", "", "sparkle"}) {
+        EXPECT_EQ(MappingEngine::effectCommand(LedEffectConfig{name, 9, 9, 9, 9}), LedCommand{}) << name;
+    }
+}
+
+TEST(BacklightPayloadTest, AcceptsNumbersAndAssignments) {
+    double level = -1;
+    EXPECT_TRUE(MappingEngine::parseBacklightPayload("0.42", level));
+    EXPECT_DOUBLE_EQ(level, 0.42);
+    EXPECT_TRUE(MappingEngine::parseBacklightPayload("  0.75", level));
+    EXPECT_DOUBLE_EQ(level, 0.75);
+    EXPECT_TRUE(MappingEngine::parseBacklightPayload("l:lighting_potentiometer_5 = 0.8;", level));
+    EXPECT_DOUBLE_EQ(level, 0.8);
+    EXPECT_TRUE(MappingEngine::parseBacklightPayload("x;LIGHTING_POTENTIOMETER_5=0.25\nother=9", level));
+    EXPECT_DOUBLE_EQ(level, 0.25);
+    // The value is read from the text as received, after the name.
+    EXPECT_TRUE(MappingEngine::parseBacklightPayload("a=1;L:LIGHTING_POTENTIOMETER_5= 42abc", level));
+    EXPECT_DOUBLE_EQ(level, 42.0);
+}
+
+TEST(BacklightPayloadTest, RefusesWhatIsNotALevel) {
+    double level = 7;
+    for (const char* text : {"", "0.4 ", "abc", "LIGHTING_POTENTIOMETER_5", "LIGHTING_POTENTIOMETER_5=",
+                             "LIGHTING_POTENTIOMETER_5=x", "1e999", "nan", "inf",
+                             "LIGHTING_POTENTIOMETER_5=inf"}) {
+        EXPECT_FALSE(MappingEngine::parseBacklightPayload(text, level)) << text;
+    }
+    EXPECT_EQ(level, 7);
+}
+
+}  // namespace
