@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "config/app_config.h"
+#include "config/event_map.h"
+#include "emulation/sim_emulator.h"
+#include "emulation/virtual_hid_bus.h"
+#include "sandbox/line_channel.h"
+
+// The real Application on virtual panels and an emulated simulator (with
+// its MobiFlight module), driven by typed commands: "press MAP_LEFT",
+// "turn HDG +3 fast", "unplug mfd", "sim quit", "battery off", "lvar 0.4".
+// Beside the program's own log it prints what the simulator received
+// ("[sim] ...") and what each panel received ("[panel pfd] ...").
+//
+// Threads: start/run on the main thread; execute() from the command reader
+// (run's helper thread) or, in tests, from the caller.
+class Sandbox {
+public:
+    explicit Sandbox(std::ostream& out);
+    ~Sandbox();
+
+    // Builds the virtual panels from the configuration's devices, starts the
+    // simulator (running, battery on) and initializes the program.
+    bool start(const std::string& configPath, bool hidTrace, std::string& error);
+
+    // Runs the program until it stops; commands are read from `in` on a
+    // helper thread. End of input quits. Returns the program's exit code.
+    int run(std::istream& in);
+
+    // One command line; false when the sandbox should end.
+    bool execute(const std::string& line);
+
+    static std::string help();
+
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+private:
+    struct Panel {
+        std::string name;  // lower case, e.g. "pfd"
+        emulation::VirtualPanel device;
+        std::uint8_t mode;  // mode byte the panel reports
+    };
+
+    void print(const std::string& line);
+    void createPanels();
+    Panel* findPanel(const std::string& name);
+    bool resolveControl(const std::string& name, std::uint16_t& controlId) const;
+    std::string describeReport(const emulation::ReceivedReport& report) const;
+    std::string panelNameForPath(const std::string& path) const;
+    bool executeLocked(const std::vector<std::string>& words);
+
+    std::ostream& out_;
+    std::mutex outLock_;
+    std::mutex commandLock_;
+    bool closed_ = false;  // guarded by commandLock_
+
+    AppConfig config_;
+    EventMap eventMap_;
+    SimEmulator sim_;
+    emulation::VirtualHidBus bus_;
+    std::vector<Panel> panels_;
+    std::shared_ptr<LineChannel> console_;
+    std::unique_ptr<Application> app_;
+};
