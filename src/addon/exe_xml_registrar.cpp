@@ -9,7 +9,7 @@
 
 #include "log/logger.h"
 #include "platform/environment.h"
-#include "platform/file_replace.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace fs = std::filesystem;
@@ -184,22 +184,15 @@ bool readForUpdate(const std::string& path, std::string& bytes) {
     return !fs::is_regular_file(fs::status(platform::toPath(path), ec));
 }
 
-std::string errorText(const std::error_code& ec) {
-    if (ec.category() == std::system_category()) {
-        return platform::systemErrorText(static_cast<unsigned long>(ec.value()));
-    }
-    return ec.message();
-}
-
 void backUp(const std::string& path) {
     std::error_code ec;
     if (!fs::exists(fs::status(platform::toPath(path), ec)))
         return;
-    if (fs::copy_file(platform::toPath(path), platform::toPath(path + ".bak"),
-                      fs::copy_options::overwrite_existing, ec)) {
+    unsigned long code = 0;
+    if (platform::copyFile(path, path + ".bak", code))
         return;
-    }
-    logWarn("Failed to back up EXE.xml before writing: " + path + " (" + errorText(ec) + ")");
+    logWarn("Failed to back up EXE.xml before writing: " + path + " (" +
+            platform::systemErrorText(code) + ")");
 }
 
 // Swapping a file in for a link would cut the link off from the file it

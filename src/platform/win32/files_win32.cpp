@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "platform/file_replace.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace platform {
@@ -36,6 +36,13 @@ bool flushToDisk(const std::wstring& path, unsigned long& errorCode) {
 }
 
 }  // namespace
+
+bool copyFile(const std::string& from, const std::string& to, unsigned long& errorCode) {
+    if (CopyFileW(toPath(from).c_str(), toPath(to).c_str(), FALSE))
+        return true;
+    errorCode = GetLastError();
+    return false;
+}
 
 bool replaceFile(const std::string& from, const std::string& to, unsigned long& errorCode) {
     const std::wstring source = toPath(from).native();

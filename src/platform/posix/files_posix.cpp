@@ -3,8 +3,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
-#include "platform/file_replace.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace platform {
@@ -33,6 +35,16 @@ bool syncFile(const std::string& path, int flags) {
 }
 
 }  // namespace
+
+bool copyFile(const std::string& from, const std::string& to, unsigned long& errorCode) {
+    std::error_code ec;
+    if (std::filesystem::copy_file(toPath(from), toPath(to),
+                                   std::filesystem::copy_options::overwrite_existing, ec)) {
+        return true;
+    }
+    errorCode = static_cast<unsigned long>(ec ? ec.value() : EIO);
+    return false;
+}
 
 bool replaceFile(const std::string& from, const std::string& to, unsigned long& errorCode) {
     if (!syncFile(from, O_RDONLY) || std::rename(from.c_str(), to.c_str()) != 0) {
