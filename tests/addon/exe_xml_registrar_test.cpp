@@ -177,6 +177,10 @@ TEST(ExeXmlPropertyTest, BinaryAndHugeDocuments) {
     huge += "</SimBase.Document>\r\n";
     ASSERT_GT(huge.size(), 5000000u);
     expectByteProperties(huge);
+    TempDir dir;
+    std::string error;
+    ASSERT_TRUE(R::writeWithBackup(dir.file("EXE.xml"), huge, error));
+    EXPECT_EQ(R::readFile(dir.file("EXE.xml")), huge);
 }
 
 // A machine whose LOCALAPPDATA and APPDATA point into a temporary folder.
