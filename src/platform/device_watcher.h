@@ -11,7 +11,7 @@ namespace platform {
 // message-only window registered for HID interface broadcasts; on Linux a
 // thread watches /dev for hidraw nodes.
 class DeviceWatcher {
-  public:
+public:
     virtual ~DeviceWatcher() = default;  // stops
 
     // Starts the watcher thread and returns once it has finished its set-up.
