@@ -125,14 +125,18 @@ void HidManager::stop() {
     devices_.clear();
 }
 
+// start() has just scanned, so the thread pauses first.
 void HidManager::scanLoop() {
-    while (running_) {
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(deviceLock_);
+            const auto pause = settings_.scanIntervalMs > 0
+                                   ? std::chrono::milliseconds(settings_.scanIntervalMs)
+                                   : kMinimumScanPause;
+            if (clock_.waitFor(wake_, lock, pause, [this] { return !running_; }))
+                return;
+        }
         scan();
-        std::unique_lock<std::mutex> lock(deviceLock_);
-        const auto pause = settings_.scanIntervalMs > 0
-                               ? std::chrono::milliseconds(settings_.scanIntervalMs)
-                               : kMinimumScanPause;
-        clock_.waitFor(wake_, lock, pause, [this] { return !running_; });
     }
 }
 
