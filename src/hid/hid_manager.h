@@ -38,9 +38,10 @@ struct HidDeviceInfo {
 // Threads: start/stop/setTrace from the owner's thread; scan() from the scan
 // thread and the device watcher's thread (concurrent scans never open a
 // panel twice); the queries and output operations from any thread. The sink
-// runs on the panel's reader thread without any manager lock held, so it may
-// call the queries but must stay cheap. stop() must not be called from the
-// scan thread, a reader thread or the sink.
+// runs on the panel's reader thread without any manager lock held; it must
+// stay cheap and must not call into the manager or wait for a thread that
+// does: a scan joins the reader while it holds the manager's lock. stop()
+// must not be called from the scan thread, a reader thread or the sink.
 //
 // Failures are logged with the program's fixed texts; only start() reports
 // one to the caller ("Invalid VID/PID").

@@ -85,6 +85,69 @@ TEST(SystemDeviceWatcherTest, StartsStopsAndRestarts) {
 
 #ifdef _WIN32
 
+// Wine brings HID devices of its own (vendor 0x845E); a real Windows machine
+// has some HID device or other. The read path is exercised on the first one
+// that opens.
+std::unique_ptr<platform::HidReadHandle> openAnyHidDevice(platform::HidBus& bus,
+                                                          std::string& path) {
+    for (const std::string& candidate : bus.enumerate()) {
+        if (auto handle = bus.openRead(candidate)) {
+            path = candidate;
+            return handle;
+        }
+    }
+    return nullptr;
+}
+
+TEST(Win32HidBusTest, OverlappedReadTimesOutKeepsItsReadAndCancels) {
+    auto bus = platform::createSystemHidBus();
+    std::string path;
+    auto handle = openAnyHidDevice(*bus, path);
+    if (!handle)
+        GTEST_SKIP() << "no HID device can be opened here";
+    std::uint16_t vid = 0;
+    std::uint16_t pid = 0;
+    EXPECT_TRUE(bus->probe(path, vid, pid)) << path;
+    std::string serial;
+    handle->serialNumber(serial);  // may or may not exist; must not crash
+
+    std::uint8_t buffer[64] = {};
+    std::size_t count = 0;
+    const auto first = handle->read(buffer, sizeof(buffer), count, 20ms);
+    EXPECT_NE(first, ReadResult::Failed) << path;
+    if (first == ReadResult::Timeout) {
+        // The same read is still in flight: waiting on it again is fine.
+        EXPECT_NE(handle->read(buffer, sizeof(buffer), count, 20ms), ReadResult::Failed);
+    }
+    auto blocked = std::async(std::launch::async, [&] {
+        std::uint8_t local[64];
+        std::size_t n = 0;
+        ReadResult result = ReadResult::Data;
+        while (result == ReadResult::Data)
+            result = handle->read(local, sizeof(local), n, 60000ms);
+        return result;
+    });
+    std::this_thread::sleep_for(30ms);
+    handle->cancel();
+    ASSERT_EQ(blocked.wait_for(2s), std::future_status::ready);
+    EXPECT_EQ(blocked.get(), ReadResult::Failed);
+    EXPECT_EQ(handle->read(buffer, sizeof(buffer), count, 60000ms), ReadResult::Failed);
+}
+
+TEST(Win32HidBusTest, HandleWithAReadInFlightClosesCleanly) {
+    auto bus = platform::createSystemHidBus();
+    std::string path;
+    auto handle = openAnyHidDevice(*bus, path);
+    if (!handle)
+        GTEST_SKIP() << "no HID device can be opened here";
+    std::uint8_t buffer[64] = {};
+    std::size_t count = 0;
+    handle->read(buffer, sizeof(buffer), count, 10ms);
+    handle.reset();  // cancels and waits for the outstanding read first
+    auto again = bus->openRead(path);
+    EXPECT_TRUE(again);
+}
+
 HWND findNotifyWindow(HWND after = nullptr) {
     return FindWindowExA(HWND_MESSAGE, after, "CorvaneHidNotify", nullptr);
 }

@@ -32,13 +32,14 @@ class InotifyDeviceWatcher final : public DeviceWatcher {
             return true;
         UniqueFd inotify(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
         if (!inotify.valid())
-            return fail("inotify_init1", error);
+            return fail("inotify_init1", errno, error);
         if (::inotify_add_watch(inotify.get(), dir_.c_str(), IN_CREATE | IN_DELETE) < 0) {
-            return fail("watching " + dir_, error);
+            const int code = errno;
+            return fail("watching " + dir_, code, error);
         }
         UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
         if (!wake.valid())
-            return fail("eventfd", error);
+            return fail("eventfd", errno, error);
         onChange_ = std::move(onChange);
         inotify_ = std::move(inotify);
         wake_ = std::move(wake);
@@ -64,8 +65,8 @@ class InotifyDeviceWatcher final : public DeviceWatcher {
     }
 
   private:
-    static bool fail(const std::string& what, std::string& error) {
-        error = "Failed to watch for HID devices (" + what + "): " + std::strerror(errno);
+    static bool fail(const std::string& what, int code, std::string& error) {
+        error = "Failed to watch for HID devices (" + what + "): " + std::strerror(code);
         return false;
     }
 

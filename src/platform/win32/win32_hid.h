@@ -2,8 +2,9 @@
 
 // Private to the Win32 HID bus and device watcher: the Windows HID headers in
 // the order MinGW needs them, a handle owner, and the handle factories.
-#include <setupapi.h>
 #include <windows.h>
+// setupapi.h and hidsdi.h need windows.h first.
+#include <setupapi.h>
 
 // MinGW's hidsdi.h declares the HidD_* functions without C linkage.
 extern "C" {
