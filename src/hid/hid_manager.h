@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -30,36 +31,97 @@ struct HidDeviceInfo {
 // thread, hands decoded events to the sink, rescans periodically, and writes
 // the output reports (simulator status, LED state, BOOTSEL).
 //
+// Ownership: the bus and the clock are borrowed and must outlive the manager.
+// Panels are named by their board id, else their serial number, else their
+// path; each connection takes a new index that is never reused.
+//
 // Threads: start/stop/setTrace from the owner's thread; scan() from the scan
-// thread and the device watcher's thread; the queries and output operations
-// from any thread. stop() must not be called from the scan thread, a reader
-// thread or the sink.
+// thread and the device watcher's thread (concurrent scans never open a
+// panel twice); the queries and output operations from any thread. The sink
+// runs on the panel's reader thread without any manager lock held; it must
+// stay cheap and must not call into the manager or wait for a thread that
+// does: a scan joins the reader while it holds the manager's lock. stop()
+// must not be called from the scan thread, a reader thread or the sink.
+//
+// Failures are logged with the program's fixed texts; only start() reports
+// one to the caller ("Invalid VID/PID").
 class HidManager {
-public:
-    using EventSink =
-        std::function<void(const HidProtocol::HidEvent&, const std::string& name, std::int32_t index)>;
+  public:
+    using EventSink = std::function<void(const HidProtocol::HidEvent&, const std::string& name,
+                                         std::int32_t index)>;
 
     explicit HidManager(platform::HidBus& bus, Clock& clock = Clock::system());
-    ~HidManager();
+    ~HidManager();  // stops
 
     void setTrace(bool on);
+    // Scans once on the calling thread, then starts the scan thread. On a
+    // running manager returns true and discards `sink`. The settings and the
+    // sink are kept until the next start after a stop.
     bool start(const HidSettings& settings, EventSink sink, std::string& error);
+    // Disconnects every panel and joins every thread; idempotent.
     void stop();
+    // One rescan: panels whose path disappeared (or whose reader failed) are
+    // disconnected, new matching paths are connected. Does nothing while the
+    // manager is stopped.
     void scan();
 
+    // Open panels in byte-wise path order.
     std::vector<HidDeviceInfo> listDevices();
     std::size_t deviceCount();
 
+    // Writes "sim_status" to every panel when the status changes; remembered
+    // for panels that connect later.
     void setSimConnected(bool connected);
+    // Writes "led_ctl" to the panel selected by name, else by index; an
+    // identical report to the last one is not written again. False when no
+    // panel is selected or it has no write handle.
     bool writeLedCommand(const std::string& name, std::int32_t index, const LedCommand& command);
+    // The next LED command for the selected panel is written even if equal.
     void forgetLedCommand(const std::string& name, std::int32_t index);
+    // Asks every panel to restart into its boot loader.
     void sendBootsel();
+
+    // A vendor or product id as sscanf "%x" reads it (leading white space,
+    // optional 0x, stops at the first non-hex character), non-empty and at
+    // most 0xFFFF.
+    static bool parseIdentifier(const std::string& text, std::uint16_t& value);
 
     HidManager(const HidManager&) = delete;
     HidManager& operator=(const HidManager&) = delete;
 
-private:
+  private:
+    struct HidDevice;
+    using DeviceTable = std::map<std::string, std::unique_ptr<HidDevice>>;
+
+    void scanLoop();
+    std::vector<std::string> findMatches(std::uint16_t vid, std::uint16_t pid);
+    void applyScanLocked(const std::vector<std::string>& matches);
+    void connectLocked(const std::string& path);
+    void identifyLocked(HidDevice& device);
+    void disconnectLocked(HidDevice& device);
+    void readerLoop(HidDevice* device);
+    HidDevice* selectLocked(const std::string& name, std::int32_t index);
+    void writeReportLocked(HidDevice& device, const char* reportName,
+                           const HidProtocol::Report& report, bool warnOnFailure);
+
     platform::HidBus& bus_;
     Clock& clock_;
+
+    std::mutex deviceLock_;
+    std::condition_variable wake_;         // paces the scan thread; signalled by stop
+    HidSettings settings_;                 // guarded by deviceLock_
+    EventSink sink_;                       // guarded by deviceLock_
+    DeviceTable devices_;                  // guarded by deviceLock_
+    HidProtocol::Report lastSimStatus_{};  // guarded by deviceLock_
+    bool simStatusValid_ = false;          // guarded by deviceLock_
+    // Scans number themselves when they start enumerating; a scan whose
+    // result is older than the one already applied is discarded, so a slow
+    // scan never undoes what a newer one found. Guarded by deviceLock_.
+    std::uint64_t scanStarted_ = 0;
+    std::uint64_t scanApplied_ = 0;
+
     std::atomic<bool> running_{false};
+    std::atomic<bool> trace_{false};
+    std::atomic<std::uint32_t> nextIndex_{0};
+    std::thread scanThread_;  // owner's thread only
 };

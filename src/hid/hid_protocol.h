@@ -58,6 +58,9 @@ enum Action : int {
 // ID"; the event is untouched then.
 bool decodeInputReport(const std::uint8_t* buffer, std::size_t length, HidEvent& event,
                        std::string& error);
+// The 32-byte input report a panel sends for `event` (the inverse of
+// decodeInputReport); used by the virtual panels.
+Report buildInputReport(const HidEvent& event);
 bool parseIdentityReport(const Report& buffer, DeviceIdentity& identity, std::string& error);
 bool parseProtocolReport(const Report& buffer, ProtocolInfo& info, std::string& error);
 

@@ -10,15 +10,22 @@
 // The machine's HID devices, as the HID manager sees them. An interface
 // object rather than a link-time pair, because tests and the sandbox run
 // many independent in-memory buses (src/emulation) beside the real one.
+//
+// Threads: a bus may be used from several threads at once (the scan thread
+// and the device watcher's thread scan concurrently). A handle is used by one
+// thread at a time, except cancel(), which any thread may call while another
+// thread is inside read().
 namespace platform {
 
 // A handle opened for reading (overlapped on Windows). Also used for the
 // serial-number and feature-report queries.
 class HidReadHandle {
-public:
+  public:
     enum class ReadResult { Data, Timeout, Failed };
 
-    virtual ~HidReadHandle() = default;  // cancels any outstanding read, then closes
+    // Cancels an outstanding read and waits for it to complete before the
+    // handle and the read's buffer are released.
+    virtual ~HidReadHandle() = default;
 
     // UTF-8 serial-number string; false when unavailable.
     virtual bool serialNumber(std::string& utf8) = 0;
@@ -26,21 +33,24 @@ public:
     // cannot be read.
     virtual bool getFeature(std::uint8_t* buffer, std::size_t length) = 0;
 
-    // Waits at most `timeout` for one input report. Timeout keeps the
-    // outstanding read in place: the next call goes on waiting for the same
-    // read, so no report is lost between calls. Failed means the read failed
-    // or was cancelled; the reader then ends.
+    // Waits at most `timeout` for one input report of up to `capacity` bytes.
+    // Data: `bytesRead` bytes are in `buffer` (0 is possible). Timeout keeps
+    // the outstanding read in place: the next call goes on waiting for the
+    // same read, so no report is lost between calls. Failed: the read failed,
+    // the device is gone, or the handle was cancelled; the reader then ends.
+    // Pass the same capacity on every call.
     virtual ReadResult read(std::uint8_t* buffer, std::size_t capacity, std::size_t& bytesRead,
                             std::chrono::milliseconds timeout) = 0;
 
-    // Cancels the outstanding read from any thread; a blocked read() returns
-    // Failed promptly (CancelIoEx on Windows).
+    // Cancels the outstanding read from any thread and makes every later
+    // read() return Failed at once: a blocked read() returns promptly, and a
+    // read() that was about to start never blocks (CancelIoEx on Windows).
     virtual void cancel() = 0;
 };
 
 // A handle opened for synchronous writes.
 class HidWriteHandle {
-public:
+  public:
     virtual ~HidWriteHandle() = default;
 
     // One WriteFile of the whole report. On failure `error` holds the
@@ -53,10 +63,11 @@ public:
 };
 
 class HidBus {
-public:
+  public:
     virtual ~HidBus() = default;
 
     // Device paths of the present HID interfaces, in enumeration order.
+    // Empty when the system cannot list them.
     virtual std::vector<std::string> enumerate() = 0;
     // Opens the path (read/write, else read-only), reads vendor and product
     // ids and closes it again. False when it cannot be opened or read.
@@ -68,7 +79,8 @@ public:
     virtual std::unique_ptr<HidWriteHandle> openWrite(const std::string& path) = 0;
 };
 
-// The operating system's HID devices (SetupAPI/hid.dll on Windows, hidraw on Linux).
+// The operating system's HID devices (SetupAPI/hid.dll on Windows, hidraw on
+// Linux). Handles opened through it may outlive it.
 std::unique_ptr<HidBus> createSystemHidBus();
 
 }  // namespace platform

@@ -1,0 +1,517 @@
+#include "emulation/virtual_hid_bus.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+
+namespace emulation {
+namespace detail {
+
+struct PanelState {
+    VirtualPanelSpec spec;
+    bool plugged = true;
+    // Bumped by every unplug; a handle only works while it matches.
+    std::uint64_t generation = 0;
+    std::deque<std::vector<std::uint8_t>> input;
+    std::map<std::uint8_t, HidProtocol::Report> features;
+    bool featuresFail = false;
+    bool probeFails = false;
+    bool readOpenFails = false;
+    bool writeOpenFails = false;
+    bool readsFail = false;
+    unsigned long writeError = 0;
+    unsigned long setOutputError = 0;
+    bool stall = false;
+    int stalled = 0;
+    int readHandles = 0;
+    int writeHandles = 0;
+    std::vector<ReceivedReport> received;
+};
+
+// Everything behind one mutex: the bus is a test double, simplicity wins
+// over concurrency. `changed` is signalled on every state change.
+struct BusCore {
+    explicit BusCore(Clock& c) : clock(c) {}
+
+    PanelState* findLocked(const std::string& path) {
+        for (auto& panel : panels) {
+            if (panel->spec.path == path)
+                return panel.get();
+        }
+        return nullptr;
+    }
+    PanelState* findPluggedLocked(const std::string& path) {
+        PanelState* panel = findLocked(path);
+        return panel != nullptr && panel->plugged ? panel : nullptr;
+    }
+
+    Clock& clock;
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    std::vector<std::unique_ptr<PanelState>> panels;
+    bool enumerationFails = false;
+    std::function<void(const std::string&, const ReceivedReport&)> observer;
+};
+
+}  // namespace detail
+
+namespace {
+
+using detail::BusCore;
+using detail::PanelState;
+
+HidProtocol::Report identityReport(const std::array<std::uint8_t, 8>& boardId) {
+    HidProtocol::Report r{};
+    r[0] = HidProtocol::kIdentityReportId;
+    std::copy(boardId.begin(), boardId.end(), r.begin() + 11);
+    return r;
+}
+
+HidProtocol::Report protocolReport(const HidProtocol::ProtocolInfo& info) {
+    HidProtocol::Report r{};
+    r[0] = HidProtocol::kProtocolReportId;
+    r[1] = info.protoMajor;
+    r[2] = info.protoMinor;
+    r[3] = info.flags;
+    return r;
+}
+
+// Ties a handle to the panel generation it was opened on.
+class HandleBase {
+  public:
+    HandleBase(std::shared_ptr<BusCore> core, PanelState* panel)
+        : core_(std::move(core)), panel_(panel), generation_(panel->generation) {}
+
+  protected:
+    bool aliveLocked() const { return panel_->plugged && panel_->generation == generation_; }
+
+    std::shared_ptr<BusCore> core_;
+    PanelState* panel_;
+    const std::uint64_t generation_;
+};
+
+class VirtualReadHandle final : public platform::HidReadHandle, private HandleBase {
+  public:
+    VirtualReadHandle(std::shared_ptr<BusCore> core, PanelState* panel)
+        : HandleBase(std::move(core), panel) {
+        ++panel_->readHandles;  // the bus holds the lock while opening
+    }
+    ~VirtualReadHandle() override {
+        std::lock_guard<std::mutex> lock(core_->mutex);
+        --panel_->readHandles;
+        core_->changed.notify_all();
+    }
+
+    bool serialNumber(std::string& utf8) override {
+        std::lock_guard<std::mutex> lock(core_->mutex);
+        if (!aliveLocked() || panel_->spec.serial.empty())
+            return false;
+        utf8 = panel_->spec.serial;
+        return true;
+    }
+
+    bool getFeature(std::uint8_t* buffer, std::size_t length) override {
+        std::lock_guard<std::mutex> lock(core_->mutex);
+        if (!aliveLocked() || panel_->featuresFail || length == 0)
+            return false;
+        const auto it = panel_->features.find(buffer[0]);
+        if (it == panel_->features.end())
+            return false;
+        std::copy_n(it->second.begin(), std::min(length, it->second.size()), buffer);
+        return true;
+    }
+
+    ReadResult read(std::uint8_t* buffer, std::size_t capacity, std::size_t& bytesRead,
+                    std::chrono::milliseconds timeout) override {
+        std::unique_lock<std::mutex> lock(core_->mutex);
+        const auto failed = [this] { return cancelled_ || !aliveLocked() || panel_->readsFail; };
+        const bool ready = core_->clock.waitFor(core_->changed, lock, timeout,
+                                                [&] { return failed() || !panel_->input.empty(); });
+        if (failed())
+            return ReadResult::Failed;
+        if (!ready)
+            return ReadResult::Timeout;
+        const std::vector<std::uint8_t> report = std::move(panel_->input.front());
+        panel_->input.pop_front();
+        bytesRead = std::min(capacity, report.size());
+        std::copy_n(report.begin(), bytesRead, buffer);
+        core_->changed.notify_all();
+        return ReadResult::Data;
+    }
+
+    void cancel() override {
+        std::lock_guard<std::mutex> lock(core_->mutex);
+        cancelled_ = true;
+        core_->changed.notify_all();
+    }
+
+  private:
+    bool cancelled_ = false;  // guarded by core_->mutex
+};
+
+class VirtualWriteHandle final : public platform::HidWriteHandle, private HandleBase {
+  public:
+    VirtualWriteHandle(std::shared_ptr<BusCore> core, PanelState* panel)
+        : HandleBase(std::move(core), panel) {
+        ++panel_->writeHandles;  // the bus holds the lock while opening
+    }
+    ~VirtualWriteHandle() override {
+        std::lock_guard<std::mutex> lock(core_->mutex);
+        --panel_->writeHandles;
+        core_->changed.notify_all();
+    }
+
+    bool write(const std::uint8_t* data, std::size_t length, std::size_t& written,
+               unsigned long& error) override {
+        written = 0;
+        std::unique_lock<std::mutex> lock(core_->mutex);
+        if (panel_->stall && aliveLocked()) {
+            ++panel_->stalled;
+            core_->changed.notify_all();
+            core_->changed.wait(lock, [this] { return !panel_->stall || !aliveLocked(); });
+            --panel_->stalled;
+            core_->changed.notify_all();
+        }
+        if (!aliveLocked()) {
+            error = kErrorDeviceNotConnected;
+            return false;
+        }
+        if (panel_->writeError != 0) {
+            error = panel_->writeError;
+            return false;
+        }
+        written = length;
+        record(lock, ReceivedReport::Via::WriteFile, data, length);
+        return true;
+    }
+
+    bool setOutputReport(const std::uint8_t* data, std::size_t length,
+                         unsigned long& error) override {
+        std::unique_lock<std::mutex> lock(core_->mutex);
+        if (!aliveLocked()) {
+            error = kErrorDeviceNotConnected;
+            return false;
+        }
+        if (panel_->setOutputError != 0) {
+            error = panel_->setOutputError;
+            return false;
+        }
+        record(lock, ReceivedReport::Via::SetOutputReport, data, length);
+        return true;
+    }
+
+  private:
+    // Records the report, then calls the observer with the lock released.
+    void record(std::unique_lock<std::mutex>& lock, ReceivedReport::Via via,
+                const std::uint8_t* data, std::size_t length) {
+        ReceivedReport report{via, std::vector<std::uint8_t>(data, data + length)};
+        panel_->received.push_back(report);
+        core_->changed.notify_all();
+        const auto observer = core_->observer;
+        const std::string path = panel_->spec.path;
+        lock.unlock();
+        if (observer)
+            observer(path, report);
+    }
+};
+
+bool hexNibble(char c, std::uint8_t& value) {
+    if (c >= '0' && c <= '9') {
+        value = static_cast<std::uint8_t>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+        value = static_cast<std::uint8_t>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+        value = static_cast<std::uint8_t>(c - 'A' + 10);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool boardIdFromText(const std::string& text, std::array<std::uint8_t, 8>& boardId) {
+    if (text.size() != 16)
+        return false;
+    std::array<std::uint8_t, 8> bytes{};
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        std::uint8_t high = 0;
+        std::uint8_t low = 0;
+        if (!hexNibble(text[2 * i], high) || !hexNibble(text[2 * i + 1], low))
+            return false;
+        bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
+    }
+    boardId = bytes;
+    return true;
+}
+
+// --- VirtualPanel ----------------------------------------------------------
+
+const std::string& VirtualPanel::path() const {
+    return state_->spec.path;
+}
+
+void VirtualPanel::unplug() {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    if (!state_->plugged)
+        return;
+    state_->plugged = false;
+    ++state_->generation;
+    state_->input.clear();
+    core_->changed.notify_all();
+}
+
+void VirtualPanel::plug() {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    state_->plugged = true;
+    core_->changed.notify_all();
+}
+
+bool VirtualPanel::plugged() const {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    return state_->plugged;
+}
+
+bool VirtualPanel::pushEvent(const HidProtocol::HidEvent& event) {
+    return pushReport(HidProtocol::buildInputReport(event));
+}
+
+bool VirtualPanel::pushButton(std::uint16_t controlId, std::int8_t value, std::uint8_t mode) {
+    HidProtocol::HidEvent event;
+    event.type = 1;
+    event.controlId = controlId;
+    event.value = value;
+    event.mode = mode;
+    return pushEvent(event);
+}
+
+bool VirtualPanel::pushEncoder(std::uint16_t controlId, std::int8_t detents, std::uint8_t speed,
+                               std::uint8_t mode) {
+    HidProtocol::HidEvent event;
+    event.type = 2;
+    event.controlId = controlId;
+    event.value = detents;
+    event.speed = speed;
+    event.mode = mode;
+    return pushEvent(event);
+}
+
+bool VirtualPanel::pushReport(const HidProtocol::Report& report) {
+    return pushRaw(std::vector<std::uint8_t>(report.begin(), report.end()));
+}
+
+bool VirtualPanel::pushRaw(const std::vector<std::uint8_t>& bytes) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    if (!state_->plugged)
+        return false;
+    state_->input.push_back(bytes);
+    core_->changed.notify_all();
+    return true;
+}
+
+std::size_t VirtualPanel::pendingInput() const {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    return state_->input.size();
+}
+
+bool VirtualPanel::waitForInputDrained(std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(core_->mutex);
+    return core_->changed.wait_for(lock, timeout, [this] { return state_->input.empty(); });
+}
+
+void VirtualPanel::failReads(bool on) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    state_->readsFail = on;
+    core_->changed.notify_all();
+}
+
+void VirtualPanel::setFeatureReport(std::uint8_t id, const HidProtocol::Report& bytes) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    state_->features[id] = bytes;
+}
+
+void VirtualPanel::removeFeatureReport(std::uint8_t id) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    state_->features.erase(id);
+}
+
+void VirtualPanel::setIdentity(const std::array<std::uint8_t, 8>& boardId) {
+    setFeatureReport(HidProtocol::kIdentityReportId, identityReport(boardId));
+}
+
+void VirtualPanel::setProtocol(const HidProtocol::ProtocolInfo& info) {
+    setFeatureReport(HidProtocol::kProtocolReportId, protocolReport(info));
+}
+
+void VirtualPanel::failFeatureReports(bool on) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    state_->featuresFail = on;
+}
+
+void VirtualPanel::setSerial(const std::string& serial) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    state_->spec.serial = serial;
+}
+
+void VirtualPanel::failProbe(bool on) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    state_->probeFails = on;
+}
+
+void VirtualPanel::failReadOpen(bool on) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    state_->readOpenFails = on;
+}
+
+void VirtualPanel::failWriteOpen(bool on) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    state_->writeOpenFails = on;
+}
+
+int VirtualPanel::openReadHandles() const {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    return state_->readHandles;
+}
+
+int VirtualPanel::openWriteHandles() const {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    return state_->writeHandles;
+}
+
+void VirtualPanel::failWrites(unsigned long errorCode) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    state_->writeError = errorCode;
+}
+
+void VirtualPanel::failSetOutputReport(unsigned long errorCode) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    state_->setOutputError = errorCode;
+}
+
+void VirtualPanel::stallWrites(bool on) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    state_->stall = on;
+    core_->changed.notify_all();
+}
+
+int VirtualPanel::stalledWrites() const {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    return state_->stalled;
+}
+
+bool VirtualPanel::waitForStalledWrites(int count, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(core_->mutex);
+    return core_->changed.wait_for(lock, timeout, [&] { return state_->stalled >= count; });
+}
+
+std::vector<ReceivedReport> VirtualPanel::received() const {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    return state_->received;
+}
+
+std::size_t VirtualPanel::receivedCount() const {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    return state_->received.size();
+}
+
+bool VirtualPanel::waitForReceived(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(core_->mutex);
+    return core_->changed.wait_for(lock, timeout, [&] { return state_->received.size() >= count; });
+}
+
+void VirtualPanel::clearReceived() {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    state_->received.clear();
+}
+
+// --- VirtualHidBus ---------------------------------------------------------
+
+VirtualHidBus::VirtualHidBus(Clock& clock) : core_(std::make_shared<BusCore>(clock)) {}
+
+VirtualHidBus::~VirtualHidBus() = default;
+
+VirtualPanel VirtualHidBus::addPanel(const VirtualPanelSpec& spec) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    if (PanelState* existing = core_->findLocked(spec.path))
+        return VirtualPanel(core_, existing);
+    auto state = std::make_unique<PanelState>();
+    state->spec = spec;
+    state->plugged = spec.plugged;
+    if (spec.boardId)
+        state->features[HidProtocol::kIdentityReportId] = identityReport(*spec.boardId);
+    if (spec.protocol) {
+        state->features[HidProtocol::kProtocolReportId] = protocolReport(*spec.protocol);
+    }
+    core_->panels.push_back(std::move(state));
+    core_->changed.notify_all();
+    return VirtualPanel(core_, core_->panels.back().get());
+}
+
+std::optional<VirtualPanel> VirtualHidBus::find(const std::string& path) const {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    if (PanelState* state = core_->findLocked(path))
+        return VirtualPanel(core_, state);
+    return std::nullopt;
+}
+
+std::vector<VirtualPanel> VirtualHidBus::panels() const {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    std::vector<VirtualPanel> list;
+    for (auto& state : core_->panels)
+        list.push_back(VirtualPanel(core_, state.get()));
+    return list;
+}
+
+void VirtualHidBus::failEnumeration(bool on) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    core_->enumerationFails = on;
+}
+
+void VirtualHidBus::setReceiveObserver(
+    std::function<void(const std::string& path, const ReceivedReport& report)> observer) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    core_->observer = std::move(observer);
+}
+
+std::vector<std::string> VirtualHidBus::enumerate() {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    std::vector<std::string> paths;
+    if (core_->enumerationFails)
+        return paths;
+    for (const auto& panel : core_->panels) {
+        if (panel->plugged)
+            paths.push_back(panel->spec.path);
+    }
+    return paths;
+}
+
+bool VirtualHidBus::probe(const std::string& path, std::uint16_t& vendorId,
+                          std::uint16_t& productId) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    PanelState* panel = core_->findPluggedLocked(path);
+    if (panel == nullptr || panel->probeFails)
+        return false;
+    vendorId = panel->spec.vendorId;
+    productId = panel->spec.productId;
+    return true;
+}
+
+std::unique_ptr<platform::HidReadHandle> VirtualHidBus::openRead(const std::string& path) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    PanelState* panel = core_->findPluggedLocked(path);
+    if (panel == nullptr || panel->readOpenFails)
+        return nullptr;
+    return std::make_unique<VirtualReadHandle>(core_, panel);
+}
+
+std::unique_ptr<platform::HidWriteHandle> VirtualHidBus::openWrite(const std::string& path) {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    PanelState* panel = core_->findPluggedLocked(path);
+    if (panel == nullptr || panel->writeOpenFails)
+        return nullptr;
+    return std::make_unique<VirtualWriteHandle>(core_, panel);
+}
+
+}  // namespace emulation
