@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <unordered_map>
+
+struct JsonValue;
 
 // The per-control, per-action, per-role command table (the button file).
 // Loaded once at start-up, then only read (from several threads, no lock).
@@ -20,6 +23,10 @@ public:
     bool hasControl(const std::string& controlName) const;
 
 private:
+    bool readSection(const JsonValue& root, const std::string& section, std::string& error);
+    bool readEntry(const JsonValue& entry, const std::string& section, std::size_t i,
+                   std::string& error);
+
     using RoleMap = std::unordered_map<std::string, std::string>;
     using ActionMap = std::unordered_map<std::string, RoleMap>;
     std::unordered_map<std::string, ActionMap> controls_;
