@@ -49,7 +49,7 @@ struct OutputProfile {
 struct OutputsConfig {
     std::int32_t debounceMs = 50;
     std::string defaultProfile = "default";
-    std::map<std::string, OutputProfile> profiles;     // by normalised name
+    std::map<std::string, OutputProfile> profiles;    // by normalised name
     std::map<std::string, std::string> roleProfiles;  // normalised role -> normalised profile
 };
 
