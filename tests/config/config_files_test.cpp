@@ -15,15 +15,15 @@
 
 namespace {
 
-std::string sourceFile(const std::string& relative) {
-    return platform::joinPath(CORVANE_SOURCE_DIR, relative);
+std::string sourceFile(const std::string& folder, const std::string& name) {
+    return platform::joinPath(platform::joinPath(CORVANE_SOURCE_DIR, folder), name);
 }
 
 TEST(ConfigFiles, ExamplesLoadTogether) {
     AppConfig config;
     std::string error;
-    ASSERT_TRUE(loadAppConfig(sourceFile("examples/config.json"), config, error)) << error;
-    EXPECT_EQ(config.hidEventMapPath, sourceFile("examples/hid_event_map.json"));
+    ASSERT_TRUE(loadAppConfig(sourceFile("examples", "config.json"), config, error)) << error;
+    EXPECT_EQ(config.hidEventMapPath, sourceFile("examples", "hid_event_map.json"));
     EventMap map;
     ASSERT_TRUE(map.load(config.hidEventMapPath, error)) << error;
     ButtonConfig buttons;
@@ -54,7 +54,7 @@ TEST(ConfigFiles, ExamplesLoadTogether) {
 // Every line of expected.txt: "<kind> <file> <text>"; event map and button
 // files are reached through <name>.config.json beside them.
 TEST(ConfigFiles, EachBrokenFileFailsWithItsText) {
-    const std::string folder = sourceFile("tests/data/config");
+    const std::string folder = sourceFile("tests", platform::joinPath("data", "config"));
     std::istringstream index(readFileBytes(platform::joinPath(folder, "expected.txt")));
     std::set<std::string> kinds;
     std::string line;
