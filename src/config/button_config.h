@@ -10,7 +10,9 @@ struct JsonValue;
 // Loaded once at start-up, then only read (from several threads, no lock).
 class ButtonConfig {
   public:
-    // False leaves one of the documented texts in `error`.
+    // False leaves one of the documented texts in `error`. The table is
+    // emptied only once the file is read and its root is an object; a fault
+    // in an entry leaves the entries before it (the load counts as failed).
     bool load(const std::string& path, std::string& error);
     bool loadFromText(const std::string& text, std::string& error);
 

@@ -9,7 +9,9 @@
 // only read afterwards, so lookups need no lock.
 class EventMap {
   public:
-    // False leaves one of the documented texts in `error`.
+    // False leaves one of the documented texts in `error`. A file that is
+    // missing, unreadable, not JSON or not an object leaves the tables as they
+    // were; a file without usable entries leaves them holding what was read.
     bool load(const std::string& path, std::string& error);
     bool loadFromText(const std::string& text, std::string& error);
 

@@ -271,10 +271,11 @@ TEST(AppConfig, WindowsPathsJoinWithBackslashesAndKeepNetworkRoots) {
               "\\\\server\\share\\b.json");
     AppConfig config;
     std::string error;
-    ASSERT_TRUE(loadAppConfigFromText(
-        "{" + kHid + ",\"mappings\":{\"buttonConfigPath\":\"\\\\\\\\srv\\\\b.json\","
-        "\"hidEventMapPath\":\"maps\\\\events.json\"}}",
-        "C:\\panels\\config.json", config, error))
+    ASSERT_TRUE(
+        loadAppConfigFromText("{" + kHid +
+                                  ",\"mappings\":{\"buttonConfigPath\":\"\\\\\\\\srv\\\\b.json\","
+                                  "\"hidEventMapPath\":\"maps\\\\events.json\"}}",
+                              "C:\\panels\\config.json", config, error))
         << error;
     EXPECT_EQ(config.hidEventMapPath, "C:\\panels\\maps\\events.json");
     EXPECT_EQ(config.buttonConfigPath, "\\\\srv\\b.json");

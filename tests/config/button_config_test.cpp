@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fakes/temp_dir.h"
@@ -86,6 +87,25 @@ TEST(ButtonConfig, FileProblemsNameThePath) {
     // A folder where the file should be is reported, not thrown.
     EXPECT_FALSE(config.load(dir.path(), error));
     EXPECT_EQ(error, "Failed to open button config: " + dir.path());
+}
+
+// The mapping engine's workers read one table at once, without a lock.
+TEST(ButtonConfig, TableIsReadFromSeveralThreadsAtOnce) {
+    const ButtonConfig config =
+        loaded("{\"knobs\":[{\"name\":\"HDG\",\"commands\":{\"CW\":{\"DEFAULT\":\"inc\"}}}]}");
+    std::vector<std::thread> threads;
+    std::vector<int> found(4, 0);
+    for (std::size_t t = 0; t < found.size(); ++t) {
+        threads.emplace_back([&config, &found, t] {
+            for (int i = 0; i < 2000; ++i) {
+                found[t] += config.lookup("hdg", "cw", t % 2 ? "MFD" : "") == "inc";
+                found[t] += config.hasControl("HDG") ? 0 : 1000000;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(found, std::vector<int>(4, 2000));
 }
 
 }  // namespace
