@@ -49,7 +49,7 @@ struct OutputProfile {
 struct OutputsConfig {
     std::int32_t debounceMs = 50;
     std::string defaultProfile = "default";
-    std::map<std::string, OutputProfile> profiles;     // by normalised name
+    std::map<std::string, OutputProfile> profiles;    // by normalised name
     std::map<std::string, std::string> roleProfiles;  // normalised role -> normalised profile
 };
 
@@ -82,17 +82,21 @@ struct AppConfig {
 
 // Reads, defaults and validates the file at `path` into a freshly
 // constructed `config`. False leaves one of the documented texts in `error`;
-// the record must then be discarded.
+// the record must then be discarded. Never throws for bad files or file
+// system errors. Any thread; no shared state.
 bool loadAppConfig(const std::string& path, AppConfig& config, std::string& error);
 
 // The same from a document already in memory; `path` is the file it came
-// from (relative paths are resolved against its folder).
+// from (relative paths are resolved against its folder, and the file system
+// is asked only whether a hid_event_map.json lies there).
 bool loadAppConfigFromText(const std::string& text, const std::string& path, AppConfig& config,
                            std::string& error);
 
+// The final checks, in a fixed order; the first failing one sets `error`.
 bool validateAppConfig(const AppConfig& config, std::string& error);
 
-// Comparison forms of names coming from configuration files.
+// Comparison forms of names coming from configuration files: blanks
+// removed, ASCII letters upper-cased; board ids also lose a leading "0x".
 std::string normalizeKey(const std::string& text);
 std::string normalizeBoardId(const std::string& text);
 bool isValidEffectName(const std::string& text);

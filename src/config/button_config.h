@@ -1,13 +1,18 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <unordered_map>
+
+struct JsonValue;
 
 // The per-control, per-action, per-role command table (the button file).
 // Loaded once at start-up, then only read (from several threads, no lock).
 class ButtonConfig {
-public:
-    // False leaves one of the documented texts in `error`.
+  public:
+    // False leaves one of the documented texts in `error`. The table is
+    // emptied only once the file is read and its root is an object; a fault
+    // in an entry leaves the entries before it (the load counts as failed).
     bool load(const std::string& path, std::string& error);
     bool loadFromText(const std::string& text, std::string& error);
 
@@ -19,7 +24,11 @@ public:
     // Whether the table holds the control (name compared after normalising).
     bool hasControl(const std::string& controlName) const;
 
-private:
+  private:
+    bool readSection(const JsonValue& root, const std::string& section, std::string& error);
+    bool readEntry(const JsonValue& entry, const std::string& section, std::size_t i,
+                   std::string& error);
+
     using RoleMap = std::unordered_map<std::string, std::string>;
     using ActionMap = std::unordered_map<std::string, RoleMap>;
     std::unordered_map<std::string, ActionMap> controls_;

@@ -33,9 +33,16 @@ struct JsonParseResult {
     bool ok = false;
 };
 
-// Parses one complete document. Never throws for bad input; the first error
-// found is reported in `error` (texts are part of the program's messages).
+// Parses one complete document. Never throws for bad input (only running out
+// of memory escapes); the first error found is reported in `error` and `ok`
+// is false (texts are part of the program's messages). Objects and arrays
+// nested more than 256 deep fail with "Nesting too deep", so hostile input
+// cannot exhaust the stack. Reentrant: calls share no state.
 JsonParseResult parseJson(const std::string& text);
+
+// A JSON number as a signed 32-bit integer: truncated toward zero; values
+// outside the range (and infinities) give the most negative 32-bit value.
+std::int32_t jsonNumberToInt32(double number);
 
 // Typed member lookups: true (and the output written) only when `object` is
 // an Object holding `key` with the expected type; the output is untouched
