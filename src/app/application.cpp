@@ -108,6 +108,7 @@ bool Application::initialize(const std::string& configPath, bool consoleMode, st
 
     if (!config_.hidEventMapPath.empty() && !eventMap_.load(config_.hidEventMapPath, text)) {
         logWarn("Failed to load HID event map: " + text);
+        eventMap_ = EventMap();  // a half-read map names controls wrongly: run without names
     }
     if (!buttonConfig_.load(config_.buttonConfigPath, text)) {
         logError("Failed to load button config: " + text);

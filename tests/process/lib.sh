@@ -13,6 +13,8 @@ BACKGROUND_PIDS=()
 
 cleanup() {
   for pid in "${BACKGROUND_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  sleep 0.2
+  for pid in "${BACKGROUND_PIDS[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -42,6 +44,15 @@ native_path() {
 }
 
 run_program() { $CORVANE_RUNNER "$PROGRAM" "$@"; }
+
+# start_program ARGS...: starts the program in the background (redirect
+# with exec beforehand if needed) and sets PROGRAM_PID to the program itself,
+# so that signals and cleanup reach it.
+start_program() {
+  $CORVANE_RUNNER "$PROGRAM" "$@" &
+  PROGRAM_PID=$!
+  BACKGROUND_PIDS+=("$PROGRAM_PID")
+}
 
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 

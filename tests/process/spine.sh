@@ -33,9 +33,8 @@ check "trailing --config leads to the default path" grep -qF "(default search or
 # --- A normal run in console mode; a second instance exits at once.
 rm -f "$LOG"
 mkfifo "$WORK/stdin"
-run_program --console --config "$CONFIG" < "$WORK/stdin" > "$WORK/first.out" 2>&1 &
-first=$!
-BACKGROUND_PIDS+=("$first")
+start_program --console --config "$CONFIG" < "$WORK/stdin" > "$WORK/first.out" 2>&1
+first=$PROGRAM_PID
 exec 3> "$WORK/stdin"
 check "first instance reaches its run loop" wait_for_line "$LOG" "Application run loop started" 30
 
@@ -64,9 +63,8 @@ check "every log line has the timestamp and level format" bash -c "! grep -vE '$
 # --- Linux: SIGINT in console mode stops the run loop (Ctrl+C on Windows).
 if ! is_windows; then
   rm -f "$LOG"
-  run_program --console --config "$CONFIG" < /dev/null > /dev/null 2>&1 &
-  pid=$!
-  BACKGROUND_PIDS+=("$pid")
+  start_program --console --config "$CONFIG" < /dev/null > /dev/null 2>&1
+  pid=$PROGRAM_PID
   check "program starts for the signal test" wait_for_line "$LOG" "Application run loop started" 30
   kill -INT "$pid"
   wait_exit "$pid" 10
