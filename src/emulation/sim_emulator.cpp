@@ -13,6 +13,7 @@ namespace {
 std::atomic<SimEmulator*> g_installed{nullptr};
 
 constexpr DWORD kMessageVersion = 4;
+constexpr std::size_t kMaxRecordedExceptions = 10000;
 const char kBatteryVariable[] = "ELECTRICAL MASTER BATTERY:2";
 
 std::string upper(std::string text) {
@@ -134,6 +135,11 @@ std::string SimEmulator::clientName(int connection) const {
     std::lock_guard<std::mutex> guard(mutex_);
     const auto it = clientNames_.find(connection);
     return it == clientNames_.end() ? std::string() : it->second;
+}
+
+int SimEmulator::callsOnClosedHandles() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return callsOnClosedHandles_;
 }
 
 void SimEmulator::breakConnections(HRESULT result) {
@@ -347,6 +353,7 @@ SimEmulator::Connection* SimEmulator::findLocked(HANDLE handle, const char* func
                                                  HRESULT& result) {
     const auto it = connections_.find(handleValue(handle));
     if (it == connections_.end()) {
+        if (closedHandles_.count(handleValue(handle)) != 0) ++callsOnClosedHandles_;
         result = E_FAIL_RESULT;
         return nullptr;
     }
@@ -372,7 +379,9 @@ void SimEmulator::exceptionLocked(Connection& connection, DWORD exception, const
     putDword(bytes, 16, connection.sendId);
     putDword(bytes, 20, SIMCONNECT_UNUSED);
     connection.inbox.push_back(std::move(bytes));
-    exceptions_.push_back({connection.number, exception, function});
+    if (exceptions_.size() < kMaxRecordedExceptions) {
+        exceptions_.push_back({connection.number, exception, function});
+    }
 }
 
 void SimEmulator::writeAreaLocked(const std::string& name, std::uint32_t offset,
@@ -496,7 +505,11 @@ SimEmulator::HRESULT SimEmulator::open(HANDLE* handle, const char* name) {
 SimEmulator::HRESULT SimEmulator::close(HANDLE handle) {
     std::lock_guard<std::mutex> guard(mutex_);
     const auto it = connections_.find(handleValue(handle));
-    if (it == connections_.end()) return E_FAIL_RESULT;
+    if (it == connections_.end()) {
+        if (closedHandles_.count(handleValue(handle)) != 0) ++callsOnClosedHandles_;
+        return E_FAIL_RESULT;
+    }
+    closedHandles_.insert(handleValue(handle));
     traceLocked("close " + std::to_string(it->second.number));
     connections_.erase(it);
     return S_OK_RESULT;

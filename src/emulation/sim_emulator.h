@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,9 @@ public:
     int connectionCount() const;
     int openConnectionCount() const;
     std::string clientName(int connection) const;
+    // Calls made with a handle after SimConnect_Close released it (a client
+    // that keeps its handle valid for each call never makes one).
+    int callsOnClosedHandles() const;
     // Every open connection becomes broken: its calls return `result`.
     void breakConnections(HRESULT result = simconnect::PIPE_DISCONNECTED_RESULT);
     // Queues a QUIT message on every open connection.
@@ -247,6 +251,8 @@ private:
     int connectionCount_ = 0;
     std::map<std::uintptr_t, Connection> connections_;  // by handle value
     std::map<int, std::string> clientNames_;
+    std::set<std::uintptr_t> closedHandles_;
+    int callsOnClosedHandles_ = 0;
     std::map<std::string, CallFailure> callFailures_;
     std::map<std::string, double> simVars_;  // upper-case names
     std::map<std::string, float> lvars_;     // upper-case names

@@ -301,6 +301,7 @@ void MobiFlightClient::dropPending(const std::string& rpn) {
     if (rpn.empty()) return;
     const std::string text = kSetPrefix + rpn;
     std::lock_guard<std::mutex> guard(queueLock_);
+    if (taken_ == text) takenDropped_ = true;  // not to be put back either
     for (auto it = queue_.begin(); it != queue_.end();) {
         if (it->text != text) {
             ++it;
@@ -346,6 +347,8 @@ bool MobiFlightClient::takeCommand(Command& command, std::uint64_t& generation) 
     command = std::move(queue_.front());
     queue_.pop_front();
     generation = generation_;
+    taken_ = command.text;
+    takenDropped_ = false;
     if (command.kind == kHold) {
         queuedHolds_.erase(command.text);
     } else if (command.kind == kEncoder) {
@@ -361,6 +364,7 @@ void MobiFlightClient::putBack(const Command& command, std::uint64_t generation)
         std::lock_guard<std::mutex> guard(queueLock_);
         // The queue was emptied by a connection change meanwhile: so is this command.
         if (generation != generation_) return;
+        if (takenDropped_ && command.kind != kEncoder) return;
         if (command.kind == kHold) {
             if (!queuedHolds_.insert(command.text).second) return;
         } else if (command.kind == kEncoder) {
@@ -374,7 +378,10 @@ void MobiFlightClient::putBack(const Command& command, std::uint64_t generation)
             if (steps->second.queued) return;
             steps->second.queued = true;
         }
-        appendLocked(command);
+        // Back at the front, not the end: commands waiting for the link or
+        // for registration keep the order in which they were sent, so a
+        // press is never executed after its release.
+        queue_.push_front(command);
     }
     queueSignal_.notify_all();
 }

@@ -132,6 +132,10 @@ private:
     // Counts connection changes and stops, so that a command taken before
     // one is not put back into the queue after it was emptied.
     std::uint64_t generation_ = 0;
+    // The command the worker holds between taking it and putting it back,
+    // and whether dropPending cancelled it meanwhile.
+    std::string taken_;
+    bool takenDropped_ = false;
 
     std::mutex sendLock_;  // serialises command writes; guards lastSend
     Clock::TimePoint lastSend_{};
