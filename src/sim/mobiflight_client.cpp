@@ -155,7 +155,10 @@ void MobiFlightClient::onSimConnectState(bool connected) {
     }
     {
         std::lock_guard<std::mutex> guard(queueLock_);
-        appendLocked({kRegisterPrefix + settings_.clientName, false, false, kPlain});
+        // The module may have seen this very registration last (a link that
+        // broke before anything else was written): a dummy first makes sure
+        // it sees it again.
+        appendLocked({kRegisterPrefix + settings_.clientName, false, false, kPlain, true});
     }
     queueSignal_.notify_all();
 }
@@ -458,6 +461,10 @@ void MobiFlightClient::writeEncoder(const Command& command) {
 
 bool MobiFlightClient::writeOnce(const Command& command, std::string& error, bool& dummyWritten) {
     dummyWritten = false;
+    if (command.precedeWithDummy) {
+        std::string dummyError;
+        if (!writeBlock(kDummy, dummyError)) logWarn("MobiFlight dummy send failed: " + dummyError);
+    }
     if (!writeBlock(command.text, error)) {
         logWarn("MobiFlight send failed: " + error);
         return false;

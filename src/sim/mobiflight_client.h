@@ -88,6 +88,9 @@ private:
         bool needsReady = false;
         bool followWithDummy = false;
         int kind = kPlain;
+        // Write "MF.DummyCmd" first, so this command never repeats the last
+        // one the module saw (it would not see a repeat at all).
+        bool precedeWithDummy = false;
     };
     struct EncoderSteps {
         std::int32_t amount = 0;

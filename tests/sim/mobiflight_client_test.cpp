@@ -65,7 +65,8 @@ TEST_F(MobiFlightTest, FailureTextsComeInTheirOrder) {
 TEST_F(MobiFlightTest, RegistersThenClearsAndSubscribesTheBacklight) {
     sim.setLVar("LIGHTING_POTENTIOMETER_5", 0.75f);
     startReady();
-    EXPECT_EQ(commands(), (std::vector<std::string>{"MF.Clients.Add.CorvaneHID", "MF.SimVars.Clear",
+    EXPECT_EQ(commands(), (std::vector<std::string>{kDummy, "MF.Clients.Add.CorvaneHID",
+                                                    "MF.SimVars.Clear",
                                                     "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"}));
     EXPECT_EQ(log.count("MobiFlight client registered"), 1);
     EXPECT_EQ(sim.moduleVariables(), std::vector<std::string>{"(L:LIGHTING_POTENTIOMETER_5)"});
@@ -92,13 +93,13 @@ TEST_F(MobiFlightTest, RpnCommandsWaitForRegistrationAndEachIsFollowedByADummy) 
     ASSERT_TRUE(mobiflight.send("2 (>K:AP_MASTER)", MobiFlightClient::kPlain, 1, error));
     ASSERT_TRUE(waitFor([&] { return clock.waitsOfAtLeast(milliseconds(50)).size() >= 10; }));
     for (const auto d : clock.waitsOfAtLeast(milliseconds(1))) EXPECT_EQ(d, milliseconds(50));
-    EXPECT_EQ(commands().size(), 1u);
+    EXPECT_EQ(commands().size(), 2u);
 
     sim.writeClientData("MobiFlight.Response", 0, textBytes(kRegistered));
     ASSERT_TRUE(waitForCommand("MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"));
     // Held commands keep their order (they are put back at the front).
     EXPECT_EQ(commands(),
-              (std::vector<std::string>{"MF.Clients.Add.CorvaneHID", kSet + "1 (>K:AP_MASTER)",
+              (std::vector<std::string>{kDummy, "MF.Clients.Add.CorvaneHID", kSet + "1 (>K:AP_MASTER)",
                                         kDummy, kSet + "2 (>K:AP_MASTER)", kDummy,
                                         "MF.SimVars.Clear",
                                         "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"}));
@@ -128,6 +129,20 @@ TEST_F(MobiFlightTest, CommandsWaitWhileDisconnectedAndAreDroppedAtTheNextConnec
     ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID", 2));
     EXPECT_FALSE(mobiflight.isReady());
     EXPECT_EQ(countCommand(kSet + "1 (>K:LATE)"), 0);
+}
+
+// The module only sees a command whose bytes differ from the last one. A
+// link that broke right after the registration must not leave the next
+// registration unseen (and the client unregistered for good).
+TEST_F(MobiFlightTest, RegistrationIsSeenAgainAfterALinkThatGotNoFurther) {
+    sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
+    sim.setSimulatorRunning(true);
+    start();
+    ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID"));
+    sim.setRegistrationReply(SimEmulator::RegistrationReply::Finished);
+    sim.breakConnections();
+    ASSERT_TRUE(waitFor([&] { return mobiflight.isReady(); }));
+    EXPECT_EQ(countCommand("MF.Clients.Add.CorvaneHID"), 2);
 }
 
 TEST_F(MobiFlightTest, RegistrationAnswersForOtherClientsOrErrorsLeaveItUnregistered) {
@@ -308,7 +323,7 @@ TEST_F(MobiFlightTest, StopWakesTheWorkerOutOfALongRateLimitWait) {
     const auto begin = steady_clock::now();
     real.stop();
     EXPECT_LT(steady_clock::now() - begin, milliseconds(1000));
-    EXPECT_EQ(commands(), std::vector<std::string>{"MF.Clients.Add.CorvaneHID"});
+    EXPECT_EQ(commands(), (std::vector<std::string>{kDummy, "MF.Clients.Add.CorvaneHID"}));
     simConnect.stop();
 }
 
