@@ -17,11 +17,14 @@ constexpr std::size_t kMaxRecordedExceptions = 10000;
 const char kBatteryVariable[] = "ELECTRICAL MASTER BATTERY:2";
 
 std::string upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
 }
 
-std::uintptr_t handleValue(HANDLE handle) { return reinterpret_cast<std::uintptr_t>(handle); }
+std::uintptr_t handleValue(HANDLE handle) {
+    return reinterpret_cast<std::uintptr_t>(handle);
+}
 
 HANDLE handleFor(int number) {
     // Never null, and far from small integers a caller might pass by mistake.
@@ -56,13 +59,20 @@ std::vector<std::uint8_t> dataMessage(DWORD id, DWORD requestId, DWORD defineId,
 
 std::uint32_t sizeOfType(DWORD sizeOrType) {
     switch (sizeOrType) {
-        case SIMCONNECT_CLIENTDATATYPE_INT8: return 1;
-        case SIMCONNECT_CLIENTDATATYPE_INT16: return 2;
-        case SIMCONNECT_CLIENTDATATYPE_INT32: return 4;
-        case SIMCONNECT_CLIENTDATATYPE_INT64: return 8;
-        case SIMCONNECT_CLIENTDATATYPE_FLOAT32: return 4;
-        case SIMCONNECT_CLIENTDATATYPE_FLOAT64: return 8;
-        default: return sizeOrType;
+        case SIMCONNECT_CLIENTDATATYPE_INT8:
+            return 1;
+        case SIMCONNECT_CLIENTDATATYPE_INT16:
+            return 2;
+        case SIMCONNECT_CLIENTDATATYPE_INT32:
+            return 4;
+        case SIMCONNECT_CLIENTDATATYPE_INT64:
+            return 8;
+        case SIMCONNECT_CLIENTDATATYPE_FLOAT32:
+            return 4;
+        case SIMCONNECT_CLIENTDATATYPE_FLOAT64:
+            return 8;
+        default:
+            return sizeOrType;
     }
 }
 
@@ -87,7 +97,9 @@ SimEmulator::~SimEmulator() {
     g_installed.compare_exchange_strong(self, nullptr);
 }
 
-SimEmulator* SimEmulator::installed() { return g_installed.load(); }
+SimEmulator* SimEmulator::installed() {
+    return g_installed.load();
+}
 
 // --- scripting -------------------------------------------------------------
 
@@ -144,7 +156,8 @@ int SimEmulator::callsOnClosedHandles() const {
 
 void SimEmulator::breakConnections(HRESULT result) {
     std::lock_guard<std::mutex> guard(mutex_);
-    for (auto& entry : connections_) entry.second.brokenResult = result;
+    for (auto& entry : connections_)
+        entry.second.brokenResult = result;
 }
 
 void SimEmulator::sendQuit() {
@@ -177,7 +190,8 @@ void SimEmulator::clearCallFailures() {
 
 void SimEmulator::queueMessage(const std::vector<std::uint8_t>& bytes) {
     std::lock_guard<std::mutex> guard(mutex_);
-    for (auto& entry : connections_) entry.second.inbox.push_back(bytes);
+    for (auto& entry : connections_)
+        entry.second.inbox.push_back(bytes);
 }
 
 void SimEmulator::setSimVar(const std::string& name, double value) {
@@ -186,7 +200,9 @@ void SimEmulator::setSimVar(const std::string& name, double value) {
     evaluateSimRequestsLocked();
 }
 
-void SimEmulator::setBattery(bool on) { setSimVar(kBatteryVariable, on ? 1.0 : 0.0); }
+void SimEmulator::setBattery(bool on) {
+    setSimVar(kBatteryVariable, on ? 1.0 : 0.0);
+}
 
 std::vector<SimEmulator::EventMapping> SimEmulator::eventMappings() const {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -232,7 +248,8 @@ std::vector<SimEmulator::ModuleCommand> SimEmulator::moduleCommands() const {
 std::vector<std::string> SimEmulator::moduleCommandTexts() const {
     std::lock_guard<std::mutex> guard(mutex_);
     std::vector<std::string> texts;
-    for (const ModuleCommand& command : module_.commands()) texts.push_back(command.text);
+    for (const ModuleCommand& command : module_.commands())
+        texts.push_back(command.text);
     return texts;
 }
 
@@ -272,7 +289,8 @@ bool SimEmulator::waitUntil(const std::function<bool()>& condition,
                             std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return condition();
+        if (std::chrono::steady_clock::now() >= deadline)
+            return condition();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
@@ -282,12 +300,14 @@ bool SimEmulator::configure(const std::string& options, std::string& error) {
     std::size_t start = 0;
     while (start <= options.size()) {
         std::size_t comma = options.find(',', start);
-        if (comma == std::string::npos) comma = options.size();
+        if (comma == std::string::npos)
+            comma = options.size();
         std::string option = options.substr(start, comma - start);
         option.erase(0, option.find_first_not_of(' '));
         option.erase(option.find_last_not_of(' ') + 1);
         start = comma + 1;
-        if (option.empty()) continue;
+        if (option.empty())
+            continue;
         const std::size_t eq = option.find('=');
         const std::string key = option.substr(0, eq);
         const std::string value = eq == std::string::npos ? std::string() : option.substr(eq + 1);
@@ -316,7 +336,8 @@ bool SimEmulator::configure(const std::string& options, std::string& error) {
 // --- module host -----------------------------------------------------------
 
 void SimEmulator::createArea(const std::string& name, std::uint32_t size) {
-    if (areas_.count(name) == 0) areas_[name].assign(size, 0);
+    if (areas_.count(name) == 0)
+        areas_[name].assign(size, 0);
 }
 
 void SimEmulator::writeArea(const std::string& name, std::uint32_t offset,
@@ -344,7 +365,8 @@ void SimEmulator::setLVarLocked(const std::string& name, float value) {
 }
 
 void SimEmulator::traceLocked(const std::string& line) {
-    if (traceSink_) traceSink_(line);
+    if (traceSink_)
+        traceSink_(line);
 }
 
 // --- internals -------------------------------------------------------------
@@ -353,7 +375,8 @@ SimEmulator::Connection* SimEmulator::findLocked(HANDLE handle, const char* func
                                                  HRESULT& result) {
     const auto it = connections_.find(handleValue(handle));
     if (it == connections_.end()) {
-        if (closedHandles_.count(handleValue(handle)) != 0) ++callsOnClosedHandles_;
+        if (closedHandles_.count(handleValue(handle)) != 0)
+            ++callsOnClosedHandles_;
         result = E_FAIL_RESULT;
         return nullptr;
     }
@@ -364,7 +387,8 @@ SimEmulator::Connection* SimEmulator::findLocked(HANDLE handle, const char* func
     const auto failure = callFailures_.find(function);
     if (failure != callFailures_.end() && failure->second.remaining != 0) {
         result = failure->second.result;
-        if (failure->second.remaining > 0) --failure->second.remaining;
+        if (failure->second.remaining > 0)
+            --failure->second.remaining;
         return nullptr;
     }
     ++it->second.sendId;
@@ -387,9 +411,11 @@ void SimEmulator::exceptionLocked(Connection& connection, DWORD exception, const
 void SimEmulator::writeAreaLocked(const std::string& name, std::uint32_t offset,
                                   const std::vector<std::uint8_t>& bytes, int writer) {
     auto it = areas_.find(name);
-    if (it == areas_.end()) return;
+    if (it == areas_.end())
+        return;
     std::vector<std::uint8_t>& area = it->second;
-    if (offset >= area.size()) return;
+    if (offset >= area.size())
+        return;
     const std::size_t count = std::min<std::size_t>(bytes.size(), area.size() - offset);
     std::copy(bytes.begin(), bytes.begin() + static_cast<long>(count),
               area.begin() + static_cast<long>(offset));
@@ -397,16 +423,19 @@ void SimEmulator::writeAreaLocked(const std::string& name, std::uint32_t offset,
     const std::size_t before = module_.commands().size();
     module_.onAreaWritten(name, writer, clock_.now());
     const auto& commands = module_.commands();
-    for (std::size_t i = before; i < commands.size(); ++i) traceLocked("command " + commands[i].text);
+    for (std::size_t i = before; i < commands.size(); ++i)
+        traceLocked("command " + commands[i].text);
 }
 
 void SimEmulator::notifyClientDataLocked(const std::string& area) {
     for (auto& entry : connections_) {
         Connection& connection = entry.second;
-        if (connection.brokenResult < 0) continue;
+        if (connection.brokenResult < 0)
+            continue;
         for (auto& request : connection.clientRequests) {
             const auto name = connection.areaNames.find(request.second.areaOrDefine);
-            if (name == connection.areaNames.end() || name->second != area) continue;
+            if (name == connection.areaNames.end() || name->second != area)
+                continue;
             if (request.second.period == SIMCONNECT_CLIENT_DATA_PERIOD_NEVER ||
                 request.second.period == SIMCONNECT_CLIENT_DATA_PERIOD_ONCE) {
                 continue;
@@ -432,7 +461,8 @@ void SimEmulator::sendClientDataLocked(Connection& connection, DWORD requestId, 
         }
     }
     const bool changedOnly = (request.flags & SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED) != 0;
-    if (!force && changedOnly && request.sent && request.last == payload) return;
+    if (!force && changedOnly && request.sent && request.last == payload)
+        return;
     request.sent = true;
     request.last = payload;
     connection.inbox.push_back(dataMessage(SIMCONNECT_RECV_ID_CLIENT_DATA, requestId,
@@ -443,20 +473,30 @@ void SimEmulator::sendClientDataLocked(Connection& connection, DWORD requestId, 
 void SimEmulator::sendSimDataLocked(Connection& connection, DWORD requestId, Request& request,
                                     bool force) {
     const auto definition = connection.dataDefinitions.find(request.defineId);
-    if (definition == connection.dataDefinitions.end()) return;
+    if (definition == connection.dataDefinitions.end())
+        return;
     std::vector<std::uint8_t> payload;
     for (const SimDatum& datum : definition->second) {
         const auto var = simVars_.find(upper(datum.name));
         const double value = var == simVars_.end() ? 0.0 : var->second;
         switch (datum.type) {
-            case SIMCONNECT_DATATYPE_INT32: appendValue(payload, static_cast<std::int32_t>(value)); break;
-            case SIMCONNECT_DATATYPE_INT64: appendValue(payload, static_cast<std::int64_t>(value)); break;
-            case SIMCONNECT_DATATYPE_FLOAT32: appendValue(payload, static_cast<float>(value)); break;
-            default: appendValue(payload, value); break;
+            case SIMCONNECT_DATATYPE_INT32:
+                appendValue(payload, static_cast<std::int32_t>(value));
+                break;
+            case SIMCONNECT_DATATYPE_INT64:
+                appendValue(payload, static_cast<std::int64_t>(value));
+                break;
+            case SIMCONNECT_DATATYPE_FLOAT32:
+                appendValue(payload, static_cast<float>(value));
+                break;
+            default:
+                appendValue(payload, value);
+                break;
         }
     }
     const bool changedOnly = (request.flags & SIMCONNECT_DATA_REQUEST_FLAG_CHANGED) != 0;
-    if (!force && changedOnly && request.sent && request.last == payload) return;
+    if (!force && changedOnly && request.sent && request.last == payload)
+        return;
     request.sent = true;
     request.last = payload;
     connection.inbox.push_back(dataMessage(SIMCONNECT_RECV_ID_SIMOBJECT_DATA, requestId,
@@ -467,7 +507,8 @@ void SimEmulator::sendSimDataLocked(Connection& connection, DWORD requestId, Req
 void SimEmulator::evaluateSimRequestsLocked() {
     // Each change of a simulation variable counts as one simulation frame.
     for (auto& entry : connections_) {
-        if (entry.second.brokenResult < 0) continue;
+        if (entry.second.brokenResult < 0)
+            continue;
         for (auto& request : entry.second.dataRequests) {
             sendSimDataLocked(entry.second, request.first, request.second, false);
         }
@@ -479,18 +520,22 @@ void SimEmulator::evaluateSimRequestsLocked() {
 SimEmulator::HRESULT SimEmulator::open(HANDLE* handle, const char* name) {
     std::lock_guard<std::mutex> guard(mutex_);
     ++openAttempts_;
-    if (!handle) return E_INVALIDARG_RESULT;
+    if (!handle)
+        return E_INVALIDARG_RESULT;
     *handle = nullptr;
-    if (!running_) return E_FAIL_RESULT;  // what the real library says without a simulator
+    if (!running_)
+        return E_FAIL_RESULT;  // what the real library says without a simulator
     if (failOpens_ > 0) {
         --failOpens_;
         return failOpenResult_;
     }
-    if (openResult_ < 0) return openResult_;
+    if (openResult_ < 0)
+        return openResult_;
     Connection connection;
     connection.number = ++connectionCount_;
     connection.name = name ? name : "";
-    std::vector<std::uint8_t> opened = header(sizeof(SIMCONNECT_RECV_OPEN), SIMCONNECT_RECV_ID_OPEN);
+    std::vector<std::uint8_t> opened =
+        header(sizeof(SIMCONNECT_RECV_OPEN), SIMCONNECT_RECV_ID_OPEN);
     const char application[] = "CorvaneHID simulator emulator";
     std::memcpy(opened.data() + offsetof(SIMCONNECT_RECV_OPEN, szApplicationName), application,
                 sizeof(application));
@@ -506,7 +551,8 @@ SimEmulator::HRESULT SimEmulator::close(HANDLE handle) {
     std::lock_guard<std::mutex> guard(mutex_);
     const auto it = connections_.find(handleValue(handle));
     if (it == connections_.end()) {
-        if (closedHandles_.count(handleValue(handle)) != 0) ++callsOnClosedHandles_;
+        if (closedHandles_.count(handleValue(handle)) != 0)
+            ++callsOnClosedHandles_;
         return E_FAIL_RESULT;
     }
     closedHandles_.insert(handleValue(handle));
@@ -521,22 +567,27 @@ SimEmulator::HRESULT SimEmulator::callDispatch(HANDLE handle, DispatchProc proc,
         std::lock_guard<std::mutex> guard(mutex_);
         hook = dispatchHook_;
     }
-    if (hook) hook();
+    if (hook)
+        hook();
     std::deque<std::vector<std::uint8_t>> batch;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         HRESULT result = 0;
         Connection* connection = findLocked(handle, "SimConnect_CallDispatch", result);
-        if (!connection) return result;
-        if (!proc) return E_INVALIDARG_RESULT;
+        if (!connection)
+            return result;
+        if (!proc)
+            return E_INVALIDARG_RESULT;
         batch.swap(connection->inbox);
-        if (connection->breakAfterDispatch) connection->brokenResult = PIPE_DISCONNECTED_RESULT;
+        if (connection->breakAfterDispatch)
+            connection->brokenResult = PIPE_DISCONNECTED_RESULT;
     }
     // The procedure runs unlocked: it may call back in, or close the handle.
     for (std::vector<std::uint8_t>& message : batch) {
         {
             std::lock_guard<std::mutex> guard(mutex_);
-            if (connections_.count(handleValue(handle)) == 0) break;
+            if (connections_.count(handleValue(handle)) == 0)
+                break;
         }
         proc(reinterpret_cast<SIMCONNECT_RECV*>(message.data()), static_cast<DWORD>(message.size()),
              context);
@@ -545,12 +596,12 @@ SimEmulator::HRESULT SimEmulator::callDispatch(HANDLE handle, DispatchProc proc,
 }
 
 SimEmulator::HRESULT SimEmulator::addToDataDefinition(HANDLE handle, DWORD defineId,
-                                                      const char* datum,
-                                                      SIMCONNECT_DATATYPE type) {
+                                                      const char* datum, SIMCONNECT_DATATYPE type) {
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_AddToDataDefinition", result);
-    if (!connection) return result;
+    if (!connection)
+        return result;
     if (!datum || !*datum) {
         exceptionLocked(*connection, SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED,
                         "SimConnect_AddToDataDefinition");
@@ -566,20 +617,23 @@ SimEmulator::HRESULT SimEmulator::requestDataOnSimObject(HANDLE handle, DWORD re
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_RequestDataOnSimObject", result);
-    if (!connection) return result;
+    if (!connection)
+        return result;
     if (connection->dataDefinitions.count(defineId) == 0) {
         exceptionLocked(*connection, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID,
                         "SimConnect_RequestDataOnSimObject");
         return S_OK_RESULT;
     }
     connection->dataRequests.erase(requestId);  // a reused id replaces the request
-    if (period == SIMCONNECT_PERIOD_NEVER) return S_OK_RESULT;
+    if (period == SIMCONNECT_PERIOD_NEVER)
+        return S_OK_RESULT;
     Request request;
     request.defineId = defineId;
     request.period = period;
     request.flags = flags;
     sendSimDataLocked(*connection, requestId, request, true);
-    if (period != SIMCONNECT_PERIOD_ONCE) connection->dataRequests[requestId] = request;
+    if (period != SIMCONNECT_PERIOD_ONCE)
+        connection->dataRequests[requestId] = request;
     return S_OK_RESULT;
 }
 
@@ -588,7 +642,8 @@ SimEmulator::HRESULT SimEmulator::mapClientEventToSimEvent(HANDLE handle, DWORD 
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_MapClientEventToSimEvent", result);
-    if (!connection) return result;
+    if (!connection)
+        return result;
     if (connection->events.count(eventId) != 0) {
         exceptionLocked(*connection, SIMCONNECT_EXCEPTION_EVENT_ID_DUPLICATE,
                         "SimConnect_MapClientEventToSimEvent");
@@ -604,14 +659,16 @@ SimEmulator::HRESULT SimEmulator::transmitClientEvent(HANDLE handle, DWORD event
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_TransmitClientEvent", result);
-    if (!connection) return result;
+    if (!connection)
+        return result;
     const auto event = connection->events.find(eventId);
     if (event == connection->events.end()) {
         exceptionLocked(*connection, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID,
                         "SimConnect_TransmitClientEvent");
         return S_OK_RESULT;
     }
-    transmittedEvents_.push_back({connection->number, eventId, event->second, data, groupId, flags});
+    transmittedEvents_.push_back(
+        {connection->number, eventId, event->second, data, groupId, flags});
     traceLocked("event " + event->second);
     return S_OK_RESULT;
 }
@@ -621,7 +678,8 @@ SimEmulator::HRESULT SimEmulator::mapClientDataNameToId(HANDLE handle, const cha
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_MapClientDataNameToID", result);
-    if (!connection) return result;
+    if (!connection)
+        return result;
     const std::string text = name ? name : "";
     const auto existing = connection->areaNames.find(clientDataId);
     if (text.empty() || (existing != connection->areaNames.end() && existing->second != text)) {
@@ -638,7 +696,8 @@ SimEmulator::HRESULT SimEmulator::addToClientDataDefinition(HANDLE handle, DWORD
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_AddToClientDataDefinition", result);
-    if (!connection) return result;
+    if (!connection)
+        return result;
     std::vector<Datum>& datums = connection->clientDefinitions[defineId];
     const std::uint32_t size = sizeOfType(sizeOrType);
     if (offset == SIMCONNECT_CLIENTDATAOFFSET_AUTO) {
@@ -661,7 +720,8 @@ SimEmulator::HRESULT SimEmulator::requestClientData(HANDLE handle, DWORD clientD
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_RequestClientData", result);
-    if (!connection) return result;
+    if (!connection)
+        return result;
     if (connection->areaNames.count(clientDataId) == 0 ||
         connection->clientDefinitions.count(defineId) == 0) {
         exceptionLocked(*connection, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID,
@@ -669,7 +729,8 @@ SimEmulator::HRESULT SimEmulator::requestClientData(HANDLE handle, DWORD clientD
         return S_OK_RESULT;
     }
     connection->clientRequests.erase(requestId);  // a reused id replaces the request
-    if (period == SIMCONNECT_CLIENT_DATA_PERIOD_NEVER) return S_OK_RESULT;
+    if (period == SIMCONNECT_CLIENT_DATA_PERIOD_NEVER)
+        return S_OK_RESULT;
     Request request;
     request.areaOrDefine = clientDataId;
     request.defineId = defineId;
@@ -684,14 +745,15 @@ SimEmulator::HRESULT SimEmulator::requestClientData(HANDLE handle, DWORD clientD
     return S_OK_RESULT;
 }
 
-SimEmulator::HRESULT SimEmulator::setClientData(HANDLE handle, DWORD clientDataId,
-                                                DWORD defineId, DWORD unitSize,
-                                                const void* data) {
+SimEmulator::HRESULT SimEmulator::setClientData(HANDLE handle, DWORD clientDataId, DWORD defineId,
+                                                DWORD unitSize, const void* data) {
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_SetClientData", result);
-    if (!connection) return result;
-    if (!data) return E_INVALIDARG_RESULT;
+    if (!connection)
+        return result;
+    if (!data)
+        return E_INVALIDARG_RESULT;
     const auto name = connection->areaNames.find(clientDataId);
     const auto definition = connection->clientDefinitions.find(defineId);
     if (name == connection->areaNames.end() || definition == connection->clientDefinitions.end() ||
@@ -701,7 +763,8 @@ SimEmulator::HRESULT SimEmulator::setClientData(HANDLE handle, DWORD clientDataI
         return S_OK_RESULT;
     }
     std::uint32_t total = 0;
-    for (const Datum& datum : definition->second) total += datum.size;
+    for (const Datum& datum : definition->second)
+        total += datum.size;
     if (unitSize != total) {  // the server insists on the definition's exact size
         exceptionLocked(*connection, SIMCONNECT_EXCEPTION_SIZE_MISMATCH,
                         "SimConnect_SetClientData");

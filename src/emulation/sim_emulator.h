@@ -47,7 +47,7 @@
 // without holding the emulator's lock, so the procedure may call back in.
 // Destroy the emulator only after every client using it has stopped.
 class SimEmulator final : private MobiFlightModuleHost {
-public:
+  public:
     using HRESULT = simconnect::HRESULT;
     using DWORD = simconnect::DWORD;
     using RegistrationReply = MobiFlightModule::RegistrationReply;
@@ -174,8 +174,8 @@ public:
     HRESULT requestDataOnSimObject(simconnect::HANDLE handle, DWORD requestId, DWORD defineId,
                                    simconnect::SIMCONNECT_PERIOD period, DWORD flags);
     HRESULT mapClientEventToSimEvent(simconnect::HANDLE handle, DWORD eventId, const char* name);
-    HRESULT transmitClientEvent(simconnect::HANDLE handle, DWORD eventId, DWORD data,
-                                DWORD groupId, DWORD flags);
+    HRESULT transmitClientEvent(simconnect::HANDLE handle, DWORD eventId, DWORD data, DWORD groupId,
+                                DWORD flags);
     HRESULT mapClientDataNameToId(simconnect::HANDLE handle, const char* name, DWORD clientDataId);
     HRESULT addToClientDataDefinition(simconnect::HANDLE handle, DWORD defineId, DWORD offset,
                                       DWORD sizeOrType);
@@ -185,7 +185,7 @@ public:
     HRESULT setClientData(simconnect::HANDLE handle, DWORD clientDataId, DWORD defineId,
                           DWORD unitSize, const void* data);
 
-private:
+  private:
     struct Datum {
         std::uint32_t offset;
         std::uint32_t size;

@@ -9,7 +9,9 @@ namespace simconnect {
 
 namespace {
 
-SimEmulator* emulator() { return SimEmulator::installed(); }
+SimEmulator* emulator() {
+    return SimEmulator::installed();
+}
 
 }  // namespace
 
@@ -19,7 +21,8 @@ HRESULT SIMCONNECT_CALL SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWN
                                         DWORD) {
     SimEmulator* sim = emulator();
     if (!sim) {
-        if (phSimConnect) *phSimConnect = nullptr;
+        if (phSimConnect)
+            *phSimConnect = nullptr;
         return E_FAIL_RESULT;
     }
     return sim->open(phSimConnect, szName);
@@ -88,11 +91,13 @@ HRESULT SIMCONNECT_CALL SimConnect_AddToClientDataDefinition(
                : E_FAIL_RESULT;
 }
 
-HRESULT SIMCONNECT_CALL SimConnect_RequestClientData(
-    HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_ID ClientDataID,
-    SIMCONNECT_DATA_REQUEST_ID RequestID, SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,
-    SIMCONNECT_CLIENT_DATA_PERIOD Period, SIMCONNECT_CLIENT_DATA_REQUEST_FLAG Flags, DWORD, DWORD,
-    DWORD) {
+HRESULT SIMCONNECT_CALL SimConnect_RequestClientData(HANDLE hSimConnect,
+                                                     SIMCONNECT_CLIENT_DATA_ID ClientDataID,
+                                                     SIMCONNECT_DATA_REQUEST_ID RequestID,
+                                                     SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,
+                                                     SIMCONNECT_CLIENT_DATA_PERIOD Period,
+                                                     SIMCONNECT_CLIENT_DATA_REQUEST_FLAG Flags,
+                                                     DWORD, DWORD, DWORD) {
     SimEmulator* sim = emulator();
     return sim ? sim->requestClientData(hSimConnect, ClientDataID, RequestID, DefineID, Period,
                                         Flags)

@@ -38,7 +38,7 @@ class SimConnectClient;
 // then the SimConnect client's locks. The L-var handler is called without
 // any lock held. All waits go through the Clock and stop() wakes them.
 class MobiFlightClient {
-public:
+  public:
     enum Kind : int { kPlain = 0, kHold = 1, kEncoder = 2 };
 
     static constexpr std::uint32_t kCommandAreaId = 0x1000;
@@ -58,7 +58,8 @@ public:
     // "MobiFlight client already running" or "Failed to start MobiFlight
     // worker: " + reason. Installs the client-data handler on simConnect,
     // which must outlive this client's use of it.
-    bool start(SimConnectClient& simConnect, const MobiFlightSettings& settings, std::string& error);
+    bool start(SimConnectClient& simConnect, const MobiFlightSettings& settings,
+               std::string& error);
     // Joins the worker, empties the queue, forgets the L-var handler and
     // removes the client-data handler. Idempotent.
     void stop();
@@ -82,7 +83,7 @@ public:
     MobiFlightClient(const MobiFlightClient&) = delete;
     MobiFlightClient& operator=(const MobiFlightClient&) = delete;
 
-private:
+  private:
     struct Command {
         std::string text;
         bool needsReady = false;

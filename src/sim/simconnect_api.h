@@ -234,35 +234,32 @@ HRESULT SIMCONNECT_CALL SimConnect_CallDispatch(HANDLE hSimConnect, DispatchProc
                                                 void* pContext);
 HRESULT SIMCONNECT_CALL SimConnect_AddToDataDefinition(HANDLE hSimConnect,
                                                        SIMCONNECT_DATA_DEFINITION_ID DefineID,
-                                                       const char* DatumName,
-                                                       const char* UnitsName,
+                                                       const char* DatumName, const char* UnitsName,
                                                        SIMCONNECT_DATATYPE DatumType,
                                                        float fEpsilon, DWORD DatumID);
 HRESULT SIMCONNECT_CALL SimConnect_RequestDataOnSimObject(
     HANDLE hSimConnect, SIMCONNECT_DATA_REQUEST_ID RequestID,
-    SIMCONNECT_DATA_DEFINITION_ID DefineID, SIMCONNECT_OBJECT_ID ObjectID,
-    SIMCONNECT_PERIOD Period, SIMCONNECT_DATA_REQUEST_FLAG Flags, DWORD origin, DWORD interval,
-    DWORD limit);
+    SIMCONNECT_DATA_DEFINITION_ID DefineID, SIMCONNECT_OBJECT_ID ObjectID, SIMCONNECT_PERIOD Period,
+    SIMCONNECT_DATA_REQUEST_FLAG Flags, DWORD origin, DWORD interval, DWORD limit);
 HRESULT SIMCONNECT_CALL SimConnect_MapClientEventToSimEvent(HANDLE hSimConnect,
                                                             SIMCONNECT_CLIENT_EVENT_ID EventID,
                                                             const char* EventName);
-HRESULT SIMCONNECT_CALL SimConnect_TransmitClientEvent(HANDLE hSimConnect,
-                                                       SIMCONNECT_OBJECT_ID ObjectID,
-                                                       SIMCONNECT_CLIENT_EVENT_ID EventID,
-                                                       DWORD dwData,
-                                                       SIMCONNECT_NOTIFICATION_GROUP_ID GroupID,
-                                                       SIMCONNECT_EVENT_FLAG Flags);
+HRESULT SIMCONNECT_CALL SimConnect_TransmitClientEvent(
+    HANDLE hSimConnect, SIMCONNECT_OBJECT_ID ObjectID, SIMCONNECT_CLIENT_EVENT_ID EventID,
+    DWORD dwData, SIMCONNECT_NOTIFICATION_GROUP_ID GroupID, SIMCONNECT_EVENT_FLAG Flags);
 HRESULT SIMCONNECT_CALL SimConnect_MapClientDataNameToID(HANDLE hSimConnect,
                                                          const char* szClientDataName,
                                                          SIMCONNECT_CLIENT_DATA_ID ClientDataID);
 HRESULT SIMCONNECT_CALL SimConnect_AddToClientDataDefinition(
     HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID, DWORD dwOffset,
     DWORD dwSizeOrType, float fEpsilon, DWORD DatumID);
-HRESULT SIMCONNECT_CALL SimConnect_RequestClientData(
-    HANDLE hSimConnect, SIMCONNECT_CLIENT_DATA_ID ClientDataID,
-    SIMCONNECT_DATA_REQUEST_ID RequestID, SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,
-    SIMCONNECT_CLIENT_DATA_PERIOD Period, SIMCONNECT_CLIENT_DATA_REQUEST_FLAG Flags, DWORD origin,
-    DWORD interval, DWORD limit);
+HRESULT SIMCONNECT_CALL SimConnect_RequestClientData(HANDLE hSimConnect,
+                                                     SIMCONNECT_CLIENT_DATA_ID ClientDataID,
+                                                     SIMCONNECT_DATA_REQUEST_ID RequestID,
+                                                     SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,
+                                                     SIMCONNECT_CLIENT_DATA_PERIOD Period,
+                                                     SIMCONNECT_CLIENT_DATA_REQUEST_FLAG Flags,
+                                                     DWORD origin, DWORD interval, DWORD limit);
 HRESULT SIMCONNECT_CALL SimConnect_SetClientData(HANDLE hSimConnect,
                                                  SIMCONNECT_CLIENT_DATA_ID ClientDataID,
                                                  SIMCONNECT_CLIENT_DATA_DEFINITION_ID DefineID,

@@ -40,9 +40,10 @@ DWORD readDword(const std::uint8_t* bytes, std::size_t offset) {
 
 // Lets the C dispatch procedure reach the client's private message handler.
 class SimConnectDispatcher {
-public:
+  public:
     static void SIMCONNECT_CALL proc(SIMCONNECT_RECV* message, DWORD size, void* context) {
-        if (!message || !context) return;
+        if (!message || !context)
+            return;
         static_cast<SimConnectClient*>(context)->onMessage(message, size);
     }
 };
@@ -50,11 +51,14 @@ public:
 SimConnectClient::SimConnectClient(Clock& clock, ProcessProbe probe)
     : clock_(clock), probe_(probe ? std::move(probe) : ProcessProbe(simulatorProcessRunning)) {}
 
-SimConnectClient::~SimConnectClient() { stop(); }
+SimConnectClient::~SimConnectClient() {
+    stop();
+}
 
 std::string SimConnectClient::formatResult(std::int32_t result) {
     char text[16];
-    std::snprintf(text, sizeof(text), "0x%X", static_cast<unsigned>(static_cast<std::uint32_t>(result)));
+    std::snprintf(text, sizeof(text), "0x%X",
+                  static_cast<unsigned>(static_cast<std::uint32_t>(result)));
     return text;
 }
 
@@ -82,13 +86,15 @@ bool SimConnectClient::start(const std::string& clientName,
 }
 
 void SimConnectClient::stop() {
-    if (!running_.exchange(false)) return;
+    if (!running_.exchange(false))
+        return;
     {
         // Taking the lock orders the flag before a waiting worker's re-check.
         std::lock_guard<std::mutex> guard(lock_);
     }
     wake_.notify_all();
-    if (worker_.joinable()) worker_.join();
+    if (worker_.joinable())
+        worker_.join();
     disconnect("shutdown");
 }
 
@@ -138,7 +144,8 @@ void SimConnectClient::runPass(WorkerState& state) {
         return;
     }
     const bool simulatorRunning = probe_();
-    if (everConnected_ && !simulatorRunning) requestExit();
+    if (everConnected_ && !simulatorRunning)
+        requestExit();
 
     std::function<bool()> panelsPresent;
     {
@@ -176,7 +183,8 @@ void SimConnectClient::runPass(WorkerState& state) {
         state.retryDelay = kFirstRetry;
         return;
     }
-    if (!error.empty()) logWarn("Waiting for SimConnect connection: " + error);
+    if (!error.empty())
+        logWarn("Waiting for SimConnect connection: " + error);
     retryLater(state);
 }
 
@@ -194,7 +202,8 @@ void SimConnectClient::pump() {
             std::lock_guard<std::mutex> guard(lock_);
             handle = handle_;
         }
-        if (!handle) return;
+        if (!handle)
+            return;
         result = SimConnect_CallDispatch(handle, &SimConnectDispatcher::proc, this);
     }
     // A QUIT is acted on only now: closing the handle from inside the
@@ -205,7 +214,8 @@ void SimConnectClient::pump() {
         requestExit();
         return;
     }
-    if (result < 0) disconnect("dispatch error " + formatResult(result));
+    if (result < 0)
+        disconnect("dispatch error " + formatResult(result));
 }
 
 bool SimConnectClient::connect(std::string& error) {
@@ -239,7 +249,8 @@ bool SimConnectClient::connect(std::string& error) {
     subscribeBattery();
     const bool wasConnected = connected_.exchange(true);
     everConnected_ = true;
-    if (!wasConnected && onConnectionChanged) onConnectionChanged(true);
+    if (!wasConnected && onConnectionChanged)
+        onConnectionChanged(true);
     logInfo("SimConnect connected");
     return true;
 }
@@ -266,7 +277,8 @@ void SimConnectClient::subscribeBattery() {
                 SIMCONNECT_PERIOD_SIM_FRAME, SIMCONNECT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0);
         },
         error);
-    if (!requested) logWarn("SimConnect data request failed: " + error);
+    if (!requested)
+        logWarn("SimConnect data request failed: " + error);
 }
 
 void SimConnectClient::disconnect(const std::string& reason) {
@@ -282,22 +294,27 @@ void SimConnectClient::disconnect(const std::string& reason) {
             nextEventId_ = 1;
             onConnectionChanged = onConnectionChanged_;
         }
-        if (handle) SimConnect_Close(handle);
+        if (handle)
+            SimConnect_Close(handle);
     }
     const bool wasConnected = connected_.exchange(false);
-    if (!handle || !wasConnected) return;
+    if (!handle || !wasConnected)
+        return;
     logWarn("SimConnect disconnected: " + reason);
-    if (onConnectionChanged) onConnectionChanged(false);
+    if (onConnectionChanged)
+        onConnectionChanged(false);
 }
 
 void SimConnectClient::requestExit() {
-    if (exitRequested_.exchange(true)) return;
+    if (exitRequested_.exchange(true))
+        return;
     std::function<void()> onExit;
     {
         std::lock_guard<std::mutex> guard(lock_);
         onExit = onSimulatorExit_;
     }
-    if (!onExit) return;
+    if (!onExit)
+        return;
     logInfo("Simulator closed; requesting application shutdown");
     onExit();
 }
@@ -306,7 +323,8 @@ void SimConnectClient::requestExit() {
 
 void SimConnectClient::onMessage(const SIMCONNECT_RECV* message, std::uint32_t size) {
     // Trust neither length alone: read no further than both allow.
-    if (size < sizeof(SIMCONNECT_RECV)) return;
+    if (size < sizeof(SIMCONNECT_RECV))
+        return;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(message);
     const std::uint32_t length = std::min<std::uint32_t>(size, readDword(bytes, 0));
     switch (readDword(bytes, 8)) {
@@ -328,7 +346,8 @@ void SimConnectClient::onMessage(const SIMCONNECT_RECV* message, std::uint32_t s
 }
 
 void SimConnectClient::onBatteryData(const std::uint8_t* message, std::uint32_t size) {
-    if (size < sizeof(SIMCONNECT_RECV_SIMOBJECT_DATA)) return;
+    if (size < sizeof(SIMCONNECT_RECV_SIMOBJECT_DATA))
+        return;
     if (readDword(message, offsetof(SIMCONNECT_RECV_SIMOBJECT_DATA, dwRequestID)) !=
         kBatteryRequest) {
         return;
@@ -339,11 +358,13 @@ void SimConnectClient::onBatteryData(const std::uint8_t* message, std::uint32_t 
         std::lock_guard<std::mutex> guard(lock_);
         handler = onBatteryMaster_;
     }
-    if (handler) handler(on);
+    if (handler)
+        handler(on);
 }
 
 void SimConnectClient::onClientDataMessage(const std::uint8_t* message, std::uint32_t size) {
-    if (size <= kRecvDataPayloadOffset) return;
+    if (size <= kRecvDataPayloadOffset)
+        return;
     const std::uint32_t requestId =
         readDword(message, offsetof(SIMCONNECT_RECV_SIMOBJECT_DATA, dwRequestID));
     ClientDataHandler handler;
@@ -405,7 +426,8 @@ bool SimConnectClient::transmitEvent(const std::string& eventName, std::string& 
         } else {
             // The id is used up even when mapping fails: the next try takes a new one.
             eventId = nextEventId_++;
-            const HRESULT result = SimConnect_MapClientEventToSimEvent(handle, eventId, eventName.c_str());
+            const HRESULT result =
+                SimConnect_MapClientEventToSimEvent(handle, eventId, eventName.c_str());
             if (result < 0) {
                 error = "SimConnect_MapClientEventToSimEvent failed (" + formatResult(result) + ")";
                 return false;
@@ -413,10 +435,9 @@ bool SimConnectClient::transmitEvent(const std::string& eventName, std::string& 
             eventIds_[eventName] = eventId;
         }
     }
-    const HRESULT result =
-        SimConnect_TransmitClientEvent(handle, SIMCONNECT_OBJECT_ID_USER, eventId, 0,
-                                       SIMCONNECT_GROUP_PRIORITY_HIGHEST,
-                                       SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY);
+    const HRESULT result = SimConnect_TransmitClientEvent(
+        handle, SIMCONNECT_OBJECT_ID_USER, eventId, 0, SIMCONNECT_GROUP_PRIORITY_HIGHEST,
+        SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY);
     if (result < 0) {
         error = "SimConnect_TransmitClientEvent failed (" + formatResult(result) + ")";
         return false;
@@ -428,7 +449,9 @@ bool SimConnectClient::mapClientDataName(const std::string& name, std::uint32_t 
                                          std::string& error) {
     return callOnConnection(
         "SimConnect_MapClientDataNameToID", true,
-        [&](void* handle) { return SimConnect_MapClientDataNameToID(handle, name.c_str(), clientDataId); },
+        [&](void* handle) {
+            return SimConnect_MapClientDataNameToID(handle, name.c_str(), clientDataId);
+        },
         error);
 }
 
@@ -448,9 +471,9 @@ bool SimConnectClient::requestClientData(std::uint32_t clientDataId, std::uint32
     return callOnConnection(
         "SimConnect_RequestClientData", true,
         [&](void* handle) {
-            return SimConnect_RequestClientData(handle, clientDataId, requestId, defineId,
-                                                SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET,
-                                                SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0);
+            return SimConnect_RequestClientData(
+                handle, clientDataId, requestId, defineId, SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET,
+                SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0);
         },
         error);
 }

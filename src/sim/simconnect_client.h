@@ -33,7 +33,7 @@ struct SIMCONNECT_RECV;
 // call's name + " failed (0x" + upper-case hex code + ")". Only a failing
 // SimConnect_CallDispatch ends the connection.
 class SimConnectClient {
-public:
+  public:
     // True while a simulator process runs ("FlightSimulator.exe" or
     // "FlightSimulator2024.exe", case-insensitive).
     using ProcessProbe = std::function<bool()>;
@@ -64,7 +64,8 @@ public:
     // event id (1, 2, 3 … per connection) on first use.
     bool transmitEvent(const std::string& eventName, std::string& error);
     bool mapClientDataName(const std::string& name, std::uint32_t clientDataId, std::string& error);
-    bool addClientDataDefinition(std::uint32_t defineId, std::uint32_t sizeBytes, std::string& error);
+    bool addClientDataDefinition(std::uint32_t defineId, std::uint32_t sizeBytes,
+                                 std::string& error);
     bool requestClientData(std::uint32_t clientDataId, std::uint32_t requestId,
                            std::uint32_t defineId, std::string& error);
     // Writes one 256-byte command block.
@@ -77,7 +78,7 @@ public:
     SimConnectClient(const SimConnectClient&) = delete;
     SimConnectClient& operator=(const SimConnectClient&) = delete;
 
-private:
+  private:
     struct WorkerState {
         Clock::Duration retryDelay;
         bool simulatorWaitNotice = false;

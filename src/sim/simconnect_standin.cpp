@@ -10,13 +10,15 @@ namespace simconnect {
 
 extern "C" {
 
-HRESULT SIMCONNECT_CALL SimConnect_Open(HANDLE* phSimConnect, LPCSTR, HWND, DWORD, HANDLE,
-                                        DWORD) {
-    if (phSimConnect) *phSimConnect = nullptr;
+HRESULT SIMCONNECT_CALL SimConnect_Open(HANDLE* phSimConnect, LPCSTR, HWND, DWORD, HANDLE, DWORD) {
+    if (phSimConnect)
+        *phSimConnect = nullptr;
     return E_FAIL_RESULT;
 }
 
-HRESULT SIMCONNECT_CALL SimConnect_Close(HANDLE) { return E_FAIL_RESULT; }
+HRESULT SIMCONNECT_CALL SimConnect_Close(HANDLE) {
+    return E_FAIL_RESULT;
+}
 
 HRESULT SIMCONNECT_CALL SimConnect_CallDispatch(HANDLE, DispatchProc, void*) {
     return E_FAIL_RESULT;

@@ -65,9 +65,9 @@ TEST_F(MobiFlightTest, FailureTextsComeInTheirOrder) {
 TEST_F(MobiFlightTest, RegistersThenClearsAndSubscribesTheBacklight) {
     sim.setLVar("LIGHTING_POTENTIOMETER_5", 0.75f);
     startReady();
-    EXPECT_EQ(commands(), (std::vector<std::string>{kDummy, "MF.Clients.Add.CorvaneHID",
-                                                    "MF.SimVars.Clear",
-                                                    "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"}));
+    EXPECT_EQ(commands(),
+              (std::vector<std::string>{kDummy, "MF.Clients.Add.CorvaneHID", "MF.SimVars.Clear",
+                                        "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"}));
     EXPECT_EQ(log.count("MobiFlight client registered"), 1);
     EXPECT_EQ(sim.moduleVariables(), std::vector<std::string>{"(L:LIGHTING_POTENTIOMETER_5)"});
     ASSERT_TRUE(waitFor([&] { return !lvarTexts().empty(); }));
@@ -92,17 +92,17 @@ TEST_F(MobiFlightTest, RpnCommandsWaitForRegistrationAndEachIsFollowedByADummy) 
     ASSERT_TRUE(mobiflight.send("1 (>K:AP_MASTER)", MobiFlightClient::kPlain, 1, error));
     ASSERT_TRUE(mobiflight.send("2 (>K:AP_MASTER)", MobiFlightClient::kPlain, 1, error));
     ASSERT_TRUE(waitFor([&] { return clock.waitsOfAtLeast(milliseconds(50)).size() >= 10; }));
-    for (const auto d : clock.waitsOfAtLeast(milliseconds(1))) EXPECT_EQ(d, milliseconds(50));
+    for (const auto d : clock.waitsOfAtLeast(milliseconds(1)))
+        EXPECT_EQ(d, milliseconds(50));
     EXPECT_EQ(commands().size(), 2u);
 
     sim.writeClientData("MobiFlight.Response", 0, textBytes(kRegistered));
     ASSERT_TRUE(waitForCommand("MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"));
     // Held commands keep their order (they are put back at the front).
-    EXPECT_EQ(commands(),
-              (std::vector<std::string>{kDummy, "MF.Clients.Add.CorvaneHID", kSet + "1 (>K:AP_MASTER)",
-                                        kDummy, kSet + "2 (>K:AP_MASTER)", kDummy,
-                                        "MF.SimVars.Clear",
-                                        "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"}));
+    EXPECT_EQ(commands(), (std::vector<std::string>{
+                              kDummy, "MF.Clients.Add.CorvaneHID", kSet + "1 (>K:AP_MASTER)",
+                              kDummy, kSet + "2 (>K:AP_MASTER)", kDummy, "MF.SimVars.Clear",
+                              "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"}));
 }
 
 TEST_F(MobiFlightTest, CommandsWaitWhileDisconnectedAndAreDroppedAtTheNextConnection) {
@@ -111,7 +111,8 @@ TEST_F(MobiFlightTest, CommandsWaitWhileDisconnectedAndAreDroppedAtTheNextConnec
     ASSERT_TRUE(mobiflight.send("1 (>K:STALE)", MobiFlightClient::kPlain, 1, error));
     ASSERT_TRUE(mobiflight.send("HOLD", MobiFlightClient::kHold, 1, error));
     ASSERT_TRUE(waitFor([&] { return clock.waitsOfAtLeast(milliseconds(100)).size() >= 6; }));
-    for (const auto d : clock.waitsOfAtLeast(milliseconds(1))) EXPECT_EQ(d, milliseconds(100));
+    for (const auto d : clock.waitsOfAtLeast(milliseconds(1)))
+        EXPECT_EQ(d, milliseconds(100));
 
     sim.setSimulatorRunning(true);
     ASSERT_TRUE(waitFor([&] { return mobiflight.isReady(); }));
@@ -173,8 +174,10 @@ TEST_F(MobiFlightTest, EncoderStepsSentWhileTheFirstIsInFlightGiveExactlySixWrit
         // Runs inside the first write of the command: add 1 and 3 more steps.
         if (line == "command " + text && !added.exchange(true)) {
             std::string error;
-            EXPECT_TRUE(mobiflight.send("(>K:HEADING_BUG_INC)", MobiFlightClient::kEncoder, 1, error));
-            EXPECT_TRUE(mobiflight.send("(>K:HEADING_BUG_INC)", MobiFlightClient::kEncoder, 3, error));
+            EXPECT_TRUE(
+                mobiflight.send("(>K:HEADING_BUG_INC)", MobiFlightClient::kEncoder, 1, error));
+            EXPECT_TRUE(
+                mobiflight.send("(>K:HEADING_BUG_INC)", MobiFlightClient::kEncoder, 3, error));
         }
     });
     std::string error;
@@ -255,8 +258,9 @@ TEST_F(MobiFlightTest, ChannelSetUpFailureLeavesTheClientUnregistered) {
     sim.failCalls("SimConnect_RequestClientData", simconnect::E_FAIL_RESULT, 1);
     sim.setSimulatorRunning(true);
     start();
-    ASSERT_TRUE(log.waitFor(
-        "MobiFlight channel initialization failed: SimConnect_RequestClientData failed (0x80004005)"));
+    ASSERT_TRUE(
+        log.waitFor("MobiFlight channel initialization failed: SimConnect_RequestClientData failed "
+                    "(0x80004005)"));
     EXPECT_TRUE(commands().empty());
     EXPECT_FALSE(mobiflight.isReady());
     // The next connection sets up again.
@@ -269,7 +273,8 @@ TEST_F(MobiFlightTest, WriteFailuresAreLoggedAndNotRetried) {
     sim.failCalls("SimConnect_SetClientData", simconnect::E_INVALIDARG_RESULT, 1);
     std::string error;
     ASSERT_TRUE(mobiflight.send("1 (>K:LOST)", MobiFlightClient::kPlain, 1, error));
-    ASSERT_TRUE(log.waitFor("MobiFlight send failed: SimConnect_SetClientData failed (0x80070057)"));
+    ASSERT_TRUE(
+        log.waitFor("MobiFlight send failed: SimConnect_SetClientData failed (0x80070057)"));
     ASSERT_TRUE(mobiflight.send("1 (>K:NEXT)", MobiFlightClient::kPlain, 1, error));
     ASSERT_TRUE(waitForCommand(kSet + "1 (>K:NEXT)"));
     EXPECT_EQ(countCommand(kSet + "1 (>K:LOST)"), 0);
@@ -295,9 +300,12 @@ TEST_F(MobiFlightTest, RateLimitSpacesQueuedCommandsButNotEncoderStepsOrDirectSe
     std::vector<Clock::TimePoint> plain, encoder;
     Clock::TimePoint direct{};
     for (const auto& command : sim.moduleCommands()) {
-        if (command.text == kSet + "E") encoder.push_back(command.time);
-        else if (command.text == kSet + "NOW") direct = command.time;
-        else if (command.text.rfind(kSet, 0) == 0) plain.push_back(command.time);
+        if (command.text == kSet + "E")
+            encoder.push_back(command.time);
+        else if (command.text == kSet + "NOW")
+            direct = command.time;
+        else if (command.text.rfind(kSet, 0) == 0)
+            plain.push_back(command.time);
     }
     ASSERT_EQ(plain.size(), 3u);
     ASSERT_EQ(encoder.size(), 3u);
@@ -314,7 +322,8 @@ TEST_F(MobiFlightTest, StopWakesTheWorkerOutOfALongRateLimitWait) {
     settings.rpnRateLimitMs = 60000;
     std::string error;
     ASSERT_TRUE(real.start(simConnect, settings, error));
-    ASSERT_TRUE(simConnect.start("CorvaneHID", [&](bool c) { real.onSimConnectState(c); }, {}, error));
+    ASSERT_TRUE(simConnect.start(
+        "CorvaneHID", [&](bool c) { real.onSimConnectState(c); }, {}, error));
     sim.setSimulatorRunning(true);
     // The registration was written; the clear now waits a minute behind it.
     ASSERT_TRUE(waitFor([&] { return real.isReady(); }));
@@ -337,11 +346,21 @@ TEST_F(MobiFlightTest, LVarValuesReachTheHandlerAsFloatsOrText) {
     EXPECT_EQ(lvarTexts(), (std::vector<std::string>{"0.000000", "0.400000",
                                                      "l:lighting_potentiometer_5 = 0.8;"}));
     EXPECT_TRUE(log.contains("MobiFlight LVars: 0.400000"));
+
+    // Client data for a request id of no channel is ignored.
+    std::vector<std::uint8_t> stray(48, 0);
+    const std::uint32_t header[4] = {48, 4, simconnect::SIMCONNECT_RECV_ID_CLIENT_DATA, 0x1234};
+    std::memcpy(stray.data(), header, sizeof(header));
+    sim.queueMessage(stray);
+    sim.setLVar("LIGHTING_POTENTIOMETER_5", 0.5f);
+    ASSERT_TRUE(waitFor([&] { return lvarTexts().size() == 4; }));
+    EXPECT_EQ(lvarTexts().back(), "0.500000");
 }
 
 std::string decode(const std::vector<std::uint8_t>& bytes) {
     std::string text;
-    return MobiFlightClient::decodeLVarPayload(bytes.data(), static_cast<std::uint32_t>(bytes.size()), text)
+    return MobiFlightClient::decodeLVarPayload(bytes.data(),
+                                               static_cast<std::uint32_t>(bytes.size()), text)
                ? text
                : "<none>";
 }
@@ -375,7 +394,8 @@ TEST(LVarPayloadTest, TextPayloadsStayText) {
         std::memcpy(bytes.data(), s.data(), std::min(s.size(), size));
         return bytes;
     };
-    EXPECT_EQ(decode(text("l:lighting_potentiometer_5 = 0.8;")), "l:lighting_potentiometer_5 = 0.8;");
+    EXPECT_EQ(decode(text("l:lighting_potentiometer_5 = 0.8;")),
+              "l:lighting_potentiometer_5 = 0.8;");
     EXPECT_EQ(decode(text("0.42")), "0.42");
     EXPECT_EQ(decode(text("0.5")), "0.5");
     EXPECT_EQ(decode(text("1")), "1");

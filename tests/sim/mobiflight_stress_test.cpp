@@ -25,7 +25,7 @@ const std::string kSet = "MF.SimVars.Set.1 ";
 // sent in that phase (nothing lost), and between one and the number sent
 // for each hold text.
 class MobiFlightStressTest : public MobiFlightTest {
-protected:
+  protected:
     static constexpr int kThreads = 4;
     static constexpr int kSendsPerThread = 150;
 
@@ -43,19 +43,21 @@ protected:
                 std::mt19937 random(static_cast<unsigned>(phase * 100 + t));
                 for (int i = 0; i < kSendsPerThread; ++i) {
                     sendOne(random, phase, t, i, sent);
-                    if (i % 16 == 0) std::this_thread::yield();
+                    if (i % 16 == 0)
+                        std::this_thread::yield();
                 }
             });
         }
-        for (auto& thread : threads) thread.join();
+        for (auto& thread : threads)
+            thread.join();
     }
 
     void sendOne(std::mt19937& random, int phase, int t, int i, Sent& sent) {
         std::string error;
         const int pick = static_cast<int>(random() % 3);
         if (pick == 0) {
-            const std::string rpn = "P" + std::to_string(phase) + "_" + std::to_string(t) + "_" +
-                                    std::to_string(i);
+            const std::string rpn =
+                "P" + std::to_string(phase) + "_" + std::to_string(t) + "_" + std::to_string(i);
             ASSERT_TRUE(mobiflight.send(rpn, MobiFlightClient::kPlain, 1, error)) << error;
             std::lock_guard<std::mutex> guard(sent.mutex);
             sent.plain.insert(kSet + rpn);
@@ -79,9 +81,11 @@ protected:
         std::map<std::string, int> counts;
         bool registered = false;
         for (const auto& command : sim.moduleCommands()) {
-            if (command.connection != connection) continue;
+            if (command.connection != connection)
+                continue;
             registered = registered || command.text.rfind("MF.Clients.Add.", 0) == 0;
-            if (registered) ++counts[command.text];
+            if (registered)
+                ++counts[command.text];
         }
         return counts;
     }
@@ -90,7 +94,8 @@ protected:
     void reconnect() {
         const int before = sim.connectionCount();
         sim.breakConnections();
-        ASSERT_TRUE(waitFor([&] { return sim.connectionCount() > before && mobiflight.isReady(); }));
+        ASSERT_TRUE(
+            waitFor([&] { return sim.connectionCount() > before && mobiflight.isReady(); }));
     }
 
     bool drained(int connection, Sent& sent) {
@@ -98,10 +103,12 @@ protected:
         std::lock_guard<std::mutex> guard(sent.mutex);
         for (const auto& [text, steps] : sent.encoderSteps) {
             const auto it = counts.find(text);
-            if (it == counts.end() || it->second < steps) return false;
+            if (it == counts.end() || it->second < steps)
+                return false;
         }
         for (const auto& text : sent.plain) {
-            if (counts.count(text) == 0) return false;
+            if (counts.count(text) == 0)
+                return false;
         }
         return true;
     }
@@ -112,7 +119,8 @@ protected:
         std::map<int, std::map<std::string, int>> encoderWrites;
         for (std::size_t i = 0; i < all.size(); ++i) {
             const std::string& text = all[i].text;
-            if (text.rfind(kSet, 0) != 0) continue;
+            if (text.rfind(kSet, 0) != 0)
+                continue;
             if (i + 1 < all.size() && all[i + 1].connection == all[i].connection) {
                 EXPECT_EQ(all[i + 1].text, "MF.DummyCmd") << "after " << text;
             }
@@ -124,7 +132,8 @@ protected:
         }
         for (const auto& [connection, writes] : encoderWrites) {
             for (const auto& [text, count] : writes) {
-                EXPECT_LE(count, encoderStepsSent.at(text)) << text << " on connection " << connection;
+                EXPECT_LE(count, encoderStepsSent.at(text))
+                    << text << " on connection " << connection;
             }
         }
     }
@@ -135,7 +144,8 @@ TEST_F(MobiFlightStressTest, EncoderStepsAreNeverLostOrDuplicatedWithinAConnecti
     std::map<std::string, int> allEncoderSteps;
     for (int phase = 0; phase < 6; ++phase) {
         const bool stable = phase % 2 == 0;
-        if (stable && phase > 0) reconnect();
+        if (stable && phase > 0)
+            reconnect();
         ASSERT_TRUE(waitFor([&] { return mobiflight.isReady(); })) << "phase " << phase;
         const int connection = sim.connectionCount();
         Sent sent;
@@ -144,8 +154,10 @@ TEST_F(MobiFlightStressTest, EncoderStepsAreNeverLostOrDuplicatedWithinAConnecti
             ASSERT_TRUE(waitFor([&] { return drained(connection, sent); })) << "phase " << phase;
             ASSERT_EQ(sim.connectionCount(), connection);
             const auto counts = countsIn(connection);
-            for (const auto& [text, steps] : sent.encoderSteps) EXPECT_EQ(counts.at(text), steps) << text;
-            for (const auto& text : sent.plain) EXPECT_EQ(counts.at(text), 1) << text;
+            for (const auto& [text, steps] : sent.encoderSteps)
+                EXPECT_EQ(counts.at(text), steps) << text;
+            for (const auto& text : sent.plain)
+                EXPECT_EQ(counts.at(text), 1) << text;
             for (const auto& [text, sends] : sent.holds) {
                 EXPECT_GE(counts.at(text), 1) << text;
                 EXPECT_LE(counts.at(text), sends) << text;
@@ -162,7 +174,8 @@ TEST_F(MobiFlightStressTest, EncoderStepsAreNeverLostOrDuplicatedWithinAConnecti
             sendBurst(phase, sent);
             breaker.join();
         }
-        for (const auto& [text, steps] : sent.encoderSteps) allEncoderSteps[text] += steps;
+        for (const auto& [text, steps] : sent.encoderSteps)
+            allEncoderSteps[text] += steps;
     }
     mobiflight.stop();
     checkWholeRecord(allEncoderSteps);

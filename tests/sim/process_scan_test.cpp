@@ -24,7 +24,8 @@ namespace {
 
 bool eventually(bool wanted, const std::vector<std::string>& names) {
     for (int i = 0; i < 200; ++i) {
-        if (platform::isAnyProcessRunning(names) == wanted) return true;
+        if (platform::isAnyProcessRunning(names) == wanted)
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     return false;
@@ -32,7 +33,7 @@ bool eventually(bool wanted, const std::vector<std::string>& names) {
 
 // Runs a copy of the helper program under the simulator's executable name.
 class FakeSimulatorProcess {
-public:
+  public:
     explicit FakeSimulatorProcess(const std::string& folder) {
         const std::string here = platform::parentPath(platform::executablePath());
 #ifdef _WIN32
@@ -50,12 +51,17 @@ public:
         started_ = posix_spawn(&pid_, copy.c_str(), nullptr, nullptr, argv, environ) == 0;
 #endif
     }
-    ~FakeSimulatorProcess() { stop(); }
+    ~FakeSimulatorProcess() {
+        stop();
+    }
 
-    bool started() const { return started_; }
+    bool started() const {
+        return started_;
+    }
 
     void stop() {
-        if (!started_) return;
+        if (!started_)
+            return;
         started_ = false;
 #ifdef _WIN32
         TerminateProcess(info_.hProcess, 0);
@@ -69,7 +75,7 @@ public:
 #endif
     }
 
-private:
+  private:
     bool started_ = false;
 #ifdef _WIN32
     PROCESS_INFORMATION info_{};
@@ -79,8 +85,10 @@ private:
 };
 
 TEST(ProcessScanTest, NamesCompareWithoutCaseAndPathsLoseTheirFolders) {
-    EXPECT_EQ(platform::executableBaseName("C:\\Games\\MSFS\\FlightSimulator.exe"), "FlightSimulator.exe");
-    EXPECT_EQ(platform::executableBaseName("/opt/wine/FlightSimulator2024.exe"), "FlightSimulator2024.exe");
+    EXPECT_EQ(platform::executableBaseName("C:\\Games\\MSFS\\FlightSimulator.exe"),
+              "FlightSimulator.exe");
+    EXPECT_EQ(platform::executableBaseName("/opt/wine/FlightSimulator2024.exe"),
+              "FlightSimulator2024.exe");
     EXPECT_EQ(platform::executableBaseName("plain"), "plain");
     EXPECT_TRUE(platform::matchesAnyName("FLIGHTSIMULATOR.EXE", {"x", "FlightSimulator.exe"}));
     EXPECT_FALSE(platform::matchesAnyName("FlightSimulator", {"FlightSimulator.exe"}));
@@ -100,7 +108,8 @@ TEST(ProcessScanTest, FindsARunningSimulatorProcessAndLosesItAfterItEnds) {
         SimConnectClient client;
         std::string error;
         ASSERT_TRUE(client.start("CorvaneHID", {}, {}, error)) << error;
-        EXPECT_TRUE(log.waitFor("Waiting for SimConnect connection: SimConnect_Open failed (0x80004005)"));
+        EXPECT_TRUE(
+            log.waitFor("Waiting for SimConnect connection: SimConnect_Open failed (0x80004005)"));
         EXPECT_FALSE(log.contains("Waiting for flight simulator process to start"));
     }
     EXPECT_FALSE(platform::isAnyProcessRunning({"NoSuchSimulator.exe"}));

@@ -22,7 +22,8 @@ struct Inbox {
     }
     std::vector<DWORD> ids() const {
         std::vector<DWORD> result;
-        for (const auto& m : messages) result.push_back(reinterpret_cast<const SIMCONNECT_RECV*>(m.data())->dwID);
+        for (const auto& m : messages)
+            result.push_back(reinterpret_cast<const SIMCONNECT_RECV*>(m.data())->dwID);
         return result;
     }
     std::string payloadText(std::size_t i) const {
@@ -32,7 +33,7 @@ struct Inbox {
 };
 
 class SimEmulatorTest : public ::testing::Test {
-protected:
+  protected:
     HANDLE openConnection() {
         HANDLE handle = nullptr;
         EXPECT_EQ(SimConnect_Open(&handle, "Probe", nullptr, 0, nullptr, 0), 0);
@@ -46,10 +47,12 @@ protected:
     // Maps `area` as id 1 with one definition 1 of `size` bytes, subscribed as request 9.
     void subscribe(HANDLE handle, const char* area, DWORD size) {
         ASSERT_EQ(SimConnect_MapClientDataNameToID(handle, area, 1), 0);
-        ASSERT_EQ(SimConnect_AddToClientDataDefinition(handle, 1, 0, size, 0.0f, SIMCONNECT_UNUSED), 0);
-        ASSERT_EQ(SimConnect_RequestClientData(handle, 1, 9, 1, SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET,
-                                               SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0),
+        ASSERT_EQ(SimConnect_AddToClientDataDefinition(handle, 1, 0, size, 0.0f, SIMCONNECT_UNUSED),
                   0);
+        ASSERT_EQ(
+            SimConnect_RequestClientData(handle, 1, 9, 1, SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET,
+                                         SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0),
+            0);
     }
     void writeCommand(HANDLE handle, DWORD areaId, DWORD defineId, const std::string& text) {
         std::vector<std::uint8_t> block(256, 0);
@@ -99,15 +102,16 @@ TEST_F(SimEmulatorTest, ClientDataOnSetChangedIsSentOnlyWhenTheBytesChange) {
     subscribe(reader, "Test.Area", 16);
     dispatch(reader);
     sim.writeClientData("Test.Area", 0, {'a', 'b', 0});
-    sim.writeClientData("Test.Area", 0, {'a', 'b', 0});   // same bytes: no message
-    sim.writeClientData("Test.Area", 32, {'z'});          // outside the definition: no message
+    sim.writeClientData("Test.Area", 0, {'a', 'b', 0});  // same bytes: no message
+    sim.writeClientData("Test.Area", 32, {'z'});         // outside the definition: no message
     sim.writeClientData("Test.Area", 0, {'c'});
     Inbox inbox = dispatch(reader);
     ASSERT_EQ(inbox.messages.size(), 2u);
     EXPECT_EQ(inbox.messages[0].size(), kRecvDataPayloadOffset + 16);
     EXPECT_EQ(inbox.payloadText(0), "ab");
     EXPECT_EQ(inbox.payloadText(1), "cb");
-    const auto* data = reinterpret_cast<const SIMCONNECT_RECV_CLIENT_DATA*>(inbox.messages[0].data());
+    const auto* data =
+        reinterpret_cast<const SIMCONNECT_RECV_CLIENT_DATA*>(inbox.messages[0].data());
     EXPECT_EQ(data->dwID, static_cast<DWORD>(SIMCONNECT_RECV_ID_CLIENT_DATA));
     EXPECT_EQ(data->dwRequestID, 9u);
     EXPECT_EQ(data->dwDefineID, 1u);
@@ -121,12 +125,13 @@ TEST_F(SimEmulatorTest, ServerSideErrorsArriveLaterAsExceptions) {
     ASSERT_EQ(SimConnect_AddToClientDataDefinition(handle, 1, 0, 128, 0.0f, SIMCONNECT_UNUSED), 0);
     std::vector<std::uint8_t> block(256, 0);
     EXPECT_EQ(SimConnect_SetClientData(handle, 1, 1, 0, 0, 256, block.data()), 0);  // wrong size
-    EXPECT_EQ(SimConnect_TransmitClientEvent(handle, 0, 42, 0, 1, 0x10), 0);          // unmapped id
+    EXPECT_EQ(SimConnect_TransmitClientEvent(handle, 0, 42, 0, 1, 0x10), 0);        // unmapped id
     EXPECT_EQ(SimConnect_MapClientEventToSimEvent(handle, 1, "A"), 0);
     EXPECT_EQ(SimConnect_MapClientEventToSimEvent(handle, 1, "B"), 0);  // id taken
     const Inbox inbox = dispatch(handle);
     ASSERT_EQ(inbox.ids(), std::vector<DWORD>(3, SIMCONNECT_RECV_ID_EXCEPTION));
-    const auto* first = reinterpret_cast<const SIMCONNECT_RECV_EXCEPTION*>(inbox.messages[0].data());
+    const auto* first =
+        reinterpret_cast<const SIMCONNECT_RECV_EXCEPTION*>(inbox.messages[0].data());
     EXPECT_EQ(first->dwException, static_cast<DWORD>(SIMCONNECT_EXCEPTION_SIZE_MISMATCH));
     EXPECT_NE(first->dwSendID, 0u);
     EXPECT_EQ(sim.serverExceptions().size(), 3u);
@@ -145,8 +150,9 @@ TEST_F(SimEmulatorTest, ModuleRegistersClientsAndSeesOnlyChangedCommands) {
     writeCommand(handle, 2, 2, "MF.SimVars.Add.(L:X)");
     writeCommand(handle, 2, 2, "MF.SimVars.Add.(L:X)");  // identical: not seen
     writeCommand(handle, 2, 2, "MF.Ping");
-    EXPECT_EQ(sim.moduleCommandTexts(),
-              (std::vector<std::string>{"MF.Clients.Add.Probe", "MF.SimVars.Add.(L:X)", "MF.Ping"}));
+    EXPECT_EQ(
+        sim.moduleCommandTexts(),
+        (std::vector<std::string>{"MF.Clients.Add.Probe", "MF.SimVars.Add.(L:X)", "MF.Ping"}));
     EXPECT_EQ(sim.moduleCommands()[0].connection, 1);
     EXPECT_EQ(sim.moduleVariables(), std::vector<std::string>{"(L:X)"});
     EXPECT_FALSE(sim.clientData("Probe.LVars").empty());

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -26,16 +27,13 @@ bool waitFor(const std::function<bool()>& condition, milliseconds timeout = mill
 
 // The client against the emulator, on a clock whose waits take no real time.
 class SimConnectClientTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { client.stop(); }
 
     void start(std::function<bool()> panelsPresent = {}) {
         std::string error;
         ASSERT_TRUE(client.start(
-            "CorvaneHID",
-            [this](bool connected) {
-                (connected ? connects : disconnects)++;
-            },
+            "CorvaneHID", [this](bool connected) { (connected ? connects : disconnects)++; },
             std::move(panelsPresent), error))
             << error;
     }
@@ -81,10 +79,11 @@ TEST_F(SimConnectClientTest, OpenFailuresBackOffFiveTenTwentyThirtyThirtySeconds
     start();
     ASSERT_TRUE(waitFor([&] { return clock.waitsOfAtLeast(seconds(1)).size() >= 6; }));
     const auto waits = clock.waitsOfAtLeast(seconds(1));
-    const std::vector<Clock::Duration> expected{seconds(5), seconds(10), seconds(20),
+    const std::vector<Clock::Duration> expected{seconds(5),  seconds(10), seconds(20),
                                                 seconds(30), seconds(30), seconds(30)};
     EXPECT_EQ(std::vector<Clock::Duration>(waits.begin(), waits.begin() + 6), expected);
-    EXPECT_GE(log.count("Waiting for SimConnect connection: SimConnect_Open failed (0x80004005)"), 5);
+    EXPECT_GE(log.count("Waiting for SimConnect connection: SimConnect_Open failed (0x80004005)"),
+              5);
     EXPECT_EQ(log.count("Flight simulator process detected"), 0);  // it was never missing
 
     // A success resets the delay: the next failure waits 5 s again.
@@ -111,12 +110,14 @@ TEST_F(SimConnectClientTest, WaitNoticesAreLoggedOnceAndAgainOnlyAfterAPanelWait
     ASSERT_TRUE(waitFor([&] { return clock.waits().size() >= passes + 10; }));
     EXPECT_EQ(log.count("HID device detected"), 1);
     EXPECT_EQ(log.count("Waiting for flight simulator process to start"), 1);
-    for (const auto d : clock.waitsOfAtLeast(seconds(2))) EXPECT_EQ(d, seconds(5));
+    for (const auto d : clock.waitsOfAtLeast(seconds(2)))
+        EXPECT_EQ(d, seconds(5));
 
     panels = false;  // a panel wait in between: the simulator notice comes again
     ASSERT_TRUE(waitFor([&] { return log.count("Waiting for HID device to connect") == 2; }));
     panels = true;
-    ASSERT_TRUE(waitFor([&] { return log.count("Waiting for flight simulator process to start") == 2; }));
+    ASSERT_TRUE(
+        waitFor([&] { return log.count("Waiting for flight simulator process to start") == 2; }));
 
     sim.setSimulatorRunning(true);
     ASSERT_TRUE(waitFor([&] { return client.isConnected(); }));
@@ -136,6 +137,25 @@ TEST_F(SimConnectClientTest, StopReturnsPromptlyFromALongBackOffOnTheRealClock) 
     const auto begin = steady_clock::now();
     real.stop();
     EXPECT_LT(steady_clock::now() - begin, milliseconds(1000));
+}
+
+TEST_F(SimConnectClientTest, WorkerExceptionsAreLoggedAndBackedOffLikeFailedConnects) {
+    std::atomic<int> probes{0};
+    SimConnectClient throwing(clock, [&]() -> bool {
+        if (probes++ < 2)
+            throw std::runtime_error("probe exploded");
+        return true;
+    });
+    sim.setSimulatorRunning(true);
+    std::string error;
+    ASSERT_TRUE(throwing.start("CorvaneHID", {}, {}, error));
+    ASSERT_TRUE(waitFor([&] { return throwing.isConnected(); }));
+    throwing.stop();
+    EXPECT_EQ(log.count("SimConnect worker exception: probe exploded"), 2);
+    const auto waits = clock.waitsOfAtLeast(seconds(1));
+    ASSERT_GE(waits.size(), 2u);
+    EXPECT_EQ(waits[0], seconds(5));
+    EXPECT_EQ(waits[1], seconds(10));
 }
 
 TEST_F(SimConnectClientTest, QuitDisconnectsAndRequestsExitOnce) {
@@ -228,8 +248,10 @@ TEST_F(SimConnectClientTest, FailedCallsGiveExactTextsAndKeepTheConnection) {
     EXPECT_EQ(error, "SimConnect_TransmitClientEvent failed (0x80070057)");
 
     const std::vector<std::pair<std::string, std::function<bool()>>> calls{
-        {"SimConnect_MapClientDataNameToID", [&] { return client.mapClientDataName("A", 7, error); }},
-        {"SimConnect_AddToClientDataDefinition", [&] { return client.addClientDataDefinition(7, 256, error); }},
+        {"SimConnect_MapClientDataNameToID",
+         [&] { return client.mapClientDataName("A", 7, error); }},
+        {"SimConnect_AddToClientDataDefinition",
+         [&] { return client.addClientDataDefinition(7, 256, error); }},
         {"SimConnect_RequestClientData", [&] { return client.requestClientData(7, 8, 7, error); }},
         {"SimConnect_SetClientData", [&] { return client.setClientData(7, 7, block, error); }},
     };
@@ -270,14 +292,16 @@ TEST_F(SimConnectClientTest, BatteryStateIsReportedOnConnectAndOnChange) {
 TEST_F(SimConnectClientTest, DataDefinitionFailureIsLoggedButConnects) {
     sim.failCalls("SimConnect_AddToDataDefinition", E_FAIL_RESULT, 1);
     startConnected();
-    EXPECT_TRUE(log.contains("SimConnect data definitions failed: SimConnect_AddToDataDefinition failed (0x80004005)"));
+    EXPECT_TRUE(log.contains(
+        "SimConnect data definitions failed: SimConnect_AddToDataDefinition failed (0x80004005)"));
     EXPECT_FALSE(log.contains("SimConnect data request failed"));
     client.stop();
     sim.failCalls("SimConnect_RequestDataOnSimObject", E_FAIL_RESULT, 1);
     std::string error;
     ASSERT_TRUE(client.start("CorvaneHID", {}, {}, error));
     ASSERT_TRUE(waitFor([&] { return client.isConnected(); }));
-    EXPECT_TRUE(log.contains("SimConnect data request failed: SimConnect_RequestDataOnSimObject failed (0x80004005)"));
+    EXPECT_TRUE(log.contains(
+        "SimConnect data request failed: SimConnect_RequestDataOnSimObject failed (0x80004005)"));
     EXPECT_TRUE(log.contains("SimConnect disconnected: shutdown"));
 }
 
@@ -292,11 +316,12 @@ std::vector<std::uint8_t> clientDataMessage(std::uint32_t requestId, std::size_t
 TEST_F(SimConnectClientTest, ClientDataPayloadStartsFortyBytesInAndMalformedMessagesAreIgnored) {
     std::mutex mutex;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> seen;  // request id, size
-    client.setClientDataHandler([&](std::uint32_t id, const std::uint8_t* data, std::uint32_t size) {
-        std::lock_guard<std::mutex> guard(mutex);
-        EXPECT_EQ(data[0], 0x5A);
-        seen.emplace_back(id, size);
-    });
+    client.setClientDataHandler(
+        [&](std::uint32_t id, const std::uint8_t* data, std::uint32_t size) {
+            std::lock_guard<std::mutex> guard(mutex);
+            EXPECT_EQ(data[0], 0x5A);
+            seen.emplace_back(id, size);
+        });
     startConnected();
     sim.queueMessage(clientDataMessage(77, 40));  // no payload: nothing
     sim.queueMessage(clientDataMessage(77, 12));  // truncated
@@ -337,10 +362,12 @@ TEST_F(SimConnectClientTest, CallsNeverUseAClosedHandle) {
     for (int round = 0; round < 15; ++round) {
         const int before = sim.connectionCount();
         sim.breakConnections();
-        ASSERT_TRUE(waitFor([&] { return sim.connectionCount() > before && client.isConnected(); }));
+        ASSERT_TRUE(
+            waitFor([&] { return sim.connectionCount() > before && client.isConnected(); }));
     }
     done = true;
-    for (auto& caller : callers) caller.join();
+    for (auto& caller : callers)
+        caller.join();
     client.stop();
     EXPECT_EQ(sim.callsOnClosedHandles(), 0);
     EXPECT_EQ(sim.openConnectionCount(), 0);

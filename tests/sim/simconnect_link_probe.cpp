@@ -2,13 +2,14 @@
 // library of SimConnect.dll on Windows, the libSimConnect.so stand-in on
 // Linux), so whichever library the loader finds at run time answers.
 //   simconnect_link_probe open        prints "open 0x<result>"
-//   simconnect_link_probe mobiflight  connects, registers with MobiFlight,
+//   simconnect_link_probe mobiflight [log folder]  connects, registers with MobiFlight,
 //                                     sends one RPN command; exit 0 on success
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
 
+#include "log/logger.h"
 #include "sim/mobiflight_client.h"
 #include "sim/simconnect_api.h"
 #include "sim/simconnect_client.h"
@@ -20,13 +21,15 @@ int probeOpen() {
     const simconnect::HRESULT result =
         simconnect::SimConnect_Open(&handle, "CorvaneHIDProbe", nullptr, 0, nullptr, 0);
     std::printf("open %s\n", SimConnectClient::formatResult(result).c_str());
-    if (result >= 0) simconnect::SimConnect_Close(handle);
+    if (result >= 0)
+        simconnect::SimConnect_Close(handle);
     return 0;
 }
 
 bool waitFor(bool (*condition)(MobiFlightClient&), MobiFlightClient& client) {
     for (int i = 0; i < 1000; ++i) {
-        if (condition(client)) return true;
+        if (condition(client))
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
@@ -37,8 +40,8 @@ int probeMobiFlight() {
     MobiFlightClient mobiflight;
     std::string error;
     if (!mobiflight.start(simConnect, MobiFlightSettings{}, error) ||
-        !simConnect.start("CorvaneHIDProbe", [&](bool c) { mobiflight.onSimConnectState(c); }, {},
-                          error)) {
+        !simConnect.start(
+            "CorvaneHIDProbe", [&](bool c) { mobiflight.onSimConnectState(c); }, {}, error)) {
         std::printf("start failed: %s\n", error.c_str());
         return 1;
     }
@@ -60,8 +63,15 @@ int probeMobiFlight() {
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "open";
-    if (mode == "open") return probeOpen();
-    if (mode == "mobiflight") return probeMobiFlight();
+    // An optional second argument is a folder for the log, echoed to the console.
+    if (argc > 2) {
+        Logger::instance().open(argv[2], "probe", 1 << 20, 1, true);
+        Logger::instance().setDebugEnabled(true);
+    }
+    if (mode == "open")
+        return probeOpen();
+    if (mode == "mobiflight")
+        return probeMobiFlight();
     std::printf("unknown mode %s\n", mode.c_str());
     return 2;
 }

@@ -34,18 +34,20 @@ if [ -n "$runner" ]; then
   cp "$emulator_dir/SimConnect.dll" "$work/"
   run() { "$runner" "$work/probe.exe" "$@" 2>&1; }
   log_name="Z:$work/emulator.log"
+  log_folder="Z:$work"
 else
   run_standin() { "$probe" "$@" 2>&1; }
   check "the stand-in refuses to open" "open 0x80004005" "$(CORVANE_SIM_EMULATOR=running run_standin open)"
   run() { LD_LIBRARY_PATH="$emulator_dir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" "$probe" "$@" 2>&1; }
   log_name="$work/emulator.log"
+  log_folder="$work"
 fi
 
 check "no simulator: open fails with E_FAIL" "open 0x80004005" "$(run open)"
 check "a running simulator accepts" "open 0x0" "$(CORVANE_SIM_EMULATOR=running run open)"
 check "an unknown option is reported" "Unknown simulator emulator option: nonsense" \
   "$(CORVANE_SIM_EMULATOR=running,nonsense run open)"
-out=$(CORVANE_SIM_EMULATOR=running CORVANE_SIM_EMULATOR_LOG="$log_name" run mobiflight)
+out=$(CORVANE_SIM_EMULATOR=running CORVANE_SIM_EMULATOR_LOG="$log_name" run mobiflight "$log_folder")
 check "MobiFlight round trip through the drop-in library" "registered and sent" "$out"
 log=$(cat "$work/emulator.log" 2>/dev/null)
 check "the emulator log records the connection" "open CorvaneHIDProbe" "$log"
