@@ -1,21 +1,559 @@
 #include "sim/mobiflight_client.h"
 
-// Placeholder until the MobiFlight client is written.
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <system_error>
+
+#include "log/logger.h"
+#include "sim/simconnect_client.h"
+
+using std::chrono::milliseconds;
+
+namespace {
+
+const char kSetPrefix[] = "MF.SimVars.Set.1 ";
+const char kDummy[] = "MF.DummyCmd";
+const char kRegisterPrefix[] = "MF.Clients.Add.";
+constexpr std::uint32_t kBlockSize = SimConnectClient::kCommandBlockSize;
+constexpr milliseconds kNotConnectedWait{100};
+constexpr milliseconds kNotReadyWait{50};
+
+std::int32_t saturatingAdd(std::int32_t a, std::int32_t b) {
+    const std::int64_t sum = std::int64_t{a} + b;
+    if (sum > std::numeric_limits<std::int32_t>::max())
+        return std::numeric_limits<std::int32_t>::max();
+    if (sum < std::numeric_limits<std::int32_t>::min())
+        return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(sum);
+}
+
+// Payload text: the bytes up to the first zero, or all of them.
+std::string payloadText(const std::uint8_t* data, std::uint32_t size) {
+    const void* zero = std::memchr(data, 0, size);
+    const std::size_t length =
+        zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - data) : size;
+    return std::string(reinterpret_cast<const char*>(data), length);
+}
+
+bool isTextCharacter(unsigned char c) {
+    return (c >= 0x20 && c <= 0x7E) || (c >= 0x09 && c <= 0x0D);
+}
+
+bool isCompleteNumber(const std::string& text) {
+    errno = 0;
+    char* end = nullptr;
+    std::strtod(text.c_str(), &end);
+    return end != text.c_str() && *end == '\0' && errno != ERANGE;
+}
+
+std::uint32_t littleEndianWord(const std::uint8_t* data) {
+    return std::uint32_t{data[0]} | std::uint32_t{data[1]} << 8 | std::uint32_t{data[2]} << 16 |
+           std::uint32_t{data[3]} << 24;
+}
+
+// Whether the L-var payload is text rather than a float. The module writes
+// 4-byte floats, whose bytes are often printable or contain a zero (0.4f is
+// CD CC CC 3E, 1.0f is 00 00 80 3F), so only a clear case counts as text:
+// printable characters that are longer than a float, or hold an "=", or are
+// a whole number that cannot be a float's bytes.
+bool looksLikeText(const std::string& text, const std::uint8_t* data, std::uint32_t size) {
+    if (text.empty())
+        return false;
+    for (const char c : text) {
+        if (!isTextCharacter(static_cast<unsigned char>(c)))
+            return false;
+    }
+    if (size < 4)
+        return true;
+    if (text.size() > 4 || text.find('=') != std::string::npos)
+        return true;
+    if (!isCompleteNumber(text))
+        return false;
+    if (text.size() == 4)
+        return true;
+    // A shorter number ends inside the float's four bytes: those bytes are
+    // text only when they make no normal float (zero exponent bits).
+    return ((littleEndianWord(data) >> 23) & 0xFFu) == 0;
+}
+
+}  // namespace
+
 MobiFlightClient::MobiFlightClient(Clock& clock) : clock_(clock) {}
-MobiFlightClient::~MobiFlightClient() { stop(); }
-bool MobiFlightClient::start(SimConnectClient&, const MobiFlightSettings&, std::string&) {
+
+MobiFlightClient::~MobiFlightClient() {
+    stop();
+}
+
+bool MobiFlightClient::start(SimConnectClient& simConnect, const MobiFlightSettings& settings,
+                             std::string& error) {
+    if (running_) {
+        error = "MobiFlight client already running";
+        return false;
+    }
+    settings_ = settings;
+    simConnect_ = &simConnect;
+    enabled_ = settings.enabled;
+    if (!settings.enabled)
+        return true;
+    simConnect.setClientDataHandler(
+        [this](std::uint32_t requestId, const std::uint8_t* data, std::uint32_t size) {
+            onClientData(requestId, data, size);
+        });
     running_ = true;
+    try {
+        worker_ = std::thread(&MobiFlightClient::workerLoop, this);
+    } catch (const std::system_error& e) {
+        running_ = false;
+        simConnect.setClientDataHandler({});
+        error = std::string("Failed to start MobiFlight worker: ") + e.what();
+        return false;
+    }
     return true;
 }
-void MobiFlightClient::stop() { running_ = false; }
-void MobiFlightClient::setLVarHandler(std::function<void(const std::string&)>) {}
-void MobiFlightClient::onSimConnectState(bool) {}
-bool MobiFlightClient::send(const std::string&, int, std::int32_t, std::string& error) {
-    error = "MobiFlight not running";
-    return false;
+
+void MobiFlightClient::stop() {
+    if (!running_.exchange(false))
+        return;
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        ++generation_;
+    }
+    queueSignal_.notify_all();
+    if (worker_.joinable())
+        worker_.join();
+    simConnected_ = false;
+    ready_ = false;
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        queue_.clear();
+        queuedHolds_.clear();
+        encoderSteps_.clear();
+    }
+    {
+        std::lock_guard<std::mutex> guard(lvarLock_);
+        lvarHandler_ = nullptr;
+    }
+    if (simConnect_)
+        simConnect_->setClientDataHandler({});
 }
-bool MobiFlightClient::sendNow(const std::string&, std::string& error) {
-    error = "MobiFlight not running";
-    return false;
+
+void MobiFlightClient::setLVarHandler(std::function<void(const std::string&)> handler) {
+    std::lock_guard<std::mutex> guard(lvarLock_);
+    lvarHandler_ = std::move(handler);
 }
-void MobiFlightClient::dropPending(const std::string&) {}
+
+// --- connection and channels ----------------------------------------------
+
+void MobiFlightClient::onSimConnectState(bool connected) {
+    if (!enabled_ || !running_)
+        return;
+    simConnected_ = connected;
+    ready_ = false;
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        queue_.clear();
+        queuedHolds_.clear();
+        encoderSteps_.clear();
+        ++generation_;
+    }
+    queueSignal_.notify_all();
+    if (!connected) {
+        logInfo("MobiFlight client waiting for SimConnect");
+        return;
+    }
+    std::string error;
+    if (!setUpChannels(error)) {
+        logWarn("MobiFlight channel initialization failed: " + error);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        // The module may have seen this very registration last (a link that
+        // broke before anything else was written): a dummy first makes sure
+        // it sees it again.
+        appendLocked({kRegisterPrefix + settings_.clientName, false, false, kPlain, true});
+    }
+    queueSignal_.notify_all();
+}
+
+bool MobiFlightClient::setUpChannels(std::string& error) {
+    if (!simConnect_) {
+        error = "SimConnect client unavailable";
+        return false;
+    }
+    SimConnectClient& sc = *simConnect_;
+    return sc.mapClientDataName(settings_.commandChannel, kCommandAreaId, error) &&
+           sc.mapClientDataName(settings_.responseChannel, kResponseAreaId, error) &&
+           sc.mapClientDataName(settings_.lvarsChannel, kLVarsAreaId, error) &&
+           sc.addClientDataDefinition(kCommandDefinition, kBlockSize, error) &&
+           sc.addClientDataDefinition(kResponseDefinition, kBlockSize, error) &&
+           sc.addClientDataDefinition(kLVarsDefinition, kLVarsSize, error) &&
+           sc.requestClientData(kResponseAreaId, kResponseRequest, kResponseDefinition, error) &&
+           sc.requestClientData(kLVarsAreaId, kLVarsRequest, kLVarsDefinition, error);
+}
+
+void MobiFlightClient::onClientData(std::uint32_t requestId, const std::uint8_t* data,
+                                    std::uint32_t size) {
+    if (!enabled_ || !data || size == 0)
+        return;
+    if (requestId == kResponseRequest) {
+        onResponse(payloadText(data, size));
+    } else if (requestId == kLVarsRequest) {
+        onLVars(data, size);
+    }
+}
+
+void MobiFlightClient::onResponse(const std::string& text) {
+    if (text.empty())
+        return;
+    const std::string registration = kRegisterPrefix + settings_.clientName;
+    if (text.find(registration + ".Finished") != std::string::npos) {
+        if (ready_.exchange(true))
+            return;
+        logInfo("MobiFlight client registered");
+        for (const char* command :
+             {"MF.SimVars.Clear", "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"}) {
+            {
+                std::lock_guard<std::mutex> guard(queueLock_);
+                appendLocked({command, false, false, kPlain});
+            }
+            queueSignal_.notify_all();
+        }
+    } else if (text.find(registration + ".Error") != std::string::npos) {
+        logWarn("MobiFlight registration error: " + text);
+    }
+}
+
+bool MobiFlightClient::decodeLVarPayload(const std::uint8_t* data, std::uint32_t size,
+                                         std::string& text) {
+    if (!data || size == 0)
+        return false;
+    const std::string prefix = payloadText(data, size);
+    if (looksLikeText(prefix, data, size)) {
+        text = prefix;
+        return true;
+    }
+    if (size < 4)
+        return false;
+    const std::uint32_t bits = littleEndianWord(data);
+    float value = 0.0f;
+    std::memcpy(&value, &bits, sizeof(value));
+    if (!std::isfinite(value))
+        return false;
+    char buffer[64];
+    std::snprintf(buffer, sizeof(buffer), "%.6f", static_cast<double>(value));
+    text = buffer;
+    return true;
+}
+
+void MobiFlightClient::onLVars(const std::uint8_t* data, std::uint32_t size) {
+    std::string text;
+    if (!decodeLVarPayload(data, size, text))
+        return;
+    std::function<void(const std::string&)> handler;
+    {
+        std::lock_guard<std::mutex> guard(lvarLock_);
+        handler = lvarHandler_;
+    }
+    if (handler)
+        handler(text);
+    logDebug("MobiFlight LVars: " + text);
+}
+
+// --- queue -----------------------------------------------------------------
+
+void MobiFlightClient::appendLocked(Command command) {
+    queue_.push_back(std::move(command));
+}
+
+bool MobiFlightClient::send(const std::string& rpn, int kind, std::int32_t amount,
+                            std::string& error) {
+    if (!enabled_) {
+        error = "MobiFlight disabled";
+        return false;
+    }
+    if (!running_) {
+        error = "MobiFlight not running";
+        return false;
+    }
+    if (rpn.empty()) {
+        error = "Empty RPN command";
+        return false;
+    }
+    if (amount == 0)
+        return true;
+    const std::string text = kSetPrefix + rpn;
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        if (kind == kHold) {
+            if (!queuedHolds_.insert(text).second)
+                return true;  // the earlier hold stands
+        } else if (kind == kEncoder) {
+            EncoderSteps& steps = encoderSteps_[text];
+            steps.amount = saturatingAdd(steps.amount, amount);
+            if (steps.queued || steps.inFlight)
+                return true;
+            steps.queued = true;
+        }
+        appendLocked({text, true, true, kind == kHold || kind == kEncoder ? kind : kPlain});
+    }
+    queueSignal_.notify_all();
+    return true;
+}
+
+bool MobiFlightClient::sendNow(const std::string& rpn, std::string& error) {
+    if (!enabled_) {
+        error = "MobiFlight disabled";
+        return false;
+    }
+    if (!running_) {
+        error = "MobiFlight not running";
+        return false;
+    }
+    if (!simConnected_) {
+        error = "SimConnect is not connected";
+        return false;
+    }
+    if (!ready_) {
+        error = "MobiFlight not ready";
+        return false;
+    }
+    if (rpn.empty()) {
+        error = "Empty RPN command";
+        return false;
+    }
+    std::lock_guard<std::mutex> guard(sendLock_);
+    bool dummyWritten = false;
+    return writeOnce({kSetPrefix + rpn, true, true, kPlain}, error, dummyWritten);
+}
+
+void MobiFlightClient::dropPending(const std::string& rpn) {
+    if (rpn.empty())
+        return;
+    const std::string text = kSetPrefix + rpn;
+    std::lock_guard<std::mutex> guard(queueLock_);
+    if (taken_ == text)
+        takenDropped_ = true;  // not to be put back either
+    for (auto it = queue_.begin(); it != queue_.end();) {
+        if (it->text != text) {
+            ++it;
+            continue;
+        }
+        if (it->kind == kHold)
+            queuedHolds_.erase(text);
+        it = queue_.erase(it);
+    }
+    const auto steps = encoderSteps_.find(text);
+    if (steps == encoderSteps_.end())
+        return;
+    steps->second.queued = false;
+    steps->second.amount = 0;
+    if (!steps->second.inFlight)
+        encoderSteps_.erase(steps);
+}
+
+// --- worker ----------------------------------------------------------------
+
+void MobiFlightClient::workerLoop() {
+    Command command;
+    std::uint64_t generation = 0;
+    while (takeCommand(command, generation)) {
+        if (!simConnected_) {
+            pause(kNotConnectedWait);
+            putBack(command, generation);
+            continue;
+        }
+        if (command.needsReady && !ready_) {
+            pause(kNotReadyWait);
+            putBack(command, generation);
+            continue;
+        }
+        waitRateLimit();
+        if (!running_)
+            return;
+        writeCommand(command);
+        if (command.kind == kEncoder)
+            finishEncoder(command, generation);
+    }
+}
+
+bool MobiFlightClient::takeCommand(Command& command, std::uint64_t& generation) {
+    std::unique_lock<std::mutex> lock(queueLock_);
+    queueSignal_.wait(lock, [this] { return !queue_.empty() || !running_; });
+    if (!running_)
+        return false;
+    command = std::move(queue_.front());
+    queue_.pop_front();
+    generation = generation_;
+    taken_ = command.text;
+    takenDropped_ = false;
+    if (command.kind == kHold) {
+        queuedHolds_.erase(command.text);
+    } else if (command.kind == kEncoder) {
+        EncoderSteps& steps = encoderSteps_[command.text];
+        steps.queued = false;
+        steps.inFlight = true;
+    }
+    return true;
+}
+
+void MobiFlightClient::putBack(const Command& command, std::uint64_t generation) {
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        // The queue was emptied by a connection change meanwhile: so is this command.
+        if (generation != generation_)
+            return;
+        if (takenDropped_ && command.kind != kEncoder)
+            return;
+        if (command.kind == kHold) {
+            if (!queuedHolds_.insert(command.text).second)
+                return;
+        } else if (command.kind == kEncoder) {
+            const auto steps = encoderSteps_.find(command.text);
+            if (steps == encoderSteps_.end())
+                return;
+            steps->second.inFlight = false;
+            if (steps->second.amount <= 0 && !steps->second.queued) {
+                encoderSteps_.erase(steps);
+                return;
+            }
+            if (steps->second.queued)
+                return;
+            steps->second.queued = true;
+        }
+        // Back at the front, not the end: commands waiting for the link or
+        // for registration keep the order in which they were sent, so a
+        // press is never executed after its release.
+        queue_.push_front(command);
+    }
+    queueSignal_.notify_all();
+}
+
+void MobiFlightClient::finishEncoder(const Command& command, std::uint64_t generation) {
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        if (generation != generation_)
+            return;
+        const auto steps = encoderSteps_.find(command.text);
+        if (steps == encoderSteps_.end())
+            return;
+        steps->second.inFlight = false;
+        if (steps->second.amount <= 0) {
+            if (!steps->second.queued)
+                encoderSteps_.erase(steps);
+            return;
+        }
+        if (steps->second.queued)
+            return;
+        steps->second.queued = true;
+        appendLocked(command);
+    }
+    queueSignal_.notify_all();
+}
+
+void MobiFlightClient::pause(Clock::Duration d) {
+    std::unique_lock<std::mutex> lock(queueLock_);
+    clock_.waitUntil(queueSignal_, lock, clock_.now() + d, [this] { return !running_.load(); });
+}
+
+void MobiFlightClient::waitRateLimit() {
+    const std::int32_t limitMs = settings_.rpnRateLimitMs;
+    if (limitMs < 1)
+        return;
+    Clock::TimePoint last;
+    {
+        std::lock_guard<std::mutex> guard(sendLock_);
+        if (!lastSendSet_)
+            return;
+        last = lastSend_;
+    }
+    const auto elapsed = std::chrono::duration_cast<milliseconds>(clock_.now() - last);
+    const milliseconds limit(limitMs);
+    if (elapsed < limit)
+        pause(limit - elapsed);
+}
+
+// --- writing ---------------------------------------------------------------
+
+void MobiFlightClient::writeCommand(const Command& command) {
+    std::lock_guard<std::mutex> guard(sendLock_);
+    if (command.kind == kEncoder) {
+        writeEncoder(command);
+        return;
+    }
+    std::string error;
+    bool dummyWritten = false;
+    writeOnce(command, error, dummyWritten);
+}
+
+void MobiFlightClient::writeEncoder(const Command& command) {
+    while (running_) {
+        std::int32_t steps = 0;
+        {
+            std::lock_guard<std::mutex> guard(queueLock_);
+            const auto entry = encoderSteps_.find(command.text);
+            if (entry == encoderSteps_.end() || entry->second.amount <= 0)
+                return;
+            steps = entry->second.amount;
+            entry->second.amount = 0;
+        }
+        // Steps added meanwhile are picked up by the next round.
+        for (std::int32_t i = 0; i < steps && running_; ++i) {
+            std::string error;
+            bool dummyWritten = false;
+            if (!writeOnce(command, error, dummyWritten))
+                return;
+            if (command.followWithDummy && !dummyWritten)
+                return;
+        }
+    }
+}
+
+bool MobiFlightClient::writeOnce(const Command& command, std::string& error, bool& dummyWritten) {
+    dummyWritten = false;
+    if (command.precedeWithDummy) {
+        std::string dummyError;
+        if (!writeBlock(kDummy, dummyError))
+            logWarn("MobiFlight dummy send failed: " + dummyError);
+    }
+    if (!writeBlock(command.text, error)) {
+        logWarn("MobiFlight send failed: " + error);
+        return false;
+    }
+    lastSend_ = clock_.now();
+    lastSendSet_ = true;
+    if (!command.followWithDummy)
+        return true;
+    std::string dummyError;
+    dummyWritten = writeBlock(kDummy, dummyError);
+    if (!dummyWritten)
+        logWarn("MobiFlight dummy send failed: " + dummyError);
+    return true;
+}
+
+bool MobiFlightClient::writeBlock(const std::string& text, std::string& error) {
+    if (!simConnect_) {
+        error = "SimConnect client unavailable";
+        return false;
+    }
+    if (text.empty()) {
+        error = "Empty command";
+        return false;
+    }
+    std::uint8_t block[kBlockSize] = {};
+    std::size_t length = text.size();
+    if (length >= kBlockSize) {
+        logWarn("MobiFlight command truncated to 256 bytes");
+        length = kBlockSize - 1;
+    }
+    std::memcpy(block, text.data(), length);
+    if (!simConnect_->setClientData(kCommandAreaId, kCommandDefinition, block, error))
+        return false;
+    if (Logger::instance().isDebugEnabled())
+        logDebug("MobiFlight command: " + text);
+    return true;
+}

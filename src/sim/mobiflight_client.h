@@ -1,9 +1,15 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 
 #include "common/clock.h"
 #include "config/app_config.h"
@@ -15,32 +21,130 @@ class SimConnectClient;
 // RPN code for the mapping engine, queued (coalesced, rate-limited) on its
 // own worker or directly on the caller's thread.
 //
+// Areas (names from the settings): command 0x1000 / definition 0x1100,
+// 256 bytes, written; response 0x1001 / 0x1101, 256 bytes, request 0x1200;
+// L-variables 0x1002 / 0x1102, 4096 bytes, request 0x1201.
+//
+// Queue: a hold command is queued at most once per text; encoder steps for
+// one text add up in a single entry and are all written when it comes up;
+// every RPN write is followed by "MF.DummyCmd" (the module only sees a
+// command whose bytes differ from the previous one). Commands wait while
+// the link is down or registration is pending, and are dropped at every
+// connection change and at stop.
+//
 // Threads: start/stop from the owner; send/sendNow/dropPending/isReady from
 // the mapping engine's threads; onSimConnectState and the client-data
-// handler on the SimConnect worker.
+// handler on the SimConnect worker. Lock order: sendLock, then queueLock,
+// then the SimConnect client's locks. The L-var handler is called without
+// any lock held. All waits go through the Clock and stop() wakes them.
 class MobiFlightClient {
-public:
+  public:
     enum Kind : int { kPlain = 0, kHold = 1, kEncoder = 2 };
 
-    explicit MobiFlightClient(Clock& clock = Clock::system());
-    ~MobiFlightClient();
+    static constexpr std::uint32_t kCommandAreaId = 0x1000;
+    static constexpr std::uint32_t kResponseAreaId = 0x1001;
+    static constexpr std::uint32_t kLVarsAreaId = 0x1002;
+    static constexpr std::uint32_t kCommandDefinition = 0x1100;
+    static constexpr std::uint32_t kResponseDefinition = 0x1101;
+    static constexpr std::uint32_t kLVarsDefinition = 0x1102;
+    static constexpr std::uint32_t kResponseRequest = 0x1200;
+    static constexpr std::uint32_t kLVarsRequest = 0x1201;
+    static constexpr std::uint32_t kLVarsSize = 4096;
 
-    bool start(SimConnectClient& simConnect, const MobiFlightSettings& settings, std::string& error);
+    explicit MobiFlightClient(Clock& clock = Clock::system());
+    ~MobiFlightClient();  // stops
+
+    // With settings.enabled off: returns true and starts nothing. Fails with
+    // "MobiFlight client already running" or "Failed to start MobiFlight
+    // worker: " + reason. Installs the client-data handler on simConnect,
+    // which must outlive this client's use of it.
+    bool start(SimConnectClient& simConnect, const MobiFlightSettings& settings,
+               std::string& error);
+    // Joins the worker, empties the queue, forgets the L-var handler and
+    // removes the client-data handler. Idempotent.
     void stop();
 
     void setLVarHandler(std::function<void(const std::string&)> handler);
     void onSimConnectState(bool connected);
 
+    // Queues "MF.SimVars.Set.1 " + rpn. Fails with "MobiFlight disabled",
+    // "MobiFlight not running" or "Empty RPN command"; amount 0 does nothing.
     bool send(const std::string& rpn, int kind, std::int32_t amount, std::string& error);
+    // Writes it at once on the caller's thread (no queue, no rate limit).
     bool sendNow(const std::string& rpn, std::string& error);
+    // Cancels queued and pending encoder work for that command.
     void dropPending(const std::string& rpn);
     bool isReady() const { return ready_.load(); }
+
+    // The text handed to the L-var handler for a payload of the L-var area;
+    // false when the payload carries nothing usable.
+    static bool decodeLVarPayload(const std::uint8_t* data, std::uint32_t size, std::string& text);
 
     MobiFlightClient(const MobiFlightClient&) = delete;
     MobiFlightClient& operator=(const MobiFlightClient&) = delete;
 
-private:
+  private:
+    struct Command {
+        std::string text;
+        bool needsReady = false;
+        bool followWithDummy = false;
+        int kind = kPlain;
+        // Write "MF.DummyCmd" first, so this command never repeats the last
+        // one the module saw (it would not see a repeat at all).
+        bool precedeWithDummy = false;
+    };
+    struct EncoderSteps {
+        std::int32_t amount = 0;
+        bool queued = false;
+        bool inFlight = false;
+    };
+
+    void workerLoop();
+    bool takeCommand(Command& command, std::uint64_t& generation);
+    void putBack(const Command& command, std::uint64_t generation);
+    void finishEncoder(const Command& command, std::uint64_t generation);
+    void waitRateLimit();
+    // Waits up to d of the clock's time; returns early when stop() is called.
+    void pause(Clock::Duration d);
+    void appendLocked(Command command);
+
+    void writeCommand(const Command& command);
+    void writeEncoder(const Command& command);
+    // Writes the command (and its dummy); false when the command itself failed.
+    bool writeOnce(const Command& command, std::string& error, bool& dummyWritten);
+    bool writeBlock(const std::string& text, std::string& error);
+
+    bool setUpChannels(std::string& error);
+    void onClientData(std::uint32_t requestId, const std::uint8_t* data, std::uint32_t size);
+    void onResponse(const std::string& text);
+    void onLVars(const std::uint8_t* data, std::uint32_t size);
+
     Clock& clock_;
+    SimConnectClient* simConnect_ = nullptr;
+    MobiFlightSettings settings_;
+    std::atomic<bool> enabled_{true};
     std::atomic<bool> running_{false};
+    std::atomic<bool> simConnected_{false};
     std::atomic<bool> ready_{false};
+    std::thread worker_;
+
+    std::mutex queueLock_;  // guards the queue and the pending tables
+    std::condition_variable queueSignal_;
+    std::deque<Command> queue_;
+    std::set<std::string> queuedHolds_;
+    std::map<std::string, EncoderSteps> encoderSteps_;
+    // Counts connection changes and stops, so that a command taken before
+    // one is not put back into the queue after it was emptied.
+    std::uint64_t generation_ = 0;
+    // The command the worker holds between taking it and putting it back,
+    // and whether dropPending cancelled it meanwhile.
+    std::string taken_;
+    bool takenDropped_ = false;
+
+    std::mutex sendLock_;  // serialises command writes; guards lastSend
+    Clock::TimePoint lastSend_{};
+    bool lastSendSet_ = false;
+
+    std::mutex lvarLock_;
+    std::function<void(const std::string&)> lvarHandler_;
 };

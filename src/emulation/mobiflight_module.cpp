@@ -1,0 +1,201 @@
+#include "emulation/mobiflight_module.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Plain character arrays: constant-initialised, so usable from the drop-in
+// library's global emulator, which is built while the library loads.
+const char kDefaultClient[] = "MobiFlight";
+const char kAddClient[] = "MF.Clients.Add.";
+const char kAddVar[] = "MF.SimVars.Add.";
+const char kSetVar[] = "MF.SimVars.Set.";
+
+std::size_t length(const char* text) {
+    return std::strlen(text);
+}
+
+bool startsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+std::string upper(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string trim(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return {};
+    const std::size_t last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
+}
+
+// "(L:NAME)" or "(L:NAME, unit)" -> NAME; empty when the code is not one L-var read.
+std::string lvarNameOf(const std::string& rpn) {
+    const std::string code = trim(rpn);
+    if (code.size() < 5 || code.compare(0, 3, "(L:") != 0 || code.back() != ')')
+        return {};
+    std::string name = code.substr(3, code.size() - 4);
+    return trim(name.substr(0, name.find(',')));
+}
+
+std::vector<std::uint8_t> floatBytes(float value) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof(bits));
+    return {static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
+            static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 24)};
+}
+
+}  // namespace
+
+MobiFlightModule::MobiFlightModule(MobiFlightModuleHost& host) : host_(host) {}
+
+void MobiFlightModule::load() {
+    clients_[kDefaultClient];
+    addClientAreas(kDefaultClient);
+}
+
+void MobiFlightModule::addClientAreas(const std::string& client) {
+    host_.createArea(client + ".Command", kCommandSize);
+    host_.createArea(client + ".Response", kResponseSize);
+    host_.createArea(client + ".LVars", kLVarsSize);
+    host_.createArea(client + ".StringVars", kStringVarsSize);
+}
+
+std::vector<std::string> MobiFlightModule::variables(const std::string& client) const {
+    const auto it = clients_.find(client);
+    return it == clients_.end() ? std::vector<std::string>{} : it->second.variables;
+}
+
+void MobiFlightModule::onAreaWritten(const std::string& area, int connection,
+                                     Clock::TimePoint time) {
+    const std::string suffix = ".Command";
+    if (area.size() <= suffix.size() ||
+        area.compare(area.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return;
+    }
+    const std::string client = area.substr(0, area.size() - suffix.size());
+    auto it = clients_.find(client);
+    if (it == clients_.end())
+        return;
+    // The module's subscription asks for changes only: identical bytes are not seen.
+    std::vector<std::uint8_t> bytes = host_.readArea(area);
+    if (it->second.lastCommand && *it->second.lastCommand == bytes)
+        return;
+    it->second.lastCommand = bytes;
+    const auto end = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
+    std::string text(bytes.begin(), end);
+    commands_.push_back({text, area, connection, time});
+    execute(client, text);
+}
+
+void MobiFlightModule::execute(const std::string& client, const std::string& text) {
+    if (startsWith(text, kAddClient)) {
+        registerClient(client, text.substr(length(kAddClient)));
+    } else if (text == "MF.SimVars.Clear") {
+        clearVariables(client);
+    } else if (startsWith(text, kAddVar)) {
+        addVariable(client, text.substr(length(kAddVar)));
+    } else if (startsWith(text, kSetVar)) {
+        runSetCode(text.substr(length(kSetVar)));
+    } else if (text == "MF.Ping") {
+        respond(client, "MF.Pong");
+    } else if (text == "MF.Version.Get") {
+        respond(client, "MF.Version.1.0.1");
+    }
+    // Anything else (MF.DummyCmd among it) is ignored, as the module does.
+}
+
+void MobiFlightModule::respond(const std::string& client, const std::string& text) {
+    // The module writes the string and its zero; what follows stays as it was.
+    std::vector<std::uint8_t> bytes(text.begin(), text.end());
+    bytes.push_back(0);
+    if (bytes.size() > kResponseSize)
+        bytes.resize(kResponseSize);
+    host_.writeArea(client + ".Response", 0, bytes);
+}
+
+void MobiFlightModule::registerClient(const std::string& client, const std::string& name) {
+    if (reply_ == RegistrationReply::None || name.empty())
+        return;
+    if (reply_ == RegistrationReply::Error) {
+        respond(client, std::string(kAddClient) + name + ".Error");
+        return;
+    }
+    if (clients_.find(name) == clients_.end()) {
+        clients_[name];
+        addClientAreas(name);
+    }
+    respond(client, std::string(kAddClient) + name + ".Finished");
+}
+
+void MobiFlightModule::clearVariables(const std::string& client) {
+    Client& record = clients_[client];
+    for (std::size_t i = 0; i < record.variables.size(); ++i)
+        writeSlot(client, i, 0.0f, false);
+    record.variables.clear();
+}
+
+void MobiFlightModule::addVariable(const std::string& client, const std::string& rpn) {
+    Client& record = clients_[client];
+    if (record.variables.size() >= kLVarsSize / 4)
+        return;
+    record.variables.push_back(rpn);
+    writeSlot(client, record.variables.size() - 1, evaluate(rpn), true);
+}
+
+void MobiFlightModule::writeSlot(const std::string& client, std::size_t index, float value,
+                                 bool always) {
+    const std::string area = client + ".LVars";
+    const std::vector<std::uint8_t> bytes = floatBytes(value);
+    const std::vector<std::uint8_t> current = host_.readArea(area);
+    const std::size_t offset = index * 4;
+    if (!always && offset + 4 <= current.size() &&
+        std::equal(bytes.begin(), bytes.end(), current.begin() + static_cast<long>(offset))) {
+        return;
+    }
+    host_.writeArea(area, static_cast<std::uint32_t>(offset), bytes);
+}
+
+float MobiFlightModule::evaluate(const std::string& rpn) const {
+    const std::string name = lvarNameOf(rpn);
+    if (!name.empty())
+        return host_.lvar(name);
+    char* end = nullptr;
+    const std::string code = trim(rpn);
+    const float number = std::strtof(code.c_str(), &end);
+    return (end && *end == '\0' && !code.empty()) ? number : 0.0f;
+}
+
+void MobiFlightModule::runSetCode(const std::string& code) {
+    // Understands "<number> (>L:NAME)"; any other calculator code is only recorded.
+    const std::string text = trim(code);
+    const std::size_t blank = text.find(' ');
+    if (blank == std::string::npos)
+        return;
+    const std::string target = trim(text.substr(blank + 1));
+    if (target.size() < 6 || target.compare(0, 4, "(>L:") != 0 || target.back() != ')')
+        return;
+    char* end = nullptr;
+    const std::string number = text.substr(0, blank);
+    const float value = std::strtof(number.c_str(), &end);
+    if (!end || *end != '\0')
+        return;
+    host_.setLVarFromModule(trim(target.substr(4, target.size() - 5)), value);
+}
+
+void MobiFlightModule::onLVarChanged(const std::string& name) {
+    for (auto& [client, record] : clients_) {
+        for (std::size_t i = 0; i < record.variables.size(); ++i) {
+            if (upper(lvarNameOf(record.variables[i])) == upper(name)) {
+                writeSlot(client, i, host_.lvar(name), false);
+            }
+        }
+    }
+}

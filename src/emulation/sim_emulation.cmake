@@ -1,0 +1,31 @@
+# The simulator emulator: the SimConnect functions on top of a scriptable
+# simulator with a MobiFlight module. Tests and the sandbox link the static
+# library; process-level tests of the real program load the drop-in library.
+set(sim_emulation_sources
+  ${CMAKE_CURRENT_LIST_DIR}/sim_emulator.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/mobiflight_module.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/simconnect_exports.cpp)
+
+add_library(corvane_sim_emulation STATIC ${sim_emulation_sources})
+target_link_libraries(corvane_sim_emulation PUBLIC corvane_common)
+target_include_directories(corvane_sim_emulation PUBLIC ${PROJECT_SOURCE_DIR}/src)
+
+# Drop-in replacement for the SDK's library, exporting the same plain names:
+# SimConnect.dll on Windows, libSimConnect.so on Linux, each in its own
+# folder (<build>/emulator) so it never shadows the real one by accident.
+# It compiles its few dependencies itself, as position-independent code.
+add_library(simconnect_emulator SHARED ${sim_emulation_sources}
+  ${CMAKE_CURRENT_LIST_DIR}/sim_emulator_dropin.cpp
+  ${PROJECT_SOURCE_DIR}/src/common/clock.cpp)
+target_include_directories(simconnect_emulator PRIVATE ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(simconnect_emulator PRIVATE Threads::Threads)
+set_target_properties(simconnect_emulator PROPERTIES
+  OUTPUT_NAME SimConnect
+  POSITION_INDEPENDENT_CODE ON
+  RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/emulator
+  LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/emulator
+  ARCHIVE_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/emulator)
+if(WIN32)
+  set_target_properties(simconnect_emulator PROPERTIES PREFIX "")
+  target_sources(simconnect_emulator PRIVATE ${PROJECT_SOURCE_DIR}/src/sim/SimConnect.def)
+endif()

@@ -1,0 +1,791 @@
+#include "emulation/sim_emulator.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+using namespace simconnect;
+
+namespace {
+
+std::atomic<SimEmulator*> g_installed{nullptr};
+
+constexpr DWORD kMessageVersion = 4;
+constexpr std::size_t kMaxRecordedExceptions = 10000;
+const char kBatteryVariable[] = "ELECTRICAL MASTER BATTERY:2";
+
+std::string upper(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::uintptr_t handleValue(HANDLE handle) {
+    return reinterpret_cast<std::uintptr_t>(handle);
+}
+
+HANDLE handleFor(int number) {
+    // Never null, and far from small integers a caller might pass by mistake.
+    return reinterpret_cast<HANDLE>(std::uintptr_t{0x5C0000} + static_cast<unsigned>(number));
+}
+
+void putDword(std::vector<std::uint8_t>& bytes, std::size_t offset, DWORD value) {
+    std::memcpy(bytes.data() + offset, &value, sizeof(value));
+}
+
+std::vector<std::uint8_t> header(std::size_t size, DWORD id) {
+    std::vector<std::uint8_t> bytes(size, 0);
+    putDword(bytes, 0, static_cast<DWORD>(size));
+    putDword(bytes, 4, kMessageVersion);
+    putDword(bytes, 8, id);
+    return bytes;
+}
+
+std::vector<std::uint8_t> dataMessage(DWORD id, DWORD requestId, DWORD defineId, DWORD flags,
+                                      DWORD count, const std::vector<std::uint8_t>& payload) {
+    std::vector<std::uint8_t> bytes = header(kRecvDataPayloadOffset + payload.size(), id);
+    putDword(bytes, 12, requestId);
+    putDword(bytes, 16, SIMCONNECT_OBJECT_ID_USER);
+    putDword(bytes, 20, defineId);
+    putDword(bytes, 24, flags);
+    putDword(bytes, 28, 1);
+    putDword(bytes, 32, 1);
+    putDword(bytes, 36, count);
+    std::copy(payload.begin(), payload.end(), bytes.begin() + kRecvDataPayloadOffset);
+    return bytes;
+}
+
+std::uint32_t sizeOfType(DWORD sizeOrType) {
+    switch (sizeOrType) {
+        case SIMCONNECT_CLIENTDATATYPE_INT8:
+            return 1;
+        case SIMCONNECT_CLIENTDATATYPE_INT16:
+            return 2;
+        case SIMCONNECT_CLIENTDATATYPE_INT32:
+            return 4;
+        case SIMCONNECT_CLIENTDATATYPE_INT64:
+            return 8;
+        case SIMCONNECT_CLIENTDATATYPE_FLOAT32:
+            return 4;
+        case SIMCONNECT_CLIENTDATATYPE_FLOAT64:
+            return 8;
+        default:
+            return sizeOrType;
+    }
+}
+
+template <typename T>
+void appendValue(std::vector<std::uint8_t>& bytes, T value) {
+    const auto* raw = reinterpret_cast<const std::uint8_t*>(&value);
+    bytes.insert(bytes.end(), raw, raw + sizeof(T));
+}
+
+}  // namespace
+
+SimEmulator::SimEmulator(Clock& clock) : clock_(clock), module_(*this) {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        module_.load();
+    }
+    g_installed.store(this);
+}
+
+SimEmulator::~SimEmulator() {
+    SimEmulator* self = this;
+    g_installed.compare_exchange_strong(self, nullptr);
+}
+
+SimEmulator* SimEmulator::installed() {
+    return g_installed.load();
+}
+
+// --- scripting -------------------------------------------------------------
+
+void SimEmulator::setSimulatorRunning(bool running) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    running_ = running;
+}
+
+bool SimEmulator::simulatorRunning() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return running_;
+}
+
+std::function<bool()> SimEmulator::processProbe() {
+    return [this] { return simulatorRunning(); };
+}
+
+void SimEmulator::setOpenResult(HRESULT result) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    openResult_ = result;
+}
+
+void SimEmulator::failNextOpens(int count, HRESULT result) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    failOpens_ = count;
+    failOpenResult_ = result;
+}
+
+int SimEmulator::openAttempts() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return openAttempts_;
+}
+
+int SimEmulator::connectionCount() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return connectionCount_;
+}
+
+int SimEmulator::openConnectionCount() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return static_cast<int>(connections_.size());
+}
+
+std::string SimEmulator::clientName(int connection) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const auto it = clientNames_.find(connection);
+    return it == clientNames_.end() ? std::string() : it->second;
+}
+
+int SimEmulator::callsOnClosedHandles() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return callsOnClosedHandles_;
+}
+
+void SimEmulator::breakConnections(HRESULT result) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (auto& entry : connections_)
+        entry.second.brokenResult = result;
+}
+
+void SimEmulator::sendQuit() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (auto& entry : connections_) {
+        entry.second.inbox.push_back(header(sizeof(SIMCONNECT_RECV_QUIT), SIMCONNECT_RECV_ID_QUIT));
+        traceLocked("quit " + std::to_string(entry.second.number));
+    }
+}
+
+void SimEmulator::exitSimulator() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    running_ = false;
+    for (auto& entry : connections_) {
+        entry.second.inbox.push_back(header(sizeof(SIMCONNECT_RECV_QUIT), SIMCONNECT_RECV_ID_QUIT));
+        entry.second.breakAfterDispatch = true;
+        traceLocked("quit " + std::to_string(entry.second.number));
+    }
+}
+
+void SimEmulator::failCalls(const std::string& function, HRESULT result, int count) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    callFailures_[function] = {result, count};
+}
+
+void SimEmulator::clearCallFailures() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    callFailures_.clear();
+}
+
+void SimEmulator::queueMessage(const std::vector<std::uint8_t>& bytes) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (auto& entry : connections_)
+        entry.second.inbox.push_back(bytes);
+}
+
+void SimEmulator::setSimVar(const std::string& name, double value) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    simVars_[upper(name)] = value;
+    evaluateSimRequestsLocked();
+}
+
+void SimEmulator::setBattery(bool on) {
+    setSimVar(kBatteryVariable, on ? 1.0 : 0.0);
+}
+
+std::vector<SimEmulator::EventMapping> SimEmulator::eventMappings() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return eventMappings_;
+}
+
+std::vector<SimEmulator::TransmittedEvent> SimEmulator::transmittedEvents() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return transmittedEvents_;
+}
+
+std::vector<SimEmulator::ServerException> SimEmulator::serverExceptions() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return exceptions_;
+}
+
+void SimEmulator::createClientData(const std::string& name, std::uint32_t size) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    createArea(name, size);
+}
+
+std::vector<std::uint8_t> SimEmulator::clientData(const std::string& name) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return readArea(name);
+}
+
+void SimEmulator::writeClientData(const std::string& name, std::uint32_t offset,
+                                  const std::vector<std::uint8_t>& bytes) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    writeAreaLocked(name, offset, bytes, 0);
+}
+
+void SimEmulator::setRegistrationReply(RegistrationReply reply) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    module_.setRegistrationReply(reply);
+}
+
+std::vector<SimEmulator::ModuleCommand> SimEmulator::moduleCommands() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return module_.commands();
+}
+
+std::vector<std::string> SimEmulator::moduleCommandTexts() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::vector<std::string> texts;
+    for (const ModuleCommand& command : module_.commands())
+        texts.push_back(command.text);
+    return texts;
+}
+
+std::vector<std::string> SimEmulator::moduleVariables(const std::string& client) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return module_.variables(client);
+}
+
+void SimEmulator::setLVar(const std::string& name, float value) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    setLVarLocked(name, value);
+}
+
+float SimEmulator::lvarValue(const std::string& name) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return lvar(name);
+}
+
+void SimEmulator::pushLVarText(const std::string& text, const std::string& area) {
+    std::vector<std::uint8_t> bytes(text.begin(), text.end());
+    bytes.push_back(0);
+    std::lock_guard<std::mutex> guard(mutex_);
+    writeAreaLocked(area, 0, bytes, 0);
+}
+
+void SimEmulator::setTraceSink(std::function<void(const std::string&)> sink) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    traceSink_ = std::move(sink);
+}
+
+void SimEmulator::setDispatchHook(std::function<void()> hook) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    dispatchHook_ = std::move(hook);
+}
+
+bool SimEmulator::waitUntil(const std::function<bool()>& condition,
+                            std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return condition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+bool SimEmulator::configure(const std::string& options, std::string& error) {
+    std::size_t start = 0;
+    while (start <= options.size()) {
+        std::size_t comma = options.find(',', start);
+        if (comma == std::string::npos)
+            comma = options.size();
+        std::string option = options.substr(start, comma - start);
+        option.erase(0, option.find_first_not_of(' '));
+        option.erase(option.find_last_not_of(' ') + 1);
+        start = comma + 1;
+        if (option.empty())
+            continue;
+        const std::size_t eq = option.find('=');
+        const std::string key = option.substr(0, eq);
+        const std::string value = eq == std::string::npos ? std::string() : option.substr(eq + 1);
+        if (key == "running" || key == "stopped") {
+            setSimulatorRunning(key == "running");
+        } else if (key == "battery" && (value == "on" || value == "off")) {
+            setBattery(value == "on");
+        } else if (key == "backlight" && !value.empty()) {
+            setLVar("LIGHTING_POTENTIOMETER_5", std::strtof(value.c_str(), nullptr));
+        } else if (key == "reply" && value == "finished") {
+            setRegistrationReply(RegistrationReply::Finished);
+        } else if (key == "reply" && value == "error") {
+            setRegistrationReply(RegistrationReply::Error);
+        } else if (key == "reply" && value == "none") {
+            setRegistrationReply(RegistrationReply::None);
+        } else if (key == "open-fail" && !value.empty()) {
+            failNextOpens(std::atoi(value.c_str()));
+        } else {
+            error = "Unknown simulator emulator option: " + option;
+            return false;
+        }
+    }
+    return true;
+}
+
+// --- module host -----------------------------------------------------------
+
+void SimEmulator::createArea(const std::string& name, std::uint32_t size) {
+    if (areas_.count(name) == 0)
+        areas_[name].assign(size, 0);
+}
+
+void SimEmulator::writeArea(const std::string& name, std::uint32_t offset,
+                            const std::vector<std::uint8_t>& bytes) {
+    writeAreaLocked(name, offset, bytes, 0);
+}
+
+std::vector<std::uint8_t> SimEmulator::readArea(const std::string& name) const {
+    const auto it = areas_.find(name);
+    return it == areas_.end() ? std::vector<std::uint8_t>{} : it->second;
+}
+
+float SimEmulator::lvar(const std::string& name) const {
+    const auto it = lvars_.find(upper(name));
+    return it == lvars_.end() ? 0.0f : it->second;
+}
+
+void SimEmulator::setLVarFromModule(const std::string& name, float value) {
+    setLVarLocked(name, value);
+}
+
+void SimEmulator::setLVarLocked(const std::string& name, float value) {
+    lvars_[upper(name)] = value;
+    module_.onLVarChanged(name);
+}
+
+void SimEmulator::traceLocked(const std::string& line) {
+    if (traceSink_)
+        traceSink_(line);
+}
+
+// --- internals -------------------------------------------------------------
+
+SimEmulator::Connection* SimEmulator::findLocked(HANDLE handle, const char* function,
+                                                 HRESULT& result) {
+    const auto it = connections_.find(handleValue(handle));
+    if (it == connections_.end()) {
+        if (closedHandles_.count(handleValue(handle)) != 0)
+            ++callsOnClosedHandles_;
+        result = E_FAIL_RESULT;
+        return nullptr;
+    }
+    if (it->second.brokenResult < 0) {
+        result = it->second.brokenResult;
+        return nullptr;
+    }
+    const auto failure = callFailures_.find(function);
+    if (failure != callFailures_.end() && failure->second.remaining != 0) {
+        result = failure->second.result;
+        if (failure->second.remaining > 0)
+            --failure->second.remaining;
+        return nullptr;
+    }
+    ++it->second.sendId;
+    result = S_OK_RESULT;
+    return &it->second;
+}
+
+void SimEmulator::exceptionLocked(Connection& connection, DWORD exception, const char* function) {
+    std::vector<std::uint8_t> bytes =
+        header(sizeof(SIMCONNECT_RECV_EXCEPTION), SIMCONNECT_RECV_ID_EXCEPTION);
+    putDword(bytes, 12, exception);
+    putDword(bytes, 16, connection.sendId);
+    putDword(bytes, 20, SIMCONNECT_UNUSED);
+    connection.inbox.push_back(std::move(bytes));
+    if (exceptions_.size() < kMaxRecordedExceptions) {
+        exceptions_.push_back({connection.number, exception, function});
+    }
+}
+
+void SimEmulator::writeAreaLocked(const std::string& name, std::uint32_t offset,
+                                  const std::vector<std::uint8_t>& bytes, int writer) {
+    auto it = areas_.find(name);
+    if (it == areas_.end())
+        return;
+    std::vector<std::uint8_t>& area = it->second;
+    if (offset >= area.size())
+        return;
+    const std::size_t count = std::min<std::size_t>(bytes.size(), area.size() - offset);
+    std::copy(bytes.begin(), bytes.begin() + static_cast<long>(count),
+              area.begin() + static_cast<long>(offset));
+    notifyClientDataLocked(name);
+    const std::size_t before = module_.commands().size();
+    module_.onAreaWritten(name, writer, clock_.now());
+    const auto& commands = module_.commands();
+    for (std::size_t i = before; i < commands.size(); ++i)
+        traceLocked("command " + commands[i].text);
+}
+
+void SimEmulator::notifyClientDataLocked(const std::string& area) {
+    for (auto& entry : connections_) {
+        Connection& connection = entry.second;
+        if (connection.brokenResult < 0)
+            continue;
+        for (auto& request : connection.clientRequests) {
+            const auto name = connection.areaNames.find(request.second.areaOrDefine);
+            if (name == connection.areaNames.end() || name->second != area)
+                continue;
+            if (request.second.period == SIMCONNECT_CLIENT_DATA_PERIOD_NEVER ||
+                request.second.period == SIMCONNECT_CLIENT_DATA_PERIOD_ONCE) {
+                continue;
+            }
+            sendClientDataLocked(connection, request.first, request.second, false);
+        }
+    }
+}
+
+void SimEmulator::sendClientDataLocked(Connection& connection, DWORD requestId, Request& request,
+                                       bool force) {
+    const auto definition = connection.clientDefinitions.find(request.defineId);
+    const auto name = connection.areaNames.find(request.areaOrDefine);
+    if (definition == connection.clientDefinitions.end() || name == connection.areaNames.end()) {
+        return;
+    }
+    const std::vector<std::uint8_t> area = readArea(name->second);
+    std::vector<std::uint8_t> payload;
+    for (const Datum& datum : definition->second) {
+        for (std::uint32_t i = 0; i < datum.size; ++i) {
+            const std::size_t at = std::size_t{datum.offset} + i;
+            payload.push_back(at < area.size() ? area[at] : 0);
+        }
+    }
+    const bool changedOnly = (request.flags & SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED) != 0;
+    if (!force && changedOnly && request.sent && request.last == payload)
+        return;
+    request.sent = true;
+    request.last = payload;
+    connection.inbox.push_back(dataMessage(SIMCONNECT_RECV_ID_CLIENT_DATA, requestId,
+                                           request.defineId, request.flags,
+                                           static_cast<DWORD>(definition->second.size()), payload));
+}
+
+void SimEmulator::sendSimDataLocked(Connection& connection, DWORD requestId, Request& request,
+                                    bool force) {
+    const auto definition = connection.dataDefinitions.find(request.defineId);
+    if (definition == connection.dataDefinitions.end())
+        return;
+    std::vector<std::uint8_t> payload;
+    for (const SimDatum& datum : definition->second) {
+        const auto var = simVars_.find(upper(datum.name));
+        const double value = var == simVars_.end() ? 0.0 : var->second;
+        switch (datum.type) {
+            case SIMCONNECT_DATATYPE_INT32:
+                appendValue(payload, static_cast<std::int32_t>(value));
+                break;
+            case SIMCONNECT_DATATYPE_INT64:
+                appendValue(payload, static_cast<std::int64_t>(value));
+                break;
+            case SIMCONNECT_DATATYPE_FLOAT32:
+                appendValue(payload, static_cast<float>(value));
+                break;
+            default:
+                appendValue(payload, value);
+                break;
+        }
+    }
+    const bool changedOnly = (request.flags & SIMCONNECT_DATA_REQUEST_FLAG_CHANGED) != 0;
+    if (!force && changedOnly && request.sent && request.last == payload)
+        return;
+    request.sent = true;
+    request.last = payload;
+    connection.inbox.push_back(dataMessage(SIMCONNECT_RECV_ID_SIMOBJECT_DATA, requestId,
+                                           request.defineId, request.flags,
+                                           static_cast<DWORD>(definition->second.size()), payload));
+}
+
+void SimEmulator::evaluateSimRequestsLocked() {
+    // Each change of a simulation variable counts as one simulation frame.
+    for (auto& entry : connections_) {
+        if (entry.second.brokenResult < 0)
+            continue;
+        for (auto& request : entry.second.dataRequests) {
+            sendSimDataLocked(entry.second, request.first, request.second, false);
+        }
+    }
+}
+
+// --- the SimConnect functions ----------------------------------------------
+
+SimEmulator::HRESULT SimEmulator::open(HANDLE* handle, const char* name) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    ++openAttempts_;
+    if (!handle)
+        return E_INVALIDARG_RESULT;
+    *handle = nullptr;
+    if (!running_)
+        return E_FAIL_RESULT;  // what the real library says without a simulator
+    if (failOpens_ > 0) {
+        --failOpens_;
+        return failOpenResult_;
+    }
+    if (openResult_ < 0)
+        return openResult_;
+    Connection connection;
+    connection.number = ++connectionCount_;
+    connection.name = name ? name : "";
+    std::vector<std::uint8_t> opened =
+        header(sizeof(SIMCONNECT_RECV_OPEN), SIMCONNECT_RECV_ID_OPEN);
+    const char application[] = "CorvaneHID simulator emulator";
+    std::memcpy(opened.data() + offsetof(SIMCONNECT_RECV_OPEN, szApplicationName), application,
+                sizeof(application));
+    connection.inbox.push_back(std::move(opened));
+    clientNames_[connection.number] = connection.name;
+    *handle = handleFor(connection.number);
+    connections_[handleValue(*handle)] = std::move(connection);
+    traceLocked("open " + clientNames_[connectionCount_]);
+    return S_OK_RESULT;
+}
+
+SimEmulator::HRESULT SimEmulator::close(HANDLE handle) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const auto it = connections_.find(handleValue(handle));
+    if (it == connections_.end()) {
+        if (closedHandles_.count(handleValue(handle)) != 0)
+            ++callsOnClosedHandles_;
+        return E_FAIL_RESULT;
+    }
+    closedHandles_.insert(handleValue(handle));
+    traceLocked("close " + std::to_string(it->second.number));
+    connections_.erase(it);
+    return S_OK_RESULT;
+}
+
+SimEmulator::HRESULT SimEmulator::callDispatch(HANDLE handle, DispatchProc proc, void* context) {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        hook = dispatchHook_;
+    }
+    if (hook)
+        hook();
+    std::deque<std::vector<std::uint8_t>> batch;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        HRESULT result = 0;
+        Connection* connection = findLocked(handle, "SimConnect_CallDispatch", result);
+        if (!connection)
+            return result;
+        if (!proc)
+            return E_INVALIDARG_RESULT;
+        batch.swap(connection->inbox);
+        if (connection->breakAfterDispatch)
+            connection->brokenResult = PIPE_DISCONNECTED_RESULT;
+    }
+    // The procedure runs unlocked: it may call back in, or close the handle.
+    for (std::vector<std::uint8_t>& message : batch) {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (connections_.count(handleValue(handle)) == 0)
+                break;
+        }
+        proc(reinterpret_cast<SIMCONNECT_RECV*>(message.data()), static_cast<DWORD>(message.size()),
+             context);
+    }
+    return S_OK_RESULT;
+}
+
+SimEmulator::HRESULT SimEmulator::addToDataDefinition(HANDLE handle, DWORD defineId,
+                                                      const char* datum, SIMCONNECT_DATATYPE type) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    HRESULT result = 0;
+    Connection* connection = findLocked(handle, "SimConnect_AddToDataDefinition", result);
+    if (!connection)
+        return result;
+    if (!datum || !*datum) {
+        exceptionLocked(*connection, SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED,
+                        "SimConnect_AddToDataDefinition");
+        return S_OK_RESULT;
+    }
+    connection->dataDefinitions[defineId].push_back({datum, type});
+    return S_OK_RESULT;
+}
+
+SimEmulator::HRESULT SimEmulator::requestDataOnSimObject(HANDLE handle, DWORD requestId,
+                                                         DWORD defineId, SIMCONNECT_PERIOD period,
+                                                         DWORD flags) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    HRESULT result = 0;
+    Connection* connection = findLocked(handle, "SimConnect_RequestDataOnSimObject", result);
+    if (!connection)
+        return result;
+    if (connection->dataDefinitions.count(defineId) == 0) {
+        exceptionLocked(*connection, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID,
+                        "SimConnect_RequestDataOnSimObject");
+        return S_OK_RESULT;
+    }
+    connection->dataRequests.erase(requestId);  // a reused id replaces the request
+    if (period == SIMCONNECT_PERIOD_NEVER)
+        return S_OK_RESULT;
+    Request request;
+    request.defineId = defineId;
+    request.period = period;
+    request.flags = flags;
+    sendSimDataLocked(*connection, requestId, request, true);
+    if (period != SIMCONNECT_PERIOD_ONCE)
+        connection->dataRequests[requestId] = request;
+    return S_OK_RESULT;
+}
+
+SimEmulator::HRESULT SimEmulator::mapClientEventToSimEvent(HANDLE handle, DWORD eventId,
+                                                           const char* name) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    HRESULT result = 0;
+    Connection* connection = findLocked(handle, "SimConnect_MapClientEventToSimEvent", result);
+    if (!connection)
+        return result;
+    if (connection->events.count(eventId) != 0) {
+        exceptionLocked(*connection, SIMCONNECT_EXCEPTION_EVENT_ID_DUPLICATE,
+                        "SimConnect_MapClientEventToSimEvent");
+        return S_OK_RESULT;
+    }
+    connection->events[eventId] = name ? name : "";
+    eventMappings_.push_back({connection->number, eventId, connection->events[eventId]});
+    return S_OK_RESULT;
+}
+
+SimEmulator::HRESULT SimEmulator::transmitClientEvent(HANDLE handle, DWORD eventId, DWORD data,
+                                                      DWORD groupId, DWORD flags) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    HRESULT result = 0;
+    Connection* connection = findLocked(handle, "SimConnect_TransmitClientEvent", result);
+    if (!connection)
+        return result;
+    const auto event = connection->events.find(eventId);
+    if (event == connection->events.end()) {
+        exceptionLocked(*connection, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID,
+                        "SimConnect_TransmitClientEvent");
+        return S_OK_RESULT;
+    }
+    transmittedEvents_.push_back(
+        {connection->number, eventId, event->second, data, groupId, flags});
+    traceLocked("event " + event->second);
+    return S_OK_RESULT;
+}
+
+SimEmulator::HRESULT SimEmulator::mapClientDataNameToId(HANDLE handle, const char* name,
+                                                        DWORD clientDataId) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    HRESULT result = 0;
+    Connection* connection = findLocked(handle, "SimConnect_MapClientDataNameToID", result);
+    if (!connection)
+        return result;
+    const std::string text = name ? name : "";
+    const auto existing = connection->areaNames.find(clientDataId);
+    if (text.empty() || (existing != connection->areaNames.end() && existing->second != text)) {
+        exceptionLocked(*connection, SIMCONNECT_EXCEPTION_DUPLICATE_ID,
+                        "SimConnect_MapClientDataNameToID");
+        return S_OK_RESULT;
+    }
+    connection->areaNames[clientDataId] = text;
+    return S_OK_RESULT;
+}
+
+SimEmulator::HRESULT SimEmulator::addToClientDataDefinition(HANDLE handle, DWORD defineId,
+                                                            DWORD offset, DWORD sizeOrType) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    HRESULT result = 0;
+    Connection* connection = findLocked(handle, "SimConnect_AddToClientDataDefinition", result);
+    if (!connection)
+        return result;
+    std::vector<Datum>& datums = connection->clientDefinitions[defineId];
+    const std::uint32_t size = sizeOfType(sizeOrType);
+    if (offset == SIMCONNECT_CLIENTDATAOFFSET_AUTO) {
+        offset = datums.empty() ? 0 : datums.back().offset + datums.back().size;
+    }
+    if (size == 0 || size > SIMCONNECT_CLIENTDATA_MAX_SIZE ||
+        offset > SIMCONNECT_CLIENTDATA_MAX_SIZE - size) {
+        exceptionLocked(*connection, SIMCONNECT_EXCEPTION_INVALID_DATA_SIZE,
+                        "SimConnect_AddToClientDataDefinition");
+        return S_OK_RESULT;
+    }
+    datums.push_back({offset, size});
+    return S_OK_RESULT;
+}
+
+SimEmulator::HRESULT SimEmulator::requestClientData(HANDLE handle, DWORD clientDataId,
+                                                    DWORD requestId, DWORD defineId,
+                                                    SIMCONNECT_CLIENT_DATA_PERIOD period,
+                                                    DWORD flags) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    HRESULT result = 0;
+    Connection* connection = findLocked(handle, "SimConnect_RequestClientData", result);
+    if (!connection)
+        return result;
+    if (connection->areaNames.count(clientDataId) == 0 ||
+        connection->clientDefinitions.count(defineId) == 0) {
+        exceptionLocked(*connection, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID,
+                        "SimConnect_RequestClientData");
+        return S_OK_RESULT;
+    }
+    connection->clientRequests.erase(requestId);  // a reused id replaces the request
+    if (period == SIMCONNECT_CLIENT_DATA_PERIOD_NEVER)
+        return S_OK_RESULT;
+    Request request;
+    request.areaOrDefine = clientDataId;
+    request.defineId = defineId;
+    request.period = period;
+    request.flags = flags;
+    if (period == SIMCONNECT_CLIENT_DATA_PERIOD_ONCE) {
+        sendClientDataLocked(*connection, requestId, request, true);
+        return S_OK_RESULT;
+    }
+    // Other periods are served on every write into the area.
+    connection->clientRequests[requestId] = request;
+    return S_OK_RESULT;
+}
+
+SimEmulator::HRESULT SimEmulator::setClientData(HANDLE handle, DWORD clientDataId, DWORD defineId,
+                                                DWORD unitSize, const void* data) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    HRESULT result = 0;
+    Connection* connection = findLocked(handle, "SimConnect_SetClientData", result);
+    if (!connection)
+        return result;
+    if (!data)
+        return E_INVALIDARG_RESULT;
+    const auto name = connection->areaNames.find(clientDataId);
+    const auto definition = connection->clientDefinitions.find(defineId);
+    if (name == connection->areaNames.end() || definition == connection->clientDefinitions.end() ||
+        areas_.count(name->second) == 0) {
+        exceptionLocked(*connection, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID,
+                        "SimConnect_SetClientData");
+        return S_OK_RESULT;
+    }
+    std::uint32_t total = 0;
+    for (const Datum& datum : definition->second)
+        total += datum.size;
+    if (unitSize != total) {  // the server insists on the definition's exact size
+        exceptionLocked(*connection, SIMCONNECT_EXCEPTION_SIZE_MISMATCH,
+                        "SimConnect_SetClientData");
+        return S_OK_RESULT;
+    }
+    const int writer = connection->number;
+    const std::string area = name->second;
+    const std::vector<Datum> datums = definition->second;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    std::uint32_t consumed = 0;
+    for (const Datum& datum : datums) {
+        if (datum.offset + datum.size > areas_[area].size()) {
+            exceptionLocked(*connection, SIMCONNECT_EXCEPTION_OUT_OF_BOUNDS,
+                            "SimConnect_SetClientData");
+            return S_OK_RESULT;
+        }
+        std::copy(bytes + consumed, bytes + consumed + datum.size,
+                  areas_[area].begin() + static_cast<long>(datum.offset));
+        consumed += datum.size;
+    }
+    // One notification for the whole set, after every datum is in place.
+    writeAreaLocked(area, 0, {}, writer);
+    return S_OK_RESULT;
+}

@@ -1,0 +1,266 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/clock.h"
+#include "emulation/mobiflight_module.h"
+#include "sim/simconnect_api.h"
+
+// A scriptable flight simulator behind the SimConnect functions.
+//
+// The library corvane_sim_emulation defines the SimConnect_* functions of
+// sim/simconnect_api.h; they act on the one installed SimEmulator (the most
+// recently constructed one still alive). Without an installed emulator they
+// fail with E_FAIL, like the real library without a simulator. Tests build a
+// SimEmulator, script it, and run the real SimConnectClient against it.
+//
+// What it emulates:
+// - the simulator process (processProbe() serves as the client's probe);
+//   SimConnect_Open succeeds only while the simulator runs, unless a failure
+//   code is scripted; each successful open is a new connection numbered
+//   1, 2, 3 … whose handle becomes invalid at SimConnect_Close (later calls
+//   fail with E_FAIL);
+// - messages: OPEN after each open, QUIT on request, SIMOBJECT_DATA for
+//   sim-variable requests (sent at request time and, with the CHANGED flag,
+//   only when the value changed), CLIENT_DATA for client-data requests
+//   (ON_SET: after each write into the area; with CHANGED only when the
+//   requested bytes differ from those last sent for that request), and
+//   EXCEPTION for server-side errors, which the real library also reports
+//   only later, after the call returned S_OK;
+// - broken connections: CallDispatch and every other call on them return a
+//   chosen code (0xC00000B0 by default, what follows the simulator closing);
+// - a MobiFlight module (MobiFlightModule) behind the client-data areas;
+// - records of event mappings, transmitted events and module commands.
+//
+// Thread safety: every public operation may be called from any thread.
+// CallDispatch runs the client's dispatch procedure on the calling thread
+// without holding the emulator's lock, so the procedure may call back in.
+// Destroy the emulator only after every client using it has stopped.
+class SimEmulator final : private MobiFlightModuleHost {
+  public:
+    using HRESULT = simconnect::HRESULT;
+    using DWORD = simconnect::DWORD;
+    using RegistrationReply = MobiFlightModule::RegistrationReply;
+    using ModuleCommand = MobiFlightModule::Command;
+
+    struct EventMapping {
+        int connection;
+        DWORD eventId;
+        std::string name;
+    };
+    struct TransmittedEvent {
+        int connection;
+        DWORD eventId;
+        std::string name;  // the name mapped to eventId on that connection
+        DWORD data;
+        DWORD groupId;
+        DWORD flags;
+    };
+    struct ServerException {
+        int connection;
+        DWORD exception;  // a SIMCONNECT_EXCEPTION value
+        std::string function;
+    };
+
+    // The simulator starts not running, with the MobiFlight module loaded
+    // and answering registrations with ".Finished". Times recorded come from
+    // `clock`.
+    explicit SimEmulator(Clock& clock = Clock::system());
+    ~SimEmulator();
+
+    SimEmulator(const SimEmulator&) = delete;
+    SimEmulator& operator=(const SimEmulator&) = delete;
+
+    // The emulator the SimConnect functions act on, or null.
+    static SimEmulator* installed();
+
+    // --- the simulator process and connections ---
+    void setSimulatorRunning(bool running);
+    bool simulatorRunning() const;
+    // A callable that reports simulatorRunning(); it must not outlive this.
+    std::function<bool()> processProbe();
+    // Result of SimConnect_Open while the simulator runs: S_OK (the default)
+    // accepts, a negative code refuses every open until changed.
+    void setOpenResult(HRESULT result);
+    // The next `count` opens fail with `result` (before setOpenResult applies).
+    void failNextOpens(int count, HRESULT result = simconnect::E_FAIL_RESULT);
+    int openAttempts() const;
+    // Successful opens so far, i.e. the number of the latest connection.
+    int connectionCount() const;
+    int openConnectionCount() const;
+    std::string clientName(int connection) const;
+    // Calls made with a handle after SimConnect_Close released it (a client
+    // that keeps its handle valid for each call never makes one).
+    int callsOnClosedHandles() const;
+    // Every open connection becomes broken: its calls return `result`.
+    void breakConnections(HRESULT result = simconnect::PIPE_DISCONNECTED_RESULT);
+    // Queues a QUIT message on every open connection.
+    void sendQuit();
+    // The simulator shuts down: QUIT to every connection, the process goes
+    // away, and calls on the old connections fail with 0xC00000B0 once the
+    // QUIT was dispatched.
+    void exitSimulator();
+    // The next `count` calls (-1: all calls until cleared) of the named
+    // function ("SimConnect_SetClientData", …) return `result`.
+    void failCalls(const std::string& function, HRESULT result, int count = -1);
+    void clearCallFailures();
+    // Queues raw message bytes on every open connection (malformed ones too).
+    void queueMessage(const std::vector<std::uint8_t>& bytes);
+
+    // --- simulation variables ---
+    // Names are compared without regard to case.
+    void setSimVar(const std::string& name, double value);
+    void setBattery(bool on);  // "ELECTRICAL MASTER BATTERY:2"
+
+    // --- events ---
+    std::vector<EventMapping> eventMappings() const;
+    std::vector<TransmittedEvent> transmittedEvents() const;
+    std::vector<ServerException> serverExceptions() const;
+
+    // --- client data ---
+    void createClientData(const std::string& name, std::uint32_t size);
+    // The area's bytes; empty when it does not exist.
+    std::vector<std::uint8_t> clientData(const std::string& name) const;
+    // Writes as another client would: subscribers and the module see it.
+    void writeClientData(const std::string& name, std::uint32_t offset,
+                         const std::vector<std::uint8_t>& bytes);
+
+    // --- the MobiFlight module ---
+    void setRegistrationReply(RegistrationReply reply);
+    std::vector<ModuleCommand> moduleCommands() const;
+    std::vector<std::string> moduleCommandTexts() const;
+    // Variables of a module client ("MobiFlight" is the default client).
+    std::vector<std::string> moduleVariables(const std::string& client = "MobiFlight") const;
+    // Sets an L-variable; subscribed slots whose value changes are pushed.
+    void setLVar(const std::string& name, float value);
+    float lvarValue(const std::string& name) const;
+    // Writes text and a zero at offset 0 of an L-var area (for text payloads).
+    void pushLVarText(const std::string& text, const std::string& area = "MobiFlight.LVars");
+
+    // --- observing ---
+    // Called (under the emulator's lock: keep it short, don't call back) with
+    // one line per notable happening: "open <name>", "close <n>",
+    // "event <name>", "command <text>", "quit <n>".
+    void setTraceSink(std::function<void(const std::string&)> sink);
+    // Runs at the start of every SimConnect_CallDispatch, unlocked, on the
+    // dispatching thread (the drop-in library checks its quit file there).
+    void setDispatchHook(std::function<void()> hook);
+    // Polls `condition` in real time until it holds or `timeout` passes.
+    static bool waitUntil(const std::function<bool()>& condition,
+                          std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+    // Applies a configuration text: comma-separated options "running",
+    // "stopped", "battery=on|off", "backlight=<value>",
+    // "reply=finished|error|none", "open-fail=<count>". False with an error
+    // for an unknown option.
+    bool configure(const std::string& options, std::string& error);
+
+    // --- the SimConnect functions (called through simconnect_api.h) ---
+    HRESULT open(simconnect::HANDLE* handle, const char* name);
+    HRESULT close(simconnect::HANDLE handle);
+    HRESULT callDispatch(simconnect::HANDLE handle, simconnect::DispatchProc proc, void* context);
+    HRESULT addToDataDefinition(simconnect::HANDLE handle, DWORD defineId, const char* datum,
+                                simconnect::SIMCONNECT_DATATYPE type);
+    HRESULT requestDataOnSimObject(simconnect::HANDLE handle, DWORD requestId, DWORD defineId,
+                                   simconnect::SIMCONNECT_PERIOD period, DWORD flags);
+    HRESULT mapClientEventToSimEvent(simconnect::HANDLE handle, DWORD eventId, const char* name);
+    HRESULT transmitClientEvent(simconnect::HANDLE handle, DWORD eventId, DWORD data, DWORD groupId,
+                                DWORD flags);
+    HRESULT mapClientDataNameToId(simconnect::HANDLE handle, const char* name, DWORD clientDataId);
+    HRESULT addToClientDataDefinition(simconnect::HANDLE handle, DWORD defineId, DWORD offset,
+                                      DWORD sizeOrType);
+    HRESULT requestClientData(simconnect::HANDLE handle, DWORD clientDataId, DWORD requestId,
+                              DWORD defineId, simconnect::SIMCONNECT_CLIENT_DATA_PERIOD period,
+                              DWORD flags);
+    HRESULT setClientData(simconnect::HANDLE handle, DWORD clientDataId, DWORD defineId,
+                          DWORD unitSize, const void* data);
+
+  private:
+    struct Datum {
+        std::uint32_t offset;
+        std::uint32_t size;
+    };
+    struct SimDatum {
+        std::string name;
+        simconnect::SIMCONNECT_DATATYPE type;
+    };
+    struct Request {
+        DWORD areaOrDefine = 0;  // client data id, or data definition id
+        DWORD defineId = 0;
+        std::int32_t period = 0;
+        DWORD flags = 0;
+        bool sent = false;
+        std::vector<std::uint8_t> last;
+    };
+    struct Connection {
+        int number = 0;
+        std::string name;
+        HRESULT brokenResult = 0;  // non-zero: every call fails with it
+        bool breakAfterDispatch = false;
+        std::deque<std::vector<std::uint8_t>> inbox;
+        std::map<DWORD, std::string> areaNames;
+        std::map<DWORD, std::vector<Datum>> clientDefinitions;
+        std::map<DWORD, Request> clientRequests;
+        std::map<DWORD, std::vector<SimDatum>> dataDefinitions;
+        std::map<DWORD, Request> dataRequests;
+        std::map<DWORD, std::string> events;
+        DWORD sendId = 0;
+    };
+    struct CallFailure {
+        HRESULT result;
+        int remaining;  // -1: until cleared
+    };
+
+    // MobiFlightModuleHost (called with mutex_ held).
+    void createArea(const std::string& name, std::uint32_t size) override;
+    void writeArea(const std::string& name, std::uint32_t offset,
+                   const std::vector<std::uint8_t>& bytes) override;
+    std::vector<std::uint8_t> readArea(const std::string& name) const override;
+    float lvar(const std::string& name) const override;
+    void setLVarFromModule(const std::string& name, float value) override;
+
+    Connection* findLocked(simconnect::HANDLE handle, const char* function, HRESULT& result);
+    void exceptionLocked(Connection& connection, DWORD exception, const char* function);
+    void writeAreaLocked(const std::string& name, std::uint32_t offset,
+                         const std::vector<std::uint8_t>& bytes, int writer);
+    void notifyClientDataLocked(const std::string& area);
+    void sendClientDataLocked(Connection& connection, DWORD requestId, Request& request,
+                              bool force);
+    void sendSimDataLocked(Connection& connection, DWORD requestId, Request& request, bool force);
+    void evaluateSimRequestsLocked();
+    void setLVarLocked(const std::string& name, float value);
+    void traceLocked(const std::string& line);
+
+    Clock& clock_;
+    mutable std::mutex mutex_;
+    bool running_ = false;
+    HRESULT openResult_ = 0;
+    int failOpens_ = 0;
+    HRESULT failOpenResult_ = 0;
+    int openAttempts_ = 0;
+    int connectionCount_ = 0;
+    std::map<std::uintptr_t, Connection> connections_;  // by handle value
+    std::map<int, std::string> clientNames_;
+    std::set<std::uintptr_t> closedHandles_;
+    int callsOnClosedHandles_ = 0;
+    std::map<std::string, CallFailure> callFailures_;
+    std::map<std::string, double> simVars_;  // upper-case names
+    std::map<std::string, float> lvars_;     // upper-case names
+    std::map<std::string, std::vector<std::uint8_t>> areas_;
+    std::vector<EventMapping> eventMappings_;
+    std::vector<TransmittedEvent> transmittedEvents_;
+    std::vector<ServerException> exceptions_;
+    std::function<void(const std::string&)> traceSink_;
+    std::function<void()> dispatchHook_;
+    MobiFlightModule module_;
+};

@@ -1,0 +1,408 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "mobiflight_fixture.h"
+#include "sim/simconnect_api.h"
+
+using namespace std::chrono;
+
+namespace {
+
+const std::string kSet = "MF.SimVars.Set.1 ";
+const std::string kDummy = "MF.DummyCmd";
+const std::string kRegistered = "MF.Clients.Add.CorvaneHID.Finished";
+
+std::vector<std::uint8_t> textBytes(const std::string& text) {
+    std::vector<std::uint8_t> bytes(text.begin(), text.end());
+    bytes.push_back(0);
+    return bytes;
+}
+
+TEST_F(MobiFlightTest, DisabledClientStartsNothingAndRefusesCommands) {
+    MobiFlightSettings settings;
+    settings.enabled = false;
+    sim.setSimulatorRunning(true);
+    start(settings);
+    ASSERT_TRUE(waitFor([&] { return simConnect.isConnected(); }));
+    std::string error;
+    EXPECT_FALSE(mobiflight.send("1 (>K:AP_MASTER)", MobiFlightClient::kPlain, 1, error));
+    EXPECT_EQ(error, "MobiFlight disabled");
+    EXPECT_FALSE(mobiflight.sendNow("1 (>K:AP_MASTER)", error));
+    EXPECT_EQ(error, "MobiFlight disabled");
+    EXPECT_TRUE(commands().empty());
+    EXPECT_FALSE(mobiflight.isReady());
+}
+
+TEST_F(MobiFlightTest, FailureTextsComeInTheirOrder) {
+    std::string error;
+    EXPECT_FALSE(mobiflight.send("X", MobiFlightClient::kPlain, 1, error));
+    EXPECT_EQ(error, "MobiFlight not running");
+    EXPECT_FALSE(mobiflight.sendNow("X", error));
+    EXPECT_EQ(error, "MobiFlight not running");
+
+    sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
+    start();
+    EXPECT_FALSE(mobiflight.send("", MobiFlightClient::kPlain, 1, error));
+    EXPECT_EQ(error, "Empty RPN command");
+    EXPECT_TRUE(mobiflight.send("X", MobiFlightClient::kEncoder, 0, error));  // nothing to do
+    EXPECT_FALSE(mobiflight.sendNow("X", error));
+    EXPECT_EQ(error, "SimConnect is not connected");
+    std::string again;
+    EXPECT_FALSE(mobiflight.start(simConnect, MobiFlightSettings{}, again));
+    EXPECT_EQ(again, "MobiFlight client already running");
+
+    sim.setSimulatorRunning(true);
+    ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID"));
+    EXPECT_FALSE(mobiflight.sendNow("X", error));
+    EXPECT_EQ(error, "MobiFlight not ready");
+    EXPECT_FALSE(mobiflight.sendNow("", error));
+    EXPECT_EQ(error, "MobiFlight not ready");
+}
+
+TEST_F(MobiFlightTest, RegistersThenClearsAndSubscribesTheBacklight) {
+    sim.setLVar("LIGHTING_POTENTIOMETER_5", 0.75f);
+    startReady();
+    EXPECT_EQ(commands(),
+              (std::vector<std::string>{kDummy, "MF.Clients.Add.CorvaneHID", "MF.SimVars.Clear",
+                                        "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"}));
+    EXPECT_EQ(log.count("MobiFlight client registered"), 1);
+    EXPECT_EQ(sim.moduleVariables(), std::vector<std::string>{"(L:LIGHTING_POTENTIOMETER_5)"});
+    ASSERT_TRUE(waitFor([&] { return !lvarTexts().empty(); }));
+    EXPECT_EQ(lvarTexts().front(), "0.750000");
+
+    // A repeated ".Finished" changes nothing.
+    sim.writeClientData("MobiFlight.Response", 0, textBytes("x"));
+    sim.writeClientData("MobiFlight.Response", 0, textBytes(kRegistered));
+    std::string error;
+    ASSERT_TRUE(mobiflight.send("1", MobiFlightClient::kPlain, 1, error));
+    ASSERT_TRUE(waitForCommand(kSet + "1"));
+    EXPECT_EQ(countCommand("MF.SimVars.Clear"), 1);
+    EXPECT_EQ(log.count("MobiFlight client registered"), 1);
+}
+
+TEST_F(MobiFlightTest, RpnCommandsWaitForRegistrationAndEachIsFollowedByADummy) {
+    sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
+    sim.setSimulatorRunning(true);
+    start();
+    ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID"));
+    std::string error;
+    ASSERT_TRUE(mobiflight.send("1 (>K:AP_MASTER)", MobiFlightClient::kPlain, 1, error));
+    ASSERT_TRUE(mobiflight.send("2 (>K:AP_MASTER)", MobiFlightClient::kPlain, 1, error));
+    ASSERT_TRUE(waitFor([&] { return clock.waitsOfAtLeast(milliseconds(50)).size() >= 10; }));
+    for (const auto d : clock.waitsOfAtLeast(milliseconds(1)))
+        EXPECT_EQ(d, milliseconds(50));
+    EXPECT_EQ(commands().size(), 2u);
+
+    sim.writeClientData("MobiFlight.Response", 0, textBytes(kRegistered));
+    ASSERT_TRUE(waitForCommand("MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"));
+    // Held commands keep their order (they are put back at the front).
+    EXPECT_EQ(commands(), (std::vector<std::string>{
+                              kDummy, "MF.Clients.Add.CorvaneHID", kSet + "1 (>K:AP_MASTER)",
+                              kDummy, kSet + "2 (>K:AP_MASTER)", kDummy, "MF.SimVars.Clear",
+                              "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"}));
+}
+
+TEST_F(MobiFlightTest, CommandsWaitWhileDisconnectedAndAreDroppedAtTheNextConnection) {
+    start();
+    std::string error;
+    ASSERT_TRUE(mobiflight.send("1 (>K:STALE)", MobiFlightClient::kPlain, 1, error));
+    ASSERT_TRUE(mobiflight.send("HOLD", MobiFlightClient::kHold, 1, error));
+    ASSERT_TRUE(waitFor([&] { return clock.waitsOfAtLeast(milliseconds(100)).size() >= 6; }));
+    for (const auto d : clock.waitsOfAtLeast(milliseconds(1)))
+        EXPECT_EQ(d, milliseconds(100));
+
+    sim.setSimulatorRunning(true);
+    ASSERT_TRUE(waitFor([&] { return mobiflight.isReady(); }));
+    ASSERT_TRUE(mobiflight.send("1 (>K:FRESH)", MobiFlightClient::kPlain, 1, error));
+    ASSERT_TRUE(waitForCommand(kSet + "1 (>K:FRESH)"));
+    EXPECT_EQ(countCommand(kSet + "1 (>K:STALE)"), 0);
+    EXPECT_EQ(countCommand(kSet + "HOLD"), 0);
+
+    // A lost link empties the queue again, and the next link registers anew.
+    sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
+    sim.breakConnections();
+    ASSERT_TRUE(log.waitFor("MobiFlight client waiting for SimConnect"));
+    ASSERT_TRUE(waitFor([&] { return sim.connectionCount() == 2 && simConnect.isConnected(); }));
+    ASSERT_TRUE(mobiflight.send("1 (>K:LATE)", MobiFlightClient::kPlain, 1, error));
+    ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID", 2));
+    EXPECT_FALSE(mobiflight.isReady());
+    EXPECT_EQ(countCommand(kSet + "1 (>K:LATE)"), 0);
+}
+
+// The module only sees a command whose bytes differ from the last one. A
+// link that broke right after the registration must not leave the next
+// registration unseen (and the client unregistered for good).
+TEST_F(MobiFlightTest, RegistrationIsSeenAgainAfterALinkThatGotNoFurther) {
+    sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
+    sim.setSimulatorRunning(true);
+    start();
+    ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID"));
+    sim.setRegistrationReply(SimEmulator::RegistrationReply::Finished);
+    sim.breakConnections();
+    ASSERT_TRUE(waitFor([&] { return mobiflight.isReady(); }));
+    EXPECT_EQ(countCommand("MF.Clients.Add.CorvaneHID"), 2);
+}
+
+TEST_F(MobiFlightTest, RegistrationAnswersForOtherClientsOrErrorsLeaveItUnregistered) {
+    sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
+    sim.setSimulatorRunning(true);
+    start();
+    ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID"));
+    sim.writeClientData("MobiFlight.Response", 0, textBytes("MF.Clients.Add.Other.Finished"));
+    sim.writeClientData("MobiFlight.Response", 0, textBytes("MF.Clients.Add.CorvaneHID.Error"));
+    ASSERT_TRUE(log.waitFor("MobiFlight registration error: MF.Clients.Add.CorvaneHID.Error"));
+    EXPECT_FALSE(mobiflight.isReady());
+    EXPECT_FALSE(log.contains("MobiFlight client registered"));
+    // Text after the zero is not part of the answer.
+    std::vector<std::uint8_t> bytes = textBytes("MF.Pong");
+    const std::string tail = kRegistered;
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    sim.writeClientData("MobiFlight.Response", 0, bytes);
+    sim.writeClientData("MobiFlight.Response", 0, textBytes("prefix " + kRegistered + " suffix"));
+    ASSERT_TRUE(waitFor([&] { return mobiflight.isReady(); }));
+    EXPECT_EQ(log.count("MobiFlight client registered"), 1);
+}
+
+TEST_F(MobiFlightTest, EncoderStepsSentWhileTheFirstIsInFlightGiveExactlySixWrites) {
+    startReady();
+    const std::string text = kSet + "(>K:HEADING_BUG_INC)";
+    std::atomic<bool> added{false};
+    sim.setTraceSink([&](const std::string& line) {
+        // Runs inside the first write of the command: add 1 and 3 more steps.
+        if (line == "command " + text && !added.exchange(true)) {
+            std::string error;
+            EXPECT_TRUE(
+                mobiflight.send("(>K:HEADING_BUG_INC)", MobiFlightClient::kEncoder, 1, error));
+            EXPECT_TRUE(
+                mobiflight.send("(>K:HEADING_BUG_INC)", MobiFlightClient::kEncoder, 3, error));
+        }
+    });
+    std::string error;
+    ASSERT_TRUE(mobiflight.send("(>K:HEADING_BUG_INC)", MobiFlightClient::kEncoder, 2, error));
+    ASSERT_TRUE(waitForCommand(text, 6));
+    ASSERT_TRUE(mobiflight.send("MARK", MobiFlightClient::kPlain, 1, error));
+    ASSERT_TRUE(waitForCommand(kSet + "MARK"));
+    sim.setTraceSink({});
+    EXPECT_EQ(countCommand(text), 6);
+    const auto all = commands();
+    for (std::size_t i = 0; i + 1 < all.size(); ++i) {
+        if (all[i] == text) {
+            EXPECT_EQ(all[i + 1], kDummy) << i;
+        }
+    }
+}
+
+TEST_F(MobiFlightTest, HoldIsQueuedOnceAndAgainOnlyAfterTheWorkerTookIt) {
+    sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
+    sim.setSimulatorRunning(true);
+    start();
+    ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID"));
+    std::string error;
+    ASSERT_TRUE(mobiflight.send("(>K:MAP_LEFT)", MobiFlightClient::kHold, 1, error));
+    ASSERT_TRUE(mobiflight.send("(>K:MAP_LEFT)", MobiFlightClient::kHold, 1, error));
+    const std::string text = kSet + "(>K:MAP_LEFT)";
+    std::atomic<bool> again{false};
+    sim.setTraceSink([&](const std::string& line) {
+        if (line == "command " + text && !again.exchange(true)) {
+            std::string e;
+            EXPECT_TRUE(mobiflight.send("(>K:MAP_LEFT)", MobiFlightClient::kHold, 1, e));
+        }
+    });
+    sim.writeClientData("MobiFlight.Response", 0, textBytes(kRegistered));
+    ASSERT_TRUE(waitForCommand(text, 2));
+    ASSERT_TRUE(mobiflight.send("MARK", MobiFlightClient::kPlain, 1, error));
+    ASSERT_TRUE(waitForCommand(kSet + "MARK"));
+    sim.setTraceSink({});
+    EXPECT_EQ(countCommand(text), 2);
+}
+
+TEST_F(MobiFlightTest, DropPendingCancelsQueuedWorkForThatCommandOnly) {
+    sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
+    sim.setSimulatorRunning(true);
+    start();
+    ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID"));
+    std::string error;
+    ASSERT_TRUE(mobiflight.send("(>K:MAP_UP)", MobiFlightClient::kHold, 1, error));
+    ASSERT_TRUE(mobiflight.send("(>K:MAP_UP)", MobiFlightClient::kEncoder, 4, error));
+    ASSERT_TRUE(mobiflight.send("(>K:MAP_UP)", MobiFlightClient::kPlain, 1, error));
+    ASSERT_TRUE(mobiflight.send("(>K:KEEP)", MobiFlightClient::kHold, 1, error));
+    mobiflight.dropPending("(>K:MAP_UP)");
+    mobiflight.dropPending("");
+    sim.writeClientData("MobiFlight.Response", 0, textBytes(kRegistered));
+    ASSERT_TRUE(waitForCommand(kSet + "(>K:KEEP)"));
+    // A later hold of the dropped command is queued normally again.
+    ASSERT_TRUE(mobiflight.send("(>K:MAP_UP)", MobiFlightClient::kHold, 1, error));
+    ASSERT_TRUE(waitForCommand(kSet + "(>K:MAP_UP)"));
+    EXPECT_EQ(countCommand(kSet + "(>K:MAP_UP)"), 1);
+}
+
+TEST_F(MobiFlightTest, LongCommandsAreTruncatedWithAWarning) {
+    startReady();
+    const std::string rpn(300, 'A');
+    std::string error;
+    ASSERT_TRUE(mobiflight.send(rpn, MobiFlightClient::kPlain, 1, error));
+    const std::string written = (kSet + rpn).substr(0, 255);
+    ASSERT_TRUE(waitForCommand(written));
+    EXPECT_TRUE(log.waitFor("MobiFlight command truncated to 256 bytes"));
+    EXPECT_TRUE(log.contains("MobiFlight command: " + kSet + rpn));  // the debug line has it whole
+    const std::string exact = std::string(255 - kSet.size(), 'B');
+    ASSERT_TRUE(mobiflight.sendNow(exact, error)) << error;  // 255 bytes fit
+    EXPECT_EQ(log.count("MobiFlight command truncated to 256 bytes"), 1);
+    EXPECT_EQ(countCommand(kSet + exact), 1);
+}
+
+TEST_F(MobiFlightTest, ChannelSetUpFailureLeavesTheClientUnregistered) {
+    sim.failCalls("SimConnect_RequestClientData", simconnect::E_FAIL_RESULT, 1);
+    sim.setSimulatorRunning(true);
+    start();
+    ASSERT_TRUE(
+        log.waitFor("MobiFlight channel initialization failed: SimConnect_RequestClientData failed "
+                    "(0x80004005)"));
+    EXPECT_TRUE(commands().empty());
+    EXPECT_FALSE(mobiflight.isReady());
+    // The next connection sets up again.
+    sim.breakConnections();
+    ASSERT_TRUE(waitFor([&] { return mobiflight.isReady(); }));
+}
+
+TEST_F(MobiFlightTest, WriteFailuresAreLoggedAndNotRetried) {
+    startReady();
+    sim.failCalls("SimConnect_SetClientData", simconnect::E_INVALIDARG_RESULT, 1);
+    std::string error;
+    ASSERT_TRUE(mobiflight.send("1 (>K:LOST)", MobiFlightClient::kPlain, 1, error));
+    ASSERT_TRUE(
+        log.waitFor("MobiFlight send failed: SimConnect_SetClientData failed (0x80070057)"));
+    ASSERT_TRUE(mobiflight.send("1 (>K:NEXT)", MobiFlightClient::kPlain, 1, error));
+    ASSERT_TRUE(waitForCommand(kSet + "1 (>K:NEXT)"));
+    EXPECT_EQ(countCommand(kSet + "1 (>K:LOST)"), 0);
+    EXPECT_TRUE(simConnect.isConnected());
+
+    sim.failCalls("SimConnect_SetClientData", simconnect::E_FAIL_RESULT, 1);
+    EXPECT_FALSE(mobiflight.sendNow("1 (>K:DIRECT)", error));
+    EXPECT_EQ(error, "SimConnect_SetClientData failed (0x80004005)");
+}
+
+TEST_F(MobiFlightTest, RateLimitSpacesQueuedCommandsButNotEncoderStepsOrDirectSends) {
+    MobiFlightSettings settings;
+    settings.rpnRateLimitMs = 100;
+    startReady(settings);
+    std::string error;
+    for (const char* rpn : {"A", "B", "C"}) {
+        ASSERT_TRUE(mobiflight.send(rpn, MobiFlightClient::kPlain, 1, error));
+    }
+    ASSERT_TRUE(mobiflight.send("E", MobiFlightClient::kEncoder, 3, error));
+    ASSERT_TRUE(waitForCommand(kSet + "E", 3));
+    ASSERT_TRUE(mobiflight.sendNow("NOW", error)) << error;
+
+    std::vector<Clock::TimePoint> plain, encoder;
+    Clock::TimePoint direct{};
+    for (const auto& command : sim.moduleCommands()) {
+        if (command.text == kSet + "E")
+            encoder.push_back(command.time);
+        else if (command.text == kSet + "NOW")
+            direct = command.time;
+        else if (command.text.rfind(kSet, 0) == 0)
+            plain.push_back(command.time);
+    }
+    ASSERT_EQ(plain.size(), 3u);
+    ASSERT_EQ(encoder.size(), 3u);
+    EXPECT_GE(plain[1] - plain[0], milliseconds(100));
+    EXPECT_GE(plain[2] - plain[1], milliseconds(100));
+    EXPECT_GE(encoder[0] - plain[2], milliseconds(100));
+    EXPECT_EQ(encoder[2], encoder[0]);  // one entry's steps go out back to back
+    EXPECT_EQ(direct, encoder[2]);      // never delayed
+}
+
+TEST_F(MobiFlightTest, StopWakesTheWorkerOutOfALongRateLimitWait) {
+    MobiFlightClient real;  // the real clock
+    MobiFlightSettings settings;
+    settings.rpnRateLimitMs = 60000;
+    std::string error;
+    ASSERT_TRUE(real.start(simConnect, settings, error));
+    ASSERT_TRUE(simConnect.start(
+        "CorvaneHID", [&](bool c) { real.onSimConnectState(c); }, {}, error));
+    sim.setSimulatorRunning(true);
+    // The registration was written; the clear now waits a minute behind it.
+    ASSERT_TRUE(waitFor([&] { return real.isReady(); }));
+    ASSERT_TRUE(real.send("LATER", MobiFlightClient::kPlain, 1, error));
+    std::this_thread::sleep_for(milliseconds(50));
+    const auto begin = steady_clock::now();
+    real.stop();
+    EXPECT_LT(steady_clock::now() - begin, milliseconds(1000));
+    EXPECT_EQ(commands(), (std::vector<std::string>{kDummy, "MF.Clients.Add.CorvaneHID"}));
+    simConnect.stop();
+}
+
+TEST_F(MobiFlightTest, LVarValuesReachTheHandlerAsFloatsOrText) {
+    startReady();
+    ASSERT_TRUE(waitFor([&] { return lvarTexts().size() == 1; }));  // the value at subscription
+    sim.setLVar("LIGHTING_POTENTIOMETER_5", 0.4f);
+    ASSERT_TRUE(waitFor([&] { return lvarTexts().size() == 2; }));
+    sim.pushLVarText("l:lighting_potentiometer_5 = 0.8;");
+    ASSERT_TRUE(waitFor([&] { return lvarTexts().size() == 3; }));
+    EXPECT_EQ(lvarTexts(), (std::vector<std::string>{"0.000000", "0.400000",
+                                                     "l:lighting_potentiometer_5 = 0.8;"}));
+    EXPECT_TRUE(log.contains("MobiFlight LVars: 0.400000"));
+
+    // Client data for a request id of no channel is ignored.
+    std::vector<std::uint8_t> stray(48, 0);
+    const std::uint32_t header[4] = {48, 4, simconnect::SIMCONNECT_RECV_ID_CLIENT_DATA, 0x1234};
+    std::memcpy(stray.data(), header, sizeof(header));
+    sim.queueMessage(stray);
+    sim.setLVar("LIGHTING_POTENTIOMETER_5", 0.5f);
+    ASSERT_TRUE(waitFor([&] { return lvarTexts().size() == 4; }));
+    EXPECT_EQ(lvarTexts().back(), "0.500000");
+}
+
+std::string decode(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    return MobiFlightClient::decodeLVarPayload(bytes.data(),
+                                               static_cast<std::uint32_t>(bytes.size()), text)
+               ? text
+               : "<none>";
+}
+
+std::vector<std::uint8_t> floatPayload(float value, std::size_t size = 4096) {
+    std::vector<std::uint8_t> bytes(size, 0);
+    std::memcpy(bytes.data(), &value, sizeof(value));
+    return bytes;
+}
+
+TEST(LVarPayloadTest, FloatsAreDecodedEvenWhenTheirBytesLookLikeText) {
+    EXPECT_EQ(decode(floatPayload(42.5f)), "42.500000");  // first byte zero
+    EXPECT_EQ(decode(floatPayload(0.4f)), "0.400000");    // CD CC CC 3E
+    EXPECT_EQ(decode(floatPayload(1.0f)), "1.000000");
+    EXPECT_EQ(decode(floatPayload(0.0f)), "0.000000");
+    EXPECT_EQ(decode(floatPayload(0.75f, 4)), "0.750000");
+    // Printable bytes that are still a float: "AAAA" and "12" + 00 + 3F.
+    EXPECT_EQ(decode({'A', 'A', 'A', 'A', 0, 0, 0, 0}), "12.078431");
+    std::uint32_t bits = 0x3F003231;  // bytes 31 32 00 3F, about 0.50076
+    std::vector<std::uint8_t> digits(8, 0);
+    std::memcpy(digits.data(), &bits, 4);
+    EXPECT_EQ(decode(digits), "0.500766");
+    EXPECT_EQ(decode(floatPayload(std::numeric_limits<float>::quiet_NaN())), "<none>");
+    EXPECT_EQ(decode(floatPayload(std::numeric_limits<float>::infinity())), "<none>");
+    EXPECT_EQ(decode({0xCD, 0xCC}), "<none>");  // too short for a float
+}
+
+TEST(LVarPayloadTest, TextPayloadsStayText) {
+    auto text = [](const std::string& s, std::size_t size = 64) {
+        std::vector<std::uint8_t> bytes(size, 0);
+        std::memcpy(bytes.data(), s.data(), std::min(s.size(), size));
+        return bytes;
+    };
+    EXPECT_EQ(decode(text("l:lighting_potentiometer_5 = 0.8;")),
+              "l:lighting_potentiometer_5 = 0.8;");
+    EXPECT_EQ(decode(text("0.42")), "0.42");
+    EXPECT_EQ(decode(text("0.5")), "0.5");
+    EXPECT_EQ(decode(text("1")), "1");
+    EXPECT_EQ(decode(text("a=1")), "a=1");
+    EXPECT_EQ(decode(text("READY!")), "READY!");
+    EXPECT_EQ(decode(text("0.42", 4)), "0.42");  // no terminator: all bytes
+    EXPECT_EQ(decode(text("7", 2)), "7");
+}
+
+}  // namespace
