@@ -31,6 +31,11 @@ install_program() {
   local dir
   dir=$(dirname "$PROGRAM_BUILT")
   cp "$dir"/*.dll "$APP_DIR/" 2>/dev/null || true
+  # The Windows program cannot start without SimConnect.dll beside it; the
+  # tests use the emulator's drop-in library (no simulator unless told).
+  if is_windows && [ ! -f "$APP_DIR/SimConnect.dll" ]; then
+    cp "$CORVANE_BINARY_DIR/emulator/SimConnect.dll" "$APP_DIR/"
+  fi
   PROGRAM="$APP_DIR/$(basename "$PROGRAM_BUILT")"
   export XDG_DATA_HOME="$WORK/data"
 }
@@ -49,7 +54,8 @@ run_program() { $CORVANE_RUNNER "$PROGRAM" "$@"; }
 # with exec beforehand if needed) and sets PROGRAM_PID to the program itself,
 # so that signals and cleanup reach it.
 start_program() {
-  $CORVANE_RUNNER "$PROGRAM" "$@" &
+  # An explicit <&0: a background command would otherwise read /dev/null.
+  $CORVANE_RUNNER "$PROGRAM" "$@" <&0 &
   PROGRAM_PID=$!
   BACKGROUND_PIDS+=("$PROGRAM_PID")
 }

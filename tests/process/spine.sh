@@ -33,9 +33,9 @@ check "trailing --config leads to the default path" grep -qF "(default search or
 # --- A normal run in console mode; a second instance exits at once.
 rm -f "$LOG"
 mkfifo "$WORK/stdin"
+exec 3<> "$WORK/stdin"  # opened both ways first: opening a fifo for reading alone blocks
 start_program --console --config "$CONFIG" < "$WORK/stdin" > "$WORK/first.out" 2>&1
 first=$PROGRAM_PID
-exec 3> "$WORK/stdin"
 check "first instance reaches its run loop" wait_for_line "$LOG" "Application run loop started" 30
 
 start=$(now_ms)
