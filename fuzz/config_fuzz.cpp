@@ -15,8 +15,7 @@
 namespace {
 
 void check(bool condition, const char* what) {
-    if (condition)
-        return;
+    if (condition) return;
     std::fprintf(stderr, "config_fuzz: %s\n", what);
     std::abort();
 }

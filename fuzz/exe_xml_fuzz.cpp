@@ -24,8 +24,7 @@ const std::string kEntry =
     "    </Launch.Addon>\r\n";
 
 void check(bool condition) {
-    if (!condition)
-        std::abort();
+    if (!condition) std::abort();
 }
 
 bool blank(const std::string& text) {
@@ -43,8 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(R::withEntry(once, kName, kExe, kArgs) == once);
     const R::EntryRange added = R::findEntry(once, kName);
     check(added.found && once.compare(added.start, added.end - added.start, kEntry) == 0);
-    if (blank(doc))
-        return 0;
+    if (blank(doc)) return 0;
 
     check(once.compare(0, added.start, doc, 0, added.start) == 0);
     if (before.found) {

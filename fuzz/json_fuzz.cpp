@@ -61,8 +61,7 @@ void write(const JsonValue& value, std::string& out) {
         case JsonType::Array:
             out += '[';
             for (std::size_t i = 0; i < value.array.size(); ++i) {
-                if (i > 0)
-                    out += ',';
+                if (i > 0) out += ',';
                 write(value.array[i], out);
             }
             out += ']';
@@ -70,8 +69,7 @@ void write(const JsonValue& value, std::string& out) {
         case JsonType::Object:
             out += '{';
             for (const auto& [key, member] : value.object) {
-                if (out.back() != '{')
-                    out += ',';
+                if (out.back() != '{') out += ',';
                 writeString(key, out);
                 out += ':';
                 write(member, out);
@@ -82,8 +80,7 @@ void write(const JsonValue& value, std::string& out) {
 }
 
 bool same(const JsonValue& a, const JsonValue& b) {
-    if (a.kind != b.kind)
-        return false;
+    if (a.kind != b.kind) return false;
     switch (a.kind) {
         case JsonType::Null:
             return true;
@@ -94,19 +91,15 @@ bool same(const JsonValue& a, const JsonValue& b) {
         case JsonType::String:
             return a.string == b.string;
         case JsonType::Array:
-            if (a.array.size() != b.array.size())
-                return false;
+            if (a.array.size() != b.array.size()) return false;
             for (std::size_t i = 0; i < a.array.size(); ++i) {
-                if (!same(a.array[i], b.array[i]))
-                    return false;
+                if (!same(a.array[i], b.array[i])) return false;
             }
             return true;
         case JsonType::Object:
-            if (a.object.size() != b.object.size())
-                return false;
+            if (a.object.size() != b.object.size()) return false;
             for (auto i = a.object.begin(), j = b.object.begin(); i != a.object.end(); ++i, ++j) {
-                if (i->first != j->first || !same(i->second, j->second))
-                    return false;
+                if (i->first != j->first || !same(i->second, j->second)) return false;
             }
             return true;
     }
@@ -114,8 +107,7 @@ bool same(const JsonValue& a, const JsonValue& b) {
 }
 
 void check(bool condition, const char* what) {
-    if (condition)
-        return;
+    if (condition) return;
     std::fprintf(stderr, "json_fuzz: %s\n", what);
     std::abort();
 }

@@ -45,11 +45,9 @@ bool isBlank(char c) {
 }
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
+    if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i]))
-            return false;
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
     }
     return true;
 }
@@ -59,8 +57,7 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
 std::size_t findNoCase(std::string_view text, std::string_view needle, std::size_t from,
                        std::size_t limit = std::string_view::npos) {
     limit = std::min(limit, text.size());
-    if (needle.size() > limit)
-        return std::string_view::npos;
+    if (needle.size() > limit) return std::string_view::npos;
     const char first = lowerAscii(needle[0]);
     for (std::size_t p = from; p + needle.size() <= limit; ++p) {
         if (lowerAscii(text[p]) == first && equalsNoCase(text.substr(p, needle.size()), needle)) {
@@ -72,8 +69,7 @@ std::size_t findNoCase(std::string_view text, std::string_view needle, std::size
 
 bool allSpace(std::string_view text) {
     for (char c : text) {
-        if (!isSpace(c))
-            return false;
+        if (!isSpace(c)) return false;
     }
     return true;
 }
@@ -113,8 +109,7 @@ std::size_t lineStart(std::string_view doc, std::size_t pos) {
 // else, so the range then starts after it (taking only the indentation).
 std::size_t rangeStart(std::string_view doc, std::size_t pos) {
     const std::size_t start = lineStart(doc, pos);
-    if (allSpace(doc.substr(start, pos - start)))
-        return start;
+    if (allSpace(doc.substr(start, pos - start))) return start;
     while (isBlank(doc[pos - 1]))
         --pos;
     return pos;
@@ -125,19 +120,16 @@ std::size_t rangeStart(std::string_view doc, std::size_t pos) {
 std::size_t rangeEnd(std::string_view doc, std::size_t blockEnd) {
     const std::size_t feed = doc.find('\n', blockEnd);
     const std::size_t lineEnd = feed == std::string_view::npos ? doc.size() : feed;
-    if (!allSpace(doc.substr(blockEnd, lineEnd - blockEnd)))
-        return blockEnd;
+    if (!allSpace(doc.substr(blockEnd, lineEnd - blockEnd))) return blockEnd;
     return feed == std::string_view::npos ? doc.size() : feed + 1;
 }
 
 std::string_view entryName(std::string_view doc, std::size_t open, std::size_t blockEnd) {
     const std::size_t tag = findNoCase(doc, kNameTag, open, blockEnd);
-    if (tag == std::string_view::npos)
-        return {};
+    if (tag == std::string_view::npos) return {};
     const std::size_t from = tag + kNameTag.size();
     const std::size_t closing = findNoCase(doc, kNameCloseTag, from, blockEnd);
-    if (closing == std::string_view::npos)
-        return {};
+    if (closing == std::string_view::npos) return {};
     return trimmed(doc.substr(from, closing - from));
 }
 
@@ -162,14 +154,12 @@ std::size_t insertionPoint(std::string_view doc) {
 
 bool readWhole(const std::string& path, std::string& bytes) {
     std::ifstream in(platform::toPath(path), std::ios::binary);
-    if (!in.is_open())
-        return false;
+    if (!in.is_open()) return false;
     char buffer[16384];
     for (;;) {
         in.read(buffer, sizeof buffer);
         bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-        if (!in)
-            break;
+        if (!in) break;
     }
     return in.eof() && !in.bad();
 }
@@ -177,8 +167,7 @@ bool readWhole(const std::string& path, std::string& bytes) {
 // A missing file reads as empty. An existing file that cannot be read must
 // not be replaced by a fresh document: every other add-on in it would be lost.
 bool readForUpdate(const std::string& path, std::string& bytes) {
-    if (readWhole(path, bytes))
-        return true;
+    if (readWhole(path, bytes)) return true;
     bytes.clear();
     std::error_code ec;
     return !fs::is_regular_file(fs::status(platform::toPath(path), ec));
@@ -186,11 +175,9 @@ bool readForUpdate(const std::string& path, std::string& bytes) {
 
 void backUp(const std::string& path) {
     std::error_code ec;
-    if (!fs::exists(fs::status(platform::toPath(path), ec)))
-        return;
+    if (!fs::exists(fs::status(platform::toPath(path), ec))) return;
     unsigned long code = 0;
-    if (platform::copyFile(path, path + ".bak", code))
-        return;
+    if (platform::copyFile(path, path + ".bak", code)) return;
     logWarn("Failed to back up EXE.xml before writing: " + path + " (" +
             platform::systemErrorText(code) + ")");
 }
@@ -200,8 +187,7 @@ void backUp(const std::string& path) {
 std::string replacementTarget(const std::string& path) {
     std::error_code ec;
     const fs::path link = platform::toPath(path);
-    if (!fs::is_symlink(fs::symlink_status(link, ec)))
-        return path;
+    if (!fs::is_symlink(fs::symlink_status(link, ec))) return path;
     const fs::path resolved = fs::canonical(link, ec);
     return ec ? path : platform::fromPath(resolved);
 }
@@ -214,8 +200,7 @@ void removeQuietly(const std::string& path) {
 }  // namespace
 
 ExeXmlRegistrar::ExeXmlRegistrar(EnvironmentLookup lookup) : lookup_(std::move(lookup)) {
-    if (!lookup_)
-        lookup_ = platform::getEnvironmentVariable;
+    if (!lookup_) lookup_ = platform::getEnvironmentVariable;
 }
 
 std::vector<std::string> ExeXmlRegistrar::findInstallations() const {
@@ -234,8 +219,7 @@ std::vector<std::string> ExeXmlRegistrar::findInstallations() const {
     for (const std::string& candidate : candidates) {
         std::error_code ec;
         const fs::path parent = platform::toPath(platform::parentPath(candidate));
-        if (fs::exists(fs::status(parent, ec)))
-            found.push_back(candidate);
+        if (fs::exists(fs::status(parent, ec))) found.push_back(candidate);
     }
     return found;
 }
@@ -262,13 +246,10 @@ std::int32_t ExeXmlRegistrar::unregisterAll(const std::string& name, std::string
     std::int32_t count = 0;
     for (const std::string& path : findInstallations()) {
         const std::string document = readFile(path);
-        if (document.empty())
-            continue;
+        if (document.empty()) continue;
         const std::string changed = withoutEntry(document, name);
-        if (changed == document)
-            continue;
-        if (!writeWithBackup(path, changed, error))
-            return count;
+        if (changed == document) continue;
+        if (!writeWithBackup(path, changed, error)) return count;
         ++count;
     }
     return count;
@@ -285,11 +266,9 @@ ExeXmlRegistrar::EntryRange ExeXmlRegistrar::findEntry(const std::string& docume
     std::size_t pos = 0;
     for (;;) {
         std::size_t open = findNoCase(document, kOpenTag, pos);
-        if (open == std::string::npos)
-            return {};
+        if (open == std::string::npos) return {};
         const std::size_t close = findNoCase(document, kCloseTag, open);
-        if (close == std::string::npos)
-            return {};
+        if (close == std::string::npos) return {};
         // An element opened earlier and never closed is no element: the
         // closing tag belongs to the nearest opening tag before it.
         for (std::size_t next = findNoCase(document, kOpenTag, open + 1, close);
@@ -320,8 +299,7 @@ std::string ExeXmlRegistrar::withEntry(const std::string& document, const std::s
 
 std::string ExeXmlRegistrar::withoutEntry(const std::string& document, const std::string& name) {
     const EntryRange range = findEntry(document, name);
-    if (!range.found)
-        return document;
+    if (!range.found) return document;
     std::string result = document;
     result.erase(range.start, range.end - range.start);
     return result;

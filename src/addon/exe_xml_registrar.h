@@ -17,7 +17,7 @@
 // Failures never throw: counts stop at the failing file and `error` holds the
 // text; files already written stay written.
 class ExeXmlRegistrar {
-  public:
+public:
     using EnvironmentLookup = std::function<std::string(const std::string&)>;
 
     // Byte range of the program's entry in a document. Normally whole lines:
@@ -66,6 +66,6 @@ class ExeXmlRegistrar {
     // The document used for a missing or blank file (267 bytes, CRLF lines).
     static std::string defaultDocument();
 
-  private:
+private:
     EnvironmentLookup lookup_;
 };

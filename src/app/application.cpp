@@ -22,7 +22,8 @@ bool fileExists(const std::string& path) {
 }
 
 std::string toLowerAscii(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
 
@@ -72,7 +73,8 @@ std::string Application::missingConfigText(const std::string& configPath) const 
         locations += location;
     };
     if (!services_.executableDir.empty()) {
-        add(platform::joinPath(platform::joinPath(services_.executableDir, "config"), "config.json"));
+        add(platform::joinPath(platform::joinPath(services_.executableDir, "config"),
+                               "config.json"));
     }
     if (!services_.appDataDir.empty()) {
         add(platform::joinPath(platform::joinPath(services_.appDataDir, "Corvane"), "config.json"));
@@ -115,8 +117,8 @@ bool Application::initialize(const std::string& configPath, bool consoleMode, st
         error = text;
         return false;
     }
-    if (!mapping_.start(config_, hid_, simconnect_, mobiflight_, buttonConfig_, eventMap_, simState_,
-                        text)) {
+    if (!mapping_.start(config_, hid_, simconnect_, mobiflight_, buttonConfig_, eventMap_,
+                        simState_, text)) {
         logError("Failed to start mapping engine: " + text);
         error = text;
         return false;
@@ -166,7 +168,8 @@ bool Application::initialize(const std::string& configPath, bool consoleMode, st
 }
 
 void Application::installCallbacks() {
-    mobiflight_.setLVarHandler([this](const std::string& payload) { mapping_.onLVarPayload(payload); });
+    mobiflight_.setLVarHandler(
+        [this](const std::string& payload) { mapping_.onLVarPayload(payload); });
     simconnect_.setBatteryHandler([this](bool on) {
         {
             std::lock_guard<std::mutex> guard(simState_.lock);
@@ -202,7 +205,8 @@ void Application::stopAll() {
 void Application::run() {
     logInfo("Application run loop started");
     if (consoleMode_) startConsoleThread();
-    while (!stopRequested_.load()) services_.clock->sleepFor(kRunLoopPeriod);
+    while (!stopRequested_.load())
+        services_.clock->sleepFor(kRunLoopPeriod);
     stopDeviceWatcher();
     stopAll();
     detachConsole();

@@ -32,7 +32,8 @@ bool stopFromConsole() {
 int listExeXml() {
     const std::vector<std::string> files = ExeXmlRegistrar().findInstallations();
     if (files.empty()) std::printf("No MSFS installations detected.\n");
-    for (const std::string& file : files) std::printf("%s\n", file.c_str());
+    for (const std::string& file : files)
+        std::printf("%s\n", file.c_str());
     std::fflush(stdout);
     return 0;
 }
@@ -40,10 +41,10 @@ int listExeXml() {
 int updateExeXml(bool doRegister, const std::string& configPath) {
     ExeXmlRegistrar registrar;
     std::string error;
-    const int count =
-        doRegister ? registrar.registerAll(kApplicationName, platform::executablePath(),
-                                           registrationArguments(configPath), error)
-                   : registrar.unregisterAll(kApplicationName, error);
+    const int count = doRegister
+                          ? registrar.registerAll(kApplicationName, platform::executablePath(),
+                                                  registrationArguments(configPath), error)
+                          : registrar.unregisterAll(kApplicationName, error);
     if (!error.empty()) {
         std::fprintf(stderr, "EXE.xml update failed after %d file(s): %s\n", count, error.c_str());
         std::fflush(stderr);
@@ -112,7 +113,8 @@ std::string defaultConfigPath(const std::string& executablePath, const std::stri
         exeDir.empty() ? platform::joinPath("config", "config.json")
                        : platform::joinPath(platform::joinPath(exeDir, "config"), "config.json");
     std::error_code ec;
-    if (!exeDir.empty() && std::filesystem::exists(platform::toPath(candidate), ec)) return candidate;
+    if (!exeDir.empty() && std::filesystem::exists(platform::toPath(candidate), ec))
+        return candidate;
     if (!appDataDir.empty()) {
         return platform::joinPath(platform::joinPath(appDataDir, "Corvane"), "config.json");
     }

@@ -16,8 +16,7 @@ namespace {
 // Flags are numbers only: a JSON true/false leaves the flag as it was.
 void readFlag(const JsonValue& object, const std::string& key, bool& out) {
     std::int32_t value = 0;
-    if (getInt(object, key, value))
-        out = value != 0;
+    if (getInt(object, key, value)) out = value != 0;
 }
 
 bool readHid(const JsonValue& root, AppConfig& config, std::string& error) {
@@ -72,13 +71,11 @@ void readOptionalSections(const JsonValue& root, AppConfig& config) {
         readFlag(*section, "enabled", config.cdc.enabled);
         getString(*section, "comPort", config.cdc.comPort);
     }
-    if (getObject(root, "logging", section))
-        readFlag(*section, "debug", config.loggingDebug);
+    if (getObject(root, "logging", section)) readFlag(*section, "debug", config.loggingDebug);
 }
 
 void readBacklight(const JsonValue& object, BacklightConfig& backlight) {
-    if (getString(object, "mode", backlight.mode))
-        backlight.mode = normalizeKey(backlight.mode);
+    if (getString(object, "mode", backlight.mode)) backlight.mode = normalizeKey(backlight.mode);
     getInt(object, "min", backlight.min);
     getInt(object, "max", backlight.max);
     getInt(object, "default", backlight.defaultLevel);
@@ -92,8 +89,7 @@ void readBacklight(const JsonValue& object, BacklightConfig& backlight) {
 // count, periodMs and level are second names of the three parameters and,
 // read last, win over them.
 void readEffect(const JsonValue& object, LedEffectConfig& effect) {
-    if (getString(object, "effect", effect.effect))
-        effect.effect = normalizeKey(effect.effect);
+    if (getString(object, "effect", effect.effect)) effect.effect = normalizeKey(effect.effect);
     getInt(object, "brightness", effect.brightness);
     getInt(object, "param0", effect.param0);
     getInt(object, "param1", effect.param1);
@@ -106,34 +102,27 @@ void readEffect(const JsonValue& object, LedEffectConfig& effect) {
 OutputProfile readProfile(const JsonValue& object) {
     OutputProfile profile;
     const JsonValue* part = nullptr;
-    if (getObject(object, "backlight", part))
-        readBacklight(*part, profile.backlight);
-    if (getObject(object, "simDisconnected", part))
-        readEffect(*part, profile.simDisconnected);
-    if (getObject(object, "batteryOff", part))
-        readEffect(*part, profile.batteryOff);
+    if (getObject(object, "backlight", part)) readBacklight(*part, profile.backlight);
+    if (getObject(object, "simDisconnected", part)) readEffect(*part, profile.simDisconnected);
+    if (getObject(object, "batteryOff", part)) readEffect(*part, profile.batteryOff);
     return profile;
 }
 
 void readRoleProfiles(const JsonValue& object, OutputsConfig& outputs) {
     for (const auto& [name, value] : object.object) {
-        if (value.kind != JsonType::String)
-            continue;
+        if (value.kind != JsonType::String) continue;
         std::string role = normalizeKey(name);
         std::string profile = normalizeKey(value.string);
-        if (role.empty() || profile.empty())
-            continue;
+        if (role.empty() || profile.empty()) continue;
         outputs.roleProfiles[std::move(role)] = std::move(profile);
     }
 }
 
 void readProfiles(const JsonValue& object, OutputsConfig& outputs) {
     for (const auto& [name, value] : object.object) {
-        if (value.kind != JsonType::Object)
-            continue;
+        if (value.kind != JsonType::Object) continue;
         std::string key = normalizeKey(name);
-        if (key.empty())
-            continue;
+        if (key.empty()) continue;
         outputs.profiles[std::move(key)] = readProfile(value);
     }
 }
@@ -141,17 +130,14 @@ void readProfiles(const JsonValue& object, OutputsConfig& outputs) {
 void readOutputs(const JsonValue& root, OutputsConfig& outputs) {
     outputs = OutputsConfig();
     const JsonValue* section = nullptr;
-    if (!getObject(root, "outputs", section))
-        return;
+    if (!getObject(root, "outputs", section)) return;
     getInt(*section, "debounceMs", outputs.debounceMs);
     if (getString(*section, "defaultProfile", outputs.defaultProfile)) {
         outputs.defaultProfile = normalizeKey(outputs.defaultProfile);
     }
     const JsonValue* part = nullptr;
-    if (getObject(*section, "roleProfiles", part))
-        readRoleProfiles(*part, outputs);
-    if (getObject(*section, "profiles", part))
-        readProfiles(*part, outputs);
+    if (getObject(*section, "roleProfiles", part)) readRoleProfiles(*part, outputs);
+    if (getObject(*section, "profiles", part)) readProfiles(*part, outputs);
 }
 
 bool fileExists(const std::string& path) {
@@ -162,12 +148,10 @@ bool fileExists(const std::string& path) {
 void resolvePaths(const std::string& configPath, AppConfig& config) {
     config.buttonConfigPath = resolveConfigRelativePath(configPath, config.buttonConfigPath);
     config.hidEventMapPath = resolveConfigRelativePath(configPath, config.hidEventMapPath);
-    if (!config.hidEventMapPath.empty())
-        return;
+    if (!config.hidEventMapPath.empty()) return;
     // Without a configured map, one lying beside the configuration is used.
     const std::string beside = resolveConfigRelativePath(configPath, "hid_event_map.json");
-    if (fileExists(beside))
-        config.hidEventMapPath = beside;
+    if (fileExists(beside)) config.hidEventMapPath = beside;
 }
 
 bool readDevice(const JsonValue& element, std::size_t i, AppConfig& config, std::string& error) {
@@ -199,27 +183,23 @@ bool readDevice(const JsonValue& element, std::size_t i, AppConfig& config, std:
 bool readDevices(const JsonValue& root, AppConfig& config, std::string& error) {
     config.devices.clear();
     const auto it = root.object.find("devices");
-    if (it == root.object.end())
-        return true;
+    if (it == root.object.end()) return true;
     if (it->second.kind != JsonType::Array) {
         error = "'devices' must be an array";
         return false;
     }
     const std::vector<JsonValue>& elements = it->second.array;
     for (std::size_t i = 0; i < elements.size(); ++i) {
-        if (!readDevice(elements[i], i, config, error))
-            return false;
+        if (!readDevice(elements[i], i, config, error)) return false;
     }
     return true;
 }
 
 // After a successful load the default profile always exists.
 void ensureDefaultProfile(OutputsConfig& outputs) {
-    if (outputs.defaultProfile.empty())
-        outputs.defaultProfile = "DEFAULT";
+    if (outputs.defaultProfile.empty()) outputs.defaultProfile = "DEFAULT";
     const std::string name = normalizeKey(outputs.defaultProfile);
-    if (outputs.profiles.find(name) == outputs.profiles.end())
-        outputs.profiles[name] = {};
+    if (outputs.profiles.find(name) == outputs.profiles.end()) outputs.profiles[name] = {};
 }
 
 bool isSeparator(char c) {
@@ -232,21 +212,17 @@ bool isAsciiLetter(char c) {
 // Windows rules on every platform, so a configuration written on Windows
 // means the same wherever it is read: "C:\x" or "C:/x", or "\\server\x".
 bool isAbsoluteConfigPath(const std::string& path) {
-    if (path.size() < 3)
-        return false;
-    if (isAsciiLetter(path[0]) && path[1] == ':' && isSeparator(path[2]))
-        return true;
+    if (path.size() < 3) return false;
+    if (isAsciiLetter(path[0]) && path[1] == ':' && isSeparator(path[2])) return true;
     return isSeparator(path[0]) && isSeparator(path[1]) && !isSeparator(path[2]);
 }
 
 }  // namespace
 
 std::string resolveConfigRelativePath(const std::string& configPath, const std::string& path) {
-    if (path.empty() || isAbsoluteConfigPath(path))
-        return path;
+    if (path.empty() || isAbsoluteConfigPath(path)) return path;
     const std::string folder = platform::parentPath(configPath);
-    if (folder.empty())
-        return path;
+    if (folder.empty()) return path;
     return platform::joinPath(folder, path);
 }
 
@@ -277,13 +253,11 @@ bool loadAppConfigFromText(const std::string& text, const std::string& path, App
         error = "Config root must be an object";
         return false;
     }
-    if (!readHid(root, config, error) || !readMappings(root, config, error))
-        return false;
+    if (!readHid(root, config, error) || !readMappings(root, config, error)) return false;
     readOptionalSections(root, config);
     readOutputs(root, config.outputs);
     resolvePaths(path, config);
-    if (!readDevices(root, config, error))
-        return false;
+    if (!readDevices(root, config, error)) return false;
     ensureDefaultProfile(config.outputs);
     return validateAppConfig(config, error);
 }

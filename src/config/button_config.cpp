@@ -55,16 +55,14 @@ bool ButtonConfig::loadFromText(const std::string& text, std::string& error) {
 bool ButtonConfig::readSection(const JsonValue& root, const std::string& section,
                                std::string& error) {
     const auto it = root.object.find(section);
-    if (it == root.object.end())
-        return true;
+    if (it == root.object.end()) return true;
     if (it->second.kind != JsonType::Array) {
         error = "'" + section + "' must be an array";
         return false;
     }
     const std::vector<JsonValue>& entries = it->second.array;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (!readEntry(entries[i], section, i, error))
-            return false;
+        if (!readEntry(entries[i], section, i, error)) return false;
     }
     return true;
 }
@@ -81,8 +79,7 @@ bool ButtonConfig::readEntry(const JsonValue& entry, const std::string& section,
         return false;
     }
     const auto commands = entry.object.find("commands");
-    if (commands == entry.object.end())
-        return true;
+    if (commands == entry.object.end()) return true;
     if (commands->second.kind != JsonType::Object) {
         error = entryText(section, i, ".commands must be an object");
         return false;
@@ -91,12 +88,10 @@ bool ButtonConfig::readEntry(const JsonValue& entry, const std::string& section,
     // are replaced).
     ActionMap& actions = controls_[normalizeKey(name)];
     for (const auto& [action, roles] : commands->second.object) {
-        if (roles.kind != JsonType::Object)
-            continue;
+        if (roles.kind != JsonType::Object) continue;
         RoleMap& texts = actions[normalizeKey(action)];
         for (const auto& [role, command] : roles.object) {
-            if (command.kind != JsonType::String)
-                continue;
+            if (command.kind != JsonType::String) continue;
             texts[role.empty() ? kDefaultRole : normalizeKey(role)] = commandText(command.string);
         }
     }
@@ -105,20 +100,16 @@ bool ButtonConfig::readEntry(const JsonValue& entry, const std::string& section,
 
 std::string ButtonConfig::lookup(const std::string& controlName, const std::string& actionKey,
                                  const std::string& role) const {
-    if (controlName.empty() || actionKey.empty())
-        return {};
+    if (controlName.empty() || actionKey.empty()) return {};
     const auto control = controls_.find(normalizeKey(controlName));
-    if (control == controls_.end())
-        return {};
+    if (control == controls_.end()) return {};
     const auto action = control->second.find(normalizeKey(actionKey));
-    if (action == control->second.end())
-        return {};
+    if (action == control->second.end()) return {};
     const RoleMap& texts = action->second;
     // The DEFAULT fallback is per action: another action's role text does
     // not count.
     auto text = texts.find(role.empty() ? std::string(kDefaultRole) : normalizeKey(role));
-    if (text == texts.end())
-        text = texts.find(kDefaultRole);
+    if (text == texts.end()) text = texts.find(kDefaultRole);
     return text == texts.end() ? std::string() : text->second;
 }
 

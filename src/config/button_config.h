@@ -9,7 +9,7 @@ struct JsonValue;
 // The per-control, per-action, per-role command table (the button file).
 // Loaded once at start-up, then only read (from several threads, no lock).
 class ButtonConfig {
-  public:
+public:
     // False leaves one of the documented texts in `error`. The table is
     // emptied only once the file is read and its root is an object; a fault
     // in an entry leaves the entries before it (the load counts as failed).
@@ -24,7 +24,7 @@ class ButtonConfig {
     // Whether the table holds the control (name compared after normalising).
     bool hasControl(const std::string& controlName) const;
 
-  private:
+private:
     bool readSection(const JsonValue& root, const std::string& section, std::string& error);
     bool readEntry(const JsonValue& entry, const std::string& section, std::size_t i,
                    std::string& error);

@@ -13,25 +13,21 @@ ConfigFileStatus readConfigFile(const std::string& path, std::string& bytes) {
     const fs::path native = platform::toPath(path);
     std::error_code ec;
     const fs::file_status status = fs::status(native, ec);
-    if (status.type() == fs::file_type::not_found)
-        return ConfigFileStatus::NotFound;
+    if (status.type() == fs::file_type::not_found) return ConfigFileStatus::NotFound;
     // Any other failure of the existence test (access denied on a parent
     // folder, a name too long) is left to the open below to report.
-    if (status.type() == fs::file_type::directory)
-        return ConfigFileStatus::OpenFailed;
+    if (status.type() == fs::file_type::directory) return ConfigFileStatus::OpenFailed;
 
     // Binary: the reader treats CR as white space, and text mode would stop
     // at a stray Ctrl-Z on Windows.
     std::ifstream in(native, std::ios::binary);
-    if (!in.is_open())
-        return ConfigFileStatus::OpenFailed;
+    if (!in.is_open()) return ConfigFileStatus::OpenFailed;
     std::string content;
     char buffer[16384];
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
         content.append(buffer, static_cast<std::size_t>(in.gcount()));
     }
-    if (in.bad())
-        return ConfigFileStatus::OpenFailed;
+    if (in.bad()) return ConfigFileStatus::OpenFailed;
     bytes = std::move(content);
     return ConfigFileStatus::Ok;
 }

@@ -9,12 +9,10 @@ namespace {
 // name that sorts last is kept. Returns how many numeric members were read.
 int readTable(const JsonValue& root, const char* key, std::map<std::int32_t, std::string>& table) {
     const JsonValue* section = nullptr;
-    if (!getObject(root, key, section))
-        return 0;
+    if (!getObject(root, key, section)) return 0;
     int count = 0;
     for (const auto& [name, value] : section->object) {
-        if (value.kind != JsonType::Number)
-            continue;
+        if (value.kind != JsonType::Number) continue;
         table[jsonNumberToInt32(value.number)] = name;
         ++count;
     }

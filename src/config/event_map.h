@@ -8,7 +8,7 @@
 // (hid_event_map.json). Filled once before the mapping engine starts and
 // only read afterwards, so lookups need no lock.
 class EventMap {
-  public:
+public:
     // False leaves one of the documented texts in `error`. A file that is
     // missing, unreadable, not JSON or not an object leaves the tables as they
     // were; a file without usable entries leaves them holding what was read.
@@ -22,7 +22,7 @@ class EventMap {
     const std::map<std::int32_t, std::string>& eventTypes() const { return eventTypes_; }
     const std::map<std::int32_t, std::string>& controlIds() const { return controlIds_; }
 
-  private:
+private:
     std::map<std::int32_t, std::string> eventTypes_;
     std::map<std::int32_t, std::string> controlIds_;
 };

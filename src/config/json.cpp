@@ -20,12 +20,9 @@ bool isDigit(char c) {
 }
 
 int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
@@ -35,8 +32,7 @@ int hexDigit(char c) {
 // range, so it has at least one non-zero digit.
 double outOfRangeValue(const char* first, const char* last) {
     const bool negative = *first == '-';
-    if (negative)
-        ++first;
+    if (negative) ++first;
     // Decimal exponent of the leading significant digit, before the written
     // exponent is added: integer digits after it count up, fraction zeros
     // before it count down.
@@ -50,21 +46,17 @@ double outOfRangeValue(const char* first, const char* last) {
             continue;
         }
         significant = significant || *p != '0';
-        if (significant && !fraction)
-            ++scale;
-        if (!significant && fraction)
-            --scale;
+        if (significant && !fraction) ++scale;
+        if (!significant && fraction) --scale;
     }
     long long exponent = 0;
     bool exponentNegative = false;
     if (p != last && (*p == 'e' || *p == 'E')) {
         ++p;
-        if (p != last && (*p == '+' || *p == '-'))
-            exponentNegative = *p++ == '-';
+        if (p != last && (*p == '+' || *p == '-')) exponentNegative = *p++ == '-';
         // Saturates far beyond any digit count a text in memory can have.
         for (; p != last && isDigit(*p); ++p) {
-            if (exponent < 100000000000000000LL)
-                exponent = exponent * 10 + (*p - '0');
+            if (exponent < 100000000000000000LL) exponent = exponent * 10 + (*p - '0');
         }
     }
     const bool overflow = scale + (exponentNegative ? -exponent : exponent) > 0;
@@ -73,27 +65,25 @@ double outOfRangeValue(const char* first, const char* last) {
 }
 
 class Parser {
-  public:
+public:
     explicit Parser(const std::string& text) : text_(text) {}
 
     JsonParseResult run() {
         JsonParseResult result;
-        if (text_.size() >= 3 && text_.compare(0, 3, "\xEF\xBB\xBF") == 0)
-            pos_ = 3;
+        if (text_.size() >= 3 && text_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos_ = 3;
         skipWhitespace();
         if (!parseValue(result.root)) {
             result.root = JsonValue();
         } else {
             skipWhitespace();
-            if (!atEnd())
-                error_ = "Unexpected trailing characters";
+            if (!atEnd()) error_ = "Unexpected trailing characters";
         }
         result.error = error_;
         result.ok = error_.empty();
         return result;
     }
 
-  private:
+private:
     bool atEnd() const { return pos_ >= text_.size(); }
     char peek() const { return text_[pos_]; }
 
@@ -109,27 +99,21 @@ class Parser {
 
     bool parseValue(JsonValue& out) {
         skipWhitespace();
-        if (atEnd())
-            return fail("Unexpected end of input");
+        if (atEnd()) return fail("Unexpected end of input");
         const char c = peek();
-        if (c == '{' || c == '[')
-            return parseContainer(out, c == '{');
+        if (c == '{' || c == '[') return parseContainer(out, c == '{');
         if (c == '"') {
             out.kind = JsonType::String;
             return parseString(out.string);
         }
-        if (c == 't' || c == 'f')
-            return parseBool(out);
-        if (c == 'n')
-            return parseNull(out);
-        if (c == '-' || isDigit(c))
-            return parseNumber(out);
+        if (c == 't' || c == 'f') return parseBool(out);
+        if (c == 'n') return parseNull(out);
+        if (c == '-' || isDigit(c)) return parseNumber(out);
         return fail("Unexpected token");
     }
 
     bool parseContainer(JsonValue& out, bool object) {
-        if (depth_ >= kMaxDepth)
-            return fail("Nesting too deep");
+        if (depth_ >= kMaxDepth) return fail("Nesting too deep");
         ++depth_;
         const bool ok = object ? parseObject(out) : parseArray(out);
         --depth_;
@@ -140,39 +124,30 @@ class Parser {
         out.kind = JsonType::Object;
         ++pos_;
         skipWhitespace();
-        if (atEnd())
-            return fail("Unterminated object");
+        if (atEnd()) return fail("Unterminated object");
         if (peek() == '}') {
             ++pos_;
             return true;
         }
         for (;;) {
             skipWhitespace();
-            if (atEnd() || peek() != '"')
-                return fail("Expected string key");
+            if (atEnd() || peek() != '"') return fail("Expected string key");
             std::string key;
-            if (!parseString(key))
-                return false;
+            if (!parseString(key)) return false;
             skipWhitespace();
-            if (atEnd() || peek() != ':')
-                return fail("Expected ':' after key");
+            if (atEnd() || peek() != ':') return fail("Expected ':' after key");
             ++pos_;
             JsonValue value;
-            if (!parseValue(value))
-                return false;
+            if (!parseValue(value)) return false;
             // The first occurrence of a key wins; later duplicates are dropped.
             out.object.try_emplace(std::move(key), std::move(value));
             skipWhitespace();
-            if (atEnd())
-                return fail("Unterminated object");
+            if (atEnd()) return fail("Unterminated object");
             const char c = peek();
             ++pos_;
-            if (c == '}')
-                return true;
-            if (c != ',')
-                return fail("Expected ',' or '}'");
-            if (atEnd())
-                return fail("Unterminated object");
+            if (c == '}') return true;
+            if (c != ',') return fail("Expected ',' or '}'");
+            if (atEnd()) return fail("Unterminated object");
         }
     }
 
@@ -180,38 +155,30 @@ class Parser {
         out.kind = JsonType::Array;
         ++pos_;
         skipWhitespace();
-        if (atEnd())
-            return fail("Unterminated array");
+        if (atEnd()) return fail("Unterminated array");
         if (peek() == ']') {
             ++pos_;
             return true;
         }
         for (;;) {
             out.array.emplace_back();
-            if (!parseValue(out.array.back()))
-                return false;
+            if (!parseValue(out.array.back())) return false;
             skipWhitespace();
-            if (atEnd())
-                return fail("Unterminated array");
+            if (atEnd()) return fail("Unterminated array");
             const char c = peek();
             ++pos_;
-            if (c == ']')
-                return true;
-            if (c != ',')
-                return fail("Expected ',' or ']'");
-            if (atEnd())
-                return fail("Unterminated array");
+            if (c == ']') return true;
+            if (c != ',') return fail("Expected ',' or ']'");
+            if (atEnd()) return fail("Unterminated array");
         }
     }
 
     bool parseString(std::string& out) {
         ++pos_;
-        if (atEnd())
-            return fail("Unterminated string");
+        if (atEnd()) return fail("Unterminated string");
         while (!atEnd()) {
             const char c = text_[pos_++];
-            if (c == '"')
-                return true;
+            if (c == '"') return true;
             if (c != '\\') {
                 out.push_back(c);
             } else if (!parseEscape(out)) {
@@ -222,8 +189,7 @@ class Parser {
     }
 
     bool parseEscape(std::string& out) {
-        if (atEnd())
-            return fail("Invalid escape sequence");
+        if (atEnd()) return fail("Invalid escape sequence");
         const char c = text_[pos_++];
         switch (c) {
             case '"':
@@ -254,13 +220,11 @@ class Parser {
     }
 
     bool parseUnicodeEscape(std::string& out) {
-        if (text_.size() - pos_ < 4)
-            return fail("Invalid unicode escape");
+        if (text_.size() - pos_ < 4) return fail("Invalid unicode escape");
         unsigned code = 0;
         for (int i = 0; i < 4; ++i) {
             const int digit = hexDigit(text_[pos_++]);
-            if (digit < 0)
-                return fail("Invalid unicode escape");
+            if (digit < 0) return fail("Invalid unicode escape");
             code = code * 16 + static_cast<unsigned>(digit);
         }
         // Only ASCII survives; anything wider becomes one '?' per escape.
@@ -275,8 +239,7 @@ class Parser {
 
     bool parseNumber(JsonValue& out) {
         const std::size_t start = pos_;
-        if (peek() == '-')
-            ++pos_;
+        if (peek() == '-') ++pos_;
         skipDigits();
         if (!atEnd() && peek() == '.') {
             ++pos_;
@@ -284,8 +247,7 @@ class Parser {
         }
         if (!atEnd() && (peek() == 'e' || peek() == 'E')) {
             ++pos_;
-            if (!atEnd() && (peek() == '+' || peek() == '-'))
-                ++pos_;
+            if (!atEnd() && (peek() == '+' || peek() == '-')) ++pos_;
             skipDigits();
         }
         // from_chars never looks at the C locale, so a program that changed
@@ -297,16 +259,14 @@ class Parser {
         if (end != last || (ec != std::errc() && ec != std::errc::result_out_of_range)) {
             return fail("Invalid number");
         }
-        if (ec == std::errc::result_out_of_range)
-            value = outOfRangeValue(first, last);
+        if (ec == std::errc::result_out_of_range) value = outOfRangeValue(first, last);
         out.kind = JsonType::Number;
         out.number = value;
         return true;
     }
 
     bool matchLiteral(const char* literal, std::size_t length) {
-        if (text_.size() - pos_ < length || text_.compare(pos_, length, literal) != 0)
-            return false;
+        if (text_.size() - pos_ < length || text_.compare(pos_, length, literal) != 0) return false;
         pos_ += length;
         return true;
     }
@@ -317,8 +277,7 @@ class Parser {
             out.boolValue = true;
             return true;
         }
-        if (matchLiteral("false", 5))
-            return true;
+        if (matchLiteral("false", 5)) return true;
         return fail("Invalid boolean");
     }
 
@@ -334,11 +293,9 @@ class Parser {
 };
 
 const JsonValue* member(const JsonValue& object, const std::string& key, JsonType kind) {
-    if (object.kind != JsonType::Object)
-        return nullptr;
+    if (object.kind != JsonType::Object) return nullptr;
     const auto it = object.object.find(key);
-    if (it == object.object.end() || it->second.kind != kind)
-        return nullptr;
+    if (it == object.object.end() || it->second.kind != kind) return nullptr;
     return &it->second;
 }
 
@@ -359,24 +316,21 @@ std::int32_t jsonNumberToInt32(double number) {
 
 bool getString(const JsonValue& object, const std::string& key, std::string& out) {
     const JsonValue* value = member(object, key, JsonType::String);
-    if (value == nullptr)
-        return false;
+    if (value == nullptr) return false;
     out = value->string;
     return true;
 }
 
 bool getInt(const JsonValue& object, const std::string& key, std::int32_t& out) {
     const JsonValue* value = member(object, key, JsonType::Number);
-    if (value == nullptr)
-        return false;
+    if (value == nullptr) return false;
     out = jsonNumberToInt32(value->number);
     return true;
 }
 
 bool getObject(const JsonValue& object, const std::string& key, const JsonValue*& out) {
     const JsonValue* value = member(object, key, JsonType::Object);
-    if (value == nullptr)
-        return false;
+    if (value == nullptr) return false;
     out = value;
     return true;
 }

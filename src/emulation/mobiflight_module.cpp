@@ -30,8 +30,7 @@ std::string upper(std::string text) {
 
 std::string trim(const std::string& text) {
     const std::size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return {};
+    if (first == std::string::npos) return {};
     const std::size_t last = text.find_last_not_of(" \t\r\n");
     return text.substr(first, last - first + 1);
 }
@@ -39,8 +38,7 @@ std::string trim(const std::string& text) {
 // "(L:NAME)" or "(L:NAME, unit)" -> NAME; empty when the code is not one L-var read.
 std::string lvarNameOf(const std::string& rpn) {
     const std::string code = trim(rpn);
-    if (code.size() < 5 || code.compare(0, 3, "(L:") != 0 || code.back() != ')')
-        return {};
+    if (code.size() < 5 || code.compare(0, 3, "(L:") != 0 || code.back() != ')') return {};
     std::string name = code.substr(3, code.size() - 4);
     return trim(name.substr(0, name.find(',')));
 }
@@ -82,12 +80,10 @@ void MobiFlightModule::onAreaWritten(const std::string& area, int connection,
     }
     const std::string client = area.substr(0, area.size() - suffix.size());
     auto it = clients_.find(client);
-    if (it == clients_.end())
-        return;
+    if (it == clients_.end()) return;
     // The module's subscription asks for changes only: identical bytes are not seen.
     std::vector<std::uint8_t> bytes = host_.readArea(area);
-    if (it->second.lastCommand && *it->second.lastCommand == bytes)
-        return;
+    if (it->second.lastCommand && *it->second.lastCommand == bytes) return;
     it->second.lastCommand = bytes;
     const auto end = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
     std::string text(bytes.begin(), end);
@@ -116,14 +112,12 @@ void MobiFlightModule::respond(const std::string& client, const std::string& tex
     // The module writes the string and its zero; what follows stays as it was.
     std::vector<std::uint8_t> bytes(text.begin(), text.end());
     bytes.push_back(0);
-    if (bytes.size() > kResponseSize)
-        bytes.resize(kResponseSize);
+    if (bytes.size() > kResponseSize) bytes.resize(kResponseSize);
     host_.writeArea(client + ".Response", 0, bytes);
 }
 
 void MobiFlightModule::registerClient(const std::string& client, const std::string& name) {
-    if (reply_ == RegistrationReply::None || name.empty())
-        return;
+    if (reply_ == RegistrationReply::None || name.empty()) return;
     if (reply_ == RegistrationReply::Error) {
         respond(client, std::string(kAddClient) + name + ".Error");
         return;
@@ -144,8 +138,7 @@ void MobiFlightModule::clearVariables(const std::string& client) {
 
 void MobiFlightModule::addVariable(const std::string& client, const std::string& rpn) {
     Client& record = clients_[client];
-    if (record.variables.size() >= kLVarsSize / 4)
-        return;
+    if (record.variables.size() >= kLVarsSize / 4) return;
     record.variables.push_back(rpn);
     writeSlot(client, record.variables.size() - 1, evaluate(rpn), true);
 }
@@ -165,8 +158,7 @@ void MobiFlightModule::writeSlot(const std::string& client, std::size_t index, f
 
 float MobiFlightModule::evaluate(const std::string& rpn) const {
     const std::string name = lvarNameOf(rpn);
-    if (!name.empty())
-        return host_.lvar(name);
+    if (!name.empty()) return host_.lvar(name);
     char* end = nullptr;
     const std::string code = trim(rpn);
     const float number = std::strtof(code.c_str(), &end);
@@ -177,16 +169,13 @@ void MobiFlightModule::runSetCode(const std::string& code) {
     // Understands "<number> (>L:NAME)"; any other calculator code is only recorded.
     const std::string text = trim(code);
     const std::size_t blank = text.find(' ');
-    if (blank == std::string::npos)
-        return;
+    if (blank == std::string::npos) return;
     const std::string target = trim(text.substr(blank + 1));
-    if (target.size() < 6 || target.compare(0, 4, "(>L:") != 0 || target.back() != ')')
-        return;
+    if (target.size() < 6 || target.compare(0, 4, "(>L:") != 0 || target.back() != ')') return;
     char* end = nullptr;
     const std::string number = text.substr(0, blank);
     const float value = std::strtof(number.c_str(), &end);
-    if (!end || *end != '\0')
-        return;
+    if (!end || *end != '\0') return;
     host_.setLVarFromModule(trim(target.substr(4, target.size() - 5)), value);
 }
 

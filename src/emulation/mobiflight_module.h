@@ -11,7 +11,7 @@
 // What the MobiFlight module needs from the simulator it lives in: the
 // client-data areas and the L-variables. SimEmulator implements it.
 class MobiFlightModuleHost {
-  public:
+public:
     virtual ~MobiFlightModuleHost() = default;
     virtual void createArea(const std::string& name, std::uint32_t size) = 0;
     virtual void writeArea(const std::string& name, std::uint32_t offset,
@@ -38,7 +38,7 @@ class MobiFlightModuleHost {
 //
 // Not thread-safe by itself: SimEmulator calls it under its own lock.
 class MobiFlightModule {
-  public:
+public:
     enum class RegistrationReply { Finished, Error, None };
 
     struct Command {
@@ -69,7 +69,7 @@ class MobiFlightModule {
     // Variables of a client ("MobiFlight" is the default client) in slot order.
     std::vector<std::string> variables(const std::string& client) const;
 
-  private:
+private:
     struct Client {
         std::vector<std::string> variables;
         std::optional<std::vector<std::uint8_t>> lastCommand;

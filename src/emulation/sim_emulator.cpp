@@ -289,8 +289,7 @@ bool SimEmulator::waitUntil(const std::function<bool()>& condition,
                             std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return condition();
+        if (std::chrono::steady_clock::now() >= deadline) return condition();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
@@ -300,14 +299,12 @@ bool SimEmulator::configure(const std::string& options, std::string& error) {
     std::size_t start = 0;
     while (start <= options.size()) {
         std::size_t comma = options.find(',', start);
-        if (comma == std::string::npos)
-            comma = options.size();
+        if (comma == std::string::npos) comma = options.size();
         std::string option = options.substr(start, comma - start);
         option.erase(0, option.find_first_not_of(' '));
         option.erase(option.find_last_not_of(' ') + 1);
         start = comma + 1;
-        if (option.empty())
-            continue;
+        if (option.empty()) continue;
         const std::size_t eq = option.find('=');
         const std::string key = option.substr(0, eq);
         const std::string value = eq == std::string::npos ? std::string() : option.substr(eq + 1);
@@ -336,8 +333,7 @@ bool SimEmulator::configure(const std::string& options, std::string& error) {
 // --- module host -----------------------------------------------------------
 
 void SimEmulator::createArea(const std::string& name, std::uint32_t size) {
-    if (areas_.count(name) == 0)
-        areas_[name].assign(size, 0);
+    if (areas_.count(name) == 0) areas_[name].assign(size, 0);
 }
 
 void SimEmulator::writeArea(const std::string& name, std::uint32_t offset,
@@ -365,8 +361,7 @@ void SimEmulator::setLVarLocked(const std::string& name, float value) {
 }
 
 void SimEmulator::traceLocked(const std::string& line) {
-    if (traceSink_)
-        traceSink_(line);
+    if (traceSink_) traceSink_(line);
 }
 
 // --- internals -------------------------------------------------------------
@@ -375,8 +370,7 @@ SimEmulator::Connection* SimEmulator::findLocked(HANDLE handle, const char* func
                                                  HRESULT& result) {
     const auto it = connections_.find(handleValue(handle));
     if (it == connections_.end()) {
-        if (closedHandles_.count(handleValue(handle)) != 0)
-            ++callsOnClosedHandles_;
+        if (closedHandles_.count(handleValue(handle)) != 0) ++callsOnClosedHandles_;
         result = E_FAIL_RESULT;
         return nullptr;
     }
@@ -387,8 +381,7 @@ SimEmulator::Connection* SimEmulator::findLocked(HANDLE handle, const char* func
     const auto failure = callFailures_.find(function);
     if (failure != callFailures_.end() && failure->second.remaining != 0) {
         result = failure->second.result;
-        if (failure->second.remaining > 0)
-            --failure->second.remaining;
+        if (failure->second.remaining > 0) --failure->second.remaining;
         return nullptr;
     }
     ++it->second.sendId;
@@ -411,11 +404,9 @@ void SimEmulator::exceptionLocked(Connection& connection, DWORD exception, const
 void SimEmulator::writeAreaLocked(const std::string& name, std::uint32_t offset,
                                   const std::vector<std::uint8_t>& bytes, int writer) {
     auto it = areas_.find(name);
-    if (it == areas_.end())
-        return;
+    if (it == areas_.end()) return;
     std::vector<std::uint8_t>& area = it->second;
-    if (offset >= area.size())
-        return;
+    if (offset >= area.size()) return;
     const std::size_t count = std::min<std::size_t>(bytes.size(), area.size() - offset);
     std::copy(bytes.begin(), bytes.begin() + static_cast<long>(count),
               area.begin() + static_cast<long>(offset));
@@ -430,12 +421,10 @@ void SimEmulator::writeAreaLocked(const std::string& name, std::uint32_t offset,
 void SimEmulator::notifyClientDataLocked(const std::string& area) {
     for (auto& entry : connections_) {
         Connection& connection = entry.second;
-        if (connection.brokenResult < 0)
-            continue;
+        if (connection.brokenResult < 0) continue;
         for (auto& request : connection.clientRequests) {
             const auto name = connection.areaNames.find(request.second.areaOrDefine);
-            if (name == connection.areaNames.end() || name->second != area)
-                continue;
+            if (name == connection.areaNames.end() || name->second != area) continue;
             if (request.second.period == SIMCONNECT_CLIENT_DATA_PERIOD_NEVER ||
                 request.second.period == SIMCONNECT_CLIENT_DATA_PERIOD_ONCE) {
                 continue;
@@ -461,8 +450,7 @@ void SimEmulator::sendClientDataLocked(Connection& connection, DWORD requestId, 
         }
     }
     const bool changedOnly = (request.flags & SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED) != 0;
-    if (!force && changedOnly && request.sent && request.last == payload)
-        return;
+    if (!force && changedOnly && request.sent && request.last == payload) return;
     request.sent = true;
     request.last = payload;
     connection.inbox.push_back(dataMessage(SIMCONNECT_RECV_ID_CLIENT_DATA, requestId,
@@ -473,8 +461,7 @@ void SimEmulator::sendClientDataLocked(Connection& connection, DWORD requestId, 
 void SimEmulator::sendSimDataLocked(Connection& connection, DWORD requestId, Request& request,
                                     bool force) {
     const auto definition = connection.dataDefinitions.find(request.defineId);
-    if (definition == connection.dataDefinitions.end())
-        return;
+    if (definition == connection.dataDefinitions.end()) return;
     std::vector<std::uint8_t> payload;
     for (const SimDatum& datum : definition->second) {
         const auto var = simVars_.find(upper(datum.name));
@@ -495,8 +482,7 @@ void SimEmulator::sendSimDataLocked(Connection& connection, DWORD requestId, Req
         }
     }
     const bool changedOnly = (request.flags & SIMCONNECT_DATA_REQUEST_FLAG_CHANGED) != 0;
-    if (!force && changedOnly && request.sent && request.last == payload)
-        return;
+    if (!force && changedOnly && request.sent && request.last == payload) return;
     request.sent = true;
     request.last = payload;
     connection.inbox.push_back(dataMessage(SIMCONNECT_RECV_ID_SIMOBJECT_DATA, requestId,
@@ -507,8 +493,7 @@ void SimEmulator::sendSimDataLocked(Connection& connection, DWORD requestId, Req
 void SimEmulator::evaluateSimRequestsLocked() {
     // Each change of a simulation variable counts as one simulation frame.
     for (auto& entry : connections_) {
-        if (entry.second.brokenResult < 0)
-            continue;
+        if (entry.second.brokenResult < 0) continue;
         for (auto& request : entry.second.dataRequests) {
             sendSimDataLocked(entry.second, request.first, request.second, false);
         }
@@ -520,17 +505,14 @@ void SimEmulator::evaluateSimRequestsLocked() {
 SimEmulator::HRESULT SimEmulator::open(HANDLE* handle, const char* name) {
     std::lock_guard<std::mutex> guard(mutex_);
     ++openAttempts_;
-    if (!handle)
-        return E_INVALIDARG_RESULT;
+    if (!handle) return E_INVALIDARG_RESULT;
     *handle = nullptr;
-    if (!running_)
-        return E_FAIL_RESULT;  // what the real library says without a simulator
+    if (!running_) return E_FAIL_RESULT;  // what the real library says without a simulator
     if (failOpens_ > 0) {
         --failOpens_;
         return failOpenResult_;
     }
-    if (openResult_ < 0)
-        return openResult_;
+    if (openResult_ < 0) return openResult_;
     Connection connection;
     connection.number = ++connectionCount_;
     connection.name = name ? name : "";
@@ -551,8 +533,7 @@ SimEmulator::HRESULT SimEmulator::close(HANDLE handle) {
     std::lock_guard<std::mutex> guard(mutex_);
     const auto it = connections_.find(handleValue(handle));
     if (it == connections_.end()) {
-        if (closedHandles_.count(handleValue(handle)) != 0)
-            ++callsOnClosedHandles_;
+        if (closedHandles_.count(handleValue(handle)) != 0) ++callsOnClosedHandles_;
         return E_FAIL_RESULT;
     }
     closedHandles_.insert(handleValue(handle));
@@ -567,27 +548,22 @@ SimEmulator::HRESULT SimEmulator::callDispatch(HANDLE handle, DispatchProc proc,
         std::lock_guard<std::mutex> guard(mutex_);
         hook = dispatchHook_;
     }
-    if (hook)
-        hook();
+    if (hook) hook();
     std::deque<std::vector<std::uint8_t>> batch;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         HRESULT result = 0;
         Connection* connection = findLocked(handle, "SimConnect_CallDispatch", result);
-        if (!connection)
-            return result;
-        if (!proc)
-            return E_INVALIDARG_RESULT;
+        if (!connection) return result;
+        if (!proc) return E_INVALIDARG_RESULT;
         batch.swap(connection->inbox);
-        if (connection->breakAfterDispatch)
-            connection->brokenResult = PIPE_DISCONNECTED_RESULT;
+        if (connection->breakAfterDispatch) connection->brokenResult = PIPE_DISCONNECTED_RESULT;
     }
     // The procedure runs unlocked: it may call back in, or close the handle.
     for (std::vector<std::uint8_t>& message : batch) {
         {
             std::lock_guard<std::mutex> guard(mutex_);
-            if (connections_.count(handleValue(handle)) == 0)
-                break;
+            if (connections_.count(handleValue(handle)) == 0) break;
         }
         proc(reinterpret_cast<SIMCONNECT_RECV*>(message.data()), static_cast<DWORD>(message.size()),
              context);
@@ -600,8 +576,7 @@ SimEmulator::HRESULT SimEmulator::addToDataDefinition(HANDLE handle, DWORD defin
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_AddToDataDefinition", result);
-    if (!connection)
-        return result;
+    if (!connection) return result;
     if (!datum || !*datum) {
         exceptionLocked(*connection, SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED,
                         "SimConnect_AddToDataDefinition");
@@ -617,23 +592,20 @@ SimEmulator::HRESULT SimEmulator::requestDataOnSimObject(HANDLE handle, DWORD re
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_RequestDataOnSimObject", result);
-    if (!connection)
-        return result;
+    if (!connection) return result;
     if (connection->dataDefinitions.count(defineId) == 0) {
         exceptionLocked(*connection, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID,
                         "SimConnect_RequestDataOnSimObject");
         return S_OK_RESULT;
     }
     connection->dataRequests.erase(requestId);  // a reused id replaces the request
-    if (period == SIMCONNECT_PERIOD_NEVER)
-        return S_OK_RESULT;
+    if (period == SIMCONNECT_PERIOD_NEVER) return S_OK_RESULT;
     Request request;
     request.defineId = defineId;
     request.period = period;
     request.flags = flags;
     sendSimDataLocked(*connection, requestId, request, true);
-    if (period != SIMCONNECT_PERIOD_ONCE)
-        connection->dataRequests[requestId] = request;
+    if (period != SIMCONNECT_PERIOD_ONCE) connection->dataRequests[requestId] = request;
     return S_OK_RESULT;
 }
 
@@ -642,8 +614,7 @@ SimEmulator::HRESULT SimEmulator::mapClientEventToSimEvent(HANDLE handle, DWORD 
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_MapClientEventToSimEvent", result);
-    if (!connection)
-        return result;
+    if (!connection) return result;
     if (connection->events.count(eventId) != 0) {
         exceptionLocked(*connection, SIMCONNECT_EXCEPTION_EVENT_ID_DUPLICATE,
                         "SimConnect_MapClientEventToSimEvent");
@@ -659,8 +630,7 @@ SimEmulator::HRESULT SimEmulator::transmitClientEvent(HANDLE handle, DWORD event
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_TransmitClientEvent", result);
-    if (!connection)
-        return result;
+    if (!connection) return result;
     const auto event = connection->events.find(eventId);
     if (event == connection->events.end()) {
         exceptionLocked(*connection, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID,
@@ -678,8 +648,7 @@ SimEmulator::HRESULT SimEmulator::mapClientDataNameToId(HANDLE handle, const cha
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_MapClientDataNameToID", result);
-    if (!connection)
-        return result;
+    if (!connection) return result;
     const std::string text = name ? name : "";
     const auto existing = connection->areaNames.find(clientDataId);
     if (text.empty() || (existing != connection->areaNames.end() && existing->second != text)) {
@@ -696,8 +665,7 @@ SimEmulator::HRESULT SimEmulator::addToClientDataDefinition(HANDLE handle, DWORD
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_AddToClientDataDefinition", result);
-    if (!connection)
-        return result;
+    if (!connection) return result;
     std::vector<Datum>& datums = connection->clientDefinitions[defineId];
     const std::uint32_t size = sizeOfType(sizeOrType);
     if (offset == SIMCONNECT_CLIENTDATAOFFSET_AUTO) {
@@ -720,8 +688,7 @@ SimEmulator::HRESULT SimEmulator::requestClientData(HANDLE handle, DWORD clientD
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_RequestClientData", result);
-    if (!connection)
-        return result;
+    if (!connection) return result;
     if (connection->areaNames.count(clientDataId) == 0 ||
         connection->clientDefinitions.count(defineId) == 0) {
         exceptionLocked(*connection, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID,
@@ -729,8 +696,7 @@ SimEmulator::HRESULT SimEmulator::requestClientData(HANDLE handle, DWORD clientD
         return S_OK_RESULT;
     }
     connection->clientRequests.erase(requestId);  // a reused id replaces the request
-    if (period == SIMCONNECT_CLIENT_DATA_PERIOD_NEVER)
-        return S_OK_RESULT;
+    if (period == SIMCONNECT_CLIENT_DATA_PERIOD_NEVER) return S_OK_RESULT;
     Request request;
     request.areaOrDefine = clientDataId;
     request.defineId = defineId;
@@ -750,10 +716,8 @@ SimEmulator::HRESULT SimEmulator::setClientData(HANDLE handle, DWORD clientDataI
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_SetClientData", result);
-    if (!connection)
-        return result;
-    if (!data)
-        return E_INVALIDARG_RESULT;
+    if (!connection) return result;
+    if (!data) return E_INVALIDARG_RESULT;
     const auto name = connection->areaNames.find(clientDataId);
     const auto definition = connection->clientDefinitions.find(defineId);
     if (name == connection->areaNames.end() || definition == connection->clientDefinitions.end() ||

@@ -47,7 +47,7 @@
 // without holding the emulator's lock, so the procedure may call back in.
 // Destroy the emulator only after every client using it has stopped.
 class SimEmulator final : private MobiFlightModuleHost {
-  public:
+public:
     using HRESULT = simconnect::HRESULT;
     using DWORD = simconnect::DWORD;
     using RegistrationReply = MobiFlightModule::RegistrationReply;
@@ -185,7 +185,7 @@ class SimEmulator final : private MobiFlightModuleHost {
     HRESULT setClientData(simconnect::HANDLE handle, DWORD clientDataId, DWORD defineId,
                           DWORD unitSize, const void* data);
 
-  private:
+private:
     struct Datum {
         std::uint32_t offset;
         std::uint32_t size;

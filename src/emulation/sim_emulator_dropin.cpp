@@ -27,7 +27,7 @@ std::string environment(const char* name) {
 }
 
 class DropInSimulator {
-  public:
+public:
     DropInSimulator() {
         std::string error;
         if (!emulator_.configure(environment("CORVANE_SIM_EMULATOR"), error)) {
@@ -42,17 +42,14 @@ class DropInSimulator {
             });
         }
         quitFile_ = environment("CORVANE_SIM_EMULATOR_QUIT_FILE");
-        if (!quitFile_.empty())
-            emulator_.setDispatchHook([this] { checkQuitFile(); });
+        if (!quitFile_.empty()) emulator_.setDispatchHook([this] { checkQuitFile(); });
     }
 
-  private:
+private:
     // Runs whenever the client pumps messages, which it does while connected.
     void checkQuitFile() {
-        if (quitSent_.load() || !std::ifstream(quitFile_).good())
-            return;
-        if (!quitSent_.exchange(true))
-            emulator_.exitSimulator();
+        if (quitSent_.load() || !std::ifstream(quitFile_).good()) return;
+        if (!quitSent_.exchange(true)) emulator_.exitSimulator();
     }
 
     SimEmulator emulator_;

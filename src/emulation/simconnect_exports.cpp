@@ -21,8 +21,7 @@ HRESULT SIMCONNECT_CALL SimConnect_Open(HANDLE* phSimConnect, LPCSTR szName, HWN
                                         DWORD) {
     SimEmulator* sim = emulator();
     if (!sim) {
-        if (phSimConnect)
-            *phSimConnect = nullptr;
+        if (phSimConnect) *phSimConnect = nullptr;
         return E_FAIL_RESULT;
     }
     return sim->open(phSimConnect, szName);

@@ -37,8 +37,7 @@ struct BusCore {
 
     PanelState* findLocked(const std::string& path) {
         for (auto& panel : panels) {
-            if (panel->spec.path == path)
-                return panel.get();
+            if (panel->spec.path == path) return panel.get();
         }
         return nullptr;
     }
@@ -80,11 +79,11 @@ HidProtocol::Report protocolReport(const HidProtocol::ProtocolInfo& info) {
 
 // Ties a handle to the panel generation it was opened on.
 class HandleBase {
-  public:
+public:
     HandleBase(std::shared_ptr<BusCore> core, PanelState* panel)
         : core_(std::move(core)), panel_(panel), generation_(panel->generation) {}
 
-  protected:
+protected:
     bool aliveLocked() const { return panel_->plugged && panel_->generation == generation_; }
 
     std::shared_ptr<BusCore> core_;
@@ -93,7 +92,7 @@ class HandleBase {
 };
 
 class VirtualReadHandle final : public platform::HidReadHandle, private HandleBase {
-  public:
+public:
     VirtualReadHandle(std::shared_ptr<BusCore> core, PanelState* panel)
         : HandleBase(std::move(core), panel) {
         ++panel_->readHandles;  // the bus holds the lock while opening
@@ -106,19 +105,16 @@ class VirtualReadHandle final : public platform::HidReadHandle, private HandleBa
 
     bool serialNumber(std::string& utf8) override {
         std::lock_guard<std::mutex> lock(core_->mutex);
-        if (!aliveLocked() || panel_->spec.serial.empty())
-            return false;
+        if (!aliveLocked() || panel_->spec.serial.empty()) return false;
         utf8 = panel_->spec.serial;
         return true;
     }
 
     bool getFeature(std::uint8_t* buffer, std::size_t length) override {
         std::lock_guard<std::mutex> lock(core_->mutex);
-        if (!aliveLocked() || panel_->featuresFail || length == 0)
-            return false;
+        if (!aliveLocked() || panel_->featuresFail || length == 0) return false;
         const auto it = panel_->features.find(buffer[0]);
-        if (it == panel_->features.end())
-            return false;
+        if (it == panel_->features.end()) return false;
         std::copy_n(it->second.begin(), std::min(length, it->second.size()), buffer);
         return true;
     }
@@ -129,10 +125,8 @@ class VirtualReadHandle final : public platform::HidReadHandle, private HandleBa
         const auto failed = [this] { return cancelled_ || !aliveLocked() || panel_->readsFail; };
         const bool ready = core_->clock.waitFor(core_->changed, lock, timeout,
                                                 [&] { return failed() || !panel_->input.empty(); });
-        if (failed())
-            return ReadResult::Failed;
-        if (!ready)
-            return ReadResult::Timeout;
+        if (failed()) return ReadResult::Failed;
+        if (!ready) return ReadResult::Timeout;
         const std::vector<std::uint8_t> report = std::move(panel_->input.front());
         panel_->input.pop_front();
         bytesRead = std::min(capacity, report.size());
@@ -147,12 +141,12 @@ class VirtualReadHandle final : public platform::HidReadHandle, private HandleBa
         core_->changed.notify_all();
     }
 
-  private:
+private:
     bool cancelled_ = false;  // guarded by core_->mutex
 };
 
 class VirtualWriteHandle final : public platform::HidWriteHandle, private HandleBase {
-  public:
+public:
     VirtualWriteHandle(std::shared_ptr<BusCore> core, PanelState* panel)
         : HandleBase(std::move(core), panel) {
         ++panel_->writeHandles;  // the bus holds the lock while opening
@@ -202,7 +196,7 @@ class VirtualWriteHandle final : public platform::HidWriteHandle, private Handle
         return true;
     }
 
-  private:
+private:
     // Records the report, then calls the observer with the lock released.
     void record(std::unique_lock<std::mutex>& lock, ReceivedReport::Via via,
                 const std::uint8_t* data, std::size_t length) {
@@ -212,8 +206,7 @@ class VirtualWriteHandle final : public platform::HidWriteHandle, private Handle
         const auto observer = core_->observer;
         const std::string path = panel_->spec.path;
         lock.unlock();
-        if (observer)
-            observer(path, report);
+        if (observer) observer(path, report);
     }
 };
 
@@ -233,14 +226,12 @@ bool hexNibble(char c, std::uint8_t& value) {
 }  // namespace
 
 bool boardIdFromText(const std::string& text, std::array<std::uint8_t, 8>& boardId) {
-    if (text.size() != 16)
-        return false;
+    if (text.size() != 16) return false;
     std::array<std::uint8_t, 8> bytes{};
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         std::uint8_t high = 0;
         std::uint8_t low = 0;
-        if (!hexNibble(text[2 * i], high) || !hexNibble(text[2 * i + 1], low))
-            return false;
+        if (!hexNibble(text[2 * i], high) || !hexNibble(text[2 * i + 1], low)) return false;
         bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
     }
     boardId = bytes;
@@ -255,8 +246,7 @@ const std::string& VirtualPanel::path() const {
 
 void VirtualPanel::unplug() {
     std::lock_guard<std::mutex> lock(core_->mutex);
-    if (!state_->plugged)
-        return;
+    if (!state_->plugged) return;
     state_->plugged = false;
     ++state_->generation;
     state_->input.clear();
@@ -304,8 +294,7 @@ bool VirtualPanel::pushReport(const HidProtocol::Report& report) {
 
 bool VirtualPanel::pushRaw(const std::vector<std::uint8_t>& bytes) {
     std::lock_guard<std::mutex> lock(core_->mutex);
-    if (!state_->plugged)
-        return false;
+    if (!state_->plugged) return false;
     state_->input.push_back(bytes);
     core_->changed.notify_all();
     return true;
@@ -434,8 +423,7 @@ VirtualHidBus::~VirtualHidBus() = default;
 
 VirtualPanel VirtualHidBus::addPanel(const VirtualPanelSpec& spec) {
     std::lock_guard<std::mutex> lock(core_->mutex);
-    if (PanelState* existing = core_->findLocked(spec.path))
-        return VirtualPanel(core_, existing);
+    if (PanelState* existing = core_->findLocked(spec.path)) return VirtualPanel(core_, existing);
     auto state = std::make_unique<PanelState>();
     state->spec = spec;
     state->plugged = spec.plugged;
@@ -451,8 +439,7 @@ VirtualPanel VirtualHidBus::addPanel(const VirtualPanelSpec& spec) {
 
 std::optional<VirtualPanel> VirtualHidBus::find(const std::string& path) const {
     std::lock_guard<std::mutex> lock(core_->mutex);
-    if (PanelState* state = core_->findLocked(path))
-        return VirtualPanel(core_, state);
+    if (PanelState* state = core_->findLocked(path)) return VirtualPanel(core_, state);
     return std::nullopt;
 }
 
@@ -478,11 +465,9 @@ void VirtualHidBus::setReceiveObserver(
 std::vector<std::string> VirtualHidBus::enumerate() {
     std::lock_guard<std::mutex> lock(core_->mutex);
     std::vector<std::string> paths;
-    if (core_->enumerationFails)
-        return paths;
+    if (core_->enumerationFails) return paths;
     for (const auto& panel : core_->panels) {
-        if (panel->plugged)
-            paths.push_back(panel->spec.path);
+        if (panel->plugged) paths.push_back(panel->spec.path);
     }
     return paths;
 }
@@ -491,8 +476,7 @@ bool VirtualHidBus::probe(const std::string& path, std::uint16_t& vendorId,
                           std::uint16_t& productId) {
     std::lock_guard<std::mutex> lock(core_->mutex);
     PanelState* panel = core_->findPluggedLocked(path);
-    if (panel == nullptr || panel->probeFails)
-        return false;
+    if (panel == nullptr || panel->probeFails) return false;
     vendorId = panel->spec.vendorId;
     productId = panel->spec.productId;
     return true;
@@ -501,16 +485,14 @@ bool VirtualHidBus::probe(const std::string& path, std::uint16_t& vendorId,
 std::unique_ptr<platform::HidReadHandle> VirtualHidBus::openRead(const std::string& path) {
     std::lock_guard<std::mutex> lock(core_->mutex);
     PanelState* panel = core_->findPluggedLocked(path);
-    if (panel == nullptr || panel->readOpenFails)
-        return nullptr;
+    if (panel == nullptr || panel->readOpenFails) return nullptr;
     return std::make_unique<VirtualReadHandle>(core_, panel);
 }
 
 std::unique_ptr<platform::HidWriteHandle> VirtualHidBus::openWrite(const std::string& path) {
     std::lock_guard<std::mutex> lock(core_->mutex);
     PanelState* panel = core_->findPluggedLocked(path);
-    if (panel == nullptr || panel->writeOpenFails)
-        return nullptr;
+    if (panel == nullptr || panel->writeOpenFails) return nullptr;
     return std::make_unique<VirtualWriteHandle>(core_, panel);
 }
 

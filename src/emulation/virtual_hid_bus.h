@@ -71,7 +71,7 @@ class VirtualHidBus;
 // A cheap, copyable reference to one panel of a VirtualHidBus. Every
 // operation may be called from any thread.
 class VirtualPanel {
-  public:
+public:
     const std::string& path() const;
 
     // --- Plugging --------------------------------------------------------
@@ -132,7 +132,7 @@ class VirtualPanel {
     bool waitForReceived(std::size_t count, std::chrono::milliseconds timeout) const;
     void clearReceived();
 
-  private:
+private:
     friend class VirtualHidBus;
     VirtualPanel(std::shared_ptr<detail::BusCore> core, detail::PanelState* state)
         : core_(std::move(core)), state_(state) {}
@@ -142,7 +142,7 @@ class VirtualPanel {
 };
 
 class VirtualHidBus final : public platform::HidBus {
-  public:
+public:
     // Reads time out by `clock`, so a ManualClock controls the read wait.
     explicit VirtualHidBus(Clock& clock = Clock::system());
     ~VirtualHidBus() override;
@@ -167,7 +167,7 @@ class VirtualHidBus final : public platform::HidBus {
     VirtualHidBus(const VirtualHidBus&) = delete;
     VirtualHidBus& operator=(const VirtualHidBus&) = delete;
 
-  private:
+private:
     std::shared_ptr<detail::BusCore> core_;
 };
 

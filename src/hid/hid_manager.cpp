@@ -18,12 +18,9 @@ constexpr std::chrono::milliseconds kReadWait(1000);
 constexpr std::chrono::milliseconds kMinimumScanPause(10);
 
 int hexDigitValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
@@ -65,28 +62,22 @@ bool HidManager::parseIdentifier(const std::string& text, std::uint16_t& value) 
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
         ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    if (text.compare(i, 2, "0x") == 0 || text.compare(i, 2, "0X") == 0)
-        i += 2;
-    if (i >= text.size() || hexDigitValue(text[i]) < 0)
-        return false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (text.compare(i, 2, "0x") == 0 || text.compare(i, 2, "0X") == 0) i += 2;
+    if (i >= text.size() || hexDigitValue(text[i]) < 0) return false;
     std::uint32_t result = 0;
     for (; i < text.size() && hexDigitValue(text[i]) >= 0; ++i) {
         result = result * 16 + static_cast<std::uint32_t>(hexDigitValue(text[i]));
-        if (result > 0xFFFF)
-            return false;
+        if (result > 0xFFFF) return false;
     }
     // "%x" negates in unsigned arithmetic: anything but -0 is far above 0xFFFF.
-    if (negative && result != 0)
-        return false;
+    if (negative && result != 0) return false;
     value = static_cast<std::uint16_t>(result);
     return true;
 }
 
 bool HidManager::start(const HidSettings& settings, EventSink sink, std::string& error) {
-    if (running_)
-        return true;
+    if (running_) return true;
     std::uint16_t vid = 0;
     std::uint16_t pid = 0;
     if (!parseIdentifier(settings.vid, vid) || !parseIdentifier(settings.pid, pid)) {
@@ -113,12 +104,10 @@ bool HidManager::start(const HidSettings& settings, EventSink sink, std::string&
 void HidManager::stop() {
     {
         std::lock_guard<std::mutex> lock(deviceLock_);
-        if (!running_.exchange(false))
-            return;
+        if (!running_.exchange(false)) return;
     }
     wake_.notify_all();
-    if (scanThread_.joinable())
-        scanThread_.join();
+    if (scanThread_.joinable()) scanThread_.join();
     std::lock_guard<std::mutex> lock(deviceLock_);
     for (auto& entry : devices_)
         disconnectLocked(*entry.second);
@@ -133,8 +122,7 @@ void HidManager::scanLoop() {
             const auto pause = settings_.scanIntervalMs > 0
                                    ? std::chrono::milliseconds(settings_.scanIntervalMs)
                                    : kMinimumScanPause;
-            if (clock_.waitFor(wake_, lock, pause, [this] { return !running_; }))
-                return;
+            if (clock_.waitFor(wake_, lock, pause, [this] { return !running_; })) return;
         }
         scan();
     }
@@ -145,20 +133,17 @@ void HidManager::scan() {
     std::uint64_t sequence = 0;
     {
         std::lock_guard<std::mutex> lock(deviceLock_);
-        if (!running_)
-            return;
+        if (!running_) return;
         settings = settings_;
         sequence = ++scanStarted_;
     }
     std::uint16_t vid = 0;
     std::uint16_t pid = 0;
-    if (!parseIdentifier(settings.vid, vid) || !parseIdentifier(settings.pid, pid))
-        return;
+    if (!parseIdentifier(settings.vid, vid) || !parseIdentifier(settings.pid, pid)) return;
     // Probing opens every HID device of the machine: done without the lock.
     const std::vector<std::string> matches = findMatches(vid, pid);
     std::lock_guard<std::mutex> lock(deviceLock_);
-    if (!running_ || sequence < scanApplied_)
-        return;
+    if (!running_ || sequence < scanApplied_) return;
     scanApplied_ = sequence;
     applyScanLocked(matches);
 }
@@ -190,8 +175,7 @@ void HidManager::applyScanLocked(const std::vector<std::string>& matches) {
         it = devices_.erase(it);
     }
     for (const std::string& path : matches) {
-        if (devices_.find(path) == devices_.end())
-            connectLocked(path);
+        if (devices_.find(path) == devices_.end()) connectLocked(path);
     }
 }
 
@@ -233,8 +217,7 @@ void HidManager::connectLocked(const std::string& path) {
 
 void HidManager::identifyLocked(HidDevice& device) {
     std::string serial;
-    if (device.readHandle->serialNumber(serial))
-        device.serial = serial;
+    if (device.readHandle->serialNumber(serial)) device.serial = serial;
 
     std::string error;
     Report buffer{};
@@ -258,10 +241,8 @@ void HidManager::identifyLocked(HidDevice& device) {
 void HidManager::disconnectLocked(HidDevice& device) {
     device.running = false;
     // Cancelling completes the reader's outstanding read, so the join is prompt.
-    if (device.readHandle)
-        device.readHandle->cancel();
-    if (device.reader.joinable())
-        device.reader.join();
+    if (device.readHandle) device.readHandle->cancel();
+    if (device.reader.joinable()) device.reader.join();
     device.readHandle.reset();
     device.writeHandle.reset();
     logInfo("HID device disconnected: " + device.name);
@@ -273,23 +254,17 @@ void HidManager::readerLoop(HidDevice* device) {
         std::size_t count = 0;
         const ReadResult result =
             device->readHandle->read(buffer.data(), buffer.size(), count, kReadWait);
-        if (result == ReadResult::Timeout)
-            continue;
+        if (result == ReadResult::Timeout) continue;
         if (result == ReadResult::Failed) {
-            if (device->running)
-                device->readerFailed = true;
+            if (device->running) device->readerFailed = true;
             break;
         }
-        if (count == 0)
-            continue;
-        if (trace_)
-            logDebug(HidProtocol::traceInput(device->name, buffer.data(), count));
+        if (count == 0) continue;
+        if (trace_) logDebug(HidProtocol::traceInput(device->name, buffer.data(), count));
         HidProtocol::HidEvent event;
         std::string error;
-        if (!HidProtocol::decodeInputReport(buffer.data(), count, event, error))
-            continue;
-        if (device->sink)
-            device->sink(event, device->name, device->index);
+        if (!HidProtocol::decodeInputReport(buffer.data(), count, event, error)) continue;
+        if (device->sink) device->sink(event, device->name, device->index);
     }
     // A read still outstanding after a stop belongs to the handle, which
     // cancels it and waits for it before it is closed at disconnect.
@@ -312,14 +287,12 @@ std::size_t HidManager::deviceCount() {
 HidManager::HidDevice* HidManager::selectLocked(const std::string& name, std::int32_t index) {
     if (!name.empty()) {
         for (auto& entry : devices_) {
-            if (entry.second->name == name)
-                return entry.second.get();
+            if (entry.second->name == name) return entry.second.get();
         }
     }
     if (index >= 0) {
         for (auto& entry : devices_) {
-            if (entry.second->index == index)
-                return entry.second.get();
+            if (entry.second->index == index) return entry.second.get();
         }
     }
     return nullptr;
@@ -336,20 +309,17 @@ void HidManager::writeReportLocked(HidDevice& device, const char* reportName, co
                     " (err=" + std::to_string(error) + ")");
         }
     }
-    if (trace_)
-        logDebug(HidProtocol::traceOutput(reportName, device.name, written, report));
+    if (trace_) logDebug(HidProtocol::traceOutput(reportName, device.name, written, report));
 }
 
 void HidManager::setSimConnected(bool connected) {
     const Report report = HidProtocol::buildSimStatusReport(connected);
     std::lock_guard<std::mutex> lock(deviceLock_);
-    if (simStatusValid_ && report == lastSimStatus_)
-        return;
+    if (simStatusValid_ && report == lastSimStatus_) return;
     lastSimStatus_ = report;
     simStatusValid_ = true;
     for (auto& entry : devices_) {
-        if (entry.second->writeHandle)
-            writeReportLocked(*entry.second, "sim_status", report, true);
+        if (entry.second->writeHandle) writeReportLocked(*entry.second, "sim_status", report, true);
     }
 }
 
@@ -357,11 +327,9 @@ bool HidManager::writeLedCommand(const std::string& name, std::int32_t index,
                                  const LedCommand& command) {
     std::lock_guard<std::mutex> lock(deviceLock_);
     HidDevice* device = selectLocked(name, index);
-    if (device == nullptr || !device->writeHandle)
-        return false;
+    if (device == nullptr || !device->writeHandle) return false;
     const Report report = HidProtocol::buildLedCtlReport(command);
-    if (device->lastLedValid && report == device->lastLed)
-        return true;
+    if (device->lastLedValid && report == device->lastLed) return true;
     // Remembered even when the write fails: a failed command is not retried
     // until it changes or is forgotten.
     writeReportLocked(*device, "led_ctl", report, true);
@@ -372,20 +340,17 @@ bool HidManager::writeLedCommand(const std::string& name, std::int32_t index,
 
 void HidManager::forgetLedCommand(const std::string& name, std::int32_t index) {
     std::lock_guard<std::mutex> lock(deviceLock_);
-    if (HidDevice* device = selectLocked(name, index))
-        device->lastLedValid = false;
+    if (HidDevice* device = selectLocked(name, index)) device->lastLedValid = false;
 }
 
 void HidManager::sendBootsel() {
     const Report report = HidProtocol::buildDeviceCtlReport(HidProtocol::kDeviceCtlBootsel);
     std::lock_guard<std::mutex> lock(deviceLock_);
-    if (trace_)
-        logDebug(HidProtocol::traceDeviceCtl(report));
+    if (trace_) logDebug(HidProtocol::traceDeviceCtl(report));
     bool accepted = false;
     for (auto& entry : devices_) {
         HidDevice& device = *entry.second;
-        if (!device.writeHandle)
-            continue;
+        if (!device.writeHandle) continue;
         std::size_t written = 0;
         unsigned long writeError = 0;
         if (device.writeHandle->write(report.data(), report.size(), written, writeError) &&
@@ -404,6 +369,5 @@ void HidManager::sendBootsel() {
                 std::to_string(writeError) + ", bytes=" + std::to_string(written) +
                 ", HidD_SetOutputReport err=" + std::to_string(setError) + ")");
     }
-    if (!accepted)
-        logWarn("No HID device accepted BOOTSEL command");
+    if (!accepted) logWarn("No HID device accepted BOOTSEL command");
 }

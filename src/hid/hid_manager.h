@@ -46,7 +46,7 @@ struct HidDeviceInfo {
 // Failures are logged with the program's fixed texts; only start() reports
 // one to the caller ("Invalid VID/PID").
 class HidManager {
-  public:
+public:
     using EventSink = std::function<void(const HidProtocol::HidEvent&, const std::string& name,
                                          std::int32_t index)>;
 
@@ -89,7 +89,7 @@ class HidManager {
     HidManager(const HidManager&) = delete;
     HidManager& operator=(const HidManager&) = delete;
 
-  private:
+private:
     struct HidDevice;
     using DeviceTable = std::map<std::string, std::unique_ptr<HidDevice>>;
 

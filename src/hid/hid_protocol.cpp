@@ -127,8 +127,7 @@ const char* actionName(int action) {
 
 std::string hexBytes(const std::uint8_t* bytes, std::size_t count) {
     std::string text;
-    if (bytes == nullptr)
-        return text;
+    if (bytes == nullptr) return text;
     text.reserve(count * 2);
     for (std::size_t i = 0; i < count; ++i) {
         text.push_back(kHexDigits[bytes[i] >> 4]);

@@ -48,8 +48,8 @@ Logger& Logger::instance() {
     return *logger;
 }
 
-void Logger::open(const std::string& directory, const std::string& baseName,
-                  std::uint64_t maxBytes, std::int32_t maxFiles, bool consoleEcho) {
+void Logger::open(const std::string& directory, const std::string& baseName, std::uint64_t maxBytes,
+                  std::int32_t maxFiles, bool consoleEcho) {
     std::lock_guard<std::mutex> guard(lock_);
     directory_ = directory;
     baseName_ = baseName;

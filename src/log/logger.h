@@ -71,7 +71,15 @@ private:
 };
 
 // Shorthands used throughout the program.
-inline void logInfo(const std::string& message) { Logger::instance().log(LogLevel::Info, message); }
-inline void logWarn(const std::string& message) { Logger::instance().log(LogLevel::Warn, message); }
-inline void logError(const std::string& message) { Logger::instance().log(LogLevel::Error, message); }
-inline void logDebug(const std::string& message) { Logger::instance().debug(message); }
+inline void logInfo(const std::string& message) {
+    Logger::instance().log(LogLevel::Info, message);
+}
+inline void logWarn(const std::string& message) {
+    Logger::instance().log(LogLevel::Warn, message);
+}
+inline void logError(const std::string& message) {
+    Logger::instance().log(LogLevel::Error, message);
+}
+inline void logDebug(const std::string& message) {
+    Logger::instance().debug(message);
+}

@@ -53,9 +53,11 @@ const char* actionKey(Action action) {
 // MobiFlight is not ready), through plain simulator events.
 const char* autopilotFallback(std::uint16_t controlId) {
     static const std::unordered_map<std::uint16_t, const char*> table = {
-        {5, "AP_MASTER"},    {6, "TOGGLE_FLIGHT_DIRECTOR"}, {7, "AP_HDG_HOLD"},
-        {8, "AP_ALT_HOLD"},  {9, "AP_NAV1_HOLD"},           {11, "AP_BC_HOLD"},
-        {12, "AP_APR_HOLD"}, {13, "AP_VS_HOLD"},            {16, "AP_FLC"},
+        {5, "AP_MASTER"},    {6, "TOGGLE_FLIGHT_DIRECTOR"},
+        {7, "AP_HDG_HOLD"},  {8, "AP_ALT_HOLD"},
+        {9, "AP_NAV1_HOLD"}, {11, "AP_BC_HOLD"},
+        {12, "AP_APR_HOLD"}, {13, "AP_VS_HOLD"},
+        {16, "AP_FLC"},
     };
     const auto found = table.find(controlId);
     return found == table.end() ? nullptr : found->second;
@@ -125,8 +127,8 @@ void MappingEngine::dispatch(const QueuedEvent& queued) {
         startOutputHoldOff(boardId, index);
     }
 
-    TraceFields trace{&boardId, index,     &event,     action,      false,
-                      &role,    nullptr,   &typeName,  &controlName};
+    TraceFields trace{&boardId, index,   &event,    action,      false,
+                      &role,    nullptr, &typeName, &controlName};
 
     const bool pressHoldOrRelease = action == HidProtocol::kActionPress ||
                                     action == HidProtocol::kActionHold ||
@@ -189,7 +191,8 @@ void MappingEngine::dispatch(const QueuedEvent& queued) {
                 } else if (encoder) {
                     kind = MobiFlightClient::kEncoder;
                     if (!fast) {
-                        const std::int32_t steps = std::max(std::abs(static_cast<int>(event.value)), 1);
+                        const std::int32_t steps =
+                            std::max(std::abs(static_cast<int>(event.value)), 1);
                         amount = std::max<std::int32_t>(steps, event.speed);
                     }
                     mfAmount = amount;

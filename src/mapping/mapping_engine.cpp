@@ -23,7 +23,9 @@ void wake(std::mutex& lock, std::condition_variable& cv) {
 
 MappingEngine::MappingEngine(Clock& clock) : clock_(clock) {}
 
-MappingEngine::~MappingEngine() { stop(); }
+MappingEngine::~MappingEngine() {
+    stop();
+}
 
 bool MappingEngine::start(const AppConfig& config, HidManager& hid, SimConnectClient& simConnect,
                           MobiFlightClient& mobiFlight, const ButtonConfig& buttonConfig,
@@ -160,9 +162,8 @@ void MappingEngine::holdWorkerLoop() {
                 if (item.second.nextDue < wakeAt) wakeAt = item.second.nextDue;
             }
             const std::uint64_t generation = holdGeneration_;
-            clock_.waitUntil(holdWake_, lock, wakeAt, [&] {
-                return !running_.load() || holdGeneration_ != generation;
-            });
+            clock_.waitUntil(holdWake_, lock, wakeAt,
+                             [&] { return !running_.load() || holdGeneration_ != generation; });
             if (!running_.load()) return;
             const Clock::TimePoint now = clock_.now();
             for (auto& item : holdTable_) {

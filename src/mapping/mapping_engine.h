@@ -118,12 +118,12 @@ private:
     std::mutex holdLock_;
     std::condition_variable holdWake_;
     std::unordered_map<std::string, HoldEntry> holdTable_;  // guarded by holdLock_
-    std::uint64_t holdGeneration_ = 0;                      // guarded by holdLock_; bumps on every change
+    std::uint64_t holdGeneration_ = 0;  // guarded by holdLock_; bumps on every change
     std::thread holdWorker_;
 
     std::mutex outputLock_;
     std::condition_variable outputWake_;
-    bool outputPending_ = false;          // guarded by outputLock_
+    bool outputPending_ = false;         // guarded by outputLock_
     Clock::TimePoint lastChangeTime_{};  // guarded by outputLock_
     std::thread outputWorker_;
 

@@ -196,7 +196,8 @@ void MappingEngine::applyOutputs() {
     const bool connected = simConnected_.load();
 
     for (const HidDeviceInfo& device : hid_->listDevices()) {
-        const std::string key = device.name.empty() ? "#" + std::to_string(device.index) : device.name;
+        const std::string key =
+            device.name.empty() ? "#" + std::to_string(device.index) : device.name;
         if (isHeldOff(key)) continue;
         const OutputProfile* profile =
             config_->profileFor(config_->findDevice(device.name, device.index));

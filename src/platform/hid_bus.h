@@ -20,7 +20,7 @@ namespace platform {
 // A handle opened for reading (overlapped on Windows). Also used for the
 // serial-number and feature-report queries.
 class HidReadHandle {
-  public:
+public:
     enum class ReadResult { Data, Timeout, Failed };
 
     // Cancels an outstanding read and waits for it to complete before the
@@ -50,7 +50,7 @@ class HidReadHandle {
 
 // A handle opened for synchronous writes.
 class HidWriteHandle {
-  public:
+public:
     virtual ~HidWriteHandle() = default;
 
     // One WriteFile of the whole report. On failure `error` holds the
@@ -63,7 +63,7 @@ class HidWriteHandle {
 };
 
 class HidBus {
-  public:
+public:
     virtual ~HidBus() = default;
 
     // Device paths of the present HID interfaces, in enumeration order.

@@ -1,10 +1,16 @@
 #include "sandbox/line_channel.h"
 
-LineChannel::LineChannel() : std::istream(nullptr) { rdbuf(&buffer_); }
+LineChannel::LineChannel() : std::istream(nullptr) {
+    rdbuf(&buffer_);
+}
 
-void LineChannel::push(const std::string& line) { buffer_.push(line); }
+void LineChannel::push(const std::string& line) {
+    buffer_.push(line);
+}
 
-void LineChannel::close() { buffer_.close(); }
+void LineChannel::close() {
+    buffer_.close();
+}
 
 void LineChannel::Buffer::push(const std::string& line) {
     {

@@ -23,7 +23,8 @@ std::string lower(std::string text) {
 std::vector<std::string> words(const std::string& line) {
     std::istringstream in(line);
     std::vector<std::string> result;
-    for (std::string word; in >> word;) result.push_back(word);
+    for (std::string word; in >> word;)
+        result.push_back(word);
     return result;
 }
 
@@ -77,19 +78,23 @@ void Sandbox::print(const std::string& line) {
 
 std::string Sandbox::help() {
     return "Commands (PANEL is a panel name such as pfd or mfd; the first panel when omitted):\n"
-           "  press NAME [PANEL]            press and release a button (NAME from the event map, or a number)\n"
+           "  press NAME [PANEL]            press and release a button (NAME from the event map, "
+           "or a number)\n"
            "  down NAME [PANEL]             press a button and keep it down\n"
            "  up NAME [PANEL]               release it\n"
-           "  hold NAME [MS] [PANEL]        press, hold for MS milliseconds (default 600), release\n"
+           "  hold NAME [MS] [PANEL]        press, hold for MS milliseconds (default 600), "
+           "release\n"
            "  turn NAME +N|-N [fast] [PANEL] turn an encoder N detents (fast: speed 5)\n"
            "  event TYPE ID VALUE [SPEED] [MODE] [PANEL]  send a raw panel event\n"
            "  unplug [PANEL] | plug [PANEL]  pull a panel's cable or plug it back in\n"
            "  panels                        list the panels\n"
-           "  sim start|stop|quit|crash     start the simulator, stop it, quit it (the program ends), or break the connection\n"
+           "  sim start|stop|quit|crash     start the simulator, stop it, quit it (the program "
+           "ends), or break the connection\n"
            "  battery on|off                the master battery\n"
            "  lvar VALUE                    the panel backlight potentiometer (0.0 to 1.0)\n"
            "  module finished|error|none    how the MobiFlight module answers a registration\n"
-           "  bootsel                       the program's console command: panels reboot into the boot loader\n"
+           "  bootsel                       the program's console command: panels reboot into the "
+           "boot loader\n"
            "  wait MS                       pause (for scripts)\n"
            "  help                          this text\n"
            "  quit                          stop the program";
@@ -98,7 +103,8 @@ std::string Sandbox::help() {
 void Sandbox::createPanels() {
     const std::uint16_t vid = parseHexId(config_.vid);
     const std::uint16_t pid = parseHexId(config_.pid);
-    auto add = [&](std::string name, const std::array<std::uint8_t, 8>& boardId, std::uint8_t mode) {
+    auto add = [&](std::string name, const std::array<std::uint8_t, 8>& boardId,
+                   std::uint8_t mode) {
         emulation::VirtualPanelSpec spec;
         spec.path = "virtual://" + name;
         spec.vendorId = vid;
@@ -110,10 +116,12 @@ void Sandbox::createPanels() {
     };
     for (const DeviceConfig& device : config_.devices) {
         std::array<std::uint8_t, 8> boardId{};
-        if (device.boardId.empty() || !emulation::boardIdFromText(device.boardId, boardId)) continue;
+        if (device.boardId.empty() || !emulation::boardIdFromText(device.boardId, boardId))
+            continue;
         const std::string role = normalizeKey(device.role);
         const std::uint8_t mode = role == "PFD" ? 0 : role == "MFD" ? 1 : 2;
-        std::string name = role.empty() ? "panel" + std::to_string(panels_.size() + 1) : lower(role);
+        std::string name =
+            role.empty() ? "panel" + std::to_string(panels_.size() + 1) : lower(role);
         if (findPanel(name)) name += std::to_string(panels_.size() + 1);
         add(name, boardId, mode);
     }
@@ -136,9 +144,10 @@ bool Sandbox::start(const std::string& configPath, bool hidTrace, std::string& e
         if (line == "command MF.DummyCmd") return;  // follows every command; noise here
         print("[sim] " + line);
     });
-    bus_.setReceiveObserver([this](const std::string& path, const emulation::ReceivedReport& report) {
-        print("[panel " + panelNameForPath(path) + "] " + describeReport(report));
-    });
+    bus_.setReceiveObserver(
+        [this](const std::string& path, const emulation::ReceivedReport& report) {
+            print("[panel " + panelNameForPath(path) + "] " + describeReport(report));
+        });
 
     AppServices services;
     services.hidBus = &bus_;
@@ -150,7 +159,8 @@ bool Sandbox::start(const std::string& configPath, bool hidTrace, std::string& e
     if (!app_->initialize(configPath, true, error)) return false;
     Logger::instance().setDebugEnabled(true);  // show the per-event trace
     std::string names;
-    for (const Panel& panel : panels_) names += " " + panel.name;
+    for (const Panel& panel : panels_)
+        names += " " + panel.name;
     print("[sandbox] panels:" + names + ". Type help for the commands.");
     return true;
 }
@@ -223,7 +233,8 @@ std::string Sandbox::describeReport(const emulation::ReceivedReport& report) con
         if (b[1] == 1) {
             text += " brightness=" + std::to_string(b[2]);
         } else if (b[1] == 2 || b[1] == 3) {
-            text += " param0=" + std::to_string(b[3]) + " param1=" + std::to_string(b[4] | (b[5] << 8)) +
+            text += " param0=" + std::to_string(b[3]) +
+                    " param1=" + std::to_string(b[4] | (b[5] << 8)) +
                     " param2=" + std::to_string(b[6]);
         }
     } else if (b.size() >= 2 && b[0] == HidProtocol::kSimStatusReportId) {
@@ -233,7 +244,8 @@ std::string Sandbox::describeReport(const emulation::ReceivedReport& report) con
     } else {
         text = "report " + HidProtocol::hexBytes(b.data(), b.size());
     }
-    if (report.via == emulation::ReceivedReport::Via::SetOutputReport) text += " via HidD_SetOutputReport";
+    if (report.via == emulation::ReceivedReport::Via::SetOutputReport)
+        text += " via HidD_SetOutputReport";
     return text;
 }
 
@@ -321,12 +333,14 @@ bool Sandbox::executeLocked(const std::vector<std::string>& w) {
             } else {
                 panel->device.plug();
             }
-            print("[sandbox] " + panel->name + (command == "unplug" ? " unplugged" : " plugged in"));
+            print("[sandbox] " + panel->name +
+                  (command == "unplug" ? " unplugged" : " plugged in"));
         }
     } else if (command == "panels") {
         for (const Panel& panel : panels_) {
-            print("[sandbox] " + panel.name + " " + panel.device.path() + " mode=" +
-                  std::to_string(panel.mode) + (panel.device.plugged() ? " plugged" : " unplugged"));
+            print("[sandbox] " + panel.name + " " + panel.device.path() +
+                  " mode=" + std::to_string(panel.mode) +
+                  (panel.device.plugged() ? " plugged" : " unplugged"));
         }
     } else if (command == "sim") {
         const std::string what = lower(arg(1));

@@ -61,20 +61,14 @@ std::uint32_t littleEndianWord(const std::uint8_t* data) {
 // printable characters that are longer than a float, or hold an "=", or are
 // a whole number that cannot be a float's bytes.
 bool looksLikeText(const std::string& text, const std::uint8_t* data, std::uint32_t size) {
-    if (text.empty())
-        return false;
+    if (text.empty()) return false;
     for (const char c : text) {
-        if (!isTextCharacter(static_cast<unsigned char>(c)))
-            return false;
+        if (!isTextCharacter(static_cast<unsigned char>(c))) return false;
     }
-    if (size < 4)
-        return true;
-    if (text.size() > 4 || text.find('=') != std::string::npos)
-        return true;
-    if (!isCompleteNumber(text))
-        return false;
-    if (text.size() == 4)
-        return true;
+    if (size < 4) return true;
+    if (text.size() > 4 || text.find('=') != std::string::npos) return true;
+    if (!isCompleteNumber(text)) return false;
+    if (text.size() == 4) return true;
     // A shorter number ends inside the float's four bytes: those bytes are
     // text only when they make no normal float (zero exponent bits).
     return ((littleEndianWord(data) >> 23) & 0xFFu) == 0;
@@ -97,8 +91,7 @@ bool MobiFlightClient::start(SimConnectClient& simConnect, const MobiFlightSetti
     settings_ = settings;
     simConnect_ = &simConnect;
     enabled_ = settings.enabled;
-    if (!settings.enabled)
-        return true;
+    if (!settings.enabled) return true;
     simConnect.setClientDataHandler(
         [this](std::uint32_t requestId, const std::uint8_t* data, std::uint32_t size) {
             onClientData(requestId, data, size);
@@ -116,15 +109,13 @@ bool MobiFlightClient::start(SimConnectClient& simConnect, const MobiFlightSetti
 }
 
 void MobiFlightClient::stop() {
-    if (!running_.exchange(false))
-        return;
+    if (!running_.exchange(false)) return;
     {
         std::lock_guard<std::mutex> guard(queueLock_);
         ++generation_;
     }
     queueSignal_.notify_all();
-    if (worker_.joinable())
-        worker_.join();
+    if (worker_.joinable()) worker_.join();
     simConnected_ = false;
     ready_ = false;
     {
@@ -137,8 +128,7 @@ void MobiFlightClient::stop() {
         std::lock_guard<std::mutex> guard(lvarLock_);
         lvarHandler_ = nullptr;
     }
-    if (simConnect_)
-        simConnect_->setClientDataHandler({});
+    if (simConnect_) simConnect_->setClientDataHandler({});
 }
 
 void MobiFlightClient::setLVarHandler(std::function<void(const std::string&)> handler) {
@@ -149,8 +139,7 @@ void MobiFlightClient::setLVarHandler(std::function<void(const std::string&)> ha
 // --- connection and channels ----------------------------------------------
 
 void MobiFlightClient::onSimConnectState(bool connected) {
-    if (!enabled_ || !running_)
-        return;
+    if (!enabled_ || !running_) return;
     simConnected_ = connected;
     ready_ = false;
     {
@@ -198,8 +187,7 @@ bool MobiFlightClient::setUpChannels(std::string& error) {
 
 void MobiFlightClient::onClientData(std::uint32_t requestId, const std::uint8_t* data,
                                     std::uint32_t size) {
-    if (!enabled_ || !data || size == 0)
-        return;
+    if (!enabled_ || !data || size == 0) return;
     if (requestId == kResponseRequest) {
         onResponse(payloadText(data, size));
     } else if (requestId == kLVarsRequest) {
@@ -208,12 +196,10 @@ void MobiFlightClient::onClientData(std::uint32_t requestId, const std::uint8_t*
 }
 
 void MobiFlightClient::onResponse(const std::string& text) {
-    if (text.empty())
-        return;
+    if (text.empty()) return;
     const std::string registration = kRegisterPrefix + settings_.clientName;
     if (text.find(registration + ".Finished") != std::string::npos) {
-        if (ready_.exchange(true))
-            return;
+        if (ready_.exchange(true)) return;
         logInfo("MobiFlight client registered");
         for (const char* command :
              {"MF.SimVars.Clear", "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"}) {
@@ -230,20 +216,17 @@ void MobiFlightClient::onResponse(const std::string& text) {
 
 bool MobiFlightClient::decodeLVarPayload(const std::uint8_t* data, std::uint32_t size,
                                          std::string& text) {
-    if (!data || size == 0)
-        return false;
+    if (!data || size == 0) return false;
     const std::string prefix = payloadText(data, size);
     if (looksLikeText(prefix, data, size)) {
         text = prefix;
         return true;
     }
-    if (size < 4)
-        return false;
+    if (size < 4) return false;
     const std::uint32_t bits = littleEndianWord(data);
     float value = 0.0f;
     std::memcpy(&value, &bits, sizeof(value));
-    if (!std::isfinite(value))
-        return false;
+    if (!std::isfinite(value)) return false;
     char buffer[64];
     std::snprintf(buffer, sizeof(buffer), "%.6f", static_cast<double>(value));
     text = buffer;
@@ -252,15 +235,13 @@ bool MobiFlightClient::decodeLVarPayload(const std::uint8_t* data, std::uint32_t
 
 void MobiFlightClient::onLVars(const std::uint8_t* data, std::uint32_t size) {
     std::string text;
-    if (!decodeLVarPayload(data, size, text))
-        return;
+    if (!decodeLVarPayload(data, size, text)) return;
     std::function<void(const std::string&)> handler;
     {
         std::lock_guard<std::mutex> guard(lvarLock_);
         handler = lvarHandler_;
     }
-    if (handler)
-        handler(text);
+    if (handler) handler(text);
     logDebug("MobiFlight LVars: " + text);
 }
 
@@ -284,19 +265,16 @@ bool MobiFlightClient::send(const std::string& rpn, int kind, std::int32_t amoun
         error = "Empty RPN command";
         return false;
     }
-    if (amount == 0)
-        return true;
+    if (amount == 0) return true;
     const std::string text = kSetPrefix + rpn;
     {
         std::lock_guard<std::mutex> guard(queueLock_);
         if (kind == kHold) {
-            if (!queuedHolds_.insert(text).second)
-                return true;  // the earlier hold stands
+            if (!queuedHolds_.insert(text).second) return true;  // the earlier hold stands
         } else if (kind == kEncoder) {
             EncoderSteps& steps = encoderSteps_[text];
             steps.amount = saturatingAdd(steps.amount, amount);
-            if (steps.queued || steps.inFlight)
-                return true;
+            if (steps.queued || steps.inFlight) return true;
             steps.queued = true;
         }
         appendLocked({text, true, true, kind == kHold || kind == kEncoder ? kind : kPlain});
@@ -332,28 +310,23 @@ bool MobiFlightClient::sendNow(const std::string& rpn, std::string& error) {
 }
 
 void MobiFlightClient::dropPending(const std::string& rpn) {
-    if (rpn.empty())
-        return;
+    if (rpn.empty()) return;
     const std::string text = kSetPrefix + rpn;
     std::lock_guard<std::mutex> guard(queueLock_);
-    if (taken_ == text)
-        takenDropped_ = true;  // not to be put back either
+    if (taken_ == text) takenDropped_ = true;  // not to be put back either
     for (auto it = queue_.begin(); it != queue_.end();) {
         if (it->text != text) {
             ++it;
             continue;
         }
-        if (it->kind == kHold)
-            queuedHolds_.erase(text);
+        if (it->kind == kHold) queuedHolds_.erase(text);
         it = queue_.erase(it);
     }
     const auto steps = encoderSteps_.find(text);
-    if (steps == encoderSteps_.end())
-        return;
+    if (steps == encoderSteps_.end()) return;
     steps->second.queued = false;
     steps->second.amount = 0;
-    if (!steps->second.inFlight)
-        encoderSteps_.erase(steps);
+    if (!steps->second.inFlight) encoderSteps_.erase(steps);
 }
 
 // --- worker ----------------------------------------------------------------
@@ -373,19 +346,16 @@ void MobiFlightClient::workerLoop() {
             continue;
         }
         waitRateLimit();
-        if (!running_)
-            return;
+        if (!running_) return;
         writeCommand(command);
-        if (command.kind == kEncoder)
-            finishEncoder(command, generation);
+        if (command.kind == kEncoder) finishEncoder(command, generation);
     }
 }
 
 bool MobiFlightClient::takeCommand(Command& command, std::uint64_t& generation) {
     std::unique_lock<std::mutex> lock(queueLock_);
     queueSignal_.wait(lock, [this] { return !queue_.empty() || !running_; });
-    if (!running_)
-        return false;
+    if (!running_) return false;
     command = std::move(queue_.front());
     queue_.pop_front();
     generation = generation_;
@@ -405,24 +375,19 @@ void MobiFlightClient::putBack(const Command& command, std::uint64_t generation)
     {
         std::lock_guard<std::mutex> guard(queueLock_);
         // The queue was emptied by a connection change meanwhile: so is this command.
-        if (generation != generation_)
-            return;
-        if (takenDropped_ && command.kind != kEncoder)
-            return;
+        if (generation != generation_) return;
+        if (takenDropped_ && command.kind != kEncoder) return;
         if (command.kind == kHold) {
-            if (!queuedHolds_.insert(command.text).second)
-                return;
+            if (!queuedHolds_.insert(command.text).second) return;
         } else if (command.kind == kEncoder) {
             const auto steps = encoderSteps_.find(command.text);
-            if (steps == encoderSteps_.end())
-                return;
+            if (steps == encoderSteps_.end()) return;
             steps->second.inFlight = false;
             if (steps->second.amount <= 0 && !steps->second.queued) {
                 encoderSteps_.erase(steps);
                 return;
             }
-            if (steps->second.queued)
-                return;
+            if (steps->second.queued) return;
             steps->second.queued = true;
         }
         // Back at the front, not the end: commands waiting for the link or
@@ -436,19 +401,15 @@ void MobiFlightClient::putBack(const Command& command, std::uint64_t generation)
 void MobiFlightClient::finishEncoder(const Command& command, std::uint64_t generation) {
     {
         std::lock_guard<std::mutex> guard(queueLock_);
-        if (generation != generation_)
-            return;
+        if (generation != generation_) return;
         const auto steps = encoderSteps_.find(command.text);
-        if (steps == encoderSteps_.end())
-            return;
+        if (steps == encoderSteps_.end()) return;
         steps->second.inFlight = false;
         if (steps->second.amount <= 0) {
-            if (!steps->second.queued)
-                encoderSteps_.erase(steps);
+            if (!steps->second.queued) encoderSteps_.erase(steps);
             return;
         }
-        if (steps->second.queued)
-            return;
+        if (steps->second.queued) return;
         steps->second.queued = true;
         appendLocked(command);
     }
@@ -462,19 +423,16 @@ void MobiFlightClient::pause(Clock::Duration d) {
 
 void MobiFlightClient::waitRateLimit() {
     const std::int32_t limitMs = settings_.rpnRateLimitMs;
-    if (limitMs < 1)
-        return;
+    if (limitMs < 1) return;
     Clock::TimePoint last;
     {
         std::lock_guard<std::mutex> guard(sendLock_);
-        if (!lastSendSet_)
-            return;
+        if (!lastSendSet_) return;
         last = lastSend_;
     }
     const auto elapsed = std::chrono::duration_cast<milliseconds>(clock_.now() - last);
     const milliseconds limit(limitMs);
-    if (elapsed < limit)
-        pause(limit - elapsed);
+    if (elapsed < limit) pause(limit - elapsed);
 }
 
 // --- writing ---------------------------------------------------------------
@@ -496,8 +454,7 @@ void MobiFlightClient::writeEncoder(const Command& command) {
         {
             std::lock_guard<std::mutex> guard(queueLock_);
             const auto entry = encoderSteps_.find(command.text);
-            if (entry == encoderSteps_.end() || entry->second.amount <= 0)
-                return;
+            if (entry == encoderSteps_.end() || entry->second.amount <= 0) return;
             steps = entry->second.amount;
             entry->second.amount = 0;
         }
@@ -505,10 +462,8 @@ void MobiFlightClient::writeEncoder(const Command& command) {
         for (std::int32_t i = 0; i < steps && running_; ++i) {
             std::string error;
             bool dummyWritten = false;
-            if (!writeOnce(command, error, dummyWritten))
-                return;
-            if (command.followWithDummy && !dummyWritten)
-                return;
+            if (!writeOnce(command, error, dummyWritten)) return;
+            if (command.followWithDummy && !dummyWritten) return;
         }
     }
 }
@@ -517,8 +472,7 @@ bool MobiFlightClient::writeOnce(const Command& command, std::string& error, boo
     dummyWritten = false;
     if (command.precedeWithDummy) {
         std::string dummyError;
-        if (!writeBlock(kDummy, dummyError))
-            logWarn("MobiFlight dummy send failed: " + dummyError);
+        if (!writeBlock(kDummy, dummyError)) logWarn("MobiFlight dummy send failed: " + dummyError);
     }
     if (!writeBlock(command.text, error)) {
         logWarn("MobiFlight send failed: " + error);
@@ -526,12 +480,10 @@ bool MobiFlightClient::writeOnce(const Command& command, std::string& error, boo
     }
     lastSend_ = clock_.now();
     lastSendSet_ = true;
-    if (!command.followWithDummy)
-        return true;
+    if (!command.followWithDummy) return true;
     std::string dummyError;
     dummyWritten = writeBlock(kDummy, dummyError);
-    if (!dummyWritten)
-        logWarn("MobiFlight dummy send failed: " + dummyError);
+    if (!dummyWritten) logWarn("MobiFlight dummy send failed: " + dummyError);
     return true;
 }
 
@@ -551,9 +503,7 @@ bool MobiFlightClient::writeBlock(const std::string& text, std::string& error) {
         length = kBlockSize - 1;
     }
     std::memcpy(block, text.data(), length);
-    if (!simConnect_->setClientData(kCommandAreaId, kCommandDefinition, block, error))
-        return false;
-    if (Logger::instance().isDebugEnabled())
-        logDebug("MobiFlight command: " + text);
+    if (!simConnect_->setClientData(kCommandAreaId, kCommandDefinition, block, error)) return false;
+    if (Logger::instance().isDebugEnabled()) logDebug("MobiFlight command: " + text);
     return true;
 }

@@ -38,7 +38,7 @@ class SimConnectClient;
 // then the SimConnect client's locks. The L-var handler is called without
 // any lock held. All waits go through the Clock and stop() wakes them.
 class MobiFlightClient {
-  public:
+public:
     enum Kind : int { kPlain = 0, kHold = 1, kEncoder = 2 };
 
     static constexpr std::uint32_t kCommandAreaId = 0x1000;
@@ -83,7 +83,7 @@ class MobiFlightClient {
     MobiFlightClient(const MobiFlightClient&) = delete;
     MobiFlightClient& operator=(const MobiFlightClient&) = delete;
 
-  private:
+private:
     struct Command {
         std::string text;
         bool needsReady = false;

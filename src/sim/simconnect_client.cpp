@@ -40,10 +40,9 @@ DWORD readDword(const std::uint8_t* bytes, std::size_t offset) {
 
 // Lets the C dispatch procedure reach the client's private message handler.
 class SimConnectDispatcher {
-  public:
+public:
     static void SIMCONNECT_CALL proc(SIMCONNECT_RECV* message, DWORD size, void* context) {
-        if (!message || !context)
-            return;
+        if (!message || !context) return;
         static_cast<SimConnectClient*>(context)->onMessage(message, size);
     }
 };
@@ -86,15 +85,13 @@ bool SimConnectClient::start(const std::string& clientName,
 }
 
 void SimConnectClient::stop() {
-    if (!running_.exchange(false))
-        return;
+    if (!running_.exchange(false)) return;
     {
         // Taking the lock orders the flag before a waiting worker's re-check.
         std::lock_guard<std::mutex> guard(lock_);
     }
     wake_.notify_all();
-    if (worker_.joinable())
-        worker_.join();
+    if (worker_.joinable()) worker_.join();
     disconnect("shutdown");
 }
 
@@ -144,8 +141,7 @@ void SimConnectClient::runPass(WorkerState& state) {
         return;
     }
     const bool simulatorRunning = probe_();
-    if (everConnected_ && !simulatorRunning)
-        requestExit();
+    if (everConnected_ && !simulatorRunning) requestExit();
 
     std::function<bool()> panelsPresent;
     {
@@ -183,8 +179,7 @@ void SimConnectClient::runPass(WorkerState& state) {
         state.retryDelay = kFirstRetry;
         return;
     }
-    if (!error.empty())
-        logWarn("Waiting for SimConnect connection: " + error);
+    if (!error.empty()) logWarn("Waiting for SimConnect connection: " + error);
     retryLater(state);
 }
 
@@ -202,8 +197,7 @@ void SimConnectClient::pump() {
             std::lock_guard<std::mutex> guard(lock_);
             handle = handle_;
         }
-        if (!handle)
-            return;
+        if (!handle) return;
         result = SimConnect_CallDispatch(handle, &SimConnectDispatcher::proc, this);
     }
     // A QUIT is acted on only now: closing the handle from inside the
@@ -214,8 +208,7 @@ void SimConnectClient::pump() {
         requestExit();
         return;
     }
-    if (result < 0)
-        disconnect("dispatch error " + formatResult(result));
+    if (result < 0) disconnect("dispatch error " + formatResult(result));
 }
 
 bool SimConnectClient::connect(std::string& error) {
@@ -249,8 +242,7 @@ bool SimConnectClient::connect(std::string& error) {
     subscribeBattery();
     const bool wasConnected = connected_.exchange(true);
     everConnected_ = true;
-    if (!wasConnected && onConnectionChanged)
-        onConnectionChanged(true);
+    if (!wasConnected && onConnectionChanged) onConnectionChanged(true);
     logInfo("SimConnect connected");
     return true;
 }
@@ -277,8 +269,7 @@ void SimConnectClient::subscribeBattery() {
                 SIMCONNECT_PERIOD_SIM_FRAME, SIMCONNECT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0);
         },
         error);
-    if (!requested)
-        logWarn("SimConnect data request failed: " + error);
+    if (!requested) logWarn("SimConnect data request failed: " + error);
 }
 
 void SimConnectClient::disconnect(const std::string& reason) {
@@ -294,27 +285,22 @@ void SimConnectClient::disconnect(const std::string& reason) {
             nextEventId_ = 1;
             onConnectionChanged = onConnectionChanged_;
         }
-        if (handle)
-            SimConnect_Close(handle);
+        if (handle) SimConnect_Close(handle);
     }
     const bool wasConnected = connected_.exchange(false);
-    if (!handle || !wasConnected)
-        return;
+    if (!handle || !wasConnected) return;
     logWarn("SimConnect disconnected: " + reason);
-    if (onConnectionChanged)
-        onConnectionChanged(false);
+    if (onConnectionChanged) onConnectionChanged(false);
 }
 
 void SimConnectClient::requestExit() {
-    if (exitRequested_.exchange(true))
-        return;
+    if (exitRequested_.exchange(true)) return;
     std::function<void()> onExit;
     {
         std::lock_guard<std::mutex> guard(lock_);
         onExit = onSimulatorExit_;
     }
-    if (!onExit)
-        return;
+    if (!onExit) return;
     logInfo("Simulator closed; requesting application shutdown");
     onExit();
 }
@@ -323,8 +309,7 @@ void SimConnectClient::requestExit() {
 
 void SimConnectClient::onMessage(const SIMCONNECT_RECV* message, std::uint32_t size) {
     // Trust neither length alone: read no further than both allow.
-    if (size < sizeof(SIMCONNECT_RECV))
-        return;
+    if (size < sizeof(SIMCONNECT_RECV)) return;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(message);
     const std::uint32_t length = std::min<std::uint32_t>(size, readDword(bytes, 0));
     switch (readDword(bytes, 8)) {
@@ -346,8 +331,7 @@ void SimConnectClient::onMessage(const SIMCONNECT_RECV* message, std::uint32_t s
 }
 
 void SimConnectClient::onBatteryData(const std::uint8_t* message, std::uint32_t size) {
-    if (size < sizeof(SIMCONNECT_RECV_SIMOBJECT_DATA))
-        return;
+    if (size < sizeof(SIMCONNECT_RECV_SIMOBJECT_DATA)) return;
     if (readDword(message, offsetof(SIMCONNECT_RECV_SIMOBJECT_DATA, dwRequestID)) !=
         kBatteryRequest) {
         return;
@@ -358,13 +342,11 @@ void SimConnectClient::onBatteryData(const std::uint8_t* message, std::uint32_t 
         std::lock_guard<std::mutex> guard(lock_);
         handler = onBatteryMaster_;
     }
-    if (handler)
-        handler(on);
+    if (handler) handler(on);
 }
 
 void SimConnectClient::onClientDataMessage(const std::uint8_t* message, std::uint32_t size) {
-    if (size <= kRecvDataPayloadOffset)
-        return;
+    if (size <= kRecvDataPayloadOffset) return;
     const std::uint32_t requestId =
         readDword(message, offsetof(SIMCONNECT_RECV_SIMOBJECT_DATA, dwRequestID));
     ClientDataHandler handler;

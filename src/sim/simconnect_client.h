@@ -33,7 +33,7 @@ struct SIMCONNECT_RECV;
 // call's name + " failed (0x" + upper-case hex code + ")". Only a failing
 // SimConnect_CallDispatch ends the connection.
 class SimConnectClient {
-  public:
+public:
     // True while a simulator process runs ("FlightSimulator.exe" or
     // "FlightSimulator2024.exe", case-insensitive).
     using ProcessProbe = std::function<bool()>;
@@ -78,7 +78,7 @@ class SimConnectClient {
     SimConnectClient(const SimConnectClient&) = delete;
     SimConnectClient& operator=(const SimConnectClient&) = delete;
 
-  private:
+private:
     struct WorkerState {
         Clock::Duration retryDelay;
         bool simulatorWaitNotice = false;

@@ -11,8 +11,7 @@ namespace simconnect {
 extern "C" {
 
 HRESULT SIMCONNECT_CALL SimConnect_Open(HANDLE* phSimConnect, LPCSTR, HWND, DWORD, HANDLE, DWORD) {
-    if (phSimConnect)
-        *phSimConnect = nullptr;
+    if (phSimConnect) *phSimConnect = nullptr;
     return E_FAIL_RESULT;
 }
 

@@ -185,7 +185,7 @@ TEST(ExeXmlPropertyTest, BinaryAndHugeDocuments) {
 
 // A machine whose LOCALAPPDATA and APPDATA point into a temporary folder.
 class ExeXmlFilesTest : public ::testing::Test {
-  protected:
+protected:
     R registrar() const {
         return R([this](const std::string& name) {
             auto it = env_.find(name);

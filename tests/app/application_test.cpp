@@ -16,8 +16,12 @@ class NoPanelsBus final : public platform::HidBus {
 public:
     std::vector<std::string> enumerate() override { return {}; }
     bool probe(const std::string&, std::uint16_t&, std::uint16_t&) override { return false; }
-    std::unique_ptr<platform::HidReadHandle> openRead(const std::string&) override { return nullptr; }
-    std::unique_ptr<platform::HidWriteHandle> openWrite(const std::string&) override { return nullptr; }
+    std::unique_ptr<platform::HidReadHandle> openRead(const std::string&) override {
+        return nullptr;
+    }
+    std::unique_ptr<platform::HidWriteHandle> openWrite(const std::string&) override {
+        return nullptr;
+    }
 };
 
 class RecordingWatcher final : public platform::DeviceWatcher {
@@ -44,7 +48,8 @@ const char* kConfig = R"({
   "mobiflight": {"enabled": 0},
   "cdc": {"enabled": 1, "comPort": "COM7"}
 })";
-const char* kButtons = R"json({"buttons": [{"name": "MAP_LEFT", "commands": {"PRESS": {"DEFAULT": "(>H:LEFT)"}}}]})json";
+const char* kButtons =
+    R"json({"buttons": [{"name": "MAP_LEFT", "commands": {"PRESS": {"DEFAULT": "(>H:LEFT)"}}}]})json";
 const char* kEvents = R"({"event_types": {"BUTTON": 1}, "control_ids": {"MAP_LEFT": 3}})";
 
 class ApplicationTest : public ::testing::Test {
@@ -101,15 +106,19 @@ TEST_F(ApplicationTest, LogGoesToTheMachineWideFolderOutsideConsoleMode) {
     std::string error;
     ASSERT_FALSE(app.initialize("absent.json", false, error));
     const std::string logFile = platform::joinPath(
-        platform::joinPath(platform::joinPath(appData.path(), "Corvane"), "logs"), "CorvaneHID.log");
+        platform::joinPath(platform::joinPath(appData.path(), "Corvane"), "logs"),
+        "CorvaneHID.log");
     EXPECT_EQ(LogLines(logFile).messages("INFO").at(0), "Initializing application");
 }
 
 TEST_F(ApplicationTest, StartsRunsConsoleCommandsAndStops) {
     const std::string config = writeConfig();
     auto* watcher = new RecordingWatcher("");
-    services.makeDeviceWatcher = [watcher] { return std::unique_ptr<platform::DeviceWatcher>(watcher); };
-    services.consoleInput = std::make_shared<std::istringstream>("BOOTSEL\n bootsel\nhelp\n\nQuit\nboot\n");
+    services.makeDeviceWatcher = [watcher] {
+        return std::unique_ptr<platform::DeviceWatcher>(watcher);
+    };
+    services.consoleInput =
+        std::make_shared<std::istringstream>("BOOTSEL\n bootsel\nhelp\n\nQuit\nboot\n");
     Application app(services);
     std::string error;
     ASSERT_TRUE(app.initialize(config, true, error)) << error;
@@ -140,7 +149,8 @@ TEST_F(ApplicationTest, EndOfConsoleInputEndsOnlyTheReader) {
     ASSERT_TRUE(app.initialize(config, true, error)) << error;
     std::thread stopper([&] {
         // The program keeps running after the input ended; stop it from here.
-        for (int i = 0; i < 500 && consoleLog().count("Console commands: bootsel, quit") == 0; ++i) {
+        for (int i = 0; i < 500 && consoleLog().count("Console commands: bootsel, quit") == 0;
+             ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -155,7 +165,8 @@ TEST_F(ApplicationTest, EndOfConsoleInputEndsOnlyTheReader) {
 TEST_F(ApplicationTest, BrokenEventMapIsOnlyAWarningAndWatcherFailureToo) {
     const std::string config = writeConfig(kConfig, "{\"event_types\": {}}");
     services.makeDeviceWatcher = [] {
-        return std::unique_ptr<platform::DeviceWatcher>(new RecordingWatcher("RegisterDeviceNotification failed"));
+        return std::unique_ptr<platform::DeviceWatcher>(
+            new RecordingWatcher("RegisterDeviceNotification failed"));
     };
     Application app(services);
     std::string error;
@@ -163,8 +174,11 @@ TEST_F(ApplicationTest, BrokenEventMapIsOnlyAWarningAndWatcherFailureToo) {
     app.requestStop();
     app.run();
     const LogLines log = consoleLog();
-    EXPECT_EQ(log.count("Failed to load HID event map: Event map missing valid event_types entries"), 1);
-    EXPECT_EQ(log.count("Failed to register HID device notifications: RegisterDeviceNotification failed"), 1);
+    EXPECT_EQ(
+        log.count("Failed to load HID event map: Event map missing valid event_types entries"), 1);
+    EXPECT_EQ(
+        log.count("Failed to register HID device notifications: RegisterDeviceNotification failed"),
+        1);
 }
 
 TEST_F(ApplicationTest, NoEventMapPathMeansNoLoadAndNoWarning) {

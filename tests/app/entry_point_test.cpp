@@ -8,9 +8,9 @@
 namespace {
 
 TEST(CommandLineTest, RecognisesEveryOptionAndIgnoresTheRest) {
-    const CommandLine options = parseCommandLine(
-        {"--console", "--hid-trace", "--register", "--unregister", "--list-exe-xml", "--CONSOLE",
-         "-console", "stray", "--config", "a.json"});
+    const CommandLine options = parseCommandLine({"--console", "--hid-trace", "--register",
+                                                  "--unregister", "--list-exe-xml", "--CONSOLE",
+                                                  "-console", "stray", "--config", "a.json"});
     EXPECT_TRUE(options.consoleMode);
     EXPECT_TRUE(options.hidTrace);
     EXPECT_TRUE(options.doRegister);
@@ -61,7 +61,8 @@ TEST(DefaultConfigPathTest, FallsBackToTheRelativeCandidate) {
 }
 
 TEST(RegistrationArgumentsTest, QuotesTheConfigurationPath) {
-    EXPECT_EQ(registrationArguments("C:\\panels\\config.json"), "--config \"C:\\panels\\config.json\"");
+    EXPECT_EQ(registrationArguments("C:\\panels\\config.json"),
+              "--config \"C:\\panels\\config.json\"");
     EXPECT_EQ(registrationArguments(""), "--config \"\"");
 }
 

@@ -97,8 +97,7 @@ TEST(Json, NumbersIgnoreTheGlobalLocale) {
             break;
         }
     }
-    if (chosen == nullptr)
-        GTEST_SKIP() << "no locale with a decimal comma installed";
+    if (chosen == nullptr) GTEST_SKIP() << "no locale with a decimal comma installed";
     const JsonParseResult result = parseJson("[1.5, 2,5]");
     std::setlocale(LC_NUMERIC, "C");
     ASSERT_TRUE(result.ok) << chosen;

@@ -37,7 +37,8 @@ int LogLines::count(const std::string& text) const {
 
 std::string LogLines::dump() const {
     std::string all;
-    for (const std::string& line : lines_) all += line + "\n";
+    for (const std::string& line : lines_)
+        all += line + "\n";
     return all;
 }
 
@@ -51,9 +52,13 @@ LogCapture::~LogCapture() {
     Logger::instance().close();
 }
 
-std::string LogCapture::filePath() const { return platform::joinPath(dir_.path(), "capture.log"); }
+std::string LogCapture::filePath() const {
+    return platform::joinPath(dir_.path(), "capture.log");
+}
 
-LogLines LogCapture::snapshot() const { return LogLines(filePath()); }
+LogLines LogCapture::snapshot() const {
+    return LogLines(filePath());
+}
 
 bool LogCapture::waitFor(const std::string& text, std::chrono::milliseconds timeout) const {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -33,7 +33,9 @@ TempDir::~TempDir() {
     fs::remove_all(platform::toPath(path_), ec);
 }
 
-std::string TempDir::file(const std::string& name) const { return platform::joinPath(path_, name); }
+std::string TempDir::file(const std::string& name) const {
+    return platform::joinPath(path_, name);
+}
 
 std::string readFileBytes(const std::string& path) {
     std::ifstream in(platform::toPath(path), std::ios::binary);

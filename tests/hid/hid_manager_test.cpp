@@ -14,7 +14,7 @@ using namespace std::chrono_literals;
 namespace {
 
 class HidManagerTest : public ::testing::Test {
-  protected:
+protected:
     bool start(const HidSettings& s = settings()) {
         std::string error;
         const bool ok = hid.start(s, recorder.sink(), error);
@@ -301,7 +301,7 @@ TEST_F(HidManagerTest, ConcurrentScansOpenAPanelOnce) {
 
 // Lets one scan enumerate, then holds it until the test releases it.
 class PausingBus final : public platform::HidBus {
-  public:
+public:
     explicit PausingBus(platform::HidBus& inner) : inner_(inner) {}
     std::vector<std::string> enumerate() override {
         auto paths = inner_.enumerate();
@@ -337,7 +337,7 @@ class PausingBus final : public platform::HidBus {
         changed_.notify_all();
     }
 
-  private:
+private:
     platform::HidBus& inner_;
     std::mutex mutex_;
     std::condition_variable changed_;

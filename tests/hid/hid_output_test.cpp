@@ -20,7 +20,7 @@ const LedCommand kSteady{1, 200, 0, 0, 0, 0};
 const LedCommand kFlash{3, 0, 4, 0, 150, 100};
 
 class HidOutputTest : public ::testing::Test {
-  protected:
+protected:
     void startManager() {
         std::string error;
         ASSERT_TRUE(hid.start(settings(), recorder.sink(), error)) << error;

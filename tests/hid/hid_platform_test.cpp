@@ -33,7 +33,7 @@ constexpr std::uint16_t kPanelVid = 0x1A2B;
 constexpr std::uint16_t kPanelPid = 0x3C4D;
 
 class ChangeCounter {
-  public:
+public:
     std::function<void()> callback() {
         return [this] { ++count_; };
     }
@@ -41,14 +41,13 @@ class ChangeCounter {
     bool waitFor(int n, std::chrono::milliseconds timeout = 3000ms) const {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (count_ < n) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
+            if (std::chrono::steady_clock::now() > deadline) return false;
             std::this_thread::sleep_for(2ms);
         }
         return true;
     }
 
-  private:
+private:
     std::atomic<int> count_{0};
 };
 
@@ -59,8 +58,7 @@ TEST(SystemHidBusTest, EnumerationFindsNoConfiguredPanel) {
         EXPECT_FALSE(path.empty());
         std::uint16_t vid = 0;
         std::uint16_t pid = 0;
-        if (bus->probe(path, vid, pid) && vid == kPanelVid && pid == kPanelPid)
-            ++matches;
+        if (bus->probe(path, vid, pid) && vid == kPanelVid && pid == kPanelPid) ++matches;
     }
     EXPECT_EQ(matches, 0);
     std::uint16_t vid = 0;
@@ -103,8 +101,7 @@ TEST(Win32HidBusTest, OverlappedReadTimesOutKeepsItsReadAndCancels) {
     auto bus = platform::createSystemHidBus();
     std::string path;
     auto handle = openAnyHidDevice(*bus, path);
-    if (!handle)
-        GTEST_SKIP() << "no HID device can be opened here";
+    if (!handle) GTEST_SKIP() << "no HID device can be opened here";
     std::uint16_t vid = 0;
     std::uint16_t pid = 0;
     EXPECT_TRUE(bus->probe(path, vid, pid)) << path;
@@ -138,8 +135,7 @@ TEST(Win32HidBusTest, HandleWithAReadInFlightClosesCleanly) {
     auto bus = platform::createSystemHidBus();
     std::string path;
     auto handle = openAnyHidDevice(*bus, path);
-    if (!handle)
-        GTEST_SKIP() << "no HID device can be opened here";
+    if (!handle) GTEST_SKIP() << "no HID device can be opened here";
     std::uint8_t buffer[64] = {};
     std::size_t count = 0;
     handle->read(buffer, sizeof(buffer), count, 10ms);
@@ -243,7 +239,7 @@ TEST(HidrawUeventTest, RejectsMissingOrMalformedIds) {
 // A /dev and /sys/class/hidraw in a temporary folder. Nodes are FIFOs, so
 // reads block and wake like a real hidraw node.
 class FakeHidraw {
-  public:
+public:
     FakeHidraw() {
         std::filesystem::create_directories(dev());
         std::filesystem::create_directories(sys());
@@ -260,7 +256,7 @@ class FakeHidraw {
         return node;
     }
 
-  private:
+private:
     TempDir dir_;
 };
 

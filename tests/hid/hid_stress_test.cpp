@@ -29,7 +29,7 @@ HidProtocol::HidEvent numbered(std::uint32_t sequence) {
 
 // What the sink saw, per connection (index).
 class ConnectionLog {
-  public:
+public:
     HidManager::EventSink sink() {
         return [this](const HidProtocol::HidEvent& event, const std::string& name,
                       std::int32_t index) {
@@ -49,7 +49,7 @@ class ConnectionLog {
         return connections_;
     }
 
-  private:
+private:
     std::mutex mutex_;
     std::map<std::int32_t, Connection> connections_;
 };
@@ -58,8 +58,7 @@ std::size_t finalReportsSeen(const std::map<std::int32_t, ConnectionLog::Connect
                              const std::string& name) {
     std::size_t count = 0;
     for (const auto& entry : all) {
-        if (entry.second.name != name)
-            continue;
+        if (entry.second.name != name) continue;
         for (std::uint32_t s : entry.second.sequences)
             count += s >= kReportsPerPanel ? 1 : 0;
     }
@@ -88,8 +87,7 @@ TEST(HidStressTest, ReportsArriveInOrderThroughReplugsAndConcurrentScans) {
         threads.emplace_back([&, i] {
             for (std::uint32_t s = 0; s < kReportsPerPanel; ++s) {
                 panels[i].pushEvent(numbered(s));
-                if (s % 16 == 0)
-                    std::this_thread::yield();
+                if (s % 16 == 0) std::this_thread::yield();
             }
             --pushing;
         });
@@ -127,8 +125,7 @@ TEST(HidStressTest, ReportsArriveInOrderThroughReplugsAndConcurrentScans) {
         bool complete = true;
         for (const auto& name : names)
             complete = complete && finalReportsSeen(all, name) == kFinalReports;
-        if (complete)
-            break;
+        if (complete) break;
         ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "final reports missing";
         std::this_thread::sleep_for(5ms);
     }

@@ -48,7 +48,7 @@ struct Received {
 };
 
 class EventRecorder {
-  public:
+public:
     HidManager::EventSink sink() {
         return [this](const HidProtocol::HidEvent& event, const std::string& name,
                       std::int32_t index) {
@@ -67,7 +67,7 @@ class EventRecorder {
         return events_;
     }
 
-  private:
+private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Received> events_;

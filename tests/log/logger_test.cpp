@@ -60,8 +60,10 @@ TEST_F(LoggerTest, LinesCarryTimestampLabelAndMessage) {
 
     const auto got = lines(logPath());
     ASSERT_EQ(got.size(), 6u);
-    const std::regex format(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} \[(INFO|WARN|ERROR|DEBUG)\] .*$)");
-    for (const auto& line : got) EXPECT_TRUE(std::regex_match(line, format)) << line;
+    const std::regex format(
+        R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} \[(INFO|WARN|ERROR|DEBUG)\] .*$)");
+    for (const auto& line : got)
+        EXPECT_TRUE(std::regex_match(line, format)) << line;
     EXPECT_EQ(got[0].substr(20), "[INFO] one");
     EXPECT_EQ(got[1].substr(20), "[WARN] two");
     EXPECT_EQ(got[2].substr(20), "[ERROR] three");
@@ -101,7 +103,8 @@ TEST_F(LoggerTest, RotatesAtExactlyMaxBytesButNotBelow) {
 }
 
 TEST_F(LoggerTest, RotationShiftsNumberedFilesAndDropsTheOldest) {
-    for (int i = 1; i <= 5; ++i) writeFileBytes(logPath("." + std::to_string(i)), "old" + std::to_string(i));
+    for (int i = 1; i <= 5; ++i)
+        writeFileBytes(logPath("." + std::to_string(i)), "old" + std::to_string(i));
     writeFileBytes(logPath(), std::string(100, 'c'));
     openLogger(100, 5);
     Logger::instance().log(LogLevel::Info, "fresh");
@@ -176,8 +179,14 @@ TEST_F(LoggerTest, ConcurrentWritersProduceWholeLines) {
     constexpr int kPerThread = 2000;
     const std::string a(120, 'a');
     const std::string b(120, 'b');
-    std::thread t1([&] { for (int i = 0; i < kPerThread; ++i) Logger::instance().log(LogLevel::Info, a); });
-    std::thread t2([&] { for (int i = 0; i < kPerThread; ++i) Logger::instance().log(LogLevel::Warn, b); });
+    std::thread t1([&] {
+        for (int i = 0; i < kPerThread; ++i)
+            Logger::instance().log(LogLevel::Info, a);
+    });
+    std::thread t2([&] {
+        for (int i = 0; i < kPerThread; ++i)
+            Logger::instance().log(LogLevel::Warn, b);
+    });
     t1.join();
     t2.join();
     const auto got = lines(logPath());
@@ -192,7 +201,8 @@ TEST_F(LoggerTest, RotationUnderConcurrentLoadLosesNoLine) {
     openLogger(4096, 50);
     constexpr int kPerThread = 500;
     auto writer = [](char c) {
-        for (int i = 0; i < kPerThread; ++i) Logger::instance().log(LogLevel::Info, std::string(60, c));
+        for (int i = 0; i < kPerThread; ++i)
+            Logger::instance().log(LogLevel::Info, std::string(60, c));
     };
     std::thread t1(writer, 'x');
     std::thread t2(writer, 'y');

@@ -99,7 +99,8 @@ TEST(LedCommandTest, EffectFieldsAreClamped) {
     EXPECT_EQ(MappingEngine::effectCommand(flash), animated(3, 0, 65535, 255));
 
     for (const char* name : {"OFF", "", "sparkle"}) {
-        EXPECT_EQ(MappingEngine::effectCommand(LedEffectConfig{name, 9, 9, 9, 9}), LedCommand{}) << name;
+        EXPECT_EQ(MappingEngine::effectCommand(LedEffectConfig{name, 9, 9, 9, 9}), LedCommand{})
+            << name;
     }
 }
 
@@ -111,18 +112,20 @@ TEST(BacklightPayloadTest, AcceptsNumbersAndAssignments) {
     EXPECT_DOUBLE_EQ(level, 0.75);
     EXPECT_TRUE(MappingEngine::parseBacklightPayload("l:lighting_potentiometer_5 = 0.8;", level));
     EXPECT_DOUBLE_EQ(level, 0.8);
-    EXPECT_TRUE(MappingEngine::parseBacklightPayload("x;LIGHTING_POTENTIOMETER_5=0.25\nother=9", level));
+    EXPECT_TRUE(
+        MappingEngine::parseBacklightPayload("x;LIGHTING_POTENTIOMETER_5=0.25\nother=9", level));
     EXPECT_DOUBLE_EQ(level, 0.25);
     // The value is read from the text as received, after the name.
-    EXPECT_TRUE(MappingEngine::parseBacklightPayload("a=1;L:LIGHTING_POTENTIOMETER_5= 42abc", level));
+    EXPECT_TRUE(
+        MappingEngine::parseBacklightPayload("a=1;L:LIGHTING_POTENTIOMETER_5= 42abc", level));
     EXPECT_DOUBLE_EQ(level, 42.0);
 }
 
 TEST(BacklightPayloadTest, RefusesWhatIsNotALevel) {
     double level = 7;
-    for (const char* text : {"", "0.4 ", "abc", "LIGHTING_POTENTIOMETER_5", "LIGHTING_POTENTIOMETER_5=",
-                             "LIGHTING_POTENTIOMETER_5=x", "1e999", "nan", "inf",
-                             "LIGHTING_POTENTIOMETER_5=inf"}) {
+    for (const char* text : {"", "0.4 ", "abc", "LIGHTING_POTENTIOMETER_5",
+                             "LIGHTING_POTENTIOMETER_5=", "LIGHTING_POTENTIOMETER_5=x", "1e999",
+                             "nan", "inf", "LIGHTING_POTENTIOMETER_5=inf"}) {
         EXPECT_FALSE(MappingEngine::parseBacklightPayload(text, level)) << text;
     }
     EXPECT_EQ(level, 7);

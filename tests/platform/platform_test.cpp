@@ -10,7 +10,9 @@
 namespace {
 
 TEST(SingleInstanceTest, SecondHolderOfTheSameNameSeesTheFirst) {
-    const std::string name = "Local\\CorvaneHID.test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-single";
+    const std::string name = "Local\\CorvaneHID.test-" +
+                             std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                             "-single";
     platform::SingleInstance first(name);
     ASSERT_EQ(first.state(), platform::SingleInstance::State::Acquired);
     {
@@ -23,7 +25,10 @@ TEST(SingleInstanceTest, SecondHolderOfTheSameNameSeesTheFirst) {
 
 TEST(SingleInstanceTest, MarkerIsReleasedWithItsHolder) {
     const std::string name = "Local\\CorvaneHID.test-release";
-    { platform::SingleInstance first(name); ASSERT_EQ(first.state(), platform::SingleInstance::State::Acquired); }
+    {
+        platform::SingleInstance first(name);
+        ASSERT_EQ(first.state(), platform::SingleInstance::State::Acquired);
+    }
     platform::SingleInstance again(name);
     EXPECT_EQ(again.state(), platform::SingleInstance::State::Acquired);
 }

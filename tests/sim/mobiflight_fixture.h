@@ -19,7 +19,7 @@
 // pacing); the SimConnect worker runs on its own clock so that its 15 ms
 // pump does not move that time.
 class MobiFlightTest : public ::testing::Test {
-  protected:
+protected:
     void TearDown() override {
         mobiflight.stop();
         simConnect.stop();

@@ -25,7 +25,7 @@ const std::string kSet = "MF.SimVars.Set.1 ";
 // sent in that phase (nothing lost), and between one and the number sent
 // for each hold text.
 class MobiFlightStressTest : public MobiFlightTest {
-  protected:
+protected:
     static constexpr int kThreads = 4;
     static constexpr int kSendsPerThread = 150;
 
@@ -43,8 +43,7 @@ class MobiFlightStressTest : public MobiFlightTest {
                 std::mt19937 random(static_cast<unsigned>(phase * 100 + t));
                 for (int i = 0; i < kSendsPerThread; ++i) {
                     sendOne(random, phase, t, i, sent);
-                    if (i % 16 == 0)
-                        std::this_thread::yield();
+                    if (i % 16 == 0) std::this_thread::yield();
                 }
             });
         }
@@ -81,11 +80,9 @@ class MobiFlightStressTest : public MobiFlightTest {
         std::map<std::string, int> counts;
         bool registered = false;
         for (const auto& command : sim.moduleCommands()) {
-            if (command.connection != connection)
-                continue;
+            if (command.connection != connection) continue;
             registered = registered || command.text.rfind("MF.Clients.Add.", 0) == 0;
-            if (registered)
-                ++counts[command.text];
+            if (registered) ++counts[command.text];
         }
         return counts;
     }
@@ -103,12 +100,10 @@ class MobiFlightStressTest : public MobiFlightTest {
         std::lock_guard<std::mutex> guard(sent.mutex);
         for (const auto& [text, steps] : sent.encoderSteps) {
             const auto it = counts.find(text);
-            if (it == counts.end() || it->second < steps)
-                return false;
+            if (it == counts.end() || it->second < steps) return false;
         }
         for (const auto& text : sent.plain) {
-            if (counts.count(text) == 0)
-                return false;
+            if (counts.count(text) == 0) return false;
         }
         return true;
     }
@@ -119,8 +114,7 @@ class MobiFlightStressTest : public MobiFlightTest {
         std::map<int, std::map<std::string, int>> encoderWrites;
         for (std::size_t i = 0; i < all.size(); ++i) {
             const std::string& text = all[i].text;
-            if (text.rfind(kSet, 0) != 0)
-                continue;
+            if (text.rfind(kSet, 0) != 0) continue;
             if (i + 1 < all.size() && all[i + 1].connection == all[i].connection) {
                 EXPECT_EQ(all[i + 1].text, "MF.DummyCmd") << "after " << text;
             }
@@ -144,8 +138,7 @@ TEST_F(MobiFlightStressTest, EncoderStepsAreNeverLostOrDuplicatedWithinAConnecti
     std::map<std::string, int> allEncoderSteps;
     for (int phase = 0; phase < 6; ++phase) {
         const bool stable = phase % 2 == 0;
-        if (stable && phase > 0)
-            reconnect();
+        if (stable && phase > 0) reconnect();
         ASSERT_TRUE(waitFor([&] { return mobiflight.isReady(); })) << "phase " << phase;
         const int connection = sim.connectionCount();
         Sent sent;

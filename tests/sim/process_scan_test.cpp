@@ -24,8 +24,7 @@ namespace {
 
 bool eventually(bool wanted, const std::vector<std::string>& names) {
     for (int i = 0; i < 200; ++i) {
-        if (platform::isAnyProcessRunning(names) == wanted)
-            return true;
+        if (platform::isAnyProcessRunning(names) == wanted) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     return false;
@@ -33,7 +32,7 @@ bool eventually(bool wanted, const std::vector<std::string>& names) {
 
 // Runs a copy of the helper program under the simulator's executable name.
 class FakeSimulatorProcess {
-  public:
+public:
     explicit FakeSimulatorProcess(const std::string& folder) {
         const std::string here = platform::parentPath(platform::executablePath());
 #ifdef _WIN32
@@ -60,8 +59,7 @@ class FakeSimulatorProcess {
     }
 
     void stop() {
-        if (!started_)
-            return;
+        if (!started_) return;
         started_ = false;
 #ifdef _WIN32
         TerminateProcess(info_.hProcess, 0);
@@ -75,7 +73,7 @@ class FakeSimulatorProcess {
 #endif
     }
 
-  private:
+private:
     bool started_ = false;
 #ifdef _WIN32
     PROCESS_INFORMATION info_{};

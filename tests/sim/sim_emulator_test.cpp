@@ -33,7 +33,7 @@ struct Inbox {
 };
 
 class SimEmulatorTest : public ::testing::Test {
-  protected:
+protected:
     HANDLE openConnection() {
         HANDLE handle = nullptr;
         EXPECT_EQ(SimConnect_Open(&handle, "Probe", nullptr, 0, nullptr, 0), 0);

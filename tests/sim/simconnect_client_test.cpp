@@ -27,7 +27,7 @@ bool waitFor(const std::function<bool()>& condition, milliseconds timeout = mill
 
 // The client against the emulator, on a clock whose waits take no real time.
 class SimConnectClientTest : public ::testing::Test {
-  protected:
+protected:
     void TearDown() override { client.stop(); }
 
     void start(std::function<bool()> panelsPresent = {}) {
@@ -142,8 +142,7 @@ TEST_F(SimConnectClientTest, StopReturnsPromptlyFromALongBackOffOnTheRealClock) 
 TEST_F(SimConnectClientTest, WorkerExceptionsAreLoggedAndBackedOffLikeFailedConnects) {
     std::atomic<int> probes{0};
     SimConnectClient throwing(clock, [&]() -> bool {
-        if (probes++ < 2)
-            throw std::runtime_error("probe exploded");
+        if (probes++ < 2) throw std::runtime_error("probe exploded");
         return true;
     });
     sim.setSimulatorRunning(true);

@@ -21,15 +21,13 @@ int probeOpen() {
     const simconnect::HRESULT result =
         simconnect::SimConnect_Open(&handle, "CorvaneHIDProbe", nullptr, 0, nullptr, 0);
     std::printf("open %s\n", SimConnectClient::formatResult(result).c_str());
-    if (result >= 0)
-        simconnect::SimConnect_Close(handle);
+    if (result >= 0) simconnect::SimConnect_Close(handle);
     return 0;
 }
 
 bool waitFor(bool (*condition)(MobiFlightClient&), MobiFlightClient& client) {
     for (int i = 0; i < 1000; ++i) {
-        if (condition(client))
-            return true;
+        if (condition(client)) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
@@ -68,10 +66,8 @@ int main(int argc, char** argv) {
         Logger::instance().open(argv[2], "probe", 1 << 20, 1, true);
         Logger::instance().setDebugEnabled(true);
     }
-    if (mode == "open")
-        return probeOpen();
-    if (mode == "mobiflight")
-        return probeMobiFlight();
+    if (mode == "open") return probeOpen();
+    if (mode == "mobiflight") return probeMobiFlight();
     std::printf("unknown mode %s\n", mode.c_str());
     return 2;
 }

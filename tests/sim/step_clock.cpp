@@ -14,8 +14,7 @@ void StepClock::record(Duration d) {
 
 void StepClock::advanceTo(TimePoint t) {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (t > now_)
-        now_ = t;
+    if (t > now_) now_ = t;
 }
 
 void StepClock::sleepFor(Duration d) {
@@ -26,14 +25,11 @@ void StepClock::sleepFor(Duration d) {
 
 bool StepClock::waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
                           TimePoint deadline, const std::function<bool()>& pred) {
-    if (pred())
-        return true;
+    if (pred()) return true;
     const TimePoint start = now();
-    if (deadline <= start)
-        return pred();
+    if (deadline <= start) return pred();
     record(deadline - start);
-    if (cv.wait_for(lock, std::chrono::milliseconds(1), pred))
-        return true;
+    if (cv.wait_for(lock, std::chrono::milliseconds(1), pred)) return true;
     advanceTo(deadline);
     return pred();
 }
@@ -46,8 +42,7 @@ std::vector<StepClock::Duration> StepClock::waits() const {
 std::vector<StepClock::Duration> StepClock::waitsOfAtLeast(Duration minimum) const {
     std::vector<Duration> result;
     for (const Duration d : waits()) {
-        if (d >= minimum)
-            result.push_back(d);
+        if (d >= minimum) result.push_back(d);
     }
     return result;
 }

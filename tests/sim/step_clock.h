@@ -15,7 +15,7 @@
 // the duration asked for, so a worker's pacing (back-off, put-back waits,
 // rate limits) is checked exactly while the test runs at full speed.
 class StepClock final : public Clock {
-  public:
+public:
     TimePoint now() const override;
     void sleepFor(Duration d) override;
     bool waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
@@ -26,7 +26,7 @@ class StepClock final : public Clock {
     // Only those of at least `minimum`.
     std::vector<Duration> waitsOfAtLeast(Duration minimum) const;
 
-  private:
+private:
     void advanceTo(TimePoint t);
     void record(Duration d);
 

@@ -23,23 +23,20 @@ bool isHidrawName(const char* name) {
 // A thread that waits on inotify for hidraw nodes appearing in or leaving a
 // folder, and on an eventfd that stop() signals.
 class InotifyDeviceWatcher final : public DeviceWatcher {
-  public:
+public:
     explicit InotifyDeviceWatcher(std::string dir) : dir_(std::move(dir)) {}
     ~InotifyDeviceWatcher() override { stop(); }
 
     bool start(std::function<void()> onChange, std::string& error) override {
-        if (thread_.joinable())
-            return true;
+        if (thread_.joinable()) return true;
         UniqueFd inotify(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
-        if (!inotify.valid())
-            return fail("inotify_init1", errno, error);
+        if (!inotify.valid()) return fail("inotify_init1", errno, error);
         if (::inotify_add_watch(inotify.get(), dir_.c_str(), IN_CREATE | IN_DELETE) < 0) {
             const int code = errno;
             return fail("watching " + dir_, code, error);
         }
         UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-        if (!wake.valid())
-            return fail("eventfd", errno, error);
+        if (!wake.valid()) return fail("eventfd", errno, error);
         onChange_ = std::move(onChange);
         inotify_ = std::move(inotify);
         wake_ = std::move(wake);
@@ -55,8 +52,7 @@ class InotifyDeviceWatcher final : public DeviceWatcher {
     }
 
     void stop() override {
-        if (!thread_.joinable())
-            return;
+        if (!thread_.joinable()) return;
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = ::write(wake_.get(), &one, sizeof(one));
         thread_.join();
@@ -64,7 +60,7 @@ class InotifyDeviceWatcher final : public DeviceWatcher {
         wake_.reset();
     }
 
-  private:
+private:
     static bool fail(const std::string& what, int code, std::string& error) {
         error = "Failed to watch for HID devices (" + what + "): " + std::strerror(code);
         return false;
@@ -74,12 +70,10 @@ class InotifyDeviceWatcher final : public DeviceWatcher {
         for (;;) {
             pollfd fds[2] = {{inotify_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
             if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR)
-                    continue;
+                if (errno == EINTR) continue;
                 return;
             }
-            if (fds[1].revents != 0)
-                return;
+            if (fds[1].revents != 0) return;
             if (fds[0].revents & POLLIN)
                 drainEvents();
             else if (fds[0].revents != 0)
@@ -93,13 +87,11 @@ class InotifyDeviceWatcher final : public DeviceWatcher {
         alignas(inotify_event) char buffer[4096];
         for (;;) {
             const ssize_t length = ::read(inotify_.get(), buffer, sizeof(buffer));
-            if (length <= 0)
-                return;
+            if (length <= 0) return;
             for (ssize_t offset = 0; offset < length;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
                 const bool overflow = (event->mask & IN_Q_OVERFLOW) != 0;
-                if (overflow || (event->len > 0 && isHidrawName(event->name)))
-                    onChange_();
+                if (overflow || (event->len > 0 && isHidrawName(event->name))) onChange_();
                 offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             }
         }

@@ -14,18 +14,17 @@ namespace platform {
 namespace {
 
 class FileDescriptor {
-  public:
+public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
+        if (fd_ >= 0) ::close(fd_);
     }
     int get() const { return fd_; }
 
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
 
-  private:
+private:
     int fd_;
 };
 

@@ -25,12 +25,10 @@ namespace {
 // "hidraw12" -> 12; -1 for any other name.
 long nodeNumber(const std::string& name) {
     const std::string prefix = "hidraw";
-    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
-        return -1;
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return -1;
     long number = 0;
     for (std::size_t i = prefix.size(); i < name.size(); ++i) {
-        if (name[i] < '0' || name[i] > '9' || number > 1000000)
-            return -1;
+        if (name[i] < '0' || name[i] > '9' || number > 1000000) return -1;
         number = number * 10 + (name[i] - '0');
     }
     return number;
@@ -42,7 +40,7 @@ std::string baseName(const std::string& path) {
 }
 
 class HidrawBus final : public HidBus {
-  public:
+public:
     HidrawBus(std::string devDir, std::string sysClassDir)
         : devDir_(std::move(devDir)), sysClassDir_(std::move(sysClassDir)) {}
 
@@ -52,8 +50,7 @@ class HidrawBus final : public HidBus {
         if (DIR* dir = ::opendir(devDir_.c_str())) {
             while (const dirent* entry = ::readdir(dir)) {
                 const long number = nodeNumber(entry->d_name);
-                if (number >= 0)
-                    nodes.emplace_back(number, devDir_ + "/" + entry->d_name);
+                if (number >= 0) nodes.emplace_back(number, devDir_ + "/" + entry->d_name);
             }
             ::closedir(dir);
         }
@@ -66,11 +63,9 @@ class HidrawBus final : public HidBus {
 
     bool probe(const std::string& path, std::uint16_t& vendorId,
                std::uint16_t& productId) override {
-        if (!openNode(path, O_NONBLOCK, true).valid())
-            return false;
+        if (!openNode(path, O_NONBLOCK, true).valid()) return false;
         HidrawUevent uevent;
-        if (!readUevent(path, uevent))
-            return false;
+        if (!readUevent(path, uevent)) return false;
         vendorId = uevent.vendorId;
         productId = uevent.productId;
         return true;
@@ -86,11 +81,10 @@ class HidrawBus final : public HidBus {
         return openWriteHandle(path);
     }
 
-  private:
+private:
     bool readUevent(const std::string& path, HidrawUevent& uevent) const {
         std::ifstream file(sysClassDir_ + "/" + baseName(path) + "/device/uevent");
-        if (!file)
-            return false;
+        if (!file) return false;
         std::ostringstream text;
         text << file.rdbuf();
         return parseHidrawUevent(text.str(), uevent);

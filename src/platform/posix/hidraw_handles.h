@@ -13,7 +13,7 @@ namespace hidraw {
 
 // Owns one file descriptor.
 class UniqueFd {
-  public:
+public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd() { reset(); }
@@ -32,12 +32,11 @@ class UniqueFd {
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
     void reset() {
-        if (fd_ >= 0)
-            ::close(fd_);
+        if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
     }
 
-  private:
+private:
     int fd_ = -1;
 };
 

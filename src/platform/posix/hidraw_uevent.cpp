@@ -7,23 +7,17 @@ namespace {
 
 // One hexadecimal field of at most 8 digits that must fit in 16 bits.
 bool parseHexField(const std::string& text, std::uint16_t& value) {
-    if (text.empty() || text.size() > 8)
-        return false;
+    if (text.empty() || text.size() > 8) return false;
     std::uint32_t result = 0;
     for (const char c : text) {
         int digit = -1;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        if (digit < 0)
-            return false;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (digit < 0) return false;
         result = result * 16 + static_cast<std::uint32_t>(digit);
     }
-    if (result > 0xFFFF)
-        return false;
+    if (result > 0xFFFF) return false;
     value = static_cast<std::uint16_t>(result);
     return true;
 }
@@ -31,8 +25,7 @@ bool parseHexField(const std::string& text, std::uint16_t& value) {
 bool parseHidId(const std::string& text, HidrawUevent& uevent) {
     const std::size_t first = text.find(':');
     const std::size_t second = first == std::string::npos ? first : text.find(':', first + 1);
-    if (second == std::string::npos)
-        return false;
+    if (second == std::string::npos) return false;
     return parseHexField(text.substr(0, first), uevent.busType) &&
            parseHexField(text.substr(first + 1, second - first - 1), uevent.vendorId) &&
            parseHexField(text.substr(second + 1), uevent.productId);
@@ -46,16 +39,13 @@ bool parseHidrawUevent(const std::string& text, HidrawUevent& uevent) {
     std::istringstream lines(text);
     std::string line;
     while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::size_t equals = line.find('=');
-        if (equals == std::string::npos)
-            continue;
+        if (equals == std::string::npos) continue;
         const std::string key = line.substr(0, equals);
         const std::string value = line.substr(equals + 1);
         if (key == "HID_ID") {
-            if (!parseHidId(value, result))
-                return false;
+            if (!parseHidId(value, result)) return false;
             haveId = true;
         } else if (key == "HID_UNIQ") {
             result.serial = value;
@@ -63,8 +53,7 @@ bool parseHidrawUevent(const std::string& text, HidrawUevent& uevent) {
             result.name = value;
         }
     }
-    if (!haveId)
-        return false;
+    if (!haveId) return false;
     uevent = result;
     return true;
 }

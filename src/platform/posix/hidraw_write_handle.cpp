@@ -12,7 +12,7 @@ namespace {
 
 // Output reports go out with write(); the first byte is the report ID.
 class HidrawWriteHandle final : public HidWriteHandle {
-  public:
+public:
     explicit HidrawWriteHandle(UniqueFd node) : node_(std::move(node)) {}
 
     bool write(const std::uint8_t* data, std::size_t length, std::size_t& written,
@@ -34,13 +34,12 @@ class HidrawWriteHandle final : public HidWriteHandle {
     bool setOutputReport(const std::uint8_t* data, std::size_t length,
                          unsigned long& error) override {
         std::vector<std::uint8_t> report(data, data + length);
-        if (::ioctl(node_.get(), HIDIOCSOUTPUT(length), report.data()) >= 0)
-            return true;
+        if (::ioctl(node_.get(), HIDIOCSOUTPUT(length), report.data()) >= 0) return true;
         error = static_cast<unsigned long>(errno);
         return false;
     }
 
-  private:
+private:
     UniqueFd node_;
 };
 
@@ -48,8 +47,7 @@ class HidrawWriteHandle final : public HidWriteHandle {
 
 std::unique_ptr<HidWriteHandle> openWriteHandle(const std::string& path) {
     UniqueFd node = openNode(path, 0, false);
-    if (!node.valid())
-        return nullptr;
+    if (!node.valid()) return nullptr;
     return std::make_unique<HidrawWriteHandle>(std::move(node));
 }
 

@@ -7,9 +7,13 @@
 
 namespace platform {
 
-std::filesystem::path toPath(const std::string& text) { return std::filesystem::path(text); }
+std::filesystem::path toPath(const std::string& text) {
+    return std::filesystem::path(text);
+}
 
-std::string fromPath(const std::filesystem::path& path) { return path.native(); }
+std::string fromPath(const std::filesystem::path& path) {
+    return path.native();
+}
 
 std::string joinPath(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;

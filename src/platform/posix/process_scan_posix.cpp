@@ -12,19 +12,16 @@ namespace platform {
 namespace {
 
 bool isPidName(const char* name) {
-    if (!*name)
-        return false;
+    if (!*name) return false;
     for (; *name; ++name) {
-        if (!std::isdigit(static_cast<unsigned char>(*name)))
-            return false;
+        if (!std::isdigit(static_cast<unsigned char>(*name))) return false;
     }
     return true;
 }
 
 std::string readWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return {};
+    if (!in) return {};
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -54,32 +51,26 @@ std::string executableBaseName(const std::string& path) {
 
 bool matchesAnyName(const std::string& name, const std::vector<std::string>& names) {
     for (const std::string& candidate : names) {
-        if (candidate.size() != name.size() || name.empty())
-            continue;
+        if (candidate.size() != name.size() || name.empty()) continue;
         bool same = true;
         for (std::size_t i = 0; i < name.size() && same; ++i) {
             same = std::tolower(static_cast<unsigned char>(name[i])) ==
                    std::tolower(static_cast<unsigned char>(candidate[i]));
         }
-        if (same)
-            return true;
+        if (same) return true;
     }
     return false;
 }
 
 bool isAnyProcessRunning(const std::vector<std::string>& names) {
     std::unique_ptr<DIR, DirCloser> proc(opendir("/proc"));
-    if (!proc)
-        return false;
+    if (!proc) return false;
     while (const dirent* entry = readdir(proc.get())) {
-        if (!isPidName(entry->d_name))
-            continue;
+        if (!isPidName(entry->d_name)) continue;
         const std::string dir = std::string("/proc/") + entry->d_name;
         // Processes may vanish while we look; unreadable files just don't match.
-        if (matchesAnyName(argv0Name(dir), names))
-            return true;
-        if (matchesAnyName(commName(dir), names))
-            return true;
+        if (matchesAnyName(argv0Name(dir), names)) return true;
+        if (matchesAnyName(commName(dir), names)) return true;
     }
     return false;
 }

@@ -19,13 +19,13 @@ const char kWindowTitle[] = "Corvane HID Notify";
 // A thread that owns a hidden message-only window registered for HID
 // interface arrival and removal broadcasts.
 class Win32DeviceWatcher final : public DeviceWatcher {
-  public:
+public:
     ~Win32DeviceWatcher() override { stop(); }
 
     bool start(std::function<void()> onChange, std::string& error) override;
     void stop() override;
 
-  private:
+private:
     // Shared by start() and the new thread until the thread has signalled.
     struct Handshake {
         std::mutex lock;
@@ -50,11 +50,9 @@ class Win32DeviceWatcher final : public DeviceWatcher {
 bool Win32DeviceWatcher::start(std::function<void()> onChange, std::string& error) {
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (window_ != nullptr)
-            return true;
+        if (window_ != nullptr) return true;
     }
-    if (thread_.joinable())
-        thread_.join();  // a watcher whose loop ended on an error
+    if (thread_.joinable()) thread_.join();  // a watcher whose loop ended on an error
     onChange_ = std::move(onChange);
     Handshake handshake;
     try {
@@ -65,8 +63,7 @@ bool Win32DeviceWatcher::start(std::function<void()> onChange, std::string& erro
     }
     std::unique_lock<std::mutex> wait(handshake.lock);
     handshake.wake.wait(wait, [&] { return handshake.ready; });
-    if (handshake.ok)
-        return true;
+    if (handshake.ok) return true;
     wait.unlock();
     thread_.join();
     error = handshake.error.empty() ? "Failed to initialize notification thread" : handshake.error;
@@ -74,8 +71,7 @@ bool Win32DeviceWatcher::start(std::function<void()> onChange, std::string& erro
 }
 
 void Win32DeviceWatcher::stop() {
-    if (!thread_.joinable())
-        return;
+    if (!thread_.joinable()) return;
     PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
     thread_.join();
     threadId_ = 0;
@@ -129,8 +125,7 @@ void Win32DeviceWatcher::threadMain(Handshake* handshake) {
         handshake->wake.notify_all();
     }
     // From here on the handshake belongs to start() alone.
-    if (!ok)
-        return;
+    if (!ok) return;
 
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
@@ -154,8 +149,7 @@ LRESULT CALLBACK Win32DeviceWatcher::windowProc(HWND window, UINT message, WPARA
         }
         return DefWindowProcA(window, message, wParam, lParam);
     }
-    if (message != WM_DEVICECHANGE)
-        return DefWindowProcA(window, message, wParam, lParam);
+    if (message != WM_DEVICECHANGE) return DefWindowProcA(window, message, wParam, lParam);
 
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
     const bool interfaceEvent =
@@ -164,8 +158,7 @@ LRESULT CALLBACK Win32DeviceWatcher::windowProc(HWND window, UINT message, WPARA
     if (interfaceEvent) {
         auto* self =
             reinterpret_cast<Win32DeviceWatcher*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (self != nullptr && self->onChange_)
-            self->onChange_();
+        if (self != nullptr && self->onChange_) self->onChange_();
     }
     return 0;
 }

@@ -8,11 +8,10 @@ namespace platform {
 namespace {
 
 class FileHandle {
-  public:
+public:
     explicit FileHandle(HANDLE handle) : handle_(handle) {}
     ~FileHandle() {
-        if (valid())
-            CloseHandle(handle_);
+        if (valid()) CloseHandle(handle_);
     }
     bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
     HANDLE get() const { return handle_; }
@@ -20,7 +19,7 @@ class FileHandle {
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
 
-  private:
+private:
     HANDLE handle_;
 };
 
@@ -38,8 +37,7 @@ bool flushToDisk(const std::wstring& path, unsigned long& errorCode) {
 }  // namespace
 
 bool copyFile(const std::string& from, const std::string& to, unsigned long& errorCode) {
-    if (CopyFileW(toPath(from).c_str(), toPath(to).c_str(), FALSE))
-        return true;
+    if (CopyFileW(toPath(from).c_str(), toPath(to).c_str(), FALSE)) return true;
     errorCode = GetLastError();
     return false;
 }
@@ -47,8 +45,7 @@ bool copyFile(const std::string& from, const std::string& to, unsigned long& err
 bool replaceFile(const std::string& from, const std::string& to, unsigned long& errorCode) {
     const std::wstring source = toPath(from).native();
     const std::wstring target = toPath(to).native();
-    if (!flushToDisk(source, errorCode))
-        return false;
+    if (!flushToDisk(source, errorCode)) return false;
     // WRITE_THROUGH: the call returns only when the new name is on the disk.
     if (!MoveFileExW(source.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

@@ -21,11 +21,10 @@ namespace {
 
 // Owns a SetupAPI device information set.
 class DeviceInfoSet {
-  public:
+public:
     explicit DeviceInfoSet(HDEVINFO set) : set_(set) {}
     ~DeviceInfoSet() {
-        if (valid())
-            SetupDiDestroyDeviceInfoList(set_);
+        if (valid()) SetupDiDestroyDeviceInfoList(set_);
     }
     DeviceInfoSet(const DeviceInfoSet&) = delete;
     DeviceInfoSet& operator=(const DeviceInfoSet&) = delete;
@@ -33,7 +32,7 @@ class DeviceInfoSet {
     bool valid() const { return set_ != INVALID_HANDLE_VALUE && set_ != nullptr; }
     HDEVINFO get() const { return set_; }
 
-  private:
+private:
     HDEVINFO set_;
 };
 
@@ -41,36 +40,31 @@ class DeviceInfoSet {
 std::string interfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& data) {
     DWORD size = 0;
     SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &size, nullptr);
-    if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
-        return {};
+    if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return {};
     // DWORD storage gives the structure its alignment.
     std::vector<DWORD> storage(size / sizeof(DWORD) + 1);
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (!SetupDiGetDeviceInterfaceDetailA(set, &data, detail, size, nullptr, nullptr))
-        return {};
+    if (!SetupDiGetDeviceInterfaceDetailA(set, &data, detail, size, nullptr, nullptr)) return {};
     const std::size_t room = size - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
     return std::string(detail->DevicePath, strnlen(detail->DevicePath, room));
 }
 
 class Win32HidBus final : public HidBus {
-  public:
+public:
     std::vector<std::string> enumerate() override {
         std::vector<std::string> paths;
         GUID guid;
         HidD_GetHidGuid(&guid);
         DeviceInfoSet set(
             SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-        if (!set.valid())
-            return paths;
+        if (!set.valid()) return paths;
         for (DWORD member = 0;; ++member) {
             SP_DEVICE_INTERFACE_DATA data{};
             data.cbSize = sizeof(data);
-            if (!SetupDiEnumDeviceInterfaces(set.get(), nullptr, &guid, member, &data))
-                break;
+            if (!SetupDiEnumDeviceInterfaces(set.get(), nullptr, &guid, member, &data)) break;
             std::string path = interfacePath(set.get(), data);
-            if (!path.empty())
-                paths.push_back(std::move(path));
+            if (!path.empty()) paths.push_back(std::move(path));
         }
         return paths;
     }
@@ -78,12 +72,10 @@ class Win32HidBus final : public HidBus {
     bool probe(const std::string& path, std::uint16_t& vendorId,
                std::uint16_t& productId) override {
         const UniqueHandle handle = openDevicePath(path, 0, true);
-        if (!handle.valid())
-            return false;
+        if (!handle.valid()) return false;
         HIDD_ATTRIBUTES attributes{};
         attributes.Size = sizeof(attributes);
-        if (!HidD_GetAttributes(handle.get(), &attributes))
-            return false;
+        if (!HidD_GetAttributes(handle.get(), &attributes)) return false;
         vendorId = attributes.VendorID;
         productId = attributes.ProductID;
         return true;

@@ -10,12 +10,10 @@ namespace win32 {
 namespace {
 
 std::string toUtf8(const wchar_t* text, std::size_t length) {
-    if (length == 0)
-        return {};
+    if (length == 0) return {};
     const int wide = static_cast<int>(length);
     const int size = WideCharToMultiByte(CP_UTF8, 0, text, wide, nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return {};
+    if (size <= 0) return {};
     std::string utf8(static_cast<std::size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text, wide, &utf8[0], size, nullptr, nullptr);
     return utf8;
@@ -26,20 +24,18 @@ std::string toUtf8(const wchar_t* text, std::size_t length) {
 // instead of being lost. The read's buffer and OVERLAPPED live in the handle,
 // which cancels the read and waits for it before closing anything.
 class Win32ReadHandle final : public HidReadHandle {
-  public:
+public:
     Win32ReadHandle(UniqueHandle device, UniqueHandle event)
         : device_(std::move(device)), event_(std::move(event)) {}
 
     ~Win32ReadHandle() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (pending_)
-            drainLocked();
+        if (pending_) drainLocked();
     }
 
     bool serialNumber(std::string& utf8) override {
         wchar_t buffer[256] = {};  // 512 bytes, as the HID class driver expects
-        if (!HidD_GetSerialNumberString(device_.get(), buffer, sizeof(buffer)))
-            return false;
+        if (!HidD_GetSerialNumberString(device_.get(), buffer, sizeof(buffer))) return false;
         // The device may fill the whole buffer without a terminator.
         utf8 = toUtf8(buffer, wcsnlen(buffer, sizeof(buffer) / sizeof(buffer[0])));
         return true;
@@ -52,11 +48,9 @@ class Win32ReadHandle final : public HidReadHandle {
     ReadResult read(std::uint8_t* buffer, std::size_t capacity, std::size_t& bytesRead,
                     std::chrono::milliseconds timeout) override {
         bytesRead = 0;
-        if (!startRead(capacity))
-            return ReadResult::Failed;
+        if (!startRead(capacity)) return ReadResult::Failed;
         const DWORD wait = WaitForSingleObject(event_.get(), toWaitMs(timeout));
-        if (wait == WAIT_TIMEOUT)
-            return ReadResult::Timeout;
+        if (wait == WAIT_TIMEOUT) return ReadResult::Timeout;
         std::lock_guard<std::mutex> lock(mutex_);
         if (wait != WAIT_OBJECT_0) {
             drainLocked();
@@ -65,8 +59,7 @@ class Win32ReadHandle final : public HidReadHandle {
         DWORD count = 0;
         const BOOL ok = GetOverlappedResult(device_.get(), &overlapped_, &count, FALSE);
         pending_ = false;
-        if (!ok)
-            return ReadResult::Failed;
+        if (!ok) return ReadResult::Failed;
         bytesRead = std::min<std::size_t>(count, capacity);
         std::copy_n(buffer_.begin(), bytesRead, buffer);
         return ReadResult::Data;
@@ -77,11 +70,10 @@ class Win32ReadHandle final : public HidReadHandle {
         cancelled_ = true;
         // TRUE, or FALSE with ERROR_NOT_FOUND when the read just completed
         // (Wine answers TRUE even then): either way nothing is left to cancel.
-        if (pending_)
-            CancelIoEx(device_.get(), &overlapped_);
+        if (pending_) CancelIoEx(device_.get(), &overlapped_);
     }
 
-  private:
+private:
     static DWORD toWaitMs(std::chrono::milliseconds timeout) {
         const auto ms = std::max<std::chrono::milliseconds::rep>(timeout.count(), 0);
         return static_cast<DWORD>(std::min<std::chrono::milliseconds::rep>(ms, INFINITE - 1));
@@ -92,10 +84,8 @@ class Win32ReadHandle final : public HidReadHandle {
     // either started before the cancel (and aborted by it) or never started.
     bool startRead(std::size_t capacity) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (cancelled_)
-            return false;
-        if (pending_)
-            return true;
+        if (cancelled_) return false;
+        if (pending_) return true;
         buffer_.assign(capacity, 0);
         ResetEvent(event_.get());
         overlapped_ = OVERLAPPED{};
@@ -132,11 +122,9 @@ class Win32ReadHandle final : public HidReadHandle {
 
 std::unique_ptr<HidReadHandle> openReadHandle(const std::string& path) {
     UniqueHandle device = openDevicePath(path, FILE_FLAG_OVERLAPPED, true);
-    if (!device.valid())
-        return nullptr;
+    if (!device.valid()) return nullptr;
     UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!event.valid())
-        return nullptr;
+    if (!event.valid()) return nullptr;
     return std::make_unique<Win32ReadHandle>(std::move(device), std::move(event));
 }
 

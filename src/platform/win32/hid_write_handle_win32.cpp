@@ -7,7 +7,7 @@ namespace win32 {
 namespace {
 
 class Win32WriteHandle final : public HidWriteHandle {
-  public:
+public:
     explicit Win32WriteHandle(UniqueHandle device) : device_(std::move(device)) {}
 
     bool write(const std::uint8_t* data, std::size_t length, std::size_t& written,
@@ -15,8 +15,7 @@ class Win32WriteHandle final : public HidWriteHandle {
         DWORD count = 0;
         const BOOL ok = WriteFile(device_.get(), data, static_cast<DWORD>(length), &count, nullptr);
         written = count;
-        if (!ok)
-            error = GetLastError();
+        if (!ok) error = GetLastError();
         return ok != FALSE;
     }
 
@@ -31,7 +30,7 @@ class Win32WriteHandle final : public HidWriteHandle {
         return false;
     }
 
-  private:
+private:
     UniqueHandle device_;
 };
 
@@ -39,8 +38,7 @@ class Win32WriteHandle final : public HidWriteHandle {
 
 std::unique_ptr<HidWriteHandle> openWriteHandle(const std::string& path) {
     UniqueHandle device = openDevicePath(path, 0, false);
-    if (!device.valid())
-        return nullptr;
+    if (!device.valid()) return nullptr;
     return std::make_unique<Win32WriteHandle>(std::move(device));
 }
 

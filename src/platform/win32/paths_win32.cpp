@@ -7,7 +7,8 @@ namespace platform {
 
 std::filesystem::path toPath(const std::string& text) {
     if (text.empty()) return {};
-    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
     if (n > 0) {
         MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
@@ -18,8 +19,8 @@ std::filesystem::path toPath(const std::string& text) {
 std::string fromPath(const std::filesystem::path& path) {
     const std::wstring& wide = path.native();
     if (wide.empty()) return {};
-    const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                      0, nullptr, nullptr);
+    const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, nullptr);
     std::string text(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
     if (n > 0) {
         WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n,
@@ -33,7 +34,9 @@ std::string joinPath(const std::string& folder, const std::string& name) {
     return fromPath(toPath(folder) / toPath(name));
 }
 
-std::string parentPath(const std::string& path) { return fromPath(toPath(path).parent_path()); }
+std::string parentPath(const std::string& path) {
+    return fromPath(toPath(path).parent_path());
+}
 
 std::string executablePath() {
     char buffer[MAX_PATH];

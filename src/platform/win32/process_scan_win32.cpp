@@ -14,8 +14,7 @@ struct SnapshotHandle {
     HANDLE handle;
     explicit SnapshotHandle(HANDLE h) : handle(h) {}
     ~SnapshotHandle() {
-        if (handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     }
     SnapshotHandle(const SnapshotHandle&) = delete;
     SnapshotHandle& operator=(const SnapshotHandle&) = delete;
@@ -30,29 +29,25 @@ std::string executableBaseName(const std::string& path) {
 
 bool matchesAnyName(const std::string& name, const std::vector<std::string>& names) {
     for (const std::string& candidate : names) {
-        if (candidate.size() != name.size() || name.empty())
-            continue;
+        if (candidate.size() != name.size() || name.empty()) continue;
         bool same = true;
         for (std::size_t i = 0; i < name.size() && same; ++i) {
             same = std::tolower(static_cast<unsigned char>(name[i])) ==
                    std::tolower(static_cast<unsigned char>(candidate[i]));
         }
-        if (same)
-            return true;
+        if (same) return true;
     }
     return false;
 }
 
 bool isAnyProcessRunning(const std::vector<std::string>& names) {
     SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (snapshot.handle == INVALID_HANDLE_VALUE)
-        return false;
+    if (snapshot.handle == INVALID_HANDLE_VALUE) return false;
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32First(snapshot.handle, &entry); more;
          more = Process32Next(snapshot.handle, &entry)) {
-        if (matchesAnyName(executableBaseName(entry.szExeFile), names))
-            return true;
+        if (matchesAnyName(executableBaseName(entry.szExeFile), names)) return true;
     }
     return false;
 }

@@ -21,7 +21,7 @@ namespace win32 {
 
 // Owns one kernel handle; INVALID_HANDLE_VALUE and null both mean "none".
 class UniqueHandle {
-  public:
+public:
     UniqueHandle() = default;
     explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
     ~UniqueHandle() { reset(); }
@@ -44,12 +44,11 @@ class UniqueHandle {
         return handle;
     }
     void reset() {
-        if (valid())
-            CloseHandle(handle_);
+        if (valid()) CloseHandle(handle_);
         handle_ = nullptr;
     }
 
-  private:
+private:
     HANDLE handle_ = nullptr;
 };
 
