@@ -251,20 +251,28 @@ void MobiFlightClient::appendLocked(Command command) {
     queue_.push_back(std::move(command));
 }
 
+// The checks of send (queued) and sendNow (which also needs the link and the
+// registration), in the order their texts are reported.
+bool MobiFlightClient::refused(const std::string& rpn, bool needsLink, std::string& error) const {
+    const char* reason = nullptr;
+    if (!enabled_) {
+        reason = "MobiFlight disabled";
+    } else if (!running_) {
+        reason = "MobiFlight not running";
+    } else if (needsLink && !simConnected_) {
+        reason = "SimConnect is not connected";
+    } else if (needsLink && !ready_) {
+        reason = "MobiFlight not ready";
+    } else if (rpn.empty()) {
+        reason = "Empty RPN command";
+    }
+    if (reason) error = reason;
+    return reason != nullptr;
+}
+
 bool MobiFlightClient::send(const std::string& rpn, int kind, std::int32_t amount,
                             std::string& error) {
-    if (!enabled_) {
-        error = "MobiFlight disabled";
-        return false;
-    }
-    if (!running_) {
-        error = "MobiFlight not running";
-        return false;
-    }
-    if (rpn.empty()) {
-        error = "Empty RPN command";
-        return false;
-    }
+    if (refused(rpn, false, error)) return false;
     if (amount == 0) return true;
     const std::string text = kSetPrefix + rpn;
     {
@@ -284,26 +292,7 @@ bool MobiFlightClient::send(const std::string& rpn, int kind, std::int32_t amoun
 }
 
 bool MobiFlightClient::sendNow(const std::string& rpn, std::string& error) {
-    if (!enabled_) {
-        error = "MobiFlight disabled";
-        return false;
-    }
-    if (!running_) {
-        error = "MobiFlight not running";
-        return false;
-    }
-    if (!simConnected_) {
-        error = "SimConnect is not connected";
-        return false;
-    }
-    if (!ready_) {
-        error = "MobiFlight not ready";
-        return false;
-    }
-    if (rpn.empty()) {
-        error = "Empty RPN command";
-        return false;
-    }
+    if (refused(rpn, true, error)) return false;
     std::lock_guard<std::mutex> guard(sendLock_);
     bool dummyWritten = false;
     return writeOnce({kSetPrefix + rpn, true, true, kPlain}, error, dummyWritten);

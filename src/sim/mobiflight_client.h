@@ -84,6 +84,7 @@ public:
     MobiFlightClient& operator=(const MobiFlightClient&) = delete;
 
 private:
+    bool refused(const std::string& rpn, bool needsLink, std::string& error) const;
     struct Command {
         std::string text;
         bool needsReady = false;

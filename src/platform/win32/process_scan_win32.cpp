@@ -22,24 +22,6 @@ struct SnapshotHandle {
 
 }  // namespace
 
-std::string executableBaseName(const std::string& path) {
-    const std::size_t cut = path.find_last_of("/\\");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-bool matchesAnyName(const std::string& name, const std::vector<std::string>& names) {
-    for (const std::string& candidate : names) {
-        if (candidate.size() != name.size() || name.empty()) continue;
-        bool same = true;
-        for (std::size_t i = 0; i < name.size() && same; ++i) {
-            same = std::tolower(static_cast<unsigned char>(name[i])) ==
-                   std::tolower(static_cast<unsigned char>(candidate[i]));
-        }
-        if (same) return true;
-    }
-    return false;
-}
-
 bool isAnyProcessRunning(const std::vector<std::string>& names) {
     SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (snapshot.handle == INVALID_HANDLE_VALUE) return false;
