@@ -147,7 +147,9 @@ void MappingEngine::dispatch(const QueuedEvent& queued) {
                 logWarn("Managed map press send failed for " + controlName + ": " + error);
             }
         } else if (action == HidProtocol::kActionHold) {
-            if (!holdCommand.empty()) registerHold(key, controlName, role, holdCommand);
+            if (!holdCommand.empty()) {
+                registerHold(key, controlName, role, holdCommand, boardId, index);
+            }
         } else {
             cancelHold(key);
             releaseQueuedCommands(controlName, role);
