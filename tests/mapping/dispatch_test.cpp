@@ -174,9 +174,10 @@ TEST_F(DispatchTest, EntryWithoutTextForTheRoleSendsNothingAtAll) {
     EXPECT_THAT(traces().at(0), EndsWith(" controlId=8(AP_ALT) value=1 speed=0 mode=0"));
 }
 
-// Copies of the press and hold texts still waiting in the MobiFlight queue
-// would act after the button was let go.
-TEST_F(DispatchTest, ReleaseDropsQueuedPressAndHoldCopiesBeforeItsOwnText) {
+// Copies of the hold text still waiting in the MobiFlight queue would act
+// after the button was let go; the press itself must still happen, also
+// when the release follows before the queue got to it.
+TEST_F(DispatchTest, ReleaseDropsQueuedHoldCopiesButKeepsThePress) {
     startEngine();
     startLink();
     blockMobiFlightQueue("GATE");
@@ -184,13 +185,15 @@ TEST_F(DispatchTest, ReleaseDropsQueuedPressAndHoldCopiesBeforeItsOwnText) {
     submit(pfd, button(kSoftkey, 1));
     submit(pfd, button(kNoseUp, 2));
     submit(pfd, button(kNoseUp, 2));  // a second hold is not queued twice
-    ASSERT_TRUE(waitTraces(4));        // all at MobiFlight, none left in the engine
+    ASSERT_TRUE(waitTraces(4));       // all at MobiFlight, none left in the engine
     submit(pfd, button(kNoseUp, 0));
-    ASSERT_TRUE(waitTraces(5));
+    submit(pfd, button(kNoseDown, 1));  // hold text = press text: a quick tap
+    submit(pfd, button(kNoseDown, 0));
+    ASSERT_TRUE(waitTraces(7));
     gate.open();
-    ASSERT_TRUE(waitRpn("NU_RELEASE"));
+    ASSERT_TRUE(waitRpn("ND"));
     flush(2);
-    EXPECT_THAT(rpnTexts(), ElementsAre("GATE", "SK_PFD", "NU_RELEASE", "GATE"));
+    EXPECT_THAT(rpnTexts(), ElementsAre("GATE", "NU_PRESS", "SK_PFD", "NU_RELEASE", "ND", "GATE"));
 }
 
 TEST_F(DispatchTest, MeaninglessEventsDispatchNothingAndTheWorkerGoesOn) {
@@ -208,11 +211,13 @@ TEST_F(DispatchTest, MeaninglessEventsDispatchNothingAndTheWorkerGoesOn) {
     EXPECT_THAT(transmittedEvents(), IsEmpty());
     const std::vector<std::string> lines = traces();
     ASSERT_GE(lines.size(), 4u);
-    EXPECT_EQ(lines[0], head(pfd) + " type=9 role=PFD controlId=41(SOFTKEY_1) value=1 speed=0 mode=0");
+    EXPECT_EQ(lines[0],
+              head(pfd) + " type=9 role=PFD controlId=41(SOFTKEY_1) value=1 speed=0 mode=0");
     EXPECT_EQ(lines[1],
               head(pfd) + " type=2 role=PFD(ENCODER) controlId=20(HDG) value=0 speed=7 mode=0");
-    EXPECT_EQ(lines[2],
-              head(pfd) + " type=1 role=PFD(BUTTON) controlId=41(SOFTKEY_1) value=7 speed=0 mode=0");
+    EXPECT_EQ(
+        lines[2],
+        head(pfd) + " type=1 role=PFD(BUTTON) controlId=41(SOFTKEY_1) value=7 speed=0 mode=0");
     EXPECT_EQ(lines[3], head(pfd) +
                             " type=1 action=BUTTON_PRESS role=PFD(BUTTON) controlId=99 value=1"
                             " speed=0 mode=0");
@@ -246,8 +251,8 @@ TEST_F(DispatchTest, StartTwiceIsRefusedAndStopIsIdempotent) {
     engine->stop();
     EXPECT_FALSE(engine->isRunning());
     submit(pfd, button(kSoftkey, 1));  // dropped while stopped
-    ASSERT_TRUE(engine->start(config, hid, simConnect, mobiflight, buttons, eventMap, simState,
-                              error))
+    ASSERT_TRUE(
+        engine->start(config, hid, simConnect, mobiflight, buttons, eventMap, simState, error))
         << error;
     submit(pfd, button(kApAlt, 1));
     ASSERT_TRUE(waitTraces(2));
@@ -271,8 +276,8 @@ TEST_F(DispatchTest, StopDispatchesAtMostTheEventInHand) {
     EXPECT_EQ(traces().size(), 1u);
 
     std::string error;
-    ASSERT_TRUE(engine->start(config, hid, simConnect, mobiflight, buttons, eventMap, simState,
-                              error));
+    ASSERT_TRUE(
+        engine->start(config, hid, simConnect, mobiflight, buttons, eventMap, simState, error));
     flush();
     EXPECT_THAT(rpnTexts(), ElementsAre("MU_PRESS", "GATE"));
     EXPECT_EQ(traces().size(), 2u);

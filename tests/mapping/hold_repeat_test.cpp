@@ -126,9 +126,9 @@ TEST_F(HoldRepeatTest, ReleaseRemovesQueuedHoldsOfItsControlAndPanelOnly) {
     ASSERT_TRUE(gate.waitBlocked());
     submit(pfd, button(kMapLeft, 2));
     submit(pfd, button(kMapLeft, 4));
-    submit(aux, button(kMapLeft, 2));                            // another panel
+    submit(aux, button(kMapLeft, 2));                              // another panel
     engine->submit(button(kMapLeft, 3), pfd.name, pfd.index + 7);  // another index
-    submit(pfd, button(kMapUp, 2));                              // another control
+    submit(pfd, button(kMapUp, 2));                                // another control
     submit(pfd, button(kMapLeft, 0));
     gate.open();
     ASSERT_TRUE(waitTraces(5));

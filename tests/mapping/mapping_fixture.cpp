@@ -12,6 +12,7 @@ const char kButtons[] = R"({
     {"name": "NOSE_UP", "commands": {"PRESS": {"DEFAULT": "NU_PRESS"},
                                      "HOLD": {"DEFAULT": "NU_HOLD"},
                                      "RELEASE": {"DEFAULT": "NU_RELEASE"}}},
+    {"name": "NOSE_DN", "commands": {"PRESS": {"DEFAULT": "ND"}, "HOLD": {"DEFAULT": "ND"}}},
     {"name": "NAV_SWAP", "commands": {"PRESS": {"DEFAULT": "SWAP_PRESS"},
                                       "HOLD": {"DEFAULT": "SWAP_HOLD"}}},
     {"name": "SOFTKEY_1", "commands": {"PRESS": {"PFD": "SK_PFD", "MFD": "SK_MFD",
@@ -28,7 +29,7 @@ const char kButtons[] = R"({
 const char kEvents[] = R"({
   "event_types": {"BUTTON": 1, "ENCODER": 2, "MODE_CHANGE": 4},
   "control_ids": {"MAP_LEFT": 1, "MAP_RIGHT": 2, "MAP_UP": 3, "AP_MASTER": 5, "AP_HDG": 7,
-                  "AP_ALT": 8, "NOSE_UP": 15, "NAV_SWAP": 18, "HDG": 20, "ALT": 21,
+                  "AP_ALT": 8, "NOSE_UP": 15, "NOSE_DN": 17, "NAV_SWAP": 18, "HDG": 20, "ALT": 21,
                   "SOFTKEY_1": 41, "GATE": 60}
 })";
 
@@ -76,8 +77,8 @@ void MappingTest::TearDown() {
 void MappingTest::startEngine(Clock& engineClock) {
     engine = std::make_unique<MappingEngine>(engineClock);
     std::string error;
-    ASSERT_TRUE(engine->start(config, hid, simConnect, mobiflight, buttons, eventMap, simState,
-                              error))
+    ASSERT_TRUE(
+        engine->start(config, hid, simConnect, mobiflight, buttons, eventMap, simState, error))
         << error;
     const HidSettings settings{config.vid, config.pid, 1, 1000};
     auto sink = [this](const HidProtocol::HidEvent& event, const std::string& name,
@@ -120,8 +121,8 @@ HidProtocol::HidEvent MappingTest::button(std::uint16_t id, std::int8_t value, s
     return event;
 }
 
-HidProtocol::HidEvent MappingTest::encoder(std::uint16_t id, std::int8_t value,
-                                           std::uint8_t speed, std::uint8_t mode) {
+HidProtocol::HidEvent MappingTest::encoder(std::uint16_t id, std::int8_t value, std::uint8_t speed,
+                                           std::uint8_t mode) {
     HidProtocol::HidEvent event = button(id, value, mode);
     event.type = 2;
     event.speed = speed;

@@ -83,8 +83,8 @@ protected:
     };
 
     static constexpr std::uint16_t kMapLeft = 1, kMapRight = 2, kMapUp = 3, kApMaster = 5,
-                                   kApHdg = 7, kApAlt = 8, kNoseUp = 15, kNavSwap = 18,
-                                   kHdg = 20, kAlt = 21, kSoftkey = 41, kGate = 60,
+                                   kApHdg = 7, kApAlt = 8, kNoseUp = 15, kNoseDown = 17,
+                                   kNavSwap = 18, kHdg = 20, kAlt = 21, kSoftkey = 41, kGate = 60,
                                    kUnmapped = 99;
 
     MappingTest();

@@ -62,6 +62,7 @@ bool SettleClock::waitSettled(int waiters) const {
 }
 
 bool SettleClock::waitForWaitUntil(TimePoint deadline) const {
-    return poll(
-        [&] { return std::find(deadlines_.begin(), deadlines_.end(), deadline) != deadlines_.end(); });
+    return poll([&] {
+        return std::find(deadlines_.begin(), deadlines_.end(), deadline) != deadlines_.end();
+    });
 }
