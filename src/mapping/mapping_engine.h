@@ -23,7 +23,9 @@ struct SimState;
 
 // Turns panel events into simulator commands (one event worker, in arrival
 // order), repeats held map-panning commands (hold worker), and keeps the
-// panels' LEDs in line with the simulator (output worker).
+// panels' LEDs in line with the simulator (output worker). A held map
+// control repeats until its release or a new press is dispatched, the
+// engine stops, or its panel is no longer open in the HID manager.
 //
 // Threads: start/stop from the owner; submit() from the HID reader threads;
 // setSimConnected/notifyOutputsChanged/onLVarPayload from the simulator
