@@ -37,7 +37,7 @@
 
 namespace {
 
-const char kButtons[] = R"({
+const char kButtons[] = R"json({
   "buttons": [{"name": "SOFTKEY_1", "commands": {"PRESS": {"DEFAULT": "(>H:SOFTKEY_1)"
 }
 }
@@ -46,7 +46,7 @@ const char kButtons[] = R"({
     {"name": "HDG", "commands": {"CW": {"DEFAULT": "(>K:HEADING_BUG_INC)"}}},
     {"name": "ALT", "commands": {"CW": {"DEFAULT": "(>K:AP_ALT_VAR_INC)"}}}
   ]
-})";
+})json";
 const char kEvents[] = R"({
   "event_types": {"BUTTON": 1, "ENCODER": 2},
   "control_ids": {"SOFTKEY_1": 41, "HDG": 20, "ALT": 21}
