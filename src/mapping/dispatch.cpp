@@ -147,7 +147,9 @@ void MappingEngine::dispatch(const QueuedEvent& queued) {
                 logWarn("Managed map press send failed for " + controlName + ": " + error);
             }
         } else if (action == HidProtocol::kActionHold) {
-            if (!holdCommand.empty()) registerHold(key, controlName, role, holdCommand);
+            if (!holdCommand.empty()) {
+                registerHold(key, controlName, role, holdCommand, boardId, index);
+            }
         } else {
             cancelHold(key);
             releaseQueuedCommands(controlName, role);
@@ -229,14 +231,16 @@ void MappingEngine::dispatch(const QueuedEvent& queued) {
     logDebug(line);
 }
 
-// A release ends a press-and-hold: copies of the control's hold and press
-// texts still waiting in the MobiFlight queue would act after the release.
+// A release ends a press-and-hold: copies of the control's hold text still
+// waiting in the MobiFlight queue would act after the release. A press still
+// waiting there stays: dropping it would lose the press of every quick tap
+// that meets a busy queue. So a hold text that is also the press text is
+// left alone too (the queue cannot tell the copies apart).
 void MappingEngine::releaseQueuedCommands(const std::string& controlName, const std::string& role) {
     if (!config_->mobiflight.enabled || !buttonConfig_ || !mobiFlight_) return;
     const std::string hold = buttonConfig_->lookup(controlName, "HOLD", role);
-    if (!hold.empty()) mobiFlight_->dropPending(hold);
-    const std::string press = buttonConfig_->lookup(controlName, "PRESS", role);
-    if (!press.empty()) mobiFlight_->dropPending(press);
+    if (hold.empty() || hold == buttonConfig_->lookup(controlName, "PRESS", role)) return;
+    mobiFlight_->dropPending(hold);
 }
 
 // The panel shows its own feedback for a while (NAV_SWAP hold, type 4

@@ -1,9 +1,11 @@
 #include "mapping/mapping_engine.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 #include <vector>
 
+#include "hid/hid_manager.h"
 #include "log/logger.h"
 #include "sim/mobiflight_client.h"
 
@@ -58,6 +60,11 @@ bool MappingEngine::start(const AppConfig& config, HidManager& hid, SimConnectCl
 void MappingEngine::stop() {
     if (!running_.exchange(false)) return;
     joinWorkers();
+    {
+        // A later start must not dispatch events that were meant for this run.
+        std::lock_guard<std::mutex> guard(queueLock_);
+        eventQueue_.clear();
+    }
     std::lock_guard<std::mutex> guard(holdLock_);
     holdTable_.clear();
     ++holdGeneration_;
@@ -88,17 +95,15 @@ void MappingEngine::submit(const HidProtocol::HidEvent& event, const std::string
 bool MappingEngine::dropPendingHoldsLocked(const HidProtocol::HidEvent& event,
                                            const std::string& boardId, std::int32_t index) {
     if (event.type != 1 || event.value != 0) return false;
-    const std::size_t before = eventQueue_.size();
-    std::deque<QueuedEvent> kept;
-    for (QueuedEvent& queued : eventQueue_) {
+    const auto staleHold = [&](const QueuedEvent& queued) {
         const HidProtocol::HidEvent& e = queued.event;
-        const bool staleHold = queued.index == index && queued.boardId == boardId &&
-                               e.controlId == event.controlId && e.type == 1 && e.value >= 2 &&
-                               e.value <= 4;
-        if (!staleHold) kept.push_back(std::move(queued));
-    }
-    eventQueue_.swap(kept);
-    return eventQueue_.size() != before;
+        return queued.index == index && e.controlId == event.controlId && e.type == 1 &&
+               e.value >= 2 && e.value <= 4 && queued.boardId == boardId;
+    };
+    const auto stale = std::remove_if(eventQueue_.begin(), eventQueue_.end(), staleHold);
+    if (stale == eventQueue_.end()) return false;
+    eventQueue_.erase(stale, eventQueue_.end());
+    return true;
 }
 
 void MappingEngine::eventWorkerLoop() {
@@ -123,13 +128,16 @@ Clock::Duration MappingEngine::holdPeriod() const {
 }
 
 void MappingEngine::registerHold(const std::string& key, const std::string& controlName,
-                                 const std::string& role, const std::string& command) {
+                                 const std::string& role, const std::string& command,
+                                 const std::string& boardId, std::int32_t index) {
     {
         std::lock_guard<std::mutex> guard(holdLock_);
         HoldEntry& entry = holdTable_[key];
         entry.controlName = controlName;
         entry.role = role;
         entry.command = command;
+        entry.boardId = boardId;
+        entry.index = index;
         // A repeated hold event updates the texts but keeps the pace.
         if (entry.nextDue == Clock::TimePoint{}) entry.nextDue = clock_.now() + holdPeriod();
         ++holdGeneration_;
@@ -152,37 +160,65 @@ void MappingEngine::cancelHold(const std::string& key) {
 // than polling while a control is held.
 void MappingEngine::holdWorkerLoop() {
     while (running_.load()) {
-        const Clock::Duration period = holdPeriod();
-        std::vector<std::pair<std::string, std::string>> batch;
-        {
-            std::unique_lock<std::mutex> lock(holdLock_);
-            // Nothing held: nothing to pace, so sleep long (a registration wakes us).
-            Clock::TimePoint wakeAt = clock_.now() + (holdTable_.empty() ? kIdleWait : period);
-            for (const auto& item : holdTable_) {
-                if (item.second.nextDue < wakeAt) wakeAt = item.second.nextDue;
-            }
-            const std::uint64_t generation = holdGeneration_;
-            clock_.waitUntil(holdWake_, lock, wakeAt,
-                             [&] { return !running_.load() || holdGeneration_ != generation; });
-            if (!running_.load()) return;
-            const Clock::TimePoint now = clock_.now();
-            for (auto& item : holdTable_) {
-                if (item.second.nextDue <= now) {
-                    batch.emplace_back(item.first, item.second.command);
-                    item.second.nextDue = now + period;
-                }
-            }
-        }
-        for (const auto& [key, command] : batch) {
+        std::vector<DueHold> batch = waitForDueHolds();
+        if (!running_.load()) return;
+        dropHoldsOfGonePanels(batch);
+        for (const DueHold& due : batch) {
             {
                 // Released while the batch was being sent: skip it.
                 std::lock_guard<std::mutex> guard(holdLock_);
-                if (holdTable_.find(key) == holdTable_.end()) continue;
+                if (holdTable_.find(due.key) == holdTable_.end()) continue;
             }
             std::string error;
-            if (!mobiFlight_->sendNow(command, error)) {
+            if (!mobiFlight_->sendNow(due.command, error)) {
                 logWarn("Managed map hold send failed: " + error);
             }
         }
     }
+}
+
+// One wait of the hold worker; returns the holds due now, each rescheduled
+// one period later.
+std::vector<MappingEngine::DueHold> MappingEngine::waitForDueHolds() {
+    const Clock::Duration period = holdPeriod();
+    std::vector<DueHold> batch;
+    std::unique_lock<std::mutex> lock(holdLock_);
+    // Nothing held: nothing to pace, so sleep long (a registration wakes us).
+    Clock::TimePoint wakeAt = clock_.now() + (holdTable_.empty() ? kIdleWait : period);
+    for (const auto& item : holdTable_) {
+        if (item.second.nextDue < wakeAt) wakeAt = item.second.nextDue;
+    }
+    const std::uint64_t generation = holdGeneration_;
+    clock_.waitUntil(holdWake_, lock, wakeAt,
+                     [&] { return !running_.load() || holdGeneration_ != generation; });
+    if (!running_.load()) return batch;
+    const Clock::TimePoint now = clock_.now();
+    for (auto& [key, entry] : holdTable_) {
+        if (entry.nextDue > now) continue;
+        batch.push_back(DueHold{key, entry.command, entry.boardId, entry.index});
+        entry.nextDue = now + period;
+    }
+    return batch;
+}
+
+// A panel unplugged while a map control was held never sends the release
+// (and comes back under a new index): without this its hold would pan the
+// map until the program ends.
+void MappingEngine::dropHoldsOfGonePanels(std::vector<DueHold>& batch) {
+    if (batch.empty() || !hid_) return;
+    const std::vector<HidDeviceInfo> open = hid_->listDevices();
+    const auto isOpen = [&open](const DueHold& due) {
+        return std::any_of(open.begin(), open.end(), [&due](const HidDeviceInfo& device) {
+            return device.index == due.index && device.name == due.boardId;
+        });
+    };
+    const auto gone = std::stable_partition(batch.begin(), batch.end(), isOpen);
+    if (gone == batch.end()) return;
+    {
+        std::lock_guard<std::mutex> guard(holdLock_);
+        for (auto it = gone; it != batch.end(); ++it)
+            holdTable_.erase(it->key);
+        ++holdGeneration_;
+    }
+    batch.erase(gone, batch.end());
 }

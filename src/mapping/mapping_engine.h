@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "common/clock.h"
 #include "config/app_config.h"
@@ -22,7 +23,9 @@ struct SimState;
 
 // Turns panel events into simulator commands (one event worker, in arrival
 // order), repeats held map-panning commands (hold worker), and keeps the
-// panels' LEDs in line with the simulator (output worker).
+// panels' LEDs in line with the simulator (output worker). A held map
+// control repeats until its release or a new press is dispatched, the
+// engine stops, or its panel is no longer open in the HID manager.
 //
 // Threads: start/stop from the owner; submit() from the HID reader threads;
 // setSimConnected/notifyOutputsChanged/onLVarPayload from the simulator
@@ -74,7 +77,15 @@ private:
         std::string controlName;
         std::string role;
         std::string command;
+        std::string boardId;  // the panel holding the control
+        std::int32_t index = -1;
         Clock::TimePoint nextDue{};  // epoch: not scheduled yet
+    };
+    struct DueHold {
+        std::string key;
+        std::string command;
+        std::string boardId;
+        std::int32_t index;
     };
 
     // Event side (dispatch.cpp).
@@ -86,17 +97,21 @@ private:
     bool dropPendingHoldsLocked(const HidProtocol::HidEvent& event, const std::string& boardId,
                                 std::int32_t index);
     void registerHold(const std::string& key, const std::string& controlName,
-                      const std::string& role, const std::string& command);
+                      const std::string& role, const std::string& command,
+                      const std::string& boardId, std::int32_t index);
     void cancelHold(const std::string& key);
     Clock::Duration holdPeriod() const;
     void eventWorkerLoop();
     void holdWorkerLoop();
+    std::vector<DueHold> waitForDueHolds();
+    void dropHoldsOfGonePanels(std::vector<DueHold>& batch);
     void joinWorkers();
 
     // Output side (output_state.cpp).
     void outputWorkerLoop();
     void applyOutputs();
-    bool isHeldOff(const std::string& deviceKey);
+    enum class HoldOff { None, Active, Expired };
+    HoldOff checkHoldOff(const std::string& deviceKey);
 
     Clock& clock_;
     const AppConfig* config_ = nullptr;

@@ -198,23 +198,25 @@ void MappingEngine::applyOutputs() {
     for (const HidDeviceInfo& device : hid_->listDevices()) {
         const std::string key =
             device.name.empty() ? "#" + std::to_string(device.index) : device.name;
-        if (isHeldOff(key)) continue;
+        const HoldOff holdOff = checkHoldOff(key);
+        if (holdOff == HoldOff::Active) continue;
         const OutputProfile* profile =
             config_->profileFor(config_->findDevice(device.name, device.index));
         if (!profile) continue;
+        // The panel showed its own feedback meanwhile, whatever was written
+        // just before the hold-off began: resend the state even if unchanged.
+        if (holdOff == HoldOff::Expired) hid_->forgetLedCommand(device.name, device.index);
         hid_->writeLedCommand(device.name, device.index,
                               computeLedCommand(*profile, connected, batteryKnown, batteryOn,
                                                 backlightKnown, backlight));
     }
 }
 
-bool MappingEngine::isHeldOff(const std::string& deviceKey) {
+MappingEngine::HoldOff MappingEngine::checkHoldOff(const std::string& deviceKey) {
     std::lock_guard<std::mutex> guard(holdOffLock_);
     const auto found = holdOffTable_.find(deviceKey);
-    if (found == holdOffTable_.end()) return false;
-    if (clock_.now() >= found->second) {
-        holdOffTable_.erase(found);
-        return false;
-    }
-    return true;
+    if (found == holdOffTable_.end()) return HoldOff::None;
+    if (clock_.now() < found->second) return HoldOff::Active;
+    holdOffTable_.erase(found);
+    return HoldOff::Expired;
 }

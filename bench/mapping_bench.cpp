@@ -1,0 +1,235 @@
+// The road of a panel event, in process: an input report queued at a
+// virtual panel, read by the HID manager, dispatched by the mapping engine,
+// queued by the MobiFlight client and written into the emulated simulator's
+// command area. Debug logging is off, as in a normal run.
+//
+//   BM_PressLatency           one press at a time: report in, command out
+//   BM_PressThroughput/N      bursts of presses spread over N panels
+//   BM_EncoderFlood           interleaved detents of two knobs; every step is
+//                             written exactly once, and the counter "runs"
+//                             counts the stretches of one text in the written
+//                             commands: while the writer is behind, one queue
+//                             entry per text gives few long stretches (one
+//                             entry per detent would alternate the texts)
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "config/app_config.h"
+#include "config/button_config.h"
+#include "config/event_map.h"
+#include "emulation/sim_emulator.h"
+#include "emulation/virtual_hid_bus.h"
+#include "hid/hid_manager.h"
+#include "log/logger.h"
+#include "mapping/mapping_engine.h"
+#include "mapping/sim_state.h"
+#include "sim/mobiflight_client.h"
+#include "sim/simconnect_client.h"
+
+namespace {
+
+const char kButtons[] = R"json({
+  "buttons": [{"name": "SOFTKEY_1", "commands": {"PRESS": {"DEFAULT": "(>H:SOFTKEY_1)"
+}
+}
+}],
+  "knobs": [
+    {"name": "HDG", "commands": {"CW": {"DEFAULT": "(>K:HEADING_BUG_INC)"}}},
+    {"name": "ALT", "commands": {"CW": {"DEFAULT": "(>K:AP_ALT_VAR_INC)"}}}
+  ]
+})json";
+const char kEvents[] = R"({
+  "event_types": {"BUTTON": 1, "ENCODER": 2},
+  "control_ids": {"SOFTKEY_1": 41, "HDG": 20, "ALT": 21}
+})";
+const std::string kPress = "MF.SimVars.Set.1 (>H:SOFTKEY_1)";
+const std::string kHdg = "MF.SimVars.Set.1 (>K:HEADING_BUG_INC)";
+const std::string kAlt = "MF.SimVars.Set.1 (>K:AP_ALT_VAR_INC)";
+
+// Counts the commands the emulated module receives, and the stretches of
+// one text in a row.
+class CommandCounter {
+public:
+    void onTrace(const std::string& line) {
+        if (line.rfind("command MF.SimVars.Set.1 ", 0) != 0) return;
+        const std::string text = line.substr(8);
+        std::lock_guard<std::mutex> guard(mutex_);
+        ++counts_[text];
+        ++total_;
+        if (text != last_) ++runs_;
+        last_ = text;
+        changed_.notify_all();
+    }
+    // Real-time wait until `total` commands were received in all.
+    bool waitTotal(std::uint64_t total) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return total_ >= total; });
+    }
+    std::uint64_t total() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return total_;
+    }
+    std::uint64_t runs() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return runs_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<std::string, std::uint64_t> counts_;
+    std::uint64_t total_ = 0;
+    std::uint64_t runs_ = 0;
+    std::string last_;
+};
+
+// The program's parts as the Application wires them, on `panels` virtual
+// panels and a running simulator with a registered MobiFlight client.
+class Rig {
+public:
+    explicit Rig(int panels) {
+        const auto folder = std::filesystem::temp_directory_path() / "corvane-bench";
+        std::filesystem::create_directories(folder);
+        Logger::instance().open(folder.string(), "bench", 5242880, 2, false);
+        Logger::instance().setDebugEnabled(false);
+
+        config_.vid = "0x2E8A";
+        config_.pid = "0x10C0";
+        config_.outputs.profiles["DEFAULT"] = OutputProfile{};
+        std::string error;
+        buttons_.loadFromText(kButtons, error);
+        events_.loadFromText(kEvents, error);
+        for (int i = 0; i < panels; ++i)
+            panels_.push_back(addPanel(i));
+
+        sim_.setTraceSink([this](const std::string& line) { counter.onTrace(line); });
+        sim_.setSimulatorRunning(true);
+        ok_ = engine_.start(config_, hid_, simConnect_, mobiflight_, buttons_, events_, state_,
+                            error) &&
+              mobiflight_.start(simConnect_, config_.mobiflight, error) &&
+              simConnect_.start(
+                  "CorvaneHID", [this](bool c) { onConnection(c); }, {}, error);
+        const HidSettings settings{config_.vid, config_.pid, 2, 1000};
+        ok_ = ok_ && hid_.start(
+                         settings,
+                         [this](const HidProtocol::HidEvent& e, const std::string& name,
+                                std::int32_t index) { engine_.submit(e, name, index); },
+                         error);
+        ok_ = ok_ && SimEmulator::waitUntil([this] { return mobiflight_.isReady(); }) &&
+              hid_.deviceCount() == static_cast<std::size_t>(panels);
+        error_ = error;
+    }
+    ~Rig() {
+        engine_.stop();
+        mobiflight_.stop();
+        simConnect_.stop();
+        hid_.stop();
+        Logger::instance().close();
+    }
+
+    bool ok() const { return ok_; }
+    const std::string& error() const { return error_; }
+    emulation::VirtualPanel& panel(std::size_t i) { return panels_[i % panels_.size()]; }
+
+    CommandCounter counter;
+
+private:
+    emulation::VirtualPanel addPanel(int i) {
+        emulation::VirtualPanelSpec spec;
+        spec.path = "virtual://panel" + std::to_string(10 + i);
+        spec.vendorId = 0x2E8A;
+        spec.productId = 0x10C0;
+        spec.serial = "SN" + std::to_string(i);
+        spec.boardId =
+            std::array<std::uint8_t, 8>{0xC0, 0x4A, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(i)};
+        spec.protocol = HidProtocol::ProtocolInfo{1, 0, 0};
+        return bus_.addPanel(spec);
+    }
+    void onConnection(bool connected) {
+        hid_.setSimConnected(connected);
+        mobiflight_.onSimConnectState(connected);
+        engine_.setSimConnected(connected);
+    }
+
+    AppConfig config_;
+    ButtonConfig buttons_;
+    EventMap events_;
+    SimState state_;
+    SimEmulator sim_;
+    SimConnectClient simConnect_{Clock::system(), sim_.processProbe()};
+    MobiFlightClient mobiflight_;
+    emulation::VirtualHidBus bus_;
+    HidManager hid_{bus_};
+    MappingEngine engine_;
+    std::vector<emulation::VirtualPanel> panels_;
+    bool ok_ = false;
+    std::string error_;
+};
+
+void BM_PressLatency(benchmark::State& state) {
+    Rig rig(1);
+    if (!rig.ok()) return state.SkipWithError(("set-up failed: " + rig.error()).c_str());
+    std::uint64_t sent = 0;
+    for (auto _ : state) {
+        rig.panel(0).pushButton(41, 1);
+        if (!rig.counter.waitTotal(++sent)) return state.SkipWithError("command lost");
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_PressLatency)->MinTime(1.0)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+void BM_PressThroughput(benchmark::State& state) {
+    const int panels = static_cast<int>(state.range(0));
+    constexpr int kBurst = 256;
+    Rig rig(panels);
+    if (!rig.ok()) return state.SkipWithError(("set-up failed: " + rig.error()).c_str());
+    std::uint64_t sent = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < kBurst; ++i)
+            rig.panel(static_cast<std::size_t>(i)).pushButton(41, 1);
+        sent += kBurst;
+        if (!rig.counter.waitTotal(sent)) return state.SkipWithError("command lost");
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(sent));
+}
+BENCHMARK(BM_PressThroughput)
+    ->Arg(1)
+    ->Arg(8)
+    ->MinTime(1.0)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+void BM_EncoderFlood(benchmark::State& state) {
+    constexpr int kDetents = 2000;  // per knob and iteration
+    Rig rig(1);
+    if (!rig.ok()) return state.SkipWithError(("set-up failed: " + rig.error()).c_str());
+    std::uint64_t sent = 0;
+    const std::uint64_t runsBefore = rig.counter.runs();
+    for (auto _ : state) {
+        for (int i = 0; i < kDetents; ++i) {
+            rig.panel(0).pushEncoder(20, 1);
+            rig.panel(0).pushEncoder(21, 1);
+        }
+        sent += 2 * kDetents;
+        if (!rig.counter.waitTotal(sent)) return state.SkipWithError("steps lost");
+    }
+    const std::uint64_t runs = rig.counter.runs() - runsBefore;
+    state.SetItemsProcessed(static_cast<std::int64_t>(sent));
+    state.counters["runs"] = static_cast<double>(runs);
+    state.counters["steps_per_run"] = static_cast<double>(sent) / static_cast<double>(runs);
+    if (rig.counter.total() != sent) state.SkipWithError("more steps written than turned");
+}
+BENCHMARK(BM_EncoderFlood)->MinTime(1.0)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,193 @@
+#include "mapping_fixture.h"
+
+namespace {
+
+const char kButtons[] = R"({
+  "buttons": [
+    {"name": "MAP_LEFT", "commands": {"PRESS": {"PFD": "ML_PRESS"}, "HOLD": {"PFD": "ML_HOLD"}}},
+    {"name": "MAP_RIGHT", "commands": {"PRESS": {"DEFAULT": "MR_PRESS"}}},
+    {"name": "MAP_UP", "commands": {"PRESS": {"DEFAULT": "MU_PRESS"}}},
+    {"name": "AP_MASTER", "commands": {"PRESS": {"DEFAULT": "APM_PRESS"}}},
+    {"name": "AP_ALT", "commands": {"PRESS": {"MFD": "ALT_MFD"}}},
+    {"name": "NOSE_UP", "commands": {"PRESS": {"DEFAULT": "NU_PRESS"},
+                                     "HOLD": {"DEFAULT": "NU_HOLD"},
+                                     "RELEASE": {"DEFAULT": "NU_RELEASE"}}},
+    {"name": "NOSE_DN", "commands": {"PRESS": {"DEFAULT": "ND"}, "HOLD": {"DEFAULT": "ND"}}},
+    {"name": "NAV_SWAP", "commands": {"PRESS": {"DEFAULT": "SWAP_PRESS"},
+                                      "HOLD": {"DEFAULT": "SWAP_HOLD"}}},
+    {"name": "SOFTKEY_1", "commands": {"PRESS": {"PFD": "SK_PFD", "MFD": "SK_MFD",
+                                                 "DEFAULT": "SK_DEFAULT"}}},
+    {"name": "GATE", "commands": {"PRESS": {"DEFAULT": "GATE"}}}
+  ],
+  "knobs": [
+    {"name": "HDG", "commands": {"CW": {"DEFAULT": "HDG_INC"}, "CCW": {"DEFAULT": "HDG_DEC"},
+                                 "CW_FAST": {"DEFAULT": "HDG_INC_FAST"}}},
+    {"name": "ALT", "commands": {"CW": {"DEFAULT": "ALT_INC"}, "CCW": {"DEFAULT": "ALT_DEC"}}}
+  ]
+})";
+
+const char kEvents[] = R"({
+  "event_types": {"BUTTON": 1, "ENCODER": 2, "MODE_CHANGE": 4},
+  "control_ids": {"MAP_LEFT": 1, "MAP_RIGHT": 2, "MAP_UP": 3, "AP_MASTER": 5, "AP_HDG": 7,
+                  "AP_ALT": 8, "NOSE_UP": 15, "NOSE_DN": 17, "NAV_SWAP": 18, "HDG": 20, "ALT": 21,
+                  "SOFTKEY_1": 41, "GATE": 60}
+})";
+
+const char kSetPrefix[] = "MF.SimVars.Set.1 ";
+
+emulation::VirtualPanel addPanel(emulation::VirtualHidBus& bus, const std::string& path,
+                                 const std::string& boardId) {
+    emulation::VirtualPanelSpec spec;
+    spec.path = path;
+    spec.vendorId = 0x2E8A;
+    spec.productId = 0x10C0;
+    spec.serial = "SN-" + boardId;
+    std::array<std::uint8_t, 8> id{};
+    emulation::boardIdFromText(boardId, id);
+    spec.boardId = id;
+    spec.protocol = HidProtocol::ProtocolInfo{1, 0, 0};
+    return bus.addPanel(spec);
+}
+
+}  // namespace
+
+MappingTest::MappingTest()
+    : pfd{"E6614103E7452D2F", -1, addPanel(bus, "virtual://a-pfd", "E6614103E7452D2F")},
+      aux{"C04A4E0000000009", -1, addPanel(bus, "virtual://b-aux", "C04A4E0000000009")} {
+    config.vid = "0x2E8A";
+    config.pid = "0x10C0";
+    config.mobiflight.mapHoldRepeatMs = 100;
+    config.outputs.debounceMs = 50;
+    config.outputs.profiles["DEFAULT"] = OutputProfile{};
+    config.devices.push_back(DeviceConfig{"E6614103E7452D2F", -1, "PFD", ""});
+    std::string error;
+    EXPECT_TRUE(buttons.loadFromText(kButtons, error)) << error;
+    EXPECT_TRUE(eventMap.loadFromText(kEvents, error)) << error;
+    sim.setTraceSink([this](const std::string& line) { gate.onTrace(line); });
+}
+
+void MappingTest::TearDown() {
+    gate.open();
+    if (engine) engine->stop();
+    mobiflight.stop();
+    simConnect.stop();
+    hid.stop();
+}
+
+void MappingTest::startEngine(Clock& engineClock) {
+    engine = std::make_unique<MappingEngine>(engineClock);
+    std::string error;
+    ASSERT_TRUE(
+        engine->start(config, hid, simConnect, mobiflight, buttons, eventMap, simState, error))
+        << error;
+    const HidSettings settings{config.vid, config.pid, 1, 1000};
+    auto sink = [this](const HidProtocol::HidEvent& event, const std::string& name,
+                       std::int32_t index) { engine->submit(event, name, index); };
+    ASSERT_TRUE(hid.start(settings, sink, error)) << error;
+    const std::vector<HidDeviceInfo> devices = hid.listDevices();
+    ASSERT_EQ(devices.size(), 2u);
+    for (const HidDeviceInfo& device : devices) {
+        Panel& panel = device.name == pfd.name ? pfd : aux;
+        ASSERT_EQ(device.name, panel.name);
+        panel.index = device.index;
+    }
+}
+
+void MappingTest::startLink(bool waitReady) {
+    sim.setSimulatorRunning(true);
+    std::string error;
+    ASSERT_TRUE(mobiflight.start(simConnect, config.mobiflight, error)) << error;
+    auto onConnection = [this](bool connected) {
+        mobiflight.onSimConnectState(connected);
+        engine->setSimConnected(connected);
+    };
+    ASSERT_TRUE(simConnect.start("CorvaneHID", onConnection, {}, error)) << error;
+    ASSERT_TRUE(SimEmulator::waitUntil([this] { return simConnect.isConnected(); }));
+    if (!waitReady) return;
+    ASSERT_TRUE(SimEmulator::waitUntil([this] {
+        const auto texts = sim.moduleCommandTexts();
+        return mobiflight.isReady() &&
+               std::count(texts.begin(), texts.end(),
+                          "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)") > 0;
+    }));
+}
+
+HidProtocol::HidEvent MappingTest::button(std::uint16_t id, std::int8_t value, std::uint8_t mode) {
+    HidProtocol::HidEvent event;
+    event.type = 1;
+    event.controlId = id;
+    event.value = value;
+    event.mode = mode;
+    return event;
+}
+
+HidProtocol::HidEvent MappingTest::encoder(std::uint16_t id, std::int8_t value, std::uint8_t speed,
+                                           std::uint8_t mode) {
+    HidProtocol::HidEvent event = button(id, value, mode);
+    event.type = 2;
+    event.speed = speed;
+    return event;
+}
+
+std::vector<std::string> MappingTest::rpnTexts() const {
+    std::vector<std::string> result;
+    for (const std::string& text : sim.moduleCommandTexts()) {
+        if (text.rfind(kSetPrefix, 0) == 0) result.push_back(text.substr(sizeof kSetPrefix - 1));
+    }
+    return result;
+}
+
+int MappingTest::countRpn(const std::string& rpn) const {
+    const std::vector<std::string> texts = rpnTexts();
+    return static_cast<int>(std::count(texts.begin(), texts.end(), rpn));
+}
+
+bool MappingTest::waitRpn(const std::string& rpn, int times) const {
+    return SimEmulator::waitUntil([&] { return countRpn(rpn) >= times; });
+}
+
+std::vector<std::string> MappingTest::transmittedEvents() const {
+    std::vector<std::string> names;
+    for (const auto& event : sim.transmittedEvents())
+        names.push_back(event.name);
+    return names;
+}
+
+std::vector<std::string> MappingTest::traces() const {
+    std::vector<std::string> result;
+    for (const std::string& message : log.messages("DEBUG")) {
+        if (message.rfind("HID event from ", 0) == 0) result.push_back(message);
+    }
+    return result;
+}
+
+bool MappingTest::waitTraces(std::size_t count) const {
+    return SimEmulator::waitUntil([&] { return traces().size() >= count; });
+}
+
+void MappingTest::blockMobiFlightQueue(const std::string& rpn) {
+    gate.close(kSetPrefix + rpn);
+    std::string error;
+    ASSERT_TRUE(mobiflight.send(rpn, MobiFlightClient::kPlain, 1, error)) << error;
+    ASSERT_TRUE(gate.waitBlocked());
+}
+
+std::vector<LedCommand> MappingTest::ledReports(const Panel& panel) {
+    std::vector<LedCommand> result;
+    for (const emulation::ReceivedReport& report : panel.device.received()) {
+        const std::vector<std::uint8_t>& b = report.bytes;
+        if (b.size() < 7 || b[0] != HidProtocol::kLedCtlReportId) continue;
+        LedCommand command;  // the report carries every byte but the reserved one
+        command.effect = b[1];
+        command.brightness = b[2];
+        command.param0 = b[3];
+        command.param1 = static_cast<std::uint16_t>(b[4] | (b[5] << 8));
+        command.param2 = b[6];
+        result.push_back(command);
+    }
+    return result;
+}
+
+bool MappingTest::waitLedReports(const Panel& panel, std::size_t count) {
+    return SimEmulator::waitUntil([&] { return ledReports(panel).size() >= count; });
+}
