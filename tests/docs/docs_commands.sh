@@ -25,7 +25,7 @@ fail() {
 
 cd "$SOURCE"
 
-# One file per fenced block; the index line holds "file:line<TAB>info<TAB>marker",
+# One file per fenced block; the index line holds "file:line|info|marker",
 # marker 1 when the block follows a "<!-- windows-build: ... -->" comment.
 awk -v out="$WORK/blocks" '
   FNR == 1 { prev = "" }
@@ -36,7 +36,7 @@ awk -v out="$WORK/blocks" '
     n++
     block = sprintf("%s/%03d", out, n)
     printf "" > block
-    printf "%s:%d\t%s\t%d\n", FILENAME, FNR, info, (prev ~ /^<!-- windows-build:/) > (out "/index")
+    printf "%s:%d|%s|%d\n", FILENAME, FNR, info, (prev ~ /^<!-- windows-build:/) > (out "/index")
     inside = 1
     next
   }
@@ -52,7 +52,7 @@ awk -v out="$WORK/blocks" '
 
 # --- The blocks, in document order.
 n=0
-while IFS=$'\t' read -r where info marker; do
+while IFS='|' read -r where info marker; do
   n=$((n + 1))
   block=$(printf '%s/%03d' "$WORK/blocks" "$n")
   case "$info" in

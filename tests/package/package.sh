@@ -50,7 +50,8 @@ check "the program is a Windows GUI program" grep -qE 'Subsystem[[:space:]]+0000
 imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' "$WORK/headers.txt" | tr 'A-Z' 'a-z' | LC_ALL=C sort -u | tr '\n' ' ')
 check "it needs only Windows' own DLLs and SimConnect.dll (static runtime): $imports" \
   bash -c "! grep -qE 'libstdc|libgcc|libwinpthread|msvcp|vcruntime' <<< '$imports' && grep -qF 'simconnect.dll' <<< '$imports'"
-check "it carries no debug information" bash -c "! '$OBJDUMP' -h '$EXE' | grep -qF .debug"
+check "it is stripped: no symbols, no debug information" \
+  bash -c "'$OBJDUMP' -t '$EXE' | grep -qF 'no symbols' && ! '$OBJDUMP' -h '$EXE' | grep -qF .debug"
 
 # --- The version resource, as Explorer's Properties read it.
 "$WINDRES" -i "$EXE" -O rc > "$WORK/version.rc" 2>&1
