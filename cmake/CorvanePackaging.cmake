@@ -1,0 +1,53 @@
+# What a user gets: the Windows release zip (cpack, or the `package` target)
+# and, on Linux, `cmake --install` of the program for panel diagnostics with
+# the sandbox, the examples and the documentation. The program's own install
+# rule and the version resource are in src/app/CMakeLists.txt.
+
+set(corvane_user_docs
+  ${PROJECT_SOURCE_DIR}/docs/installation.md
+  ${PROJECT_SOURCE_DIR}/docs/configuration.md
+  ${PROJECT_SOURCE_DIR}/docs/troubleshooting.md
+  ${PROJECT_SOURCE_DIR}/docs/linux.md)
+set(corvane_examples
+  ${PROJECT_SOURCE_DIR}/examples/config.json
+  ${PROJECT_SOURCE_DIR}/examples/hid_event_map.json
+  ${PROJECT_SOURCE_DIR}/examples/button_config.json)
+
+if(WIN32)
+  # The examples go where the program's default search finds them: a
+  # "config" folder beside CorvaneHID.exe. Text files get names that
+  # Windows opens with a double click.
+  install(FILES ${corvane_examples} DESTINATION config)
+  install(FILES ${corvane_user_docs} DESTINATION docs)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/package_readme.txt.in
+    ${PROJECT_BINARY_DIR}/package/README.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${PROJECT_BINARY_DIR}/package/README.txt DESTINATION .)
+
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win64)
+else()
+  include(GNUInstallDirs)
+  if(TARGET corvanehid-sandbox)
+    install(TARGETS corvanehid-sandbox RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+  install(FILES ${corvane_examples} DESTINATION ${CMAKE_INSTALL_DATADIR}/corvanehid/examples)
+  # The README's links lead into docs/, as in the sources.
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/corvanehid)
+  install(FILES ${corvane_user_docs} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/corvanehid/docs)
+  set(CPACK_GENERATOR TGZ)
+  set(CPACK_SYSTEM_NAME "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
+endif()
+
+set(CPACK_PACKAGE_NAME CorvaneHID)
+set(CPACK_PACKAGE_VENDOR "CorvaneHID developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_FILE_NAME "CorvaneHID-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME}")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+# Release binaries carry no debug information.
+set(CPACK_STRIP_FILES ON)
+# Only the files above: no source package of the build folders.
+set(CPACK_SOURCE_IGNORE_FILES "/build/;/build-;/\\\\.git;/fuzz/corpus-work/")
+include(CPack)
