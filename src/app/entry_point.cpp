@@ -122,7 +122,15 @@ std::string defaultConfigPath(const std::string& executablePath, const std::stri
 }
 
 std::string registrationArguments(const std::string& configPath) {
-    return "--config \"" + configPath + "\"";
+    // The simulator starts the program from a folder of its own, where a
+    // relative path would lead nowhere: register the full path.
+    std::string path = configPath;
+    if (!path.empty()) {
+        std::error_code ec;
+        const std::filesystem::path full = std::filesystem::absolute(platform::toPath(path), ec);
+        if (!ec) path = platform::fromPath(full.lexically_normal());
+    }
+    return "--config \"" + path + "\"";
 }
 
 int runProgram(int argc, char** argv) {

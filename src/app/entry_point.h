@@ -25,7 +25,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args);
 // machine-wide application-data folder (not checked), else the first.
 std::string defaultConfigPath(const std::string& executablePath, const std::string& appDataDir);
 
-// The launch arguments written into EXE.xml: --config "PATH".
+// The launch arguments written into EXE.xml: --config "PATH", with a
+// relative PATH made absolute against the current folder.
 std::string registrationArguments(const std::string& configPath);
 
 // The whole program: console attachment, options, the one-shot EXE.xml

@@ -60,10 +60,21 @@ TEST(DefaultConfigPathTest, FallsBackToTheRelativeCandidate) {
     EXPECT_EQ(defaultConfigPath(exeDir.file("CorvaneHID.exe"), ""), besideExe);
 }
 
-TEST(RegistrationArgumentsTest, QuotesTheConfigurationPath) {
-    EXPECT_EQ(registrationArguments("C:\\panels\\config.json"),
-              "--config \"C:\\panels\\config.json\"");
+TEST(RegistrationArgumentsTest, QuotesTheFullConfigurationPath) {
+    TempDir dir;
+    const std::string absolute = dir.file("config.json");
+    EXPECT_EQ(registrationArguments(absolute), "--config \"" + absolute + "\"");
     EXPECT_EQ(registrationArguments(""), "--config \"\"");
+
+    // A relative path is registered as the full path it names from here.
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(platform::toPath(dir.path()));
+    const std::string relative = platform::joinPath("panels", "config.json");
+    const std::string expected =
+        platform::joinPath(platform::joinPath(dir.path(), "panels"), "config.json");
+    const std::string got = registrationArguments(relative);
+    std::filesystem::current_path(before);
+    EXPECT_EQ(got, "--config \"" + expected + "\"");
 }
 
 }  // namespace

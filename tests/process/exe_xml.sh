@@ -62,6 +62,13 @@ check "the other program's entry is kept" grep -qF "<Name>Other Tool</Name>" "$S
 check "the edited file was backed up first" cmp -s "$STORE_XML.bak" "$WORK/original.xml"
 check "a missing file becomes the default document with the entry" grep -qF "<Filename>EXE.xml</Filename>" "$BOXED_XML"
 
+# A relative configuration path is registered as the full path it names.
+mkdir -p "$WORK/panels"
+out=$(cd "$WORK" && run_with_env "$ROAMING" "$LOCAL" --register --config 'panels\config.json' | clean)
+check "register with a relative path reports both files" [ "$out" = "Registered in 2 MSFS EXE.xml file(s)." ]
+check "the relative path is registered in full" \
+  grep -qF "<CommandLine>--config \"$(native_path "$WORK/panels")\\config.json\"</CommandLine>" "$BOXED_XML"
+
 out=$(run_with_env "$ROAMING" "$LOCAL" --unregister | clean)
 check "unregister reports both files" [ "$out" = "Unregistered from 2 MSFS EXE.xml file(s)." ]
 check "unregister restores the other program's file byte for byte" cmp -s "$STORE_XML" "$WORK/original.xml"
