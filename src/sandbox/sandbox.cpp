@@ -1,5 +1,6 @@
 #include "sandbox/sandbox.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -63,10 +64,7 @@ std::array<std::uint8_t, 8> defaultBoardId(std::uint8_t last) {
 Sandbox::Sandbox(std::ostream& out) : out_(out), console_(std::make_shared<LineChannel>()) {}
 
 Sandbox::~Sandbox() {
-    {
-        std::lock_guard<std::mutex> guard(commandLock_);
-        closed_ = true;
-    }
+    closeGate();
     console_->close();
     app_.reset();
 }
@@ -166,33 +164,50 @@ bool Sandbox::start(const std::string& configPath, bool hidTrace, std::string& e
 }
 
 int Sandbox::run(std::istream& in) {
-    std::thread reader([this, &in] {
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    std::thread reader([this, gate = gate_, finished, &in] {
+        // Runs one command unless the gate is closed; false ends the reader.
+        auto run = [this, &gate](const std::vector<std::string>& parts) {
+            std::lock_guard<std::mutex> guard(gate->lock);
+            return !gate->closed && executeLocked(parts);
+        };
         std::string line;
-        while (std::getline(in, line)) {
-            if (!execute(line)) return;
+        bool more = true;
+        while (more && std::getline(in, line)) {
+            const std::vector<std::string> parts = words(line);
+            if (!parts.empty()) more = run(parts);
         }
-        // End of input: let the last commands take effect, then stop.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        execute("quit");
+        if (more) {
+            // End of input: let the last commands take effect, then stop.
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            run({"quit"});
+        }
+        finished->store(true);
     });
     app_->run();
     print("[sandbox] the program stopped");
-    {
-        std::lock_guard<std::mutex> guard(commandLock_);
-        closed_ = true;
+    closeGate();
+    // A reader still waiting for a line of input cannot be woken; it ends
+    // with the process and touches nothing behind the closed gate.
+    if (finished->load()) {
+        reader.join();
+    } else {
+        reader.detach();
     }
-    // The reader may wait for a line that never comes; it touches nothing
-    // once closed_ is set.
-    reader.detach();
     return 0;
 }
 
 bool Sandbox::execute(const std::string& line) {
     const std::vector<std::string> parts = words(line);
     if (parts.empty()) return true;
-    std::lock_guard<std::mutex> guard(commandLock_);
-    if (closed_) return false;
+    std::lock_guard<std::mutex> guard(gate_->lock);
+    if (gate_->closed) return false;
     return executeLocked(parts);
+}
+
+void Sandbox::closeGate() {
+    std::lock_guard<std::mutex> guard(gate_->lock);
+    gate_->closed = true;
 }
 
 Sandbox::Panel* Sandbox::findPanel(const std::string& name) {

@@ -58,11 +58,18 @@ private:
     std::string describeReport(const emulation::ReceivedReport& report) const;
     std::string panelNameForPath(const std::string& path) const;
     bool executeLocked(const std::vector<std::string>& words);
+    void closeGate();
 
     std::ostream& out_;
     std::mutex outLock_;
-    std::mutex commandLock_;
-    bool closed_ = false;  // guarded by commandLock_
+    // Commands run under the gate's lock; once the gate is closed nothing
+    // reaches this object any more. Shared with the command reader, which
+    // may outlive the Sandbox while it waits for a line of standard input.
+    struct Gate {
+        std::mutex lock;
+        bool closed = false;  // guarded by lock
+    };
+    std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
 
     AppConfig config_;
     EventMap eventMap_;
