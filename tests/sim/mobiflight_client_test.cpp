@@ -277,6 +277,12 @@ TEST_F(MobiFlightTest, WriteFailuresAreLoggedAndNotRetried) {
         log.waitFor("MobiFlight send failed: SimConnect_SetClientData failed (0x80070057)"));
     ASSERT_TRUE(mobiflight.send("1 (>K:NEXT)", MobiFlightClient::kPlain, 1, error));
     ASSERT_TRUE(waitForCommand(kSet + "1 (>K:NEXT)"));
+    // The worker is done only once the dummy after NEXT is written.
+    ASSERT_TRUE(waitFor([&] {
+        const auto all = commands();
+        return all.size() >= 2 && all[all.size() - 2] == kSet + "1 (>K:NEXT)" &&
+               all.back() == "MF.DummyCmd";
+    }));
     EXPECT_EQ(countCommand(kSet + "1 (>K:LOST)"), 0);
     EXPECT_TRUE(simConnect.isConnected());
 
