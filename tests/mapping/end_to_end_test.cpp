@@ -136,9 +136,14 @@ TEST_F(EndToEndTest, PressBacklightBatteryAndSimulatorExit) {
     panel->pushButton(41, 0);
     ASSERT_TRUE(waitCommand("MF.SimVars.Set.1 (>H:SOFTKEY_1)"))
         << LogLines(dir.file("CorvaneHID.log")).dump();
-    const auto texts = sim.moduleCommandTexts();
-    const auto press = std::find(texts.begin(), texts.end(), "MF.SimVars.Set.1 (>H:SOFTKEY_1)");
-    ASSERT_NE(press + 1, texts.end());
+    // The dummy follows the command a moment later, from the same worker.
+    std::vector<std::string> texts;
+    auto press = texts.end();
+    ASSERT_TRUE(SimEmulator::waitUntil([&] {
+        texts = sim.moduleCommandTexts();
+        press = std::find(texts.begin(), texts.end(), "MF.SimVars.Set.1 (>H:SOFTKEY_1)");
+        return press != texts.end() && press + 1 != texts.end();
+    }));
     EXPECT_EQ(*(press + 1), "MF.DummyCmd");
 
     sim.setLVar("LIGHTING_POTENTIOMETER_5", 0.25f);
