@@ -285,6 +285,20 @@ void SimEmulator::setDispatchHook(std::function<void()> hook) {
     dispatchHook_ = std::move(hook);
 }
 
+void SimEmulator::setClientDataCallHook(std::function<void(const std::string&)> hook) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    clientDataCallHook_ = std::move(hook);
+}
+
+void SimEmulator::runClientDataCallHook(const char* function) {
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        hook = clientDataCallHook_;
+    }
+    if (hook) hook(function);
+}
+
 bool SimEmulator::waitUntil(const std::function<bool()>& condition,
                             std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -645,6 +659,7 @@ SimEmulator::HRESULT SimEmulator::transmitClientEvent(HANDLE handle, DWORD event
 
 SimEmulator::HRESULT SimEmulator::mapClientDataNameToId(HANDLE handle, const char* name,
                                                         DWORD clientDataId) {
+    runClientDataCallHook("SimConnect_MapClientDataNameToID");
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_MapClientDataNameToID", result);
@@ -662,6 +677,7 @@ SimEmulator::HRESULT SimEmulator::mapClientDataNameToId(HANDLE handle, const cha
 
 SimEmulator::HRESULT SimEmulator::addToClientDataDefinition(HANDLE handle, DWORD defineId,
                                                             DWORD offset, DWORD sizeOrType) {
+    runClientDataCallHook("SimConnect_AddToClientDataDefinition");
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_AddToClientDataDefinition", result);
@@ -685,6 +701,7 @@ SimEmulator::HRESULT SimEmulator::requestClientData(HANDLE handle, DWORD clientD
                                                     DWORD requestId, DWORD defineId,
                                                     SIMCONNECT_CLIENT_DATA_PERIOD period,
                                                     DWORD flags) {
+    runClientDataCallHook("SimConnect_RequestClientData");
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_RequestClientData", result);
@@ -713,6 +730,7 @@ SimEmulator::HRESULT SimEmulator::requestClientData(HANDLE handle, DWORD clientD
 
 SimEmulator::HRESULT SimEmulator::setClientData(HANDLE handle, DWORD clientDataId, DWORD defineId,
                                                 DWORD unitSize, const void* data) {
+    runClientDataCallHook("SimConnect_SetClientData");
     std::lock_guard<std::mutex> guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_SetClientData", result);

@@ -155,6 +155,10 @@ public:
     // Runs at the start of every SimConnect_CallDispatch, unlocked, on the
     // dispatching thread (the drop-in library checks its quit file there).
     void setDispatchHook(std::function<void()> hook);
+    // Runs at the start of every client-data call (map, define, request,
+    // set), unlocked, on the calling thread, with the function's name: a
+    // test can make something happen at an exact point of a client's work.
+    void setClientDataCallHook(std::function<void(const std::string&)> hook);
     // Polls `condition` in real time until it holds or `timeout` passes.
     static bool waitUntil(const std::function<bool()>& condition,
                           std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
@@ -240,6 +244,7 @@ private:
     void evaluateSimRequestsLocked();
     void setLVarLocked(const std::string& name, float value);
     void traceLocked(const std::string& line);
+    void runClientDataCallHook(const char* function);
 
     Clock& clock_;
     mutable std::mutex mutex_;
@@ -262,5 +267,6 @@ private:
     std::vector<ServerException> exceptions_;
     std::function<void(const std::string&)> traceSink_;
     std::function<void()> dispatchHook_;
+    std::function<void(const std::string&)> clientDataCallHook_;
     MobiFlightModule module_;
 };

@@ -1,5 +1,7 @@
 #include "sim/mobiflight_client.h"
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -379,10 +381,16 @@ void MobiFlightClient::putBack(const Command& command, std::uint64_t generation)
             if (steps->second.queued) return;
             steps->second.queued = true;
         }
-        // Back at the front, not the end: commands waiting for the link or
-        // for registration keep the order in which they were sent, so a
-        // press is never executed after its release.
-        queue_.push_front(command);
+        // Held commands keep the order in which they were sent (a press is
+        // never executed after its release), so they go back to the front;
+        // but a command waiting for the registration goes behind those that
+        // do not wait for it, or it would hold back the registration itself.
+        auto at = queue_.begin();
+        if (command.needsReady) {
+            at = std::find_if(queue_.begin(), queue_.end(),
+                              [](const Command& queued) { return queued.needsReady; });
+        }
+        queue_.insert(at, command);
     }
     queueSignal_.notify_all();
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -130,6 +132,29 @@ TEST_F(MobiFlightTest, CommandsWaitWhileDisconnectedAndAreDroppedAtTheNextConnec
     ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID", 2));
     EXPECT_FALSE(mobiflight.isReady());
     EXPECT_EQ(countCommand(kSet + "1 (>K:LATE)"), 0);
+}
+
+// A command sent while a new link's channels are being set up is taken by
+// the worker and held until the registration finishes; the registration,
+// queued a moment later, must still go out first.
+TEST_F(MobiFlightTest, ACommandWaitingForRegistrationDoesNotHoldBackTheRegistration) {
+    startReady();
+    std::atomic<bool> armed{false};
+    sim.setClientDataCallHook([&](const std::string& function) {
+        if (function != "SimConnect_MapClientDataNameToID" || !armed.exchange(false)) return;
+        const std::size_t before = clock.waitsOfAtLeast(milliseconds(50)).size();
+        std::string error;
+        ASSERT_TRUE(mobiflight.send("1 (>K:EARLY)", MobiFlightClient::kPlain, 1, error));
+        // The worker has the command and waits for the registration.
+        ASSERT_TRUE(
+            waitFor([&] { return clock.waitsOfAtLeast(milliseconds(50)).size() > before; }));
+    });
+    armed = true;
+    sim.breakConnections();
+    ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID", 2));
+    ASSERT_TRUE(waitFor([&] { return mobiflight.isReady(); }));
+    ASSERT_TRUE(waitForCommand(kSet + "1 (>K:EARLY)"));
+    sim.setClientDataCallHook({});
 }
 
 // The module only sees a command whose bytes differ from the last one. A
