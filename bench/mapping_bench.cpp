@@ -144,15 +144,15 @@ public:
 
 private:
     emulation::VirtualPanel addPanel(int i) {
-        emulation::VirtualPanelSpec spec;
-        spec.path = "virtual://panel" + std::to_string(10 + i);
-        spec.vendorId = 0x2E8A;
-        spec.productId = 0x10C0;
-        spec.serial = "SN" + std::to_string(i);
-        spec.boardId =
+        emulation::VirtualPanelSpec description;
+        description.path = "virtual://panel" + std::to_string(10 + i);
+        description.vendorId = 0x2E8A;
+        description.productId = 0x10C0;
+        description.serial = "SN" + std::to_string(i);
+        description.boardId =
             std::array<std::uint8_t, 8>{0xC0, 0x4A, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(i)};
-        spec.protocol = HidProtocol::ProtocolInfo{1, 0, 0};
-        return bus_.addPanel(spec);
+        description.protocol = HidProtocol::ProtocolInfo{1, 0, 0};
+        return bus_.addPanel(description);
     }
     void onConnection(bool connected) {
         hid_.setSimConnected(connected);

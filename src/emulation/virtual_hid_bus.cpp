@@ -10,7 +10,7 @@ namespace emulation {
 namespace detail {
 
 struct PanelState {
-    VirtualPanelSpec spec;
+    VirtualPanelSpec description;
     bool plugged = true;
     // Bumped by every unplug; a handle only works while it matches.
     std::uint64_t generation = 0;
@@ -37,7 +37,7 @@ struct BusCore {
 
     PanelState* findLocked(const std::string& path) {
         for (auto& panel : panels) {
-            if (panel->spec.path == path) return panel.get();
+            if (panel->description.path == path) return panel.get();
         }
         return nullptr;
     }
@@ -105,8 +105,8 @@ public:
 
     bool serialNumber(std::string& utf8) override {
         std::lock_guard<std::mutex> lock(core_->mutex);
-        if (!aliveLocked() || panel_->spec.serial.empty()) return false;
-        utf8 = panel_->spec.serial;
+        if (!aliveLocked() || panel_->description.serial.empty()) return false;
+        utf8 = panel_->description.serial;
         return true;
     }
 
@@ -204,7 +204,7 @@ private:
         panel_->received.push_back(report);
         core_->changed.notify_all();
         const auto observer = core_->observer;
-        const std::string path = panel_->spec.path;
+        const std::string path = panel_->description.path;
         lock.unlock();
         if (observer) observer(path, report);
     }
@@ -241,7 +241,7 @@ bool boardIdFromText(const std::string& text, std::array<std::uint8_t, 8>& board
 // --- VirtualPanel ----------------------------------------------------------
 
 const std::string& VirtualPanel::path() const {
-    return state_->spec.path;
+    return state_->description.path;
 }
 
 void VirtualPanel::unplug() {
@@ -341,7 +341,7 @@ void VirtualPanel::failFeatureReports(bool on) {
 
 void VirtualPanel::setSerial(const std::string& serial) {
     std::lock_guard<std::mutex> lock(core_->mutex);
-    state_->spec.serial = serial;
+    state_->description.serial = serial;
 }
 
 void VirtualPanel::failProbe(bool on) {
@@ -421,16 +421,17 @@ VirtualHidBus::VirtualHidBus(Clock& clock) : core_(std::make_shared<BusCore>(clo
 
 VirtualHidBus::~VirtualHidBus() = default;
 
-VirtualPanel VirtualHidBus::addPanel(const VirtualPanelSpec& spec) {
+VirtualPanel VirtualHidBus::addPanel(const VirtualPanelSpec& description) {
     std::lock_guard<std::mutex> lock(core_->mutex);
-    if (PanelState* existing = core_->findLocked(spec.path)) return VirtualPanel(core_, existing);
+    if (PanelState* existing = core_->findLocked(description.path))
+        return VirtualPanel(core_, existing);
     auto state = std::make_unique<PanelState>();
-    state->spec = spec;
-    state->plugged = spec.plugged;
-    if (spec.boardId)
-        state->features[HidProtocol::kIdentityReportId] = identityReport(*spec.boardId);
-    if (spec.protocol) {
-        state->features[HidProtocol::kProtocolReportId] = protocolReport(*spec.protocol);
+    state->description = description;
+    state->plugged = description.plugged;
+    if (description.boardId)
+        state->features[HidProtocol::kIdentityReportId] = identityReport(*description.boardId);
+    if (description.protocol) {
+        state->features[HidProtocol::kProtocolReportId] = protocolReport(*description.protocol);
     }
     core_->panels.push_back(std::move(state));
     core_->changed.notify_all();
@@ -467,7 +468,7 @@ std::vector<std::string> VirtualHidBus::enumerate() {
     std::vector<std::string> paths;
     if (core_->enumerationFails) return paths;
     for (const auto& panel : core_->panels) {
-        if (panel->plugged) paths.push_back(panel->spec.path);
+        if (panel->plugged) paths.push_back(panel->description.path);
     }
     return paths;
 }
@@ -477,8 +478,8 @@ bool VirtualHidBus::probe(const std::string& path, std::uint16_t& vendorId,
     std::lock_guard<std::mutex> lock(core_->mutex);
     PanelState* panel = core_->findPluggedLocked(path);
     if (panel == nullptr || panel->probeFails) return false;
-    vendorId = panel->spec.vendorId;
-    productId = panel->spec.productId;
+    vendorId = panel->description.vendorId;
+    productId = panel->description.productId;
     return true;
 }
 

@@ -148,7 +148,7 @@ public:
     ~VirtualHidBus() override;
 
     // Adds a panel; a path already on the bus returns that panel unchanged.
-    VirtualPanel addPanel(const VirtualPanelSpec& spec);
+    VirtualPanel addPanel(const VirtualPanelSpec& description);
     std::optional<VirtualPanel> find(const std::string& path) const;
     std::vector<VirtualPanel> panels() const;
 

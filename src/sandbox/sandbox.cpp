@@ -103,14 +103,14 @@ void Sandbox::createPanels() {
     const std::uint16_t pid = parseHexId(config_.pid);
     auto add = [&](std::string name, const std::array<std::uint8_t, 8>& boardId,
                    std::uint8_t mode) {
-        emulation::VirtualPanelSpec spec;
-        spec.path = "virtual://" + name;
-        spec.vendorId = vid;
-        spec.productId = pid;
-        spec.serial = "SANDBOX-" + name;
-        spec.boardId = boardId;
-        spec.protocol = HidProtocol::ProtocolInfo{1, 0, 0};
-        panels_.push_back(Panel{std::move(name), bus_.addPanel(spec), mode});
+        emulation::VirtualPanelSpec description;
+        description.path = "virtual://" + name;
+        description.vendorId = vid;
+        description.productId = pid;
+        description.serial = "SANDBOX-" + name;
+        description.boardId = boardId;
+        description.protocol = HidProtocol::ProtocolInfo{1, 0, 0};
+        panels_.push_back(Panel{std::move(name), bus_.addPanel(description), mode});
     };
     for (const DeviceConfig& device : config_.devices) {
         std::array<std::uint8_t, 8> boardId{};

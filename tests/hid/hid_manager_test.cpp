@@ -135,9 +135,9 @@ TEST_F(HidManagerTest, NameFallsBackToSerialThenPath) {
 }
 
 TEST_F(HidManagerTest, ProtocolInfoIsLoggedAfterTheConnectLine) {
-    auto spec = panelSpec("/dev/a", kBoardA);
-    spec.protocol = HidProtocol::ProtocolInfo{1, 2, 0x0A};
-    bus.addPanel(spec);
+    auto description = panelSpec("/dev/a", kBoardA);
+    description.protocol = HidProtocol::ProtocolInfo{1, 2, 0x0A};
+    bus.addPanel(description);
     bus.addPanel(panelSpec("/dev/b", kBoardB));  // no protocol report: no line
     ASSERT_TRUE(start());
     const auto all = log.messages();

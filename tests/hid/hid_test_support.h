@@ -11,7 +11,7 @@
 #include "hid/hid_manager.h"
 
 // Shared by the HID manager suites: ids of the configured panels, a panel
-// spec builder and a thread-safe recorder of what the event sink received.
+// description builder and a thread-safe recorder of what the event sink received.
 namespace hidtest {
 
 constexpr std::uint16_t kVid = 0x1A2B;
@@ -32,13 +32,13 @@ inline HidSettings settings(std::int32_t scanIntervalMs = 60000) {
 inline emulation::VirtualPanelSpec panelSpec(const std::string& path,
                                              const std::array<std::uint8_t, 8>& board,
                                              const std::string& serial = "SN") {
-    emulation::VirtualPanelSpec spec;
-    spec.path = path;
-    spec.vendorId = kVid;
-    spec.productId = kPid;
-    spec.serial = serial;
-    spec.boardId = board;
-    return spec;
+    emulation::VirtualPanelSpec description;
+    description.path = path;
+    description.vendorId = kVid;
+    description.productId = kPid;
+    description.serial = serial;
+    description.boardId = board;
+    return description;
 }
 
 struct Received {

@@ -120,9 +120,9 @@ TEST(VirtualHidBusTest, RawReportsAreCutToTheReadCapacity) {
 
 TEST(VirtualHidBusTest, FeatureReportsArePresentAbsentOrFailing) {
     emulation::VirtualHidBus bus;
-    auto spec = panelSpec("/dev/a", kBoardA);
-    spec.protocol = HidProtocol::ProtocolInfo{2, 5, 1};
-    auto panel = bus.addPanel(spec);
+    auto description = panelSpec("/dev/a", kBoardA);
+    description.protocol = HidProtocol::ProtocolInfo{2, 5, 1};
+    auto panel = bus.addPanel(description);
     auto handle = bus.openRead("/dev/a");
     HidProtocol::Report buffer{};
     buffer[0] = 0x20;

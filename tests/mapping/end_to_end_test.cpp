@@ -62,16 +62,16 @@ protected:
         writeFileBytes(dir.file("config.json"), kConfig);
         writeFileBytes(dir.file("buttons.json"), kButtons);
         writeFileBytes(dir.file("events.json"), kEvents);
-        emulation::VirtualPanelSpec spec;
-        spec.path = "virtual://pfd";
-        spec.vendorId = 0x2E8A;
-        spec.productId = 0x10C0;
-        spec.serial = "SN-PFD";
+        emulation::VirtualPanelSpec description;
+        description.path = "virtual://pfd";
+        description.vendorId = 0x2E8A;
+        description.productId = 0x10C0;
+        description.serial = "SN-PFD";
         std::array<std::uint8_t, 8> id{};
         emulation::boardIdFromText(kBoardId, id);
-        spec.boardId = id;
-        spec.protocol = HidProtocol::ProtocolInfo{1, 0, 0};
-        panel = bus.addPanel(spec);
+        description.boardId = id;
+        description.protocol = HidProtocol::ProtocolInfo{1, 0, 0};
+        panel = bus.addPanel(description);
     }
     ~EndToEndTest() override { Logger::instance().close(); }
 

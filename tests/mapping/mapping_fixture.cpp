@@ -37,16 +37,16 @@ const char kSetPrefix[] = "MF.SimVars.Set.1 ";
 
 emulation::VirtualPanel addPanel(emulation::VirtualHidBus& bus, const std::string& path,
                                  const std::string& boardId) {
-    emulation::VirtualPanelSpec spec;
-    spec.path = path;
-    spec.vendorId = 0x2E8A;
-    spec.productId = 0x10C0;
-    spec.serial = "SN-" + boardId;
+    emulation::VirtualPanelSpec description;
+    description.path = path;
+    description.vendorId = 0x2E8A;
+    description.productId = 0x10C0;
+    description.serial = "SN-" + boardId;
     std::array<std::uint8_t, 8> id{};
     emulation::boardIdFromText(boardId, id);
-    spec.boardId = id;
-    spec.protocol = HidProtocol::ProtocolInfo{1, 0, 0};
-    return bus.addPanel(spec);
+    description.boardId = id;
+    description.protocol = HidProtocol::ProtocolInfo{1, 0, 0};
+    return bus.addPanel(description);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The output worker on manual time: the first pass, the 1 s refresh, the
 // debounce of change notices, the hold-off after a panel's own feedback,
 // and what the panels receive for each simulator state.
+#include "led_commands.h"
 #include "mapping_fixture.h"
 
 namespace {
@@ -8,22 +9,6 @@ namespace {
 using std::chrono::milliseconds;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-
-LedCommand steady(std::uint8_t level) {
-    LedCommand c;
-    c.effect = 1;
-    c.brightness = level;
-    return c;
-}
-
-LedCommand animated(std::uint8_t effect, std::uint8_t p0, std::uint16_t p1, std::uint8_t p2) {
-    LedCommand c;
-    c.effect = effect;
-    c.param0 = p0;
-    c.param1 = p1;
-    c.param2 = p2;
-    return c;
-}
 
 const LedCommand kDisconnected = animated(3, 4, 150, 100);
 const LedCommand kBatteryOff = animated(2, 5, 1000, 50);
