@@ -217,6 +217,9 @@ bool isAbsoluteConfigPath(const std::string& path) {
     return isSeparator(path[0]) && isSeparator(path[1]) && !isSeparator(path[2]);
 }
 
+const ConfigFileTexts kTexts{"Config file not found: ", "Failed to open config file: ",
+                             "Config parse error: ", "Config root must be an object"};
+
 }  // namespace
 
 std::string resolveConfigRelativePath(const std::string& configPath, const std::string& path) {
@@ -228,31 +231,15 @@ std::string resolveConfigRelativePath(const std::string& configPath, const std::
 
 bool loadAppConfig(const std::string& path, AppConfig& config, std::string& error) {
     std::string text;
-    switch (readConfigFile(path, text)) {
-        case ConfigFileStatus::NotFound:
-            error = "Config file not found: " + path;
-            return false;
-        case ConfigFileStatus::OpenFailed:
-            error = "Failed to open config file: " + path;
-            return false;
-        case ConfigFileStatus::Ok:
-            break;
-    }
-    return loadAppConfigFromText(text, path, config, error);
+    return readConfigText(path, kTexts, text, error) &&
+           loadAppConfigFromText(text, path, config, error);
 }
 
 bool loadAppConfigFromText(const std::string& text, const std::string& path, AppConfig& config,
                            std::string& error) {
-    const JsonParseResult parsed = parseJson(text);
-    if (!parsed.ok) {
-        error = "Config parse error: " + parsed.error;
-        return false;
-    }
+    JsonParseResult parsed;
+    if (!parseConfigObject(text, kTexts, parsed, error)) return false;
     const JsonValue& root = parsed.root;
-    if (root.kind != JsonType::Object) {
-        error = "Config root must be an object";
-        return false;
-    }
     if (!readHid(root, config, error) || !readMappings(root, config, error)) return false;
     readOptionalSections(root, config);
     readOutputs(root, config.outputs);

@@ -21,33 +21,19 @@ std::string commandText(const std::string& written) {
     return std::string(written.c_str());
 }
 
+const ConfigFileTexts kTexts{"Button config not found: ", "Failed to open button config: ",
+                             "Button config parse error: ", "Button config root must be an object"};
+
 }  // namespace
 
 bool ButtonConfig::load(const std::string& path, std::string& error) {
     std::string text;
-    switch (readConfigFile(path, text)) {
-        case ConfigFileStatus::NotFound:
-            error = "Button config not found: " + path;
-            return false;
-        case ConfigFileStatus::OpenFailed:
-            error = "Failed to open button config: " + path;
-            return false;
-        case ConfigFileStatus::Ok:
-            break;
-    }
-    return loadFromText(text, error);
+    return readConfigText(path, kTexts, text, error) && loadFromText(text, error);
 }
 
 bool ButtonConfig::loadFromText(const std::string& text, std::string& error) {
-    const JsonParseResult parsed = parseJson(text);
-    if (!parsed.ok) {
-        error = "Button config parse error: " + parsed.error;
-        return false;
-    }
-    if (parsed.root.kind != JsonType::Object) {
-        error = "Button config root must be an object";
-        return false;
-    }
+    JsonParseResult parsed;
+    if (!parseConfigObject(text, kTexts, parsed, error)) return false;
     controls_.clear();
     return readSection(parsed.root, "buttons", error) && readSection(parsed.root, "knobs", error);
 }

@@ -31,3 +31,32 @@ ConfigFileStatus readConfigFile(const std::string& path, std::string& bytes) {
     bytes = std::move(content);
     return ConfigFileStatus::Ok;
 }
+
+bool readConfigText(const std::string& path, const ConfigFileTexts& texts, std::string& text,
+                    std::string& error) {
+    switch (readConfigFile(path, text)) {
+        case ConfigFileStatus::NotFound:
+            error = texts.notFound + path;
+            return false;
+        case ConfigFileStatus::OpenFailed:
+            error = texts.openFailed + path;
+            return false;
+        case ConfigFileStatus::Ok:
+            break;
+    }
+    return true;
+}
+
+bool parseConfigObject(const std::string& text, const ConfigFileTexts& texts,
+                       JsonParseResult& parsed, std::string& error) {
+    parsed = parseJson(text);
+    if (!parsed.ok) {
+        error = texts.parseError + parsed.error;
+        return false;
+    }
+    if (parsed.root.kind != JsonType::Object) {
+        error = texts.notObject;
+        return false;
+    }
+    return true;
+}

@@ -2,7 +2,9 @@
 
 #include <string>
 
-// Whole-file reading shared by the three configuration loaders.
+#include "config/json.h"
+
+// Whole-file reading and parsing shared by the three configuration loaders.
 
 enum class ConfigFileStatus {
     Ok,
@@ -14,3 +16,21 @@ enum class ConfigFileStatus {
 // byte for byte into `bytes`. Never throws: a file-system error other than
 // "not found" is reported as OpenFailed. Safe from any thread.
 ConfigFileStatus readConfigFile(const std::string& path, std::string& bytes);
+
+// The texts one loader reports for the failures all loaders share.
+struct ConfigFileTexts {
+    const char* notFound;    // followed by the path
+    const char* openFailed;  // followed by the path
+    const char* parseError;  // followed by the JSON reader's message
+    const char* notObject;   // the whole text
+};
+
+// readConfigFile with the loader's texts: false leaves notFound or
+// openFailed followed by the path in `error`.
+bool readConfigText(const std::string& path, const ConfigFileTexts& texts, std::string& text,
+                    std::string& error);
+
+// Parses a document whose root must be an object; false leaves the
+// loader's parse-error or not-an-object text in `error`.
+bool parseConfigObject(const std::string& text, const ConfigFileTexts& texts,
+                       JsonParseResult& parsed, std::string& error);

@@ -24,33 +24,19 @@ std::string nameOf(const std::map<std::int32_t, std::string>& table, std::int32_
     return it == table.end() ? std::string() : it->second;
 }
 
+const ConfigFileTexts kTexts{"Event map not found: ", "Failed to open event map: ",
+                             "Event map parse error: ", "Event map root must be an object"};
+
 }  // namespace
 
 bool EventMap::load(const std::string& path, std::string& error) {
     std::string text;
-    switch (readConfigFile(path, text)) {
-        case ConfigFileStatus::NotFound:
-            error = "Event map not found: " + path;
-            return false;
-        case ConfigFileStatus::OpenFailed:
-            error = "Failed to open event map: " + path;
-            return false;
-        case ConfigFileStatus::Ok:
-            break;
-    }
-    return loadFromText(text, error);
+    return readConfigText(path, kTexts, text, error) && loadFromText(text, error);
 }
 
 bool EventMap::loadFromText(const std::string& text, std::string& error) {
-    const JsonParseResult parsed = parseJson(text);
-    if (!parsed.ok) {
-        error = "Event map parse error: " + parsed.error;
-        return false;
-    }
-    if (parsed.root.kind != JsonType::Object) {
-        error = "Event map root must be an object";
-        return false;
-    }
+    JsonParseResult parsed;
+    if (!parseConfigObject(text, kTexts, parsed, error)) return false;
     eventTypes_.clear();
     controlIds_.clear();
     const int types = readTable(parsed.root, "event_types", eventTypes_);
