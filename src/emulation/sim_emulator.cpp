@@ -771,3 +771,35 @@ SimEmulator::HRESULT SimEmulator::setClientData(HANDLE handle, DWORD clientDataI
     writeAreaLocked(area, 0, {}, writer);
     return S_OK_RESULT;
 }
+
+SimEmulator::HRESULT SimEmulator::createClientData(HANDLE handle, DWORD clientDataId, DWORD size,
+                                                   DWORD /*flags*/) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    HRESULT result = 0;
+    Connection* connection = findLocked(handle, "SimConnect_CreateClientData", result);
+    if (!connection) return result;
+    const auto name = connection->areaNames.find(clientDataId);
+    if (name == connection->areaNames.end() || size == 0 || size > SIMCONNECT_CLIENTDATA_MAX_SIZE) {
+        exceptionLocked(*connection, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID,
+                        "SimConnect_CreateClientData");
+        return S_OK_RESULT;
+    }
+    if (areas_.count(name->second) != 0) {
+        exceptionLocked(*connection, SIMCONNECT_EXCEPTION_ALREADY_CREATED,
+                        "SimConnect_CreateClientData");
+        return S_OK_RESULT;
+    }
+    createArea(name->second, size);
+    return S_OK_RESULT;
+}
+
+SimEmulator::HRESULT SimEmulator::getLastSentPacketId(HANDLE handle, DWORD* sendId) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!sendId) return E_INVALIDARG_RESULT;
+    *sendId = 0;
+    const auto it = connections_.find(handleValue(handle));
+    if (it == connections_.end()) return E_FAIL_RESULT;
+    if (it->second.brokenResult < 0) return it->second.brokenResult;
+    *sendId = it->second.sendId;
+    return S_OK_RESULT;
+}

@@ -188,6 +188,9 @@ public:
                               DWORD flags);
     HRESULT setClientData(simconnect::HANDLE handle, DWORD clientDataId, DWORD defineId,
                           DWORD unitSize, const void* data);
+    HRESULT createClientData(simconnect::HANDLE handle, DWORD clientDataId, DWORD size,
+                             DWORD flags);
+    HRESULT getLastSentPacketId(simconnect::HANDLE handle, DWORD* sendId);
 
 private:
     struct Datum {

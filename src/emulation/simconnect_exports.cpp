@@ -113,6 +113,23 @@ HRESULT SIMCONNECT_CALL SimConnect_SetClientData(HANDLE hSimConnect,
                : E_FAIL_RESULT;
 }
 
+HRESULT SIMCONNECT_CALL SimConnect_CreateClientData(HANDLE hSimConnect,
+                                                    SIMCONNECT_CLIENT_DATA_ID ClientDataID,
+                                                    DWORD dwSize,
+                                                    SIMCONNECT_CREATE_CLIENT_DATA_FLAG Flags) {
+    SimEmulator* sim = emulator();
+    return sim ? sim->createClientData(hSimConnect, ClientDataID, dwSize, Flags) : E_FAIL_RESULT;
+}
+
+HRESULT SIMCONNECT_CALL SimConnect_GetLastSentPacketID(HANDLE hSimConnect, DWORD* pdwSendID) {
+    SimEmulator* sim = emulator();
+    if (!sim) {
+        if (pdwSendID) *pdwSendID = 0;
+        return E_FAIL_RESULT;
+    }
+    return sim->getLastSentPacketId(hSimConnect, pdwSendID);
+}
+
 }  // extern "C"
 
 }  // namespace simconnect

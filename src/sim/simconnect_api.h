@@ -1,6 +1,6 @@
 #pragma once
 
-// The SimConnect C API as this program uses it: the eleven functions, the
+// The SimConnect C API as this program uses it: the thirteen functions, the
 // received-message layouts and the constants, with the SDK's published
 // names, parameter order and values. Written from the published ABI, with
 // fixed-width types so that the native Linux build (tests, emulator) has
@@ -49,6 +49,7 @@ using SIMCONNECT_EVENT_FLAG = DWORD;
 using SIMCONNECT_DATA_REQUEST_FLAG = DWORD;
 using SIMCONNECT_CLIENT_DATA_REQUEST_FLAG = DWORD;
 using SIMCONNECT_CLIENT_DATA_SET_FLAG = DWORD;
+using SIMCONNECT_CREATE_CLIENT_DATA_FLAG = DWORD;
 
 // The SDK's real enums are plain enums, 4 bytes with every Windows compiler;
 // a fixed underlying type gives the same size and argument passing here.
@@ -76,11 +77,26 @@ enum SIMCONNECT_EXCEPTION : std::int32_t {
     SIMCONNECT_EXCEPTION_SIZE_MISMATCH = 2,
     SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID = 3,
     SIMCONNECT_EXCEPTION_UNOPENED = 4,
+    SIMCONNECT_EXCEPTION_VERSION_MISMATCH = 5,
+    SIMCONNECT_EXCEPTION_TOO_MANY_GROUPS = 6,
     SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED = 7,
+    SIMCONNECT_EXCEPTION_TOO_MANY_EVENT_NAMES = 8,
     SIMCONNECT_EXCEPTION_EVENT_ID_DUPLICATE = 9,
+    SIMCONNECT_EXCEPTION_TOO_MANY_MAPS = 10,
+    SIMCONNECT_EXCEPTION_TOO_MANY_OBJECTS = 11,
+    SIMCONNECT_EXCEPTION_TOO_MANY_REQUESTS = 12,
+    SIMCONNECT_EXCEPTION_INVALID_DATA_TYPE = 18,
     SIMCONNECT_EXCEPTION_INVALID_DATA_SIZE = 19,
+    SIMCONNECT_EXCEPTION_DATA_ERROR = 20,
+    SIMCONNECT_EXCEPTION_INVALID_ARRAY = 21,
+    SIMCONNECT_EXCEPTION_ILLEGAL_OPERATION = 25,
+    SIMCONNECT_EXCEPTION_ALREADY_SUBSCRIBED = 26,
+    SIMCONNECT_EXCEPTION_INVALID_ENUM = 27,
+    SIMCONNECT_EXCEPTION_DEFINITION_ERROR = 28,
     SIMCONNECT_EXCEPTION_DUPLICATE_ID = 29,
+    SIMCONNECT_EXCEPTION_DATUM_ID = 30,
     SIMCONNECT_EXCEPTION_OUT_OF_BOUNDS = 31,
+    SIMCONNECT_EXCEPTION_ALREADY_CREATED = 32,
 };
 
 enum SIMCONNECT_PERIOD : std::int32_t {
@@ -121,6 +137,8 @@ constexpr SIMCONNECT_CLIENT_DATA_REQUEST_FLAG SIMCONNECT_CLIENT_DATA_REQUEST_FLA
 constexpr SIMCONNECT_CLIENT_DATA_REQUEST_FLAG SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_TAGGED = 2;
 constexpr SIMCONNECT_CLIENT_DATA_SET_FLAG SIMCONNECT_CLIENT_DATA_SET_FLAG_DEFAULT = 0;
 constexpr SIMCONNECT_CLIENT_DATA_SET_FLAG SIMCONNECT_CLIENT_DATA_SET_FLAG_TAGGED = 1;
+constexpr SIMCONNECT_CREATE_CLIENT_DATA_FLAG SIMCONNECT_CREATE_CLIENT_DATA_FLAG_DEFAULT = 0;
+constexpr SIMCONNECT_CREATE_CLIENT_DATA_FLAG SIMCONNECT_CREATE_CLIENT_DATA_FLAG_READ_ONLY = 1;
 
 // A size in AddToClientDataDefinition may instead name a type (as DWORD).
 constexpr DWORD SIMCONNECT_CLIENTDATATYPE_INT8 = 0xFFFFFFFFu;
@@ -138,6 +156,12 @@ constexpr HRESULT E_INVALIDARG_RESULT = static_cast<HRESULT>(0x80070057u);
 // and after it crashed (pipe broken).
 constexpr HRESULT PIPE_DISCONNECTED_RESULT = static_cast<HRESULT>(0xC00000B0u);
 constexpr HRESULT PIPE_BROKEN_RESULT = static_cast<HRESULT>(0xC000014Bu);
+// What the SDK's library returns from every call once the server closed a
+// TCP connection (a read completed with 0 bytes).
+constexpr HRESULT LINK_FAILED_RESULT = static_cast<HRESULT>(0xC000013Eu);
+// A string argument of 256 characters or more: refused by the library
+// itself, which still uses up a send id.
+constexpr HRESULT INSUFFICIENT_BUFFER_RESULT = static_cast<HRESULT>(0x8007007Au);
 
 // Received messages. The SDK derives each from SIMCONNECT_RECV; here the
 // header fields are repeated so every struct is standard-layout and its
@@ -266,6 +290,13 @@ HRESULT SIMCONNECT_CALL SimConnect_SetClientData(HANDLE hSimConnect,
                                                  SIMCONNECT_CLIENT_DATA_SET_FLAG Flags,
                                                  DWORD dwReserved, DWORD cbUnitSize,
                                                  void* pDataSet);
+HRESULT SIMCONNECT_CALL SimConnect_CreateClientData(HANDLE hSimConnect,
+                                                    SIMCONNECT_CLIENT_DATA_ID ClientDataID,
+                                                    DWORD dwSize,
+                                                    SIMCONNECT_CREATE_CLIENT_DATA_FLAG Flags);
+// The send id the library gave the last message it sent (or refused) on
+// this connection; a server exception names the message by this id.
+HRESULT SIMCONNECT_CALL SimConnect_GetLastSentPacketID(HANDLE hSimConnect, DWORD* pdwSendID);
 
 }  // extern "C"
 

@@ -76,6 +76,16 @@ HRESULT SIMCONNECT_CALL SimConnect_SetClientData(HANDLE, SIMCONNECT_CLIENT_DATA_
     return E_FAIL_RESULT;
 }
 
+HRESULT SIMCONNECT_CALL SimConnect_CreateClientData(HANDLE, SIMCONNECT_CLIENT_DATA_ID, DWORD,
+                                                    SIMCONNECT_CREATE_CLIENT_DATA_FLAG) {
+    return E_FAIL_RESULT;
+}
+
+HRESULT SIMCONNECT_CALL SimConnect_GetLastSentPacketID(HANDLE, DWORD* pdwSendID) {
+    if (pdwSendID) *pdwSendID = 0;
+    return E_FAIL_RESULT;
+}
+
 }  // extern "C"
 
 }  // namespace simconnect
