@@ -244,7 +244,10 @@ TEST_F(HidManagerTest, ReadOpenFailureWarnsUsesNoIndexAndIsRetried) {
     auto panel = bus.addPanel(panelSpec("/dev/a", kBoardA));
     panel.failReadOpen(true);
     ASSERT_TRUE(start());
+    hid.scan();
+    hid.scan();
     EXPECT_EQ(hid.deviceCount(), 0u);
+    // Once, not at every scan.
     EXPECT_EQ(log.messages("WARN"), std::vector<std::string>{"Failed to open HID device: /dev/a"});
     panel.failReadOpen(false);
     hid.scan();
@@ -436,6 +439,20 @@ private:
     bool pauseNext_ = false;
     bool paused_ = false;
 };
+
+TEST(PanelIndicesTest, MemoryIsBoundedByForgettingTheLongestClosed) {
+    PanelIndices indices(2);
+    EXPECT_EQ(indices.acquire("a"), 0);
+    EXPECT_EQ(indices.acquire("b"), 1);
+    indices.release(0);
+    indices.release(1);
+    EXPECT_EQ(indices.acquire("c"), 0);  // "a", closed longest, is forgotten
+    EXPECT_EQ(indices.acquire("b"), 1);
+    EXPECT_EQ(indices.acquire("a"), 2);  // nothing closed to forget: open panels stay
+    EXPECT_EQ(indices.acquire("a"), 3);  // a second interface of the same board
+    indices.release(2);
+    EXPECT_EQ(indices.acquire("a"), 2);
+}
 
 TEST(HidManagerScanOrderTest, AnOlderScanNeverUndoesANewerOne) {
     LogCapture log;
