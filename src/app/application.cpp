@@ -31,7 +31,7 @@ std::string fullPath(const std::string& path) {
 // The first lines of every run: which program, which files. Several runs
 // end up in one log, and these tell them apart.
 void logStartHeader(const std::string& configPath) {
-    logInfo(std::string(kApplicationName) + " version " + CORVANE_VERSION);
+    logInfo(std::string("CorvaneHID version ") + CORVANE_VERSION);
     logInfo("Executable: " + platform::executablePath());
     logInfo("Configuration file: " + fullPath(configPath));
     logInfo("Log file: " + fullPath(Logger::instance().filePath()));

@@ -60,8 +60,8 @@ bool looksLikeUtf16(const std::string& text) {
 
 void warnDuplicates(const std::vector<std::string>& keys, const std::string& source) {
     for (const std::string& key : keys) {
-        logWarn("Duplicate key '" + key + "'" + (source.empty() ? "" : " in " + source) +
-                "; the first one is used");
+        const std::string where = source.empty() ? "'" : "' in " + source;
+        logWarn("Duplicate key '" + key + where + "; the first one is used");
     }
 }
 

@@ -236,8 +236,8 @@ void HidManager::connectLocked(const std::string& path) {
         logWarn("Failed to open HID write handle; output disabled for: " + path);
     }
     identifyLocked(*device);
-    device->index = indices_.acquire(device->identityValid ? "board " + device->name
-                                                           : "path " + device->path);
+    device->index =
+        indices_.acquire(device->identityValid ? "board " + device->name : "path " + device->path);
     device->connection = ++connections_;
     logInfo("HID device connected: " + device->name + " index=" + std::to_string(device->index));
     if (device->protocolValid) {

@@ -54,15 +54,15 @@ void RepeatLimiter::pollLocked(Clock::TimePoint now) {
 }
 
 void RepeatLimiter::evictOldestLocked() {
-    const auto oldest = std::min_element(
-        entries_.begin(), entries_.end(),
-        [](const Entry& a, const Entry& b) { return a.since < b.since; });
+    const auto oldest =
+        std::min_element(entries_.begin(), entries_.end(),
+                         [](const Entry& a, const Entry& b) { return a.since < b.since; });
     if (oldest == entries_.end()) return;
     if (oldest->repeats > 0) summarize(*oldest);
     entries_.erase(oldest);
 }
 
 void RepeatLimiter::summarize(const Entry& entry) {
-    Logger::instance().log(entry.level, entry.message + " (repeated " +
-                                            std::to_string(entry.repeats) + " times)");
+    Logger::instance().log(
+        entry.level, entry.message + " (repeated " + std::to_string(entry.repeats) + " times)");
 }

@@ -36,8 +36,7 @@ public:
     static constexpr std::chrono::minutes kDefaultPeriod{1};
     static constexpr std::size_t kDefaultCapacity = 32;
 
-    explicit RepeatLimiter(Clock& clock = Clock::system(),
-                           Clock::Duration period = kDefaultPeriod,
+    explicit RepeatLimiter(Clock& clock = Clock::system(), Clock::Duration period = kDefaultPeriod,
                            std::size_t capacity = kDefaultCapacity);
     ~RepeatLimiter();
 

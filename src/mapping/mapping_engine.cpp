@@ -206,8 +206,7 @@ std::vector<MappingEngine::DueHold> MappingEngine::waitForDueHolds() {
 
 // The HID manager's opening of the panel that sent an event, 0 when it is
 // not open (any more).
-std::uint64_t MappingEngine::panelConnection(const std::string& boardId,
-                                             std::int32_t index) const {
+std::uint64_t MappingEngine::panelConnection(const std::string& boardId, std::int32_t index) const {
     if (!hid_) return 0;
     for (const HidDeviceInfo& device : hid_->listDevices()) {
         if (device.index == index && device.name == boardId) return device.connection;

@@ -106,9 +106,9 @@ TEST(ConfigFiles, DuplicateKeysAreWarnedOnceNamingKeyAndFile) {
     ASSERT_TRUE(buttons.load(path, error)) << error;
     EXPECT_TRUE(buttons.hasControl("A"));
     EXPECT_EQ(log.messages("WARN"),
-              (std::vector<std::string>{"Duplicate key 'name' in " + path + "; the first one is used",
-                                        "Duplicate key 'buttons' in " + path +
-                                            "; the first one is used"}));
+              (std::vector<std::string>{
+                  "Duplicate key 'name' in " + path + "; the first one is used",
+                  "Duplicate key 'buttons' in " + path + "; the first one is used"}));
 }
 
 }  // namespace

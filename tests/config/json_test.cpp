@@ -106,9 +106,9 @@ TEST(Json, NumbersIgnoreTheGlobalLocale) {
 }
 
 TEST(Json, ObjectsKeepTheFirstDuplicateAndIterateInByteOrder) {
-    const JsonParseResult result =
-        parseJson("{\"b\":1, \"a\":1, \"a\":2, \"\xC3\xA9\":3, \"B\":0, \"ab\":[], \"a\":3,"
-                  " \"o\":{\"b\":1, \"b\":2}, \"\\u00e9\":4}");
+    const JsonParseResult result = parseJson(
+        "{\"b\":1, \"a\":1, \"a\":2, \"\xC3\xA9\":3, \"B\":0, \"ab\":[], \"a\":3,"
+        " \"o\":{\"b\":1, \"b\":2}, \"\\u00e9\":4}");
     ASSERT_TRUE(result.ok) << result.error;
     std::vector<std::string> keys;
     for (const auto& member : result.root.object)

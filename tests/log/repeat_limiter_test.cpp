@@ -27,8 +27,9 @@ TEST(RepeatLimiter, FirstLineThenOneSummaryAMinuteUntilItStops) {
     limiter.warn("Failed to open HID device: /dev/a");  // counted for the next minute
     clock.advance(seconds(30));
     limiter.poll();
-    EXPECT_EQ(log.messages("WARN"), (Lines{"Failed to open HID device: /dev/a",
-                                           "Failed to open HID device: /dev/a (repeated 100 times)"}));
+    EXPECT_EQ(log.messages("WARN"),
+              (Lines{"Failed to open HID device: /dev/a",
+                     "Failed to open HID device: /dev/a (repeated 100 times)"}));
     // It stopped: the last count is written once its minute is over, then
     // the text is forgotten and written in full when it comes back.
     clock.advance(seconds(30));
@@ -54,7 +55,8 @@ TEST(RepeatLimiter, TextsAndLevelsCountApartAndMemoryIsBounded) {
         limiter.warn("b");  // pushes out the oldest, the WARN "a", after its summary
         limiter.warn("b");
     }  // the end writes what is still counted
-    EXPECT_EQ(log.messages(), (Lines{"a", "a", "a (repeated 1 times)", "b", "b (repeated 1 times)"}));
+    EXPECT_EQ(log.messages(),
+              (Lines{"a", "a", "a (repeated 1 times)", "b", "b (repeated 1 times)"}));
     EXPECT_EQ(log.messages("ERROR"), Lines{"a"});
 }
 

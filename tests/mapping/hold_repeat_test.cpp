@@ -170,7 +170,9 @@ TEST_F(HoldRepeatTest, ReleaseRemovesQueuedHoldsOfItsControlAndPanelOnly) {
 TEST_F(HoldRepeatTest, HoldRepeatsWhileAnotherPanelsWriteStalls) {
     held(pfd, kMapLeft);
     aux.device.stallWrites(true);
-    std::thread writer([this] { hid.writeLedCommand(aux.name, aux.index, LedCommand{1, 7, 0, 0, 0, 0}); });
+    std::thread writer([this] {
+        hid.writeLedCommand(aux.name, aux.index, LedCommand{1, 7, 0, 0, 0, 0});
+    });
     ASSERT_TRUE(aux.device.waitForStalledWrites(1, std::chrono::seconds(5)));
     advance(100);
     advance(100);
