@@ -40,13 +40,14 @@ struct JsonParseResult {
     std::vector<std::string> duplicateKeys;
 };
 
-// Parses one complete document. \u escapes are decoded to UTF-8 (a
-// surrogate pair to one character); a surrogate without its partner
-// becomes '?'. Other bytes, UTF-8 included, pass through untouched. Never throws for bad input
-// (only running out of memory escapes); the first error found is reported in `error` and `ok` is
-// false (texts are part of the program's messages). Objects and arrays nested more than 256 deep
-// fail with "Nesting too deep", so hostile input cannot exhaust the stack. Reentrant: calls share
-// no state.
+// Parses one complete document. Never throws for bad input (only running
+// out of memory escapes); the first error found is reported in `error` and
+// `ok` is false (texts are part of the program's messages). Objects and
+// arrays nested more than 256 deep fail with "Nesting too deep", so hostile
+// input cannot exhaust the stack. Reentrant: calls share no state.
+// \u escapes are decoded to UTF-8 (a surrogate pair to one character); a
+// surrogate without its partner becomes '?'. Other bytes, UTF-8 included,
+// pass through untouched.
 JsonParseResult parseJson(const std::string& text);
 
 // A JSON number as a signed 32-bit integer: truncated toward zero; values
