@@ -21,6 +21,22 @@ bool fileExists(const std::string& path) {
     return std::filesystem::exists(platform::toPath(path), ec) && !ec;
 }
 
+// A path as it names a file from here: absolute and without "." or "..".
+std::string fullPath(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(platform::toPath(path), ec);
+    return ec ? path : platform::fromPath(full.lexically_normal());
+}
+
+// The first lines of every run: which program, which files. Several runs
+// end up in one log, and these tell them apart.
+void logStartHeader(const std::string& configPath) {
+    logInfo(std::string("CorvaneHID version ") + CORVANE_VERSION);
+    logInfo("Executable: " + platform::executablePath());
+    logInfo("Configuration file: " + fullPath(configPath));
+    logInfo("Log file: " + fullPath(Logger::instance().filePath()));
+}
+
 std::string toLowerAscii(std::string text) {
     for (char& c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -92,6 +108,7 @@ bool Application::initialize(const std::string& configPath, bool consoleMode, st
     }
     Logger::instance().open(logFolder, kApplicationName, kLogMaxBytes, kLogMaxFiles, consoleMode);
     logInfo("Initializing application");
+    logStartHeader(configPath);
 
     if (!fileExists(configPath)) {
         error = missingConfigText(configPath);

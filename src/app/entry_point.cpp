@@ -81,6 +81,8 @@ int runNormally(const CommandLine& options) {
         // must not reach the Application any more.
         g_application.store(nullptr);
     }
+    // A console close waits for this before Windows ends the process.
+    platform::consoleStopFinished();
     return exitCode;
 }
 

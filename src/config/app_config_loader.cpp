@@ -238,7 +238,7 @@ bool loadAppConfig(const std::string& path, AppConfig& config, std::string& erro
 bool loadAppConfigFromText(const std::string& text, const std::string& path, AppConfig& config,
                            std::string& error) {
     JsonParseResult parsed;
-    if (!parseConfigObject(text, kTexts, parsed, error)) return false;
+    if (!parseConfigObject(text, path, kTexts, parsed, error)) return false;
     const JsonValue& root = parsed.root;
     if (!readHid(root, config, error) || !readMappings(root, config, error)) return false;
     readOptionalSections(root, config);

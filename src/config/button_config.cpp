@@ -28,12 +28,13 @@ const ConfigFileTexts kTexts{"Button config not found: ", "Failed to open button
 
 bool ButtonConfig::load(const std::string& path, std::string& error) {
     std::string text;
-    return readConfigText(path, kTexts, text, error) && loadFromText(text, error);
+    return readConfigText(path, kTexts, text, error) && loadFromText(text, error, path);
 }
 
-bool ButtonConfig::loadFromText(const std::string& text, std::string& error) {
+bool ButtonConfig::loadFromText(const std::string& text, std::string& error,
+                                const std::string& source) {
     JsonParseResult parsed;
-    if (!parseConfigObject(text, kTexts, parsed, error)) return false;
+    if (!parseConfigObject(text, source, kTexts, parsed, error)) return false;
     controls_.clear();
     return readSection(parsed.root, "buttons", error) && readSection(parsed.root, "knobs", error);
 }

@@ -14,7 +14,9 @@ public:
     // emptied only once the file is read and its root is an object; a fault
     // in an entry leaves the entries before it (the load counts as failed).
     bool load(const std::string& path, std::string& error);
-    bool loadFromText(const std::string& text, std::string& error);
+    // `source` names the text's file in warnings (duplicate keys).
+    bool loadFromText(const std::string& text, std::string& error,
+                      const std::string& source = std::string());
 
     // The command text for (control, action, role), falling back to the
     // role "DEFAULT" per action; empty when there is none.

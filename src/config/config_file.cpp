@@ -4,7 +4,9 @@
 #include <fstream>
 #include <system_error>
 #include <utility>
+#include <vector>
 
+#include "log/logger.h"
 #include "platform/paths.h"
 
 namespace fs = std::filesystem;
@@ -47,13 +49,37 @@ bool readConfigText(const std::string& path, const ConfigFileTexts& texts, std::
     return true;
 }
 
-bool parseConfigObject(const std::string& text, const ConfigFileTexts& texts,
-                       JsonParseResult& parsed, std::string& error) {
+namespace {
+
+// Windows tools write UTF-16 readily (PowerShell's ">", Notepad's
+// "Unicode"); it would otherwise fail with a puzzling "Unexpected token".
+bool looksLikeUtf16(const std::string& text) {
+    if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0) return true;
+    return text.substr(0, 4).find('\0') != std::string::npos;
+}
+
+void warnDuplicates(const std::vector<std::string>& keys, const std::string& source) {
+    for (const std::string& key : keys) {
+        const std::string where = source.empty() ? "'" : "' in " + source;
+        logWarn("Duplicate key '" + key + where + "; the first one is used");
+    }
+}
+
+}  // namespace
+
+bool parseConfigObject(const std::string& text, const std::string& source,
+                       const ConfigFileTexts& texts, JsonParseResult& parsed, std::string& error) {
+    if (looksLikeUtf16(text)) {
+        parsed = JsonParseResult();
+        error = std::string(texts.parseError) + kUtf16Text;
+        return false;
+    }
     parsed = parseJson(text);
     if (!parsed.ok) {
         error = texts.parseError + parsed.error;
         return false;
     }
+    warnDuplicates(parsed.duplicateKeys, source);
     if (parsed.root.kind != JsonType::Object) {
         error = texts.notObject;
         return false;

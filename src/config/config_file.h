@@ -30,7 +30,13 @@ struct ConfigFileTexts {
 bool readConfigText(const std::string& path, const ConfigFileTexts& texts, std::string& text,
                     std::string& error);
 
+// Follows the parse-error text when the file is UTF-16 (a byte-order mark
+// FF FE or FE FF, or a zero byte among the first bytes).
+constexpr const char* kUtf16Text = "File is UTF-16 encoded; save it as UTF-8";
+
 // Parses a document whose root must be an object; false leaves the
-// loader's parse-error or not-an-object text in `error`.
-bool parseConfigObject(const std::string& text, const ConfigFileTexts& texts,
-                       JsonParseResult& parsed, std::string& error);
+// loader's parse-error or not-an-object text in `error`. A key that occurs
+// twice in one object is warned once, naming `source` (the file; may be
+// empty); the first occurrence is used.
+bool parseConfigObject(const std::string& text, const std::string& source,
+                       const ConfigFileTexts& texts, JsonParseResult& parsed, std::string& error);

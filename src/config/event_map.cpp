@@ -31,12 +31,13 @@ const ConfigFileTexts kTexts{"Event map not found: ", "Failed to open event map:
 
 bool EventMap::load(const std::string& path, std::string& error) {
     std::string text;
-    return readConfigText(path, kTexts, text, error) && loadFromText(text, error);
+    return readConfigText(path, kTexts, text, error) && loadFromText(text, error, path);
 }
 
-bool EventMap::loadFromText(const std::string& text, std::string& error) {
+bool EventMap::loadFromText(const std::string& text, std::string& error,
+                            const std::string& source) {
     JsonParseResult parsed;
-    if (!parseConfigObject(text, kTexts, parsed, error)) return false;
+    if (!parseConfigObject(text, source, kTexts, parsed, error)) return false;
     eventTypes_.clear();
     controlIds_.clear();
     const int types = readTable(parsed.root, "event_types", eventTypes_);

@@ -13,7 +13,9 @@ public:
     // missing, unreadable, not JSON or not an object leaves the tables as they
     // were; a file without usable entries leaves them holding what was read.
     bool load(const std::string& path, std::string& error);
-    bool loadFromText(const std::string& text, std::string& error);
+    // `source` names the text's file in warnings (duplicate keys).
+    bool loadFromText(const std::string& text, std::string& error,
+                      const std::string& source = std::string());
 
     // Empty text when the map has no entry for the code.
     std::string eventTypeName(std::int32_t type) const;

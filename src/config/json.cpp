@@ -19,6 +19,31 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+bool isHighSurrogate(unsigned code) {
+    return code >= 0xD800 && code <= 0xDBFF;
+}
+bool isLowSurrogate(unsigned code) {
+    return code >= 0xDC00 && code <= 0xDFFF;
+}
+
+void appendUtf8(std::string& out, unsigned code) {
+    if (code < 0x80) {
+        out.push_back(static_cast<char>(code));
+        return;
+    }
+    if (code < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    } else if (code < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    }
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+}
+
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -80,6 +105,7 @@ public:
         }
         result.error = error_;
         result.ok = error_.empty();
+        result.duplicateKeys = std::move(duplicates_);
         return result;
     }
 
@@ -90,6 +116,14 @@ private:
     void skipWhitespace() {
         while (!atEnd() && isWhitespace(peek()))
             ++pos_;
+    }
+
+    void noteDuplicate(const std::string& key) {
+        if (duplicates_.size() >= kMaxDuplicateKeys) return;
+        for (const std::string& known : duplicates_) {
+            if (known == key) return;
+        }
+        duplicates_.push_back(key);
     }
 
     bool fail(const char* message) {
@@ -140,7 +174,8 @@ private:
             JsonValue value;
             if (!parseValue(value)) return false;
             // The first occurrence of a key wins; later duplicates are dropped.
-            out.object.try_emplace(std::move(key), std::move(value));
+            const auto [at, inserted] = out.object.try_emplace(std::move(key), std::move(value));
+            if (!inserted) noteDuplicate(at->first);
             skipWhitespace();
             if (atEnd()) return fail("Unterminated object");
             const char c = peek();
@@ -219,16 +254,39 @@ private:
         }
     }
 
-    bool parseUnicodeEscape(std::string& out) {
+    bool readCodeUnit(unsigned& code) {
         if (text_.size() - pos_ < 4) return fail("Invalid unicode escape");
-        unsigned code = 0;
+        code = 0;
         for (int i = 0; i < 4; ++i) {
             const int digit = hexDigit(text_[pos_++]);
             if (digit < 0) return fail("Invalid unicode escape");
             code = code * 16 + static_cast<unsigned>(digit);
         }
-        // Only ASCII survives; anything wider becomes one '?' per escape.
-        out.push_back(code <= 0x7F ? static_cast<char>(code) : '?');
+        return true;
+    }
+
+    // A high surrogate joins the low surrogate escaped right after it; a
+    // surrogate without its partner cannot be written in UTF-8 and becomes
+    // '?' (the escape after an unpaired high one is read on its own).
+    bool parseUnicodeEscape(std::string& out) {
+        unsigned code = 0;
+        if (!readCodeUnit(code)) return false;
+        if (isHighSurrogate(code) && text_.compare(pos_, 2, "\\u") == 0) {
+            const std::size_t afterHigh = pos_;
+            pos_ += 2;
+            unsigned low = 0;
+            if (!readCodeUnit(low)) return false;
+            if (isLowSurrogate(low)) {
+                appendUtf8(out, 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00));
+                return true;
+            }
+            pos_ = afterHigh;
+        }
+        if (isHighSurrogate(code) || isLowSurrogate(code)) {
+            out.push_back('?');
+        } else {
+            appendUtf8(out, code);
+        }
         return true;
     }
 
@@ -290,6 +348,7 @@ private:
     std::size_t pos_ = 0;
     int depth_ = 0;
     std::string error_;
+    std::vector<std::string> duplicates_;
 };
 
 const JsonValue* member(const JsonValue& object, const std::string& key, JsonType kind) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -27,17 +28,26 @@ struct JsonValue {
     std::map<std::string, JsonValue> object;
 };
 
+// At most this many duplicate keys are listed in a result.
+constexpr std::size_t kMaxDuplicateKeys = 16;
+
 struct JsonParseResult {
     JsonValue root;
     std::string error;
     bool ok = false;
+    // Keys that occurred more than once in one object (each listed once, in
+    // the order met, at most kMaxDuplicateKeys); the first occurrence won.
+    std::vector<std::string> duplicateKeys;
 };
 
-// Parses one complete document. Never throws for bad input (only running out
-// of memory escapes); the first error found is reported in `error` and `ok`
-// is false (texts are part of the program's messages). Objects and arrays
-// nested more than 256 deep fail with "Nesting too deep", so hostile input
-// cannot exhaust the stack. Reentrant: calls share no state.
+// Parses one complete document. Never throws for bad input (only running
+// out of memory escapes); the first error found is reported in `error` and
+// `ok` is false (texts are part of the program's messages). Objects and
+// arrays nested more than 256 deep fail with "Nesting too deep", so hostile
+// input cannot exhaust the stack. Reentrant: calls share no state.
+// \u escapes are decoded to UTF-8 (a surrogate pair to one character); a
+// surrogate without its partner becomes '?'. Other bytes, UTF-8 included,
+// pass through untouched.
 JsonParseResult parseJson(const std::string& text);
 
 // A JSON number as a signed 32-bit integer: truncated toward zero; values

@@ -27,7 +27,8 @@ struct PanelState {
     int stalled = 0;
     int readHandles = 0;
     int writeHandles = 0;
-    std::vector<ReceivedReport> received;
+    std::deque<ReceivedReport> received;  // the last kKeptReports
+    std::size_t receivedTotal = 0;
 };
 
 // Everything behind one mutex: the bus is a test double, simplicity wins
@@ -202,6 +203,8 @@ private:
                 const std::uint8_t* data, std::size_t length) {
         ReceivedReport report{via, std::vector<std::uint8_t>(data, data + length)};
         panel_->received.push_back(report);
+        if (panel_->received.size() > kKeptReports) panel_->received.pop_front();
+        ++panel_->receivedTotal;
         core_->changed.notify_all();
         const auto observer = core_->observer;
         const std::string path = panel_->description.path;
@@ -397,22 +400,23 @@ bool VirtualPanel::waitForStalledWrites(int count, std::chrono::milliseconds tim
 
 std::vector<ReceivedReport> VirtualPanel::received() const {
     std::lock_guard<std::mutex> lock(core_->mutex);
-    return state_->received;
+    return std::vector<ReceivedReport>(state_->received.begin(), state_->received.end());
 }
 
 std::size_t VirtualPanel::receivedCount() const {
     std::lock_guard<std::mutex> lock(core_->mutex);
-    return state_->received.size();
+    return state_->receivedTotal;
 }
 
 bool VirtualPanel::waitForReceived(std::size_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(core_->mutex);
-    return core_->changed.wait_for(lock, timeout, [&] { return state_->received.size() >= count; });
+    return core_->changed.wait_for(lock, timeout, [&] { return state_->receivedTotal >= count; });
 }
 
 void VirtualPanel::clearReceived() {
     std::lock_guard<std::mutex> lock(core_->mutex);
     state_->received.clear();
+    state_->receivedTotal = 0;
 }
 
 // --- VirtualHidBus ---------------------------------------------------------

@@ -18,7 +18,8 @@
 // behaves like the machine's bus as the HID manager sees it: panels can be
 // plugged and unplugged at any time, input reports queue up until a read
 // takes them, reads honour their time-out and cancel exactly like the real
-// ones, and every report the host writes is recorded per panel.
+// ones, and the reports the host writes are recorded per panel (the last
+// kKeptReports of them, and a count of all, so a long run stays small).
 //
 //   emulation::VirtualHidBus bus;
 //   emulation::VirtualPanel pfd = bus.addPanel({"/dev/hidraw3", 0x1A2B, 0x3C4D, "SN-1",
@@ -36,6 +37,7 @@
 namespace emulation {
 
 constexpr unsigned long kErrorDeviceNotConnected = 1167;
+constexpr std::size_t kKeptReports = 4096;
 
 namespace detail {
 struct BusCore;
@@ -126,9 +128,12 @@ public:
     int stalledWrites() const;
     // Real-time wait until `count` writers are blocked by stallWrites.
     bool waitForStalledWrites(int count, std::chrono::milliseconds timeout) const;
+    // The last kKeptReports reports received, oldest first.
     std::vector<ReceivedReport> received() const;
+    // Every report received since the panel was added or last cleared,
+    // also those no longer kept.
     std::size_t receivedCount() const;
-    // Real-time wait until at least `count` reports were received.
+    // Real-time wait until receivedCount() reaches `count`.
     bool waitForReceived(std::size_t count, std::chrono::milliseconds timeout) const;
     void clearReceived();
 

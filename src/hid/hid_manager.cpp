@@ -16,6 +16,10 @@ constexpr std::chrono::milliseconds kReadWait(1000);
 // A scan interval of 0 or below still pauses this long, so the scan thread
 // never spins a core re-opening every HID device of the machine.
 constexpr std::chrono::milliseconds kMinimumScanPause(10);
+// The pause before reopening a panel whose reads fail while it stays
+// present: doubled at every further failure up to the maximum.
+constexpr std::chrono::seconds kFirstRetryPause(1);
+constexpr std::chrono::seconds kMaxRetryPause(60);
 
 int hexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -34,20 +38,24 @@ struct HidManager::HidDevice {
     std::string name;
     std::string serial;
     HidProtocol::DeviceIdentity identity;
+    bool identityValid = false;
     HidProtocol::ProtocolInfo protocol;
     bool protocolValid = false;
     std::int32_t index = -1;
+    std::uint64_t connection = 0;
     std::unique_ptr<platform::HidReadHandle> readHandle;
     std::unique_ptr<platform::HidWriteHandle> writeHandle;
     EventSink sink;  // the manager's sink, copied at connect
     std::atomic<bool> running{false};
     std::atomic<bool> readerFailed{false};  // its read failed while running
+    std::atomic<bool> delivered{false};     // it read a report since it was opened
     std::thread reader;
     Report lastLed{};
     bool lastLedValid = false;
 };
 
-HidManager::HidManager(platform::HidBus& bus, Clock& clock) : bus_(bus), clock_(clock) {}
+HidManager::HidManager(platform::HidBus& bus, Clock& clock)
+    : bus_(bus), clock_(clock), warnings_(clock) {}
 
 HidManager::~HidManager() {
     stop();
@@ -112,6 +120,8 @@ void HidManager::stop() {
     for (auto& entry : devices_)
         disconnectLocked(*entry.second);
     devices_.clear();
+    retries_.clear();
+    publishLocked();
 }
 
 // start() has just scanned, so the thread pauses first.
@@ -125,6 +135,7 @@ void HidManager::scanLoop() {
             if (clock_.waitFor(wake_, lock, pause, [this] { return !running_; })) return;
         }
         scan();
+        warnings_.poll();
     }
 }
 
@@ -161,22 +172,55 @@ std::vector<std::string> HidManager::findMatches(std::uint16_t vid, std::uint16_
 }
 
 void HidManager::applyScanLocked(const std::vector<std::string>& matches) {
+    const auto present = [&matches](const std::string& path) {
+        return std::find(matches.begin(), matches.end(), path) != matches.end();
+    };
+    for (auto it = retries_.begin(); it != retries_.end();) {
+        it = present(it->first) ? std::next(it) : retries_.erase(it);
+    }
     for (auto it = devices_.begin(); it != devices_.end();) {
         HidDevice& device = *it->second;
-        const bool present = std::find(matches.begin(), matches.end(), it->first) != matches.end();
-        // A reader whose read failed while its path is still present means the
-        // panel re-enumerated between two scans: reopen it instead of keeping
-        // a connection that can never deliver input again.
-        if (present && !device.readerFailed) {
+        // A reader whose read failed while its path is still present: the
+        // panel re-enumerated between two scans, or its reads fail. Either
+        // way the connection can never deliver input again: reopen it.
+        if (present(it->first) && !device.readerFailed) {
             ++it;
             continue;
         }
+        if (present(it->first)) deferRetryLocked(device);
         disconnectLocked(device);
         it = devices_.erase(it);
     }
     for (const std::string& path : matches) {
-        if (devices_.find(path) == devices_.end()) connectLocked(path);
+        if (devices_.find(path) == devices_.end() && !retryPendingLocked(path)) {
+            connectLocked(path);
+        }
     }
+    publishLocked();
+}
+
+// A panel that delivered a report since it was opened is reopened at once
+// (its pause starts over); one that failed without delivering anything
+// waits, longer at each failure.
+void HidManager::deferRetryLocked(const HidDevice& device) {
+    if (device.delivered) {
+        retries_.erase(device.path);
+        return;
+    }
+    const auto found = retries_.find(device.path);
+    const Clock::Duration pause =
+        found == retries_.end()
+            ? Clock::Duration(kFirstRetryPause)
+            : std::min<Clock::Duration>(found->second.pause * 2, kMaxRetryPause);
+    retries_[device.path] = RetryPause{pause, clock_.now() + pause};
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(pause).count();
+    logWarn("HID reads failed for " + device.name + "; reopening in " + std::to_string(seconds) +
+            " s");
+}
+
+bool HidManager::retryPendingLocked(const std::string& path) const {
+    const auto found = retries_.find(path);
+    return found != retries_.end() && clock_.now() < found->second.notBefore;
 }
 
 void HidManager::connectLocked(const std::string& path) {
@@ -184,7 +228,7 @@ void HidManager::connectLocked(const std::string& path) {
     device->path = path;
     device->readHandle = bus_.openRead(path);
     if (!device->readHandle) {
-        logWarn("Failed to open HID device: " + path);
+        warnings_.warn("Failed to open HID device: " + path);
         return;
     }
     device->writeHandle = bus_.openWrite(path);
@@ -192,7 +236,9 @@ void HidManager::connectLocked(const std::string& path) {
         logWarn("Failed to open HID write handle; output disabled for: " + path);
     }
     identifyLocked(*device);
-    device->index = static_cast<std::int32_t>(nextIndex_.fetch_add(1));
+    device->index =
+        indices_.acquire(device->identityValid ? "board " + device->name : "path " + device->path);
+    device->connection = ++connections_;
     logInfo("HID device connected: " + device->name + " index=" + std::to_string(device->index));
     if (device->protocolValid) {
         logDebug(HidProtocol::traceProtocolInfo(device->name, device->protocol));
@@ -208,6 +254,7 @@ void HidManager::connectLocked(const std::string& path) {
         // Never keep a panel that looks connected but can deliver no input;
         // the next scan tries it again.
         device->running = false;
+        indices_.release(device->index);
         logWarn("Failed to start HID reader for " + device->name + ": " + e.what());
         logInfo("HID device disconnected: " + device->name);
         return;
@@ -224,6 +271,7 @@ void HidManager::identifyLocked(HidDevice& device) {
     buffer[0] = HidProtocol::kIdentityReportId;
     if (device.readHandle->getFeature(buffer.data(), buffer.size()) &&
         HidProtocol::parseIdentityReport(buffer, device.identity, error)) {
+        device.identityValid = true;
         device.name = HidProtocol::formatBoardId(device.identity.boardId);
     } else {
         device.identity = HidProtocol::DeviceIdentity{};
@@ -245,7 +293,21 @@ void HidManager::disconnectLocked(HidDevice& device) {
     if (device.reader.joinable()) device.reader.join();
     device.readHandle.reset();
     device.writeHandle.reset();
+    indices_.release(device.index);
     logInfo("HID device disconnected: " + device.name);
+}
+
+// Called after every change of the table, still under deviceLock_, so the
+// published list never runs behind the table for longer than that.
+void HidManager::publishLocked() {
+    std::vector<HidDeviceInfo> list;
+    list.reserve(devices_.size());
+    for (const auto& entry : devices_) {
+        const HidDevice& device = *entry.second;
+        list.push_back({device.name, device.index, device.connection});
+    }
+    std::lock_guard<std::mutex> lock(listLock_);
+    published_.swap(list);
 }
 
 void HidManager::readerLoop(HidDevice* device) {
@@ -260,6 +322,7 @@ void HidManager::readerLoop(HidDevice* device) {
             break;
         }
         if (count == 0) continue;
+        device->delivered = true;
         if (trace_) logDebug(HidProtocol::traceInput(device->name, buffer.data(), count));
         HidProtocol::HidEvent event;
         std::string error;
@@ -271,17 +334,13 @@ void HidManager::readerLoop(HidDevice* device) {
 }
 
 std::vector<HidDeviceInfo> HidManager::listDevices() {
-    std::lock_guard<std::mutex> lock(deviceLock_);
-    std::vector<HidDeviceInfo> list;
-    list.reserve(devices_.size());
-    for (const auto& entry : devices_)
-        list.push_back({entry.second->name, entry.second->index});
-    return list;
+    std::lock_guard<std::mutex> lock(listLock_);
+    return published_;
 }
 
 std::size_t HidManager::deviceCount() {
-    std::lock_guard<std::mutex> lock(deviceLock_);
-    return devices_.size();
+    std::lock_guard<std::mutex> lock(listLock_);
+    return published_.size();
 }
 
 HidManager::HidDevice* HidManager::selectLocked(const std::string& name, std::int32_t index) {
@@ -305,8 +364,8 @@ void HidManager::writeReportLocked(HidDevice& device, const char* reportName, co
     if (!device.writeHandle->write(report.data(), report.size(), written, error)) {
         written = 0;
         if (warnOnFailure) {
-            logWarn(std::string("HID ") + reportName + " write failed for " + device.name +
-                    " (err=" + std::to_string(error) + ")");
+            warnings_.warn(std::string("HID ") + reportName + " write failed for " + device.name +
+                           " (err=" + std::to_string(error) + ")");
         }
     }
     if (trace_) logDebug(HidProtocol::traceOutput(reportName, device.name, written, report));

@@ -13,6 +13,8 @@
 
 #include "common/clock.h"
 #include "hid/hid_protocol.h"
+#include "hid/panel_indices.h"
+#include "log/repeat_limiter.h"
 #include "platform/hid_bus.h"
 
 struct HidSettings {
@@ -25,6 +27,9 @@ struct HidSettings {
 struct HidDeviceInfo {
     std::string name;
     std::int32_t index = -1;
+    // Unique to this opening of the panel in the manager's life (from 1): a
+    // panel that comes back under its old index has a new one.
+    std::uint64_t connection = 0;
 };
 
 // Finds the panels by vendor and product id, opens each with its own reader
@@ -33,11 +38,24 @@ struct HidDeviceInfo {
 //
 // Ownership: the bus and the clock are borrowed and must outlive the manager.
 // Panels are named by their board id, else their serial number, else their
-// path; each connection takes a new index that is never reused.
+// path. Indices are stable (PanelIndices): a panel that comes back (same
+// board id, or same path when it has none) gets its old index, also after a
+// stop and start; a new panel the lowest index no remembered panel holds.
+//
+// A panel whose reads fail while it stays present is closed and reopened
+// after a pause that starts at 1 s and doubles up to 60 s while it keeps
+// failing without delivering a report; one that delivered a report since it
+// was opened is reopened at the next scan (a quick replug looks the same).
+//
+// Repeated warnings (open failures at every scan, failing output writes)
+// go through a RepeatLimiter: the first is written, then one summary a
+// minute.
 //
 // Threads: start/stop/setTrace from the owner's thread; scan() from the scan
 // thread and the device watcher's thread (concurrent scans never open a
-// panel twice); the queries and output operations from any thread. The sink
+// panel twice); the queries and output operations from any thread. The
+// queries read a list published under a lock of their own, so they never
+// wait for a scan or an output write (which hold the device lock). The sink
 // runs on the panel's reader thread without any manager lock held; it must
 // stay cheap and must not call into the manager or wait for a thread that
 // does: a scan joins the reader while it holds the manager's lock. stop()
@@ -65,7 +83,7 @@ public:
     // manager is stopped.
     void scan();
 
-    // Open panels in byte-wise path order.
+    // Open panels in byte-wise path order. Never waits on the device lock.
     std::vector<HidDeviceInfo> listDevices();
     std::size_t deviceCount();
 
@@ -96,9 +114,12 @@ private:
     void scanLoop();
     std::vector<std::string> findMatches(std::uint16_t vid, std::uint16_t pid);
     void applyScanLocked(const std::vector<std::string>& matches);
+    void deferRetryLocked(const HidDevice& device);
+    bool retryPendingLocked(const std::string& path) const;
     void connectLocked(const std::string& path);
     void identifyLocked(HidDevice& device);
     void disconnectLocked(HidDevice& device);
+    void publishLocked();
     void readerLoop(HidDevice* device);
     HidDevice* selectLocked(const std::string& name, std::int32_t index);
     void writeReportLocked(HidDevice& device, const char* reportName,
@@ -114,14 +135,28 @@ private:
     DeviceTable devices_;                  // guarded by deviceLock_
     HidProtocol::Report lastSimStatus_{};  // guarded by deviceLock_
     bool simStatusValid_ = false;          // guarded by deviceLock_
+    PanelIndices indices_;                 // guarded by deviceLock_
+    std::uint64_t connections_ = 0;        // guarded by deviceLock_
+    // Panels whose reads failed while present, by path: when to reopen them
+    // and the pause that led there. Guarded by deviceLock_; only present
+    // paths are kept.
+    struct RetryPause {
+        Clock::Duration pause;
+        Clock::TimePoint notBefore;
+    };
+    std::map<std::string, RetryPause> retries_;
     // Scans number themselves when they start enumerating; a scan whose
     // result is older than the one already applied is discarded, so a slow
     // scan never undoes what a newer one found. Guarded by deviceLock_.
     std::uint64_t scanStarted_ = 0;
     std::uint64_t scanApplied_ = 0;
 
+    std::mutex listLock_;                   // taken after deviceLock_, never before
+    std::vector<HidDeviceInfo> published_;  // guarded by listLock_
+
+    RepeatLimiter warnings_;
+
     std::atomic<bool> running_{false};
     std::atomic<bool> trace_{false};
-    std::atomic<std::uint32_t> nextIndex_{0};
     std::thread scanThread_;  // owner's thread only
 };

@@ -34,12 +34,39 @@ std::string timestamp() {
     return std::string(text, n);
 }
 
-bool exists(const std::string& path) {
-    std::error_code ec;
-    return fs::exists(platform::toPath(path), ec) && !ec;
-}
+class SystemLogFileSystem final : public LogFileSystem {
+public:
+    bool exists(const std::string& path) override {
+        std::error_code ec;
+        return fs::exists(platform::toPath(path), ec) && !ec;
+    }
+    bool size(const std::string& path, std::uint64_t& bytes) override {
+        std::error_code ec;
+        const std::uintmax_t value = fs::file_size(platform::toPath(path), ec);
+        if (ec) return false;
+        bytes = value;
+        return true;
+    }
+    bool rename(const std::string& from, const std::string& to) override {
+        std::error_code ec;
+        fs::rename(platform::toPath(from), platform::toPath(to), ec);
+        return !ec;
+    }
+    void remove(const std::string& path) override {
+        std::error_code ec;
+        fs::remove(platform::toPath(path), ec);
+    }
+};
+
+// Where the current file waits while the numbered files move up.
+constexpr const char* kAsideSuffix = ".rotating";
 
 }  // namespace
+
+LogFileSystem& LogFileSystem::system() {
+    static SystemLogFileSystem files;
+    return files;
+}
 
 Logger& Logger::instance() {
     // Function-local static: initialisation is thread-safe, and the logger
@@ -56,6 +83,7 @@ void Logger::open(const std::string& directory, const std::string& baseName, std
     maxBytes_ = maxBytes;
     maxFiles_ = maxFiles;
     consoleEcho_ = consoleEcho;
+    rotationDeferred_ = false;
     if (!directory_.empty()) {
         std::error_code ec;
         fs::create_directories(platform::toPath(directory_), ec);
@@ -122,26 +150,62 @@ void Logger::openFileLocked() {
     file_.open(platform::toPath(filePath_), std::ios::out | std::ios::app);
 }
 
+void Logger::setFileSystem(LogFileSystem* files) {
+    std::lock_guard<std::mutex> guard(lock_);
+    files_ = files ? files : &LogFileSystem::system();
+    rotationDeferred_ = false;
+}
+
+void Logger::setClock(Clock* clock) {
+    std::lock_guard<std::mutex> guard(lock_);
+    clock_ = clock ? clock : &Clock::system();
+    rotationDeferred_ = false;
+}
+
+std::string Logger::numberedLocked(std::int64_t number) const {
+    return filePath_ + "." + std::to_string(number);
+}
+
 void Logger::rotateIfNeededLocked() {
     if (maxBytes_ == 0 || maxFiles_ < 1 || filePath_.empty()) return;
-    std::error_code ec;
-    const fs::path current = platform::toPath(filePath_);
-    if (!fs::exists(current, ec) || ec) return;
-    const std::uintmax_t size = fs::file_size(current, ec);
-    if (ec || size < maxBytes_) return;
+    if (rotationDeferred_ && clock_->now() < rotationRetryAt_) return;
+    std::uint64_t size = 0;
+    if (!files_->exists(filePath_) || !files_->size(filePath_, size) || size < maxBytes_) return;
 
     file_.flush();
     file_.close();
-    for (std::int32_t i = maxFiles_; i >= 1; --i) {
-        const std::string from = filePath_ + "." + std::to_string(i);
-        if (exists(from)) {
-            fs::rename(platform::toPath(from),
-                       platform::toPath(filePath_ + "." + std::to_string(i + 1)), ec);
-        }
-    }
-    if (exists(filePath_)) fs::rename(current, platform::toPath(filePath_ + ".1"), ec);
-    removeStaleFilesLocked();
+    rotationDeferred_ = !rotateLocked();
+    if (rotationDeferred_) rotationRetryAt_ = clock_->now() + kRotationRetry;
     openFileLocked();
+}
+
+// Nothing is shifted, and so nothing dropped, unless the current file could
+// be moved aside first. A file left aside by a rotation that was cut short
+// (the process ended in between) is placed first; the current file then
+// rotates with the next line.
+bool Logger::rotateLocked() {
+    const std::string aside = filePath_ + kAsideSuffix;
+    const bool leftover = files_->exists(aside);
+    if (!leftover && !files_->rename(filePath_, aside)) return false;
+    if (shiftNumberedLocked() && files_->rename(aside, numberedLocked(1))) {
+        removeStaleFilesLocked();
+        return true;
+    }
+    if (!leftover && !files_->exists(filePath_)) files_->rename(aside, filePath_);
+    return false;
+}
+
+// Frees number 1 by moving the files below the first free number up by
+// one. Every move goes to a free number, apart from the one beyond maxFiles
+// (deleted anyway), so a move that fails halfway costs no file.
+bool Logger::shiftNumberedLocked() {
+    std::int64_t gap = 1;
+    while (gap <= maxFiles_ && files_->exists(numberedLocked(gap)))
+        ++gap;
+    for (std::int64_t i = gap - 1; i >= 1; --i) {
+        if (!files_->rename(numberedLocked(i), numberedLocked(i + 1))) return false;
+    }
+    return true;
 }
 
 void Logger::removeStaleFilesLocked() {
@@ -150,8 +214,6 @@ void Logger::removeStaleFilesLocked() {
     // earlier maxFiles setting.
     const std::int64_t first = static_cast<std::int64_t>(maxFiles_) + 1;
     for (std::int64_t i = first; i <= first + 31; ++i) {
-        if (i < 1) continue;
-        std::error_code ec;
-        fs::remove(platform::toPath(filePath_ + "." + std::to_string(i)), ec);
+        if (i >= 1) files_->remove(numberedLocked(i));
     }
 }

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <mutex>
 #include <string>
+
+#include "common/clock.h"
 
 // Integer values are part of the contract: callers may pass any int, and
 // values outside this set are written with the "INFO" label.
@@ -15,6 +18,22 @@ enum LogLevel : int {
     Debug = 3,
 };
 
+// The file-system calls of log rotation. The logger uses system() unless a
+// test hands it another (one that fails a rename, say). Called only under
+// the logger's lock, so an implementation needs no lock of its own for that.
+class LogFileSystem {
+public:
+    virtual ~LogFileSystem() = default;
+    virtual bool exists(const std::string& path) = 0;
+    // False when the size cannot be read.
+    virtual bool size(const std::string& path, std::uint64_t& bytes) = 0;
+    // Moves `from` to `to`, replacing a file at `to`; false when it failed.
+    virtual bool rename(const std::string& from, const std::string& to) = 0;
+    virtual void remove(const std::string& path) = 0;
+
+    static LogFileSystem& system();
+};
+
 // The process-wide, levelled, size-rotated log.
 //
 // Every operation may be called from any thread, before open() and after
@@ -22,8 +41,18 @@ enum LogLevel : int {
 // non-recursive mutex serialises all file and console output, so lines
 // never interleave. Nothing here throws for I/O problems, and the logger
 // never reports its own failures.
+//
+// Rotation never costs history: the current file is first renamed aside,
+// and only then are the numbered files moved up into the first free number
+// (the file pushed beyond maxFiles is deleted). A current file that cannot
+// be renamed (on Windows: held open by another program without delete
+// sharing) is kept and written on, and the next rotation is tried at most
+// once a minute.
 class Logger {
 public:
+    // How long a failed rotation waits before it is tried again.
+    static constexpr std::chrono::minutes kRotationRetry{1};
+
     static Logger& instance();
 
     // Stores the settings, creates the folder (failures ignored), deletes
@@ -48,6 +77,11 @@ public:
 
     std::string filePath() const;
 
+    // Seams for tests; null restores the system's. The objects must outlive
+    // their use by the logger. Setting either clears a pending rotation retry.
+    void setFileSystem(LogFileSystem* files);
+    void setClock(Clock* clock);
+
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
 
@@ -57,7 +91,10 @@ private:
     void writeLocked(const char* label, const std::string& message);
     void openFileLocked();
     void rotateIfNeededLocked();
+    bool rotateLocked();
+    bool shiftNumberedLocked();
     void removeStaleFilesLocked();
+    std::string numberedLocked(std::int64_t number) const;
 
     mutable std::mutex lock_;
     std::ofstream file_;
@@ -68,6 +105,10 @@ private:
     std::int32_t maxFiles_ = 0;
     bool consoleEcho_ = false;
     std::atomic<bool> debugEnabled_{false};
+    LogFileSystem* files_ = &LogFileSystem::system();
+    Clock* clock_ = &Clock::system();
+    bool rotationDeferred_ = false;  // the last rotation failed
+    Clock::TimePoint rotationRetryAt_{};
 };
 
 // Shorthands used throughout the program.

@@ -23,7 +23,7 @@ void wake(std::mutex& lock, std::condition_variable& cv) {
 
 }  // namespace
 
-MappingEngine::MappingEngine(Clock& clock) : clock_(clock) {}
+MappingEngine::MappingEngine(Clock& clock) : clock_(clock), holdWarnings_(clock) {}
 
 MappingEngine::~MappingEngine() {
     stop();
@@ -130,6 +130,7 @@ Clock::Duration MappingEngine::holdPeriod() const {
 void MappingEngine::registerHold(const std::string& key, const std::string& controlName,
                                  const std::string& role, const std::string& command,
                                  const std::string& boardId, std::int32_t index) {
+    const std::uint64_t connection = panelConnection(boardId, index);
     {
         std::lock_guard<std::mutex> guard(holdLock_);
         HoldEntry& entry = holdTable_[key];
@@ -138,6 +139,7 @@ void MappingEngine::registerHold(const std::string& key, const std::string& cont
         entry.command = command;
         entry.boardId = boardId;
         entry.index = index;
+        entry.connection = connection;
         // A repeated hold event updates the texts but keeps the pace.
         if (entry.nextDue == Clock::TimePoint{}) entry.nextDue = clock_.now() + holdPeriod();
         ++holdGeneration_;
@@ -162,6 +164,7 @@ void MappingEngine::holdWorkerLoop() {
     while (running_.load()) {
         std::vector<DueHold> batch = waitForDueHolds();
         if (!running_.load()) return;
+        holdWarnings_.poll();
         dropHoldsOfGonePanels(batch);
         for (const DueHold& due : batch) {
             {
@@ -171,7 +174,7 @@ void MappingEngine::holdWorkerLoop() {
             }
             std::string error;
             if (!mobiFlight_->sendNow(due.command, error)) {
-                logWarn("Managed map hold send failed: " + error);
+                holdWarnings_.warn("Managed map hold send failed: " + error);
             }
         }
     }
@@ -195,21 +198,32 @@ std::vector<MappingEngine::DueHold> MappingEngine::waitForDueHolds() {
     const Clock::TimePoint now = clock_.now();
     for (auto& [key, entry] : holdTable_) {
         if (entry.nextDue > now) continue;
-        batch.push_back(DueHold{key, entry.command, entry.boardId, entry.index});
+        batch.push_back(DueHold{key, entry.command, entry.boardId, entry.index, entry.connection});
         entry.nextDue = now + period;
     }
     return batch;
 }
 
-// A panel unplugged while a map control was held never sends the release
-// (and comes back under a new index): without this its hold would pan the
-// map until the program ends.
+// The HID manager's opening of the panel that sent an event, 0 when it is
+// not open (any more).
+std::uint64_t MappingEngine::panelConnection(const std::string& boardId, std::int32_t index) const {
+    if (!hid_) return 0;
+    for (const HidDeviceInfo& device : hid_->listDevices()) {
+        if (device.index == index && device.name == boardId) return device.connection;
+    }
+    return 0;
+}
+
+// A panel unplugged while a map control was held never sends the release,
+// not even when it comes back (under its old index): without this its hold
+// would pan the map until the program ends.
 void MappingEngine::dropHoldsOfGonePanels(std::vector<DueHold>& batch) {
     if (batch.empty() || !hid_) return;
     const std::vector<HidDeviceInfo> open = hid_->listDevices();
     const auto isOpen = [&open](const DueHold& due) {
         return std::any_of(open.begin(), open.end(), [&due](const HidDeviceInfo& device) {
-            return device.index == due.index && device.name == due.boardId;
+            return device.connection == due.connection && device.index == due.index &&
+                   device.name == due.boardId;
         });
     };
     const auto gone = std::stable_partition(batch.begin(), batch.end(), isOpen);

@@ -13,6 +13,7 @@
 #include "common/clock.h"
 #include "config/app_config.h"
 #include "hid/hid_protocol.h"
+#include "log/repeat_limiter.h"
 
 class ButtonConfig;
 class EventMap;
@@ -25,7 +26,9 @@ struct SimState;
 // order), repeats held map-panning commands (hold worker), and keeps the
 // panels' LEDs in line with the simulator (output worker). A held map
 // control repeats until its release or a new press is dispatched, the
-// engine stops, or its panel is no longer open in the HID manager.
+// engine stops, or the opening of its panel it was held on has ended in the
+// HID manager (a panel that comes back under its old index does not resume
+// a hold). A failing repeat is warned once, then summed up once a minute.
 //
 // Threads: start/stop from the owner; submit() from the HID reader threads;
 // setSimConnected/notifyOutputsChanged/onLVarPayload from the simulator
@@ -79,13 +82,15 @@ private:
         std::string command;
         std::string boardId;  // the panel holding the control
         std::int32_t index = -1;
-        Clock::TimePoint nextDue{};  // epoch: not scheduled yet
+        std::uint64_t connection = 0;  // the panel's opening; 0 when it was not open
+        Clock::TimePoint nextDue{};    // epoch: not scheduled yet
     };
     struct DueHold {
         std::string key;
         std::string command;
         std::string boardId;
         std::int32_t index;
+        std::uint64_t connection;
     };
 
     // Event side (dispatch.cpp).
@@ -105,6 +110,7 @@ private:
     void holdWorkerLoop();
     std::vector<DueHold> waitForDueHolds();
     void dropHoldsOfGonePanels(std::vector<DueHold>& batch);
+    std::uint64_t panelConnection(const std::string& boardId, std::int32_t index) const;
     void joinWorkers();
 
     // Output side (output_state.cpp).
@@ -135,6 +141,7 @@ private:
     std::unordered_map<std::string, HoldEntry> holdTable_;  // guarded by holdLock_
     std::uint64_t holdGeneration_ = 0;  // guarded by holdLock_; bumps on every change
     std::thread holdWorker_;
+    RepeatLimiter holdWarnings_;
 
     std::mutex outputLock_;
     std::condition_variable outputWake_;

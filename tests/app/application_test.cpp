@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <thread>
 
@@ -90,6 +91,25 @@ TEST_F(ApplicationTest, MissingConfigurationNamesTheDefaultSearchOrder) {
     const LogLines log = consoleLog();
     EXPECT_EQ(log.messages("INFO").at(0), "Initializing application");
     EXPECT_EQ(log.messages("ERROR").at(0), expected);
+}
+
+// Several runs share one log: each starts by naming the program and its files.
+TEST_F(ApplicationTest, StartNamesVersionExecutableConfigurationAndLog) {
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(platform::toPath(configDir.path()));
+    Application app(services);
+    std::string error;
+    const bool started = app.initialize("absent.json", true, error);
+    std::filesystem::current_path(before);
+    ASSERT_FALSE(started);
+    const auto info = consoleLog().messages("INFO");
+    ASSERT_GE(info.size(), 5u);
+    EXPECT_EQ(info[0], "Initializing application");
+    EXPECT_EQ(info[1].rfind("CorvaneHID version ", 0), 0u) << info[1];
+    EXPECT_GT(info[1].size(), std::string("CorvaneHID version ").size());
+    EXPECT_EQ(info[2], "Executable: " + platform::executablePath());
+    EXPECT_EQ(info[3], "Configuration file: " + configDir.file("absent.json"));
+    EXPECT_EQ(info[4], "Log file: " + exeDir.file("CorvaneHID.log"));
 }
 
 TEST_F(ApplicationTest, MissingConfigurationWithoutKnownFoldersHasNoSearchOrder) {

@@ -10,6 +10,7 @@
 #include "config/app_config.h"
 #include "config/button_config.h"
 #include "config/event_map.h"
+#include "fakes/log_capture.h"
 #include "fakes/temp_dir.h"
 #include "platform/paths.h"
 
@@ -89,6 +90,25 @@ TEST(ConfigFiles, EachBrokenFileFailsWithItsText) {
     }
     EXPECT_EQ(kinds.size(), 3u);
     EXPECT_GE(checked, 30);
+}
+
+// The first of two equal keys is used, and the user learns which key in
+// which file, once per key.
+TEST(ConfigFiles, DuplicateKeysAreWarnedOnceNamingKeyAndFile) {
+    LogCapture log;
+    TempDir dir;
+    const std::string path = dir.file("buttons.json");
+    writeFileBytes(path,
+                   "{\"buttons\": [{\"name\": \"A\", \"name\": \"B\", \"commands\": {}},"
+                   " {\"name\": \"C\", \"name\": \"D\"}], \"buttons\": 5}");
+    ButtonConfig buttons;
+    std::string error;
+    ASSERT_TRUE(buttons.load(path, error)) << error;
+    EXPECT_TRUE(buttons.hasControl("A"));
+    EXPECT_EQ(log.messages("WARN"),
+              (std::vector<std::string>{
+                  "Duplicate key 'name' in " + path + "; the first one is used",
+                  "Duplicate key 'buttons' in " + path + "; the first one is used"}));
 }
 
 }  // namespace

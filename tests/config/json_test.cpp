@@ -106,32 +106,53 @@ TEST(Json, NumbersIgnoreTheGlobalLocale) {
 }
 
 TEST(Json, ObjectsKeepTheFirstDuplicateAndIterateInByteOrder) {
-    const JsonParseResult result =
-        parseJson("{\"b\":1, \"a\":1, \"a\":2, \"\xC3\xA9\":3, \"B\":0, \"ab\":[]}");
+    const JsonParseResult result = parseJson(
+        "{\"b\":1, \"a\":1, \"a\":2, \"\xC3\xA9\":3, \"B\":0, \"ab\":[], \"a\":3,"
+        " \"o\":{\"b\":1, \"b\":2}, \"\\u00e9\":4}");
     ASSERT_TRUE(result.ok) << result.error;
     std::vector<std::string> keys;
     for (const auto& member : result.root.object)
         keys.push_back(member.first);
-    EXPECT_EQ(keys, (std::vector<std::string>{"B", "a", "ab", "b", "\xC3\xA9"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"B", "a", "ab", "b", "o", "\xC3\xA9"}));
     EXPECT_EQ(result.root.object.at("a").number, 1.0);
+    EXPECT_EQ(result.root.object.at("\xC3\xA9").number, 3.0);
+    // Each duplicate once, in the order met, also when escaped differently.
+    EXPECT_EQ(result.duplicateKeys, (std::vector<std::string>{"a", "b", "\xC3\xA9"}));
+
+    std::string many = "{";
+    for (int i = 0; i < 40; ++i)
+        many += "\"k" + std::to_string(i) + "\":1, \"k" + std::to_string(i) + "\":2, ";
+    EXPECT_EQ(parseJson(many + "\"z\":0}").duplicateKeys.size(), kMaxDuplicateKeys);
+    EXPECT_TRUE(parseJson("{\"a\":{\"x\":1}, \"b\":{\"x\":1}}").duplicateKeys.empty());
 }
 
-TEST(Json, StringsKeepBytesAndNarrowEscapes) {
+// \u escapes become UTF-8, so escaped names (as scripts write them) survive
+// and stay distinct; a surrogate without its partner becomes '?'.
+TEST(Json, StringsKeepBytesAndDecodeEscapesToUtf8) {
     const JsonParseResult result = parseJson(
         "[\"\\u00e9\", \"\\u0041\\u007F\", \"\xC3\xA9\", \"\\ud83d\\ude00\", \"a\\u0000b\","
-        " \"\\\"\\\\\\/\\b\\f\\n\\r\\t\", \"raw\ttab\nline\x01\"]");
+        " \"\\\"\\\\\\/\\b\\f\\n\\r\\t\", \"raw\ttab\nline\x01\", \"\\u07FF\\u0800\\u20AC\\uFFFF\","
+        " \"\\ud83dx\", \"\\ude00\", \"\\uD83D\\u0041\", \"\\ud83d\\ud83d\\ude00\\udbff\\udfff\"]");
     ASSERT_TRUE(result.ok) << result.error;
-    const std::vector<std::string> expected = {"?",
+    const std::vector<std::string> expected = {"\xC3\xA9",
                                                "A\x7F",
                                                "\xC3\xA9",
-                                               "??",
+                                               "\xF0\x9F\x98\x80",
                                                std::string("a\0b", 3),
                                                "\"\\/\b\f\n\r\t",
-                                               "raw\ttab\nline\x01"};
+                                               "raw\ttab\nline\x01",
+                                               "\xDF\xBF\xE0\xA0\x80\xE2\x82\xAC\xEF\xBF\xBF",
+                                               "?x",
+                                               "?",
+                                               "?A",
+                                               "?\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"};
     ASSERT_EQ(result.root.array.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(result.root.array[i].string, expected[i]) << i;
     }
+    const JsonParseResult keys = parseJson("{\"caf\\u00e9\":1, \"caf\\u00e8\":2}");
+    EXPECT_EQ(keys.root.object.size(), 2u);
+    EXPECT_EQ(parseJson("\"\\ud83d\\u12\"").error, "Invalid unicode escape");
     EXPECT_TRUE(parseJson("[true,false,null]").ok);
 }
 

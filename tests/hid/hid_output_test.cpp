@@ -116,9 +116,12 @@ TEST_F(HidOutputTest, FailedLedWriteWarnsReturnsTrueAndIsNotRetriedForTheSameCom
     startManager();
     a.failWrites(5);
     EXPECT_TRUE(hid.writeLedCommand(kNameA, 0, kSteady));
+    // Changes failing the same way are counted, not warned line by line.
+    EXPECT_TRUE(hid.writeLedCommand(kNameA, 0, kFlash));
+    EXPECT_TRUE(hid.writeLedCommand(kNameA, 0, kSteady));
     EXPECT_EQ(log.messages("WARN"),
               std::vector<std::string>{"HID led_ctl write failed for E6614103E7452D2F (err=5)"});
-    EXPECT_EQ(log.count("HID OUT led_ctl device=E6614103E7452D2F bytes=0 "), 1);
+    EXPECT_EQ(log.count("HID OUT led_ctl device=E6614103E7452D2F bytes=0 "), 3);
     a.failWrites(0);
     EXPECT_TRUE(hid.writeLedCommand(kNameA, 0, kSteady));
     EXPECT_EQ(a.receivedCount(), 0u);

@@ -181,6 +181,28 @@ TEST(VirtualHidBusTest, StalledWriteBlocksUntilReleasedOrUnplugged) {
     EXPECT_EQ(panel.receivedCount(), 1u);
 }
 
+// A panel written to for hours keeps only the latest reports, and the count.
+TEST(VirtualHidBusTest, RecordingsKeepTheLatestReportsAndCountAll) {
+    emulation::VirtualHidBus bus;
+    auto panel = bus.addPanel(panelSpec("/dev/a", kBoardA));
+    auto writer = bus.openWrite("/dev/a");
+    const std::size_t total = emulation::kKeptReports + 10;
+    for (std::size_t i = 0; i < total; ++i) {
+        std::uint8_t report[2] = {0x10, static_cast<std::uint8_t>(i)};
+        std::size_t written = 0;
+        unsigned long error = 0;
+        ASSERT_TRUE(writer->write(report, sizeof report, written, error));
+    }
+    EXPECT_EQ(panel.receivedCount(), total);
+    EXPECT_TRUE(panel.waitForReceived(total, 0ms));
+    const auto kept = panel.received();
+    ASSERT_EQ(kept.size(), emulation::kKeptReports);
+    EXPECT_EQ(kept.front().bytes[1], static_cast<std::uint8_t>(10));
+    EXPECT_EQ(kept.back().bytes[1], static_cast<std::uint8_t>(total - 1));
+    panel.clearReceived();
+    EXPECT_EQ(panel.receivedCount(), 0u);
+}
+
 TEST(VirtualHidBusTest, OpenAndEnumerationFailures) {
     emulation::VirtualHidBus bus;
     auto panel = bus.addPanel(panelSpec("/dev/a", kBoardA));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fakes/temp_dir.h"
+#include "fakes/test_clocks.h"
 #include "platform/paths.h"
 
 namespace fs = std::filesystem;
@@ -17,11 +18,34 @@ namespace {
 
 constexpr std::uint64_t kMaxBytes = 5242880;
 
+// The machine's file system, except that renames of chosen files fail
+// (as on Windows while another program holds them without delete sharing).
+class BlockingFileSystem final : public LogFileSystem {
+public:
+    bool exists(const std::string& path) override { return system().exists(path); }
+    bool size(const std::string& path, std::uint64_t& bytes) override {
+        return system().size(path, bytes);
+    }
+    bool rename(const std::string& from, const std::string& to) override {
+        if (from == blocked) {
+            ++refused;
+            return false;
+        }
+        return system().rename(from, to);
+    }
+    void remove(const std::string& path) override { system().remove(path); }
+
+    std::string blocked;
+    int refused = 0;
+};
+
 class LoggerTest : public ::testing::Test {
 protected:
     void TearDown() override {
         Logger::instance().setDebugEnabled(false);
         Logger::instance().close();
+        Logger::instance().setFileSystem(nullptr);
+        Logger::instance().setClock(nullptr);
     }
 
     void openLogger(std::uint64_t maxBytes = kMaxBytes, std::int32_t maxFiles = 5) {
@@ -117,6 +141,96 @@ TEST_F(LoggerTest, RotationShiftsNumberedFilesAndDropsTheOldest) {
     const auto current = lines(logPath());
     ASSERT_EQ(current.size(), 1u);
     EXPECT_NE(current[0].find("fresh"), std::string::npos);
+}
+
+// Five rotated logs and a full current one whose content is known.
+class HeldLogTest : public LoggerTest {
+protected:
+    void SetUp() override {
+        for (int i = 1; i <= 5; ++i)
+            writeFileBytes(logPath("." + std::to_string(i)), "old" + std::to_string(i) + "\n");
+        writeFileBytes(logPath(), std::string(99, 'c') + "\n");
+        Logger::instance().setFileSystem(&files);
+        Logger::instance().setClock(&clock);
+        openLogger(100, 5);
+    }
+    void expectHistoryUntouched() {
+        for (int i = 1; i <= 5; ++i) {
+            EXPECT_EQ(readFileBytes(logPath("." + std::to_string(i))),
+                      "old" + std::to_string(i) + "\n");
+        }
+    }
+    void expectRotatedOnce(std::size_t linesInCurrent) {
+        const auto rotated = lines(logPath(".1"));
+        ASSERT_FALSE(rotated.empty());
+        EXPECT_EQ(rotated[0], std::string(99, 'c'));
+        for (int i = 2; i <= 5; ++i) {
+            EXPECT_EQ(readFileBytes(logPath("." + std::to_string(i))),
+                      "old" + std::to_string(i - 1) + "\n");
+        }
+        EXPECT_FALSE(exists(logPath(".6")));
+        EXPECT_FALSE(exists(logPath(".rotating")));
+        EXPECT_EQ(lines(logPath()).size(), linesInCurrent);
+    }
+
+    BlockingFileSystem files;
+    ManualClock clock;
+};
+
+TEST_F(HeldLogTest, UnrenamableLogKeepsHistoryAndIsRetriedOnceAMinute) {
+    files.blocked = logPath();
+    for (int i = 0; i < 50; ++i)
+        Logger::instance().log(LogLevel::Info, "line " + std::to_string(i));
+    EXPECT_EQ(files.refused, 1);
+    expectHistoryUntouched();
+    EXPECT_EQ(lines(logPath()).size(), 51u);  // nothing lost, the file grows
+
+    clock.advance(std::chrono::seconds(59));
+    Logger::instance().log(LogLevel::Info, "still held");
+    EXPECT_EQ(files.refused, 1);
+    clock.advance(std::chrono::seconds(1));
+    Logger::instance().log(LogLevel::Info, "tried again");
+    EXPECT_EQ(files.refused, 2);
+    expectHistoryUntouched();
+
+    files.blocked.clear();  // the viewer was closed
+    clock.advance(std::chrono::seconds(60));
+    Logger::instance().log(LogLevel::Info, "rotated");
+    expectRotatedOnce(1);
+    EXPECT_EQ(lines(logPath(".1")).size(), 53u);
+}
+
+// A numbered file that cannot move stops the shift; the current file goes
+// back in place, and the retry moves only what is left to move.
+TEST_F(HeldLogTest, StuckNumberedFileCostsNoFile) {
+    files.blocked = logPath(".3");
+    Logger::instance().log(LogLevel::Info, "first");
+    EXPECT_EQ(files.refused, 1);
+    EXPECT_EQ(lines(logPath()).size(), 2u);
+    EXPECT_EQ(lines(logPath())[1].substr(20), "[INFO] first");
+    for (const char* kept : {"old1", "old2", "old3", "old4", "old5"}) {
+        bool found = false;
+        for (int i = 1; i <= 6; ++i) {
+            const std::string file = logPath("." + std::to_string(i));
+            found = found || (exists(file) && readFileBytes(file) == std::string(kept) + "\n");
+        }
+        EXPECT_TRUE(found) << kept;
+    }
+    files.blocked.clear();
+    clock.advance(std::chrono::seconds(60));
+    Logger::instance().log(LogLevel::Info, "second");
+    expectRotatedOnce(1);
+}
+
+// A file left aside by a rotation cut short is placed before the next one.
+TEST_F(HeldLogTest, FileLeftAsideIsPlacedFirst) {
+    writeFileBytes(logPath(".rotating"), "cut short\n");
+    Logger::instance().log(LogLevel::Info, "a");
+    Logger::instance().log(LogLevel::Info, "b");
+    EXPECT_EQ(readFileBytes(logPath(".2")), "cut short\n");
+    EXPECT_EQ(lines(logPath(".1")).size(), 2u);  // the full file and "a"
+    EXPECT_EQ(lines(logPath()).size(), 1u);
+    EXPECT_FALSE(exists(logPath(".rotating")));
 }
 
 TEST_F(LoggerTest, OpenRemovesStaleRotatedFilesOnly) {

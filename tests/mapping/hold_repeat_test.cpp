@@ -1,5 +1,7 @@
 // Held map controls: the press goes out at once, the hold text repeats at
 // the configured period on the engine's clock until the release.
+#include <thread>
+
 #include "mapping_fixture.h"
 
 namespace {
@@ -22,6 +24,13 @@ protected:
         ASSERT_TRUE(clock.waitSettled(2));
         clock.advance(milliseconds(ms));
         ASSERT_TRUE(clock.waitSettled(2));
+    }
+    std::vector<std::string> holdWarnings() const {
+        std::vector<std::string> result;
+        for (const std::string& message : log.messages("WARN")) {
+            if (message.rfind("Managed map hold", 0) == 0) result.push_back(message);
+        }
+        return result;
     }
     void dispatched(const Panel& panel, const HidProtocol::HidEvent& event) {
         const std::size_t before = traces().size();
@@ -86,17 +95,23 @@ TEST_F(HoldRepeatTest, EachPanelHoldsOnItsOwn) {
     EXPECT_EQ(countRpn("ML_HOLD"), 3);
 }
 
-TEST_F(HoldRepeatTest, FailedRepeatIsWarnedAndTriedAgain) {
+// Failing repeats are tried again at their pace but warned once, then
+// summed up once a minute.
+TEST_F(HoldRepeatTest, FailedRepeatIsWarnedOnceAndTriedAgain) {
+    const std::string warning =
+        "Managed map hold send failed: SimConnect_SetClientData failed (0x80004005)";
     held(pfd, kMapLeft);
-    sim.failCalls("SimConnect_SetClientData", simconnect::E_FAIL_RESULT, 1);
+    sim.failCalls("SimConnect_SetClientData", simconnect::E_FAIL_RESULT, 3);
+    advance(100);
+    advance(100);
     advance(100);
     EXPECT_EQ(countRpn("ML_HOLD"), 0);
-    EXPECT_EQ(log.count("Managed map hold send failed: SimConnect_SetClientData failed "
-                        "(0x80004005)"),
-              1)
-        << log.dump();
+    EXPECT_EQ(holdWarnings(), std::vector<std::string>{warning}) << log.dump();
     advance(100);
     EXPECT_EQ(countRpn("ML_HOLD"), 1);
+    for (int i = 0; i < 600; ++i)
+        advance(100);
+    EXPECT_EQ(holdWarnings(), (std::vector<std::string>{warning, warning + " (repeated 2 times)"}));
 }
 
 // A panel pulled out while a map control is held never sends the release.
@@ -111,8 +126,9 @@ TEST_F(HoldRepeatTest, HoldEndsWhenItsPanelGoesAway) {
     advance(100);
     EXPECT_EQ(countRpn("ML_HOLD"), 3);  // only the other panel's
     pfd.device.plug();
-    hid.scan();  // back under a new index
+    hid.scan();  // back under its old index, but the hold belonged to the last plug-in
     ASSERT_EQ(hid.deviceCount(), 2u);
+    ASSERT_EQ(hid.listDevices()[0].index, pfd.index);
     advance(100);
     EXPECT_EQ(countRpn("ML_HOLD"), 4);
 }
@@ -147,6 +163,22 @@ TEST_F(HoldRepeatTest, ReleaseRemovesQueuedHoldsOfItsControlAndPanelOnly) {
     advance(100);
     EXPECT_EQ(countRpn("ML_HOLD"), 1);  // aux's; the index without a panel ends
     EXPECT_EQ(countRpn("MU_PRESS"), 1);
+}
+
+// An output write to one panel holds the HID device lock while it stalls;
+// the holds of other panels must go on.
+TEST_F(HoldRepeatTest, HoldRepeatsWhileAnotherPanelsWriteStalls) {
+    held(pfd, kMapLeft);
+    aux.device.stallWrites(true);
+    std::thread writer([this] {
+        hid.writeLedCommand(aux.name, aux.index, LedCommand{1, 7, 0, 0, 0, 0});
+    });
+    ASSERT_TRUE(aux.device.waitForStalledWrites(1, std::chrono::seconds(5)));
+    advance(100);
+    advance(100);
+    EXPECT_EQ(countRpn("ML_HOLD"), 2);
+    aux.device.stallWrites(false);
+    writer.join();
 }
 
 class HoldPeriodTest : public MappingTest {};

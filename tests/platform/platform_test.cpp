@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "fakes/temp_dir.h"
+#include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/paths.h"
 #include "platform/single_instance.h"
@@ -31,6 +35,40 @@ TEST(SingleInstanceTest, MarkerIsReleasedWithItsHolder) {
     }
     platform::SingleInstance again(name);
     EXPECT_EQ(again.state(), platform::SingleInstance::State::Acquired);
+}
+
+std::atomic<int> g_stopRequests{0};
+bool handleStop() {
+    ++g_stopRequests;
+    return true;
+}
+bool refuseStop() {
+    return false;
+}
+
+// Windows ends the process as soon as the handler of a console close
+// returns: that handler waits (bounded) until the stop has finished.
+TEST(ConsoleStopTest, CloseWaitsUntilTheStopHasFinished) {
+    using namespace std::chrono;
+    EXPECT_FALSE(platform::runConsoleStopHandler(refuseStop, true, hours(1)));
+    EXPECT_FALSE(platform::runConsoleStopHandler(nullptr, true, hours(1)));
+    EXPECT_TRUE(platform::runConsoleStopHandler(handleStop, false, hours(1)));  // Ctrl+C
+
+    const auto before = steady_clock::now();
+    EXPECT_TRUE(platform::runConsoleStopHandler(handleStop, true, milliseconds(50)));
+    EXPECT_GE(steady_clock::now() - before, milliseconds(45));
+
+    std::atomic<bool> returned{false};
+    std::thread closing([&] {
+        EXPECT_TRUE(platform::runConsoleStopHandler(handleStop, true, hours(1)));
+        returned = true;
+    });
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_FALSE(returned);
+    platform::consoleStopFinished();
+    closing.join();
+    EXPECT_TRUE(platform::runConsoleStopHandler(handleStop, true, hours(1)));  // no wait now
+    EXPECT_EQ(g_stopRequests, 4);
 }
 
 TEST(PathsTest, ExecutablePathNamesThisTestProgram) {

@@ -11,8 +11,7 @@ namespace {
 std::atomic<bool (*)()> g_stopHandler{nullptr};
 
 void onSignal(int signalNumber) {
-    bool (*handler)() = g_stopHandler.load();
-    if (handler && handler()) return;
+    if (runConsoleStopHandler(g_stopHandler.load(), false)) return;
     // Not handled: fall back to the default action of the signal.
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);

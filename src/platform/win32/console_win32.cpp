@@ -19,8 +19,7 @@ BOOL WINAPI consoleControl(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
         return FALSE;
     }
-    bool (*handler)() = g_stopHandler.load();
-    return (handler && handler()) ? TRUE : FALSE;
+    return runConsoleStopHandler(g_stopHandler.load(), event == CTRL_CLOSE_EVENT) ? TRUE : FALSE;
 }
 
 }  // namespace

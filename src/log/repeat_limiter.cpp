@@ -1,0 +1,68 @@
+#include "log/repeat_limiter.h"
+
+#include <algorithm>
+
+RepeatLimiter::RepeatLimiter(Clock& clock, Clock::Duration period, std::size_t capacity)
+    : clock_(clock), period_(period), capacity_(capacity < 1 ? 1 : capacity) {}
+
+RepeatLimiter::~RepeatLimiter() {
+    flush();
+}
+
+void RepeatLimiter::log(LogLevel level, const std::string& message) {
+    const Clock::TimePoint now = clock_.now();
+    std::lock_guard<std::mutex> guard(lock_);
+    pollLocked(now);
+    for (Entry& entry : entries_) {
+        if (entry.level == level && entry.message == message) {
+            ++entry.repeats;
+            return;
+        }
+    }
+    if (entries_.size() >= capacity_) evictOldestLocked();
+    Logger::instance().log(level, message);
+    entries_.push_back(Entry{level, message, now, 0});
+}
+
+void RepeatLimiter::poll() {
+    const Clock::TimePoint now = clock_.now();
+    std::lock_guard<std::mutex> guard(lock_);
+    pollLocked(now);
+}
+
+void RepeatLimiter::flush() {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const Entry& entry : entries_) {
+        if (entry.repeats > 0) summarize(entry);
+    }
+    entries_.clear();
+}
+
+void RepeatLimiter::pollLocked(Clock::TimePoint now) {
+    for (auto it = entries_.begin(); it != entries_.end();) {
+        if (now - it->since < period_) {
+            ++it;
+        } else if (it->repeats > 0) {
+            summarize(*it);
+            it->since = now;
+            it->repeats = 0;
+            ++it;
+        } else {
+            it = entries_.erase(it);
+        }
+    }
+}
+
+void RepeatLimiter::evictOldestLocked() {
+    const auto oldest =
+        std::min_element(entries_.begin(), entries_.end(),
+                         [](const Entry& a, const Entry& b) { return a.since < b.since; });
+    if (oldest == entries_.end()) return;
+    if (oldest->repeats > 0) summarize(*oldest);
+    entries_.erase(oldest);
+}
+
+void RepeatLimiter::summarize(const Entry& entry) {
+    Logger::instance().log(
+        entry.level, entry.message + " (repeated " + std::to_string(entry.repeats) + " times)");
+}
