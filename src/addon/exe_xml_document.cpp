@@ -105,17 +105,16 @@ Edit refuse(std::string reason) {
     return {std::string(), std::move(reason)};
 }
 
-std::size_t lineStart(std::string_view doc, std::size_t pos) {
-    const std::size_t feed = pos == 0 ? std::string_view::npos : doc.rfind('\n', pos - 1);
-    return feed == std::string_view::npos ? 0 : feed + 1;
-}
-
 // Where the entry's lines begin when a tag sits at `pos`: the start of its
 // line, unless other text precedes it there. That text belongs to someone
 // else, so the range then starts after it (taking only the indentation).
+// Only the white space before `pos` is read, so that many entries on one
+// long line cost no more than the line.
 std::size_t rangeStart(std::string_view doc, std::size_t pos) {
-    const std::size_t start = lineStart(doc, pos);
-    if (allSpace(doc.substr(start, pos - start))) return start;
+    std::size_t p = pos;
+    while (p > 0 && doc[p - 1] != '\n' && isSpace(doc[p - 1]))
+        --p;
+    if (p == 0 || doc[p - 1] == '\n') return p;
     while (isBlank(doc[pos - 1]))
         --pos;
     return pos;
@@ -124,10 +123,11 @@ std::size_t rangeStart(std::string_view doc, std::size_t pos) {
 // Where the entry's lines end after `blockEnd`: just past the line feed, or
 // at the closing tag when other text follows it on the same line.
 std::size_t rangeEnd(std::string_view doc, std::size_t blockEnd) {
-    const std::size_t feed = doc.find('\n', blockEnd);
-    const std::size_t lineEnd = feed == std::string_view::npos ? doc.size() : feed;
-    if (!allSpace(doc.substr(blockEnd, lineEnd - blockEnd))) return blockEnd;
-    return feed == std::string_view::npos ? doc.size() : feed + 1;
+    std::size_t p = blockEnd;
+    while (p < doc.size() && doc[p] != '\n' && isSpace(doc[p]))
+        ++p;
+    if (p == doc.size()) return p;
+    return doc[p] == '\n' ? p + 1 : blockEnd;
 }
 
 bool is(const XmlTag& tag, XmlTag::Kind kind, std::string_view name) {
@@ -191,17 +191,19 @@ const XmlTag* rootClosingTag(const XmlTagScan& scan) {
     return nullptr;
 }
 
-bool noElementLeft(std::string_view doc) {
-    for (const XmlTag& tag : scanTags(doc).tags) {
-        if (tag.kind != XmlTag::Kind::End) return false;
+// The document without ranges[from...] (in order, never overlapping), copied
+// once: erasing them one by one would move the text after them each time.
+std::string withoutRanges(std::string_view doc, const std::vector<EntryRange>& ranges,
+                          std::size_t from) {
+    std::string out;
+    out.reserve(doc.size());
+    std::size_t copied = 0;
+    for (std::size_t i = from; i < ranges.size(); ++i) {
+        out.append(doc, copied, ranges[i].start - copied);
+        copied = ranges[i].end;
     }
-    return true;
-}
-
-void eraseRanges(std::string& doc, const std::vector<EntryRange>& ranges, std::size_t keep) {
-    for (std::size_t i = ranges.size(); i-- > keep;) {
-        doc.erase(ranges[i].start, ranges[i].end - ranges[i].start);
-    }
+    out.append(doc, copied, std::string_view::npos);
+    return out;
 }
 
 std::string illFormed(std::string_view doc, const XmlCheck& check) {
@@ -244,7 +246,7 @@ Edit addedEntry(const std::string& document, const std::string& name,
     std::string after = before;
     std::size_t at = 0;
     if (!ours.empty()) {
-        eraseRanges(after, ours, 1);
+        after = withoutRanges(before, ours, 1);
         at = ours[0].start;
         after.replace(at, ours[0].end - at, entry);
     } else if (const XmlTag* root = rootClosingTag(scan)) {
@@ -265,7 +267,7 @@ Edit removedEntries(const std::string& document, const std::string& name) {
     std::string after = document;
     std::vector<EntryRange> ours = entriesNamed(after, scanTags(after), escape(name));
     for (int pass = 0; !ours.empty() && pass < kRemovalPasses; ++pass) {
-        eraseRanges(after, ours, 0);
+        after = withoutRanges(after, ours, 0);
         ours = entriesNamed(after, scanTags(after), escape(name));
     }
     if (!ours.empty()) return refuse("an entry of ours would remain");
@@ -273,7 +275,7 @@ Edit removedEntries(const std::string& document, const std::string& name) {
     const XmlCheck check = checkWellFormed(after);
     // Our entry was the root when no element is left: the document is then
     // what it was before the entry came.
-    if (!check.wellFormed && !noElementLeft(after)) return refuse(illFormed(after, check));
+    if (!check.wellFormed && !check.onlyRootMissing) return refuse(illFormed(after, check));
     return {std::move(after), ""};
 }
 

@@ -57,17 +57,36 @@ private:
         return npos;
     }
 
-    // "<!DOCTYPE ...>" and the like; an internal subset in brackets may hold
-    // '>' of its own.
+    // "<!DOCTYPE ...>" and the like, read as an XML reader reads a DOCTYPE:
+    // quoted strings may hold '>', and so may the internal subset in
+    // brackets, with its declarations, comments and processing instructions.
     std::size_t declaration(std::size_t open) {
         int depth = 0;
-        for (std::size_t p = open + 2; p < t_.size(); ++p) {
+        std::size_t p = open + 2;
+        while (p < t_.size()) {
             const char c = t_[p];
-            if (c == '[') ++depth;
-            if (c == ']' && depth > 0) --depth;
-            if (c == '>' && depth == 0) return p + 1;
+            std::size_t next = p + 1;
+            if (c == '"' || c == '\'') {
+                next = after(t_.find(c, p + 1), 1);
+            } else if (depth > 0 && at(p, "<!--")) {
+                next = after(t_.find("-->", p + 4), 3);
+            } else if (depth > 0 && at(p, "<?")) {
+                next = after(t_.find("?>", p + 2), 2);
+            } else if (c == '[') {
+                ++depth;
+            } else if (c == ']' && depth > 0) {
+                --depth;
+            } else if (c == '>' && depth == 0) {
+                return p + 1;
+            }
+            if (next == npos) break;
+            p = next;
         }
         return unclosed(open, "a declaration");
+    }
+
+    static std::size_t after(std::size_t found, std::size_t length) {
+        return found == npos ? npos : found + length;
     }
 
     // A start, empty-element or end tag whose name begins at `nameAt`.

@@ -91,9 +91,11 @@ public:
         const std::size_t control = firstControlByte(b_);
         if (control != npos && (!failed_ || control <= detectedAt_)) {
             failAt(control, control, controlByteText(static_cast<unsigned char>(b_[control])));
+            rootMissing_ = false;
         }
         if (!failed_) return result;
         result.wellFormed = false;
+        result.onlyRootMissing = rootMissing_;
         result.offset = problemAt_;
         result.position = textPosition(b_, problemAt_);
         result.what = what_;
@@ -157,6 +159,7 @@ private:
             failAt(last.offset, b_.size(), "<" + quoted(last.name) + "> is never closed");
         } else if (!rootSeen_) {
             failAt(b_.size(), b_.size(), "no root element");
+            rootMissing_ = true;
         }
     }
 
@@ -258,15 +261,16 @@ private:
     // One piece of a DOCTYPE at pos_: returns where the next piece starts,
     // npos when a quoted string, comment or instruction never ends, or 0 when
     // the DOCTYPE ends here (pos_ is then past it). Brackets hold the internal
-    // subset, whose declarations end with '>' too.
+    // subset, whose declarations end with '>' too and where comments and
+    // processing instructions may stand.
     std::size_t doctypeStep(int& depth) {
         const unsigned char c = peek();
         const auto after = [](std::size_t found, std::size_t length) {
             return found == npos ? npos : found + length;
         };
         if (c == '"' || c == '\'') return after(b_.find(static_cast<char>(c), pos_ + 1), 1);
-        if (startsWith("<!--")) return after(b_.find("-->", pos_ + 4), 3);
-        if (startsWith("<?")) return after(b_.find("?>", pos_ + 2), 2);
+        if (depth > 0 && startsWith("<!--")) return after(b_.find("-->", pos_ + 4), 3);
+        if (depth > 0 && startsWith("<?")) return after(b_.find("?>", pos_ + 2), 2);
         if (c == '[') ++depth;
         if (c == ']' && depth > 0) --depth;
         if (c == '>' && depth == 0) {
@@ -475,6 +479,7 @@ private:
     bool rootSeen_ = false;
     bool doctypeSeen_ = false;
     bool failed_ = false;
+    bool rootMissing_ = false;
     std::size_t problemAt_ = 0;
     std::size_t detectedAt_ = 0;
     std::string what_;

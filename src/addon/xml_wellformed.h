@@ -44,6 +44,9 @@ struct XmlCheck {
     // check stopped before it.
     enum class Place { NotAnElement, Root, InsideRoot, AfterRoot };
     Place element = Place::NotAnElement;
+    // The one problem is that the document has no element at all (it may
+    // hold a declaration, comments, processing instructions and blanks).
+    bool onlyRootMissing = false;
 };
 
 constexpr std::size_t kNoElement = static_cast<std::size_t>(-1);

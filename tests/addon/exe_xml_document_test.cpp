@@ -360,6 +360,14 @@ TEST(ExeXmlPropertyTest, BinaryAndHugeDocuments) {
     ASSERT_GT(huge.size(), 5000000u);
     expectStaysWellFormed(huge);
     expectByteProperties(huge);
+    // Many entries of ours on one long line: each costs its own bytes, not the line's.
+    std::string line = "<SimBase.Document>";
+    for (int i = 0; i < 20000; ++i)
+        line += "<Launch.Addon><Name>CorvaneHID</Name><Path>" + std::to_string(i) +
+                "</Path></Launch.Addon> ";
+    line += "</SimBase.Document>";
+    EXPECT_EQ(unreg(line), "<SimBase.Document> </SimBase.Document>");
+    EXPECT_EQ(reg(line), "<SimBase.Document>" + kEntry + " </SimBase.Document>");
 }
 
 }  // namespace
