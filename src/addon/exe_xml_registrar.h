@@ -6,11 +6,39 @@
 #include <string>
 #include <vector>
 
+#include "addon/exe_xml_document.h"
+#include "addon/xml_wellformed.h"
+
+// What one candidate EXE.xml holds, for reports such as --list-exe-xml. A
+// plain record: later fields mean something only when the earlier ones allow.
+struct ExeXmlInspection {
+    std::string path;
+    bool exists = false;    // a missing file is created by registering
+    bool readable = false;  // it exists and could be read
+    bool utf16 = false;     // readable but UTF-16: not examined further
+    XmlCheck xml;           // well-formedness of a readable, non-UTF-16 file
+    // The command line of each entry of ours, in file order (empty text for
+    // an entry without one); empty when not registered.
+    std::vector<std::string> commandLines;
+};
+
+// One line of --list-exe-xml: three fields separated by tabs, which no path
+// holds, so that the first field is exactly the path:
+// - the path;
+// - "registered: <command line>", "registered <n> times: <first> | <second>...",
+//   "not registered", or "not examined" (UTF-16 or unreadable);
+// - "well-formed", "not well-formed: line <l>, column <c>: <what>",
+//   "UTF-16 (save it as UTF-8)", "cannot be read" or
+//   "no file yet (--register creates it)".
+std::string exeXmlListLine(const ExeXmlInspection& inspection);
+
 // Adds, replaces and removes the program's own Launch.Addon entry in the
 // simulator's EXE.xml files, editing them as bytes and touching nothing
-// outside the entry's lines. Each file is backed up (".bak") before it is
-// replaced, and replaced in one step, so a failed or interrupted write never
-// leaves a half-written EXE.xml.
+// outside the entry's lines (exe_xml_document.h says how, and what is
+// refused). Each file is backed up (".bak") before it is replaced, and
+// replaced in one step, so a failed or interrupted write never leaves a
+// half-written EXE.xml. A file whose content would not change is not written
+// at all, so its backup keeps the content before the program's last change.
 //
 // The object holds only the environment lookup; every operation may be called
 // from any thread, but two registrars must not edit the same files at once.
@@ -19,16 +47,7 @@
 class ExeXmlRegistrar {
 public:
     using EnvironmentLookup = std::function<std::string(const std::string&)>;
-
-    // Byte range of the program's entry in a document. Normally whole lines:
-    // from the start of the line holding "<Launch.Addon>" to just after the
-    // line feed ending the line of "</Launch.Addon>". When other text shares
-    // one of those lines, the range stops at that text instead of taking it.
-    struct EntryRange {
-        bool found = false;
-        std::size_t start = 0;  // first byte of the entry's first line
-        std::size_t end = 0;    // one past the line end of its last line
-    };
+    using EntryRange = exe_xml::EntryRange;
 
     // Environment variables come from `lookup` (the process environment by default).
     explicit ExeXmlRegistrar(EnvironmentLookup lookup = {});
@@ -38,20 +57,27 @@ public:
     // need not exist.
     std::vector<std::string> findInstallations() const;
 
-    // Writes the entry into every file found (a missing or blank file becomes
-    // the default document with the entry). Returns the number of files written.
-    // An existing file that cannot be read is not overwritten: "Failed to read: ".
+    // Puts the entry into every file found (a missing or blank file becomes
+    // the default document with the entry). Returns the number of files that
+    // now hold it, written or already as wanted. An existing file that cannot
+    // be read is not overwritten: "Failed to read: "; a refused edit stops
+    // with "Not written, " + the reason + ": " + the path.
     std::int32_t registerAll(const std::string& name, const std::string& executablePath,
                              const std::string& arguments, std::string& error) const;
-    // Removes the entry from every file holding it; files without it are not
-    // touched. Returns the number of files changed.
+    // Removes every entry of ours from every file holding one; files without
+    // it are not touched. Returns the number of files changed. A refused edit
+    // stops as for registerAll.
     std::int32_t unregisterAll(const std::string& name, std::string& error) const;
+
+    // Every candidate of findInstallations, inspected for the entry `name`.
+    std::vector<ExeXmlInspection> inspectAll(const std::string& name) const;
+    static ExeXmlInspection inspect(const std::string& path, const std::string& name);
 
     // The whole file as raw bytes; empty when it cannot be opened or read.
     static std::string readFile(const std::string& path);
-    // The first Launch.Addon element whose Name equals `name` (escaped, compared
-    // case-insensitively after trimming white space).
+    // The first entry of ours (see exe_xml::findEntries).
     static EntryRange findEntry(const std::string& document, const std::string& name);
+    // The edits of exe_xml_document.h; a refused edit gives the document unchanged.
     static std::string withEntry(const std::string& document, const std::string& name,
                                  const std::string& executablePath, const std::string& arguments);
     static std::string withoutEntry(const std::string& document, const std::string& name);
@@ -64,7 +90,7 @@ public:
                                 std::string& error);
 
     // The document used for a missing or blank file (267 bytes, CRLF lines).
-    static std::string defaultDocument();
+    static std::string defaultDocument() { return exe_xml::defaultDocument(); }
 
 private:
     EnvironmentLookup lookup_;

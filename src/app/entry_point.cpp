@@ -30,10 +30,10 @@ bool stopFromConsole() {
 }
 
 int listExeXml() {
-    const std::vector<std::string> files = ExeXmlRegistrar().findInstallations();
+    const std::vector<ExeXmlInspection> files = ExeXmlRegistrar().inspectAll(kApplicationName);
     if (files.empty()) std::printf("No MSFS installations detected.\n");
-    for (const std::string& file : files)
-        std::printf("%s\n", file.c_str());
+    for (const ExeXmlInspection& file : files)
+        std::printf("%s\n", exeXmlListLine(file).c_str());
     std::fflush(stdout);
     return 0;
 }

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <map>
-#include <random>
 #include <set>
 
 #include "fakes/log_capture.h"
@@ -34,153 +33,10 @@ const std::string kEntry =
     "        <CommandLine>--config \"C:\\Corvane\\config.json\"</CommandLine>\r\n"
     "    </Launch.Addon>\r\n";
 const std::string kOther = "  <Launch.Addon>\n    <Name>Other Tool</Name>\n  </Launch.Addon>\n";
+const std::string kDocument = "<SimBase.Document>\n" + kOther + "</SimBase.Document>\n";
 
 std::string reg(const std::string& doc) {
     return R::withEntry(doc, kName, kExe, kArgs);
-}
-std::string unreg(const std::string& doc) {
-    return R::withoutEntry(doc, kName);
-}
-
-TEST(ExeXmlDocumentTest, BlankFilesBecomeTheDefaultDocumentWithTheEntry) {
-    const std::string def = R::defaultDocument();
-    ASSERT_EQ(def.size(), 267u);
-    const std::size_t closing = def.find("</SimBase.Document>");
-    const std::string expected = def.substr(0, closing) + kEntry + def.substr(closing);
-    EXPECT_EQ(reg(""), expected);
-    EXPECT_EQ(reg(" \r\n\t \n"), expected);
-}
-
-TEST(ExeXmlDocumentTest, EntryIsPlacedReplacedAndRemovedKeepingOtherBytes) {
-    const std::string head = "<SimBase.Document>\n" + kOther;
-    // Inserted on its own lines before the closing tag's line.
-    EXPECT_EQ(reg(head + "\t</SimBase.Document>\n"), head + kEntry + "\t</SimBase.Document>\n");
-    // Names compare ignoring case and surrounding white space; the whole lines go.
-    const std::string old =
-        "  <launch.addon>\n <NAME> \tcorvanehid \n</NAME>\n  </LAUNCH.ADDON>  \n";
-    EXPECT_EQ(reg(head + old + kOther + "</SimBase.Document>"),
-              head + kEntry + kOther + "</SimBase.Document>");
-    EXPECT_EQ(unreg(head + old + kOther), head + kOther);
-    // Only the first entry of ours counts.
-    EXPECT_EQ(unreg(head + old + old), head + old);
-    // Without a closing tag the entry is appended.
-    EXPECT_EQ(reg(head), head + kEntry);
-    // Nothing to remove: unchanged.
-    EXPECT_EQ(unreg(head), head);
-}
-
-TEST(ExeXmlDocumentTest, ValuesAreEscapedAndEmptyArgumentsLeaveNoCommandLine) {
-    const std::string doc = R::withEntry("", "A&B", "C:\\x<y>\\'q\".exe", "");
-    EXPECT_NE(doc.find("        <Name>A&amp;B</Name>\r\n"), std::string::npos);
-    EXPECT_NE(doc.find("        <Path>C:\\x&lt;y&gt;\\'q\".exe</Path>\r\n"), std::string::npos);
-    EXPECT_EQ(doc.find("CommandLine"), std::string::npos);
-    EXPECT_NE(R::withEntry("", kName, kExe, "--config \"C:\\R&D\\c.json\"")
-                  .find("<CommandLine>--config \"C:\\R&amp;D\\c.json\"</CommandLine>"),
-              std::string::npos);
-    // The escaped name is what is searched for.
-    EXPECT_TRUE(R::findEntry(doc, "a&b").found);
-    EXPECT_FALSE(R::findEntry(doc, "A&amp;B").found);
-}
-
-TEST(ExeXmlDocumentTest, TextSharingTheEntrysLinesIsNeverTaken) {
-    // A document on one line: the entry goes inside it, and removing it again
-    // must not take the declaration and the other entries along.
-    const std::string oneLine =
-        "<?xml version=\"1.0\"?><SimBase.Document><Launch.Addon><Name>Other</Name>"
-        "</Launch.Addon></SimBase.Document>";
-    const std::string once = reg(oneLine);
-    EXPECT_EQ(once.find("<?xml version=\"1.0\"?><SimBase.Document><Launch.Addon>"), 0u);
-    EXPECT_EQ(reg(once), once);
-    EXPECT_EQ(unreg(once), oneLine);
-    // Another program's entry on the same line as ours stays.
-    const std::string shared =
-        "<Launch.Addon><Name>A</Name></Launch.Addon>  <Launch.Addon><Name>CorvaneHID</Name>"
-        "</Launch.Addon><Launch.Addon><Name>B</Name></Launch.Addon>\n";
-    EXPECT_EQ(unreg(shared),
-              "<Launch.Addon><Name>A</Name></Launch.Addon><Launch.Addon><Name>B</Name>"
-              "</Launch.Addon>\n");
-    // An entry left without its closing tag does not swallow the next one.
-    const std::string unclosed = "<Launch.Addon><Name>CorvaneHID</Name>\n" + kOther;
-    EXPECT_FALSE(R::findEntry(unclosed, kName).found);
-    EXPECT_EQ(unreg(reg(unclosed)), unclosed);
-    EXPECT_EQ(unreg("<Launch.Addon><Name>X</Name>\n" + kEntry), "<Launch.Addon><Name>X</Name>\n");
-}
-
-// Random documents built from the pieces EXE.xml files are made of, plus junk.
-std::string randomDocument(std::mt19937& rng) {
-    static const std::vector<std::string> pieces = {
-        "<?xml version=\"1.0\" encoding=\"Windows-1252\"?>",
-        "<SimBase.Document Type=\"SimConnect\" version=\"1,0\">",
-        "</SimBase.Document>",
-        "</simbase.document>",
-        "<!-- comment -->",
-        "<Descr>SimConnect</Descr>",
-        kOther,
-        "<LAUNCH.ADDON><name> Tool </name></launch.addon>",
-        "<Launch.Addon>\r\n\t<Name>Fly&amp;Go</Name>\r\n</Launch.Addon>",
-        "<Launch.Addon><Name>Broken</Name>",
-        "<Launch.Addon><Name>CorvaneHID</Name>",
-        "</Launch.Addon>",
-        "<Launch.Addon><Name></Name></Launch.Addon>",
-        "<Name>CorvaneHID</Name>",
-        "<launch.addon>\n<NAME> corvanehid </NAME>\n</launch.addon>"};
-    static const std::vector<std::string> gaps = {"", "\n", "\r\n", "\r", " ", "\t", "  \r\n"};
-    std::string doc;
-    const int count = static_cast<int>(rng() % 12);
-    for (int i = 0; i < count; ++i) {
-        doc += gaps[rng() % gaps.size()];
-        if (rng() % 8 == 0) {
-            for (int n = static_cast<int>(rng() % 16); n > 0; --n)
-                doc += static_cast<char>(rng());
-        } else {
-            doc += pieces[rng() % pieces.size()];
-        }
-    }
-    return doc;
-}
-
-void expectByteProperties(const std::string& doc) {
-    const std::string once = reg(doc);
-    ASSERT_EQ(reg(once), once) << doc;
-    const R::EntryRange before = R::findEntry(doc, kName);
-    if (before.found) {
-        EXPECT_EQ(once, doc.substr(0, before.start) + kEntry + doc.substr(before.end)) << doc;
-        EXPECT_EQ(unreg(doc), doc.substr(0, before.start) + doc.substr(before.end)) << doc;
-    } else if (doc.find_first_not_of(" \t\r\n\f\v") != std::string::npos) {
-        const R::EntryRange added = R::findEntry(once, kName);
-        ASSERT_TRUE(added.found) << doc;
-        EXPECT_EQ(once.substr(added.start, added.end - added.start), kEntry) << doc;
-        EXPECT_EQ(unreg(once), doc) << doc;
-    }
-}
-
-TEST(ExeXmlPropertyTest, RegisterIsIdempotentAndOnlyOurLinesChange) {
-    std::mt19937 rng(20240611);
-    int withoutOurs = 0;
-    for (int i = 0; i < 4000; ++i) {
-        const std::string doc = randomDocument(rng);
-        withoutOurs += R::findEntry(doc, kName).found ? 0 : 1;
-        expectByteProperties(doc);
-    }
-    EXPECT_GT(withoutOurs, 1000);
-}
-
-TEST(ExeXmlPropertyTest, BinaryAndHugeDocuments) {
-    std::string binary(4096, '\0');
-    for (std::size_t i = 0; i < binary.size(); ++i)
-        binary[i] = static_cast<char>(i * 7919 % 251);
-    expectByteProperties(binary);
-    std::string huge = "<SimBase.Document>\r\n";
-    for (int i = 0; i < 40000; ++i)
-        huge += "  <Launch.Addon><Name>T" + std::to_string(i) + "</Name>" + std::string(100, ' ') +
-                "</Launch.Addon>\r\n";
-    huge += "</SimBase.Document>\r\n";
-    ASSERT_GT(huge.size(), 5000000u);
-    expectByteProperties(huge);
-    TempDir dir;
-    std::string error;
-    ASSERT_TRUE(R::writeWithBackup(dir.file("EXE.xml"), huge, error));
-    EXPECT_EQ(R::readFile(dir.file("EXE.xml")), huge);
 }
 
 // A machine whose LOCALAPPDATA and APPDATA point into a temporary folder.
@@ -246,7 +102,7 @@ TEST_F(ExeXmlFilesTest, RegisterWritesEveryFileAndUnregisterOnlyThoseWithTheEntr
     env_ = {{"APPDATA", dir_.file("roaming")}};
     makeParent(roaming(0));
     makeParent(roaming(1));
-    const std::string original = "<SimBase.Document>\n" + kOther + "</SimBase.Document>\n";
+    const std::string original = kDocument;
     writeFileBytes(roaming(0), original);
     std::string error;
     EXPECT_EQ(registrar().registerAll(kName, kExe, kArgs, error), 2);
@@ -254,8 +110,10 @@ TEST_F(ExeXmlFilesTest, RegisterWritesEveryFileAndUnregisterOnlyThoseWithTheEntr
     EXPECT_EQ(first, reg(original));
     EXPECT_EQ(readFileBytes(roaming(0) + ".bak"), original);
     EXPECT_EQ(readFileBytes(roaming(1)), reg(""));
+    // Nothing to change: nothing written, so the backup keeps the original.
     EXPECT_EQ(registrar().registerAll(kName, kExe, kArgs, error), 2);
     EXPECT_EQ(readFileBytes(roaming(0)), first);
+    EXPECT_EQ(readFileBytes(roaming(0) + ".bak"), original);
     EXPECT_EQ(error, "");
 
     writeFileBytes(roaming(1), original);
@@ -272,16 +130,79 @@ TEST_F(ExeXmlFilesTest, AnUnwritableFileStopsTheLoopAfterTheFilesDone) {
     env_ = {{"LOCALAPPDATA", dir_.file("local")}};
     for (int row = 0; row < 3; ++row)
         makeParent(local(row));
-    writeFileBytes(local(0), kOther);
+    writeFileBytes(local(0), kDocument);
     fs::create_directories(platform::toPath(local(1)));  // a folder stands in the way
     std::string error;
     EXPECT_EQ(registrar().registerAll(kName, kExe, kArgs, error), 1);
     EXPECT_EQ(error, "Failed to open for write: " + local(1));
-    EXPECT_EQ(readFileBytes(local(0)), reg(kOther));
-    EXPECT_EQ(readFileBytes(local(0) + ".bak"), kOther);
+    EXPECT_EQ(readFileBytes(local(0)), reg(kDocument));
+    EXPECT_EQ(readFileBytes(local(0) + ".bak"), kDocument);
     EXPECT_TRUE(fs::is_directory(platform::toPath(local(1))));
     EXPECT_FALSE(fs::exists(platform::toPath(local(2))));
     EXPECT_FALSE(fs::exists(platform::toPath(local(1) + ".tmp")));
+}
+
+TEST_F(ExeXmlFilesTest, ARefusedFileStopsTheLoopAndStaysUntouched) {
+    env_ = {{"LOCALAPPDATA", dir_.file("local")}};
+    for (int row = 0; row < 3; ++row)
+        makeParent(local(row));
+    const std::string utf16("\xFF\xFE<\0a\0/\0>\0", 10);
+    writeFileBytes(local(0), kDocument);
+    writeFileBytes(local(1), utf16);
+    std::string error;
+    EXPECT_EQ(registrar().registerAll(kName, kExe, kArgs, error), 1);
+    const std::string text =
+        "Not written, the file is UTF-16 (open it in Notepad, choose Save As, set Encoding to "
+        "UTF-8, save, and run this command again): " +
+        local(1);
+    EXPECT_EQ(error, text);
+    EXPECT_EQ(readFileBytes(local(1)), utf16);
+    EXPECT_FALSE(fs::exists(platform::toPath(local(1) + ".bak")));
+    EXPECT_FALSE(fs::exists(platform::toPath(local(2))));
+    error.clear();
+    EXPECT_EQ(registrar().unregisterAll(kName, error), 1);
+    EXPECT_EQ(error, text);
+    EXPECT_EQ(readFileBytes(local(0)), kDocument);
+
+    writeFileBytes(local(1), "<SimBase.Document>\n<!-- x\n</SimBase.Document>\n");
+    EXPECT_EQ(registrar().registerAll(kName, kExe, kArgs, error), 1);
+    EXPECT_EQ(error,
+              "Not written, a comment never ends (it starts at line 2, column 1): " + local(1));
+}
+
+TEST_F(ExeXmlFilesTest, EachCandidateIsInspected) {
+    env_ = {{"LOCALAPPDATA", dir_.file("local")}, {"APPDATA", dir_.file("roaming")}};
+    for (int row = 0; row < 3; ++row)
+        makeParent(local(row));
+    makeParent(roaming(0));
+    makeParent(roaming(1));
+    writeFileBytes(local(0), std::string("\xFE\xFF\0<", 4));
+    fs::create_directories(platform::toPath(local(1)));
+    writeFileBytes(local(2), reg(kDocument));
+    writeFileBytes(roaming(0), "<SimBase.Document>\r\n" + kEntry +
+                                   "  <Launch.Addon><Name>CorvaneHID</Name></Launch.Addon>\r\n"
+                                   "  <Launch.Addon><Name>X</Name></Launch.Addon>\r\n");
+    std::vector<std::string> lines;
+    for (const ExeXmlInspection& file : registrar().inspectAll(kName))
+        lines.push_back(exeXmlListLine(file));
+    const std::vector<std::string> expected = {
+        local(0) + "\tnot examined\tUTF-16 (save it as UTF-8)",
+        local(1) + "\tnot examined\tcannot be read",
+        local(2) + "\tregistered: " + kArgs + "\twell-formed",
+        roaming(0) + "\tregistered 2 times: " + kArgs +
+            " | (no command line)\tnot well-formed: line 1, column 1: <SimBase.Document> is never "
+            "closed",
+        roaming(1) + "\tnot registered\tno file yet (--register creates it)"};
+    EXPECT_EQ(lines, expected);
+}
+
+TEST_F(ExeXmlFilesTest, AHugeFileIsWrittenAndReadWhole) {
+    std::string huge;
+    for (int i = 0; huge.size() < 5000000; ++i)
+        huge += "  <Launch.Addon><Name>T" + std::to_string(i) + "</Name></Launch.Addon>\r\n";
+    std::string error;
+    ASSERT_TRUE(R::writeWithBackup(dir_.file("EXE.xml"), huge, error));
+    EXPECT_EQ(R::readFile(dir_.file("EXE.xml")), huge);
 }
 
 TEST_F(ExeXmlFilesTest, FailedWritesLeaveTheFolderAsItWas) {
