@@ -47,9 +47,10 @@ public:
     virtual bool sendAll(const std::uint8_t* data, std::size_t size, std::string& error) = 0;
 
     // Ends the sending direction in order (TCP FIN); bytes already sent are
-    // still delivered. Pipes have no half-close: nothing happens until the
-    // stream is destroyed.
-    virtual void shutdownSend() = 0;
+    // still delivered. False where there is no half-close (pipes): the peer
+    // sees the end only when the stream is destroyed, and still reads what
+    // was sent before.
+    virtual bool shutdownSend() = 0;
 
     // From any thread: a blocked receive() or sendAll() returns promptly
     // (Failed / false), and every later one fails at once.

@@ -154,13 +154,17 @@ private:
     }
 
     // Everything went out: tell the client, give it a moment to hang up
-    // itself, then cut the connection.
+    // itself (closing first could reset the connection over bytes it sent
+    // meanwhile), then cut the connection. A pipe has no half-close; the
+    // client reads what was sent even after the close.
     void hangUp(std::unique_lock<std::mutex>& lock) {
         lock.unlock();
-        stream_->shutdownSend();
+        const bool halfClosed = stream_->shutdownSend();
         lock.lock();
-        clock_.waitFor(changed_, lock, linger_,
-                       [&] { return readerDone_ || state_ == State::Ended; });
+        if (halfClosed) {
+            clock_.waitFor(changed_, lock, linger_,
+                           [&] { return readerDone_ || state_ == State::Ended; });
+        }
         stream_->cancel();
     }
 

@@ -188,7 +188,7 @@ public:
         return true;
     }
 
-    void shutdownSend() override { ::shutdown(fd_.get(), SHUT_WR); }
+    bool shutdownSend() override { return ::shutdown(fd_.get(), SHUT_WR) == 0; }
     void cancel() override { cancel_.raise(); }
     std::string peer() const override { return peer_; }
 

@@ -23,7 +23,7 @@ public:
     // has not read yet) lets the peer read the rest, then see the end.
     ~PipeStream() override { finishIo(); }
 
-    void shutdownSend() override {}
+    bool shutdownSend() override { return false; }
     std::string peer() const override { return name_; }
 
 protected:

@@ -79,7 +79,7 @@ public:
         : socket_(std::move(socket)), peer_(std::move(peer)) {}
     ~SocketStream() override { finishIo(); }
 
-    void shutdownSend() override { shutdown(socket_.get(), SD_SEND); }
+    bool shutdownSend() override { return shutdown(socket_.get(), SD_SEND) == 0; }
     std::string peer() const override { return peer_; }
 
 protected:
