@@ -130,18 +130,17 @@ CfgValues parseSimConnectCfg(const std::string& text, std::uint32_t configIndex)
     const std::string wanted = lower(cfgSectionName(configIndex));
     CfgValues values;
     bool inSection = false;
-    bool sectionDone = false;
     std::istringstream lines(text);
     std::string raw;
-    while (!sectionDone && std::getline(lines, raw)) {
+    while (std::getline(lines, raw)) {
         const std::string line = trim(raw);
         if (line.empty() || line.front() == ';') continue;
         if (const auto name = sectionHeader(line)) {
-            sectionDone = inSection;  // only the first section of the name counts
-            inSection = !inSection && lower(*name) == wanted;
-            continue;
+            if (inSection) break;  // only the first section of the name counts
+            inSection = lower(*name) == wanted;
+        } else if (inSection) {
+            addKey(values, line);
         }
-        if (inSection) addKey(values, line);
     }
     return values;
 }

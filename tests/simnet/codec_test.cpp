@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <stdexcept>
 
 #include "simnet/codec.h"
 #include "wire_vectors.h"
