@@ -44,9 +44,6 @@ constexpr std::uint32_t kOpenVersionMinor = 0;
 constexpr std::uint32_t kOpenBuildMajor = 62651;
 constexpr std::uint32_t kOpenBuildMinor = 3;
 
-// Send ids count from 1 (the Open) per connection.
-constexpr std::uint32_t kOpenSendId = 1;
-
 // Client calls this program makes (low bits of the type word).
 enum class CallId : std::uint32_t {
     Open = 0x01,
@@ -69,13 +66,6 @@ enum class RecvId : std::uint32_t {
     SimObjectData = 8,
     ClientData = 16,
 };
-
-// Fixed sizes of the server messages; the two data messages are this much
-// header followed by their payload.
-constexpr std::size_t kRecvExceptionSize = 24;
-constexpr std::size_t kRecvOpenSize = 308;
-constexpr std::size_t kRecvQuitSize = 12;
-constexpr std::size_t kRecvDataHeaderSize = 40;
 
 // The simulator's local named pipe, used when no address is configured.
 constexpr const char* kSimulatorPipeName = R"(\\.\pipe\Microsoft Flight Simulator\SimConnect)";

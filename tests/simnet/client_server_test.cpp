@@ -573,6 +573,12 @@ TEST_F(SimnetLink, NamedPipeCarriesTheSameConversation) {
         std::filesystem::current_path(previous);
         ASSERT_EQ(opened, S_OK_RESULT) << name;
 
+        // A second client meanwhile gets its own pipe instance.
+        HANDLE other = nullptr;
+        ASSERT_EQ(SimConnect_Open(&other, "other", nullptr, 0, nullptr, 0), S_OK_RESULT);
+        ASSERT_TRUE(server.log.session(2));
+        EXPECT_EQ(SimConnect_Close(other), S_OK_RESULT);
+
         EXPECT_EQ(SimConnect_TransmitClientEvent(h, 0, 1, 0, 1, 0x10), S_OK_RESULT);
         Bytes big(8192, 'A');
         EXPECT_EQ(SimConnect_SetClientData(h, 0x1000, 0x1100, 0, 0, 8192, big.data()), S_OK_RESULT);
