@@ -35,9 +35,10 @@ public:
 
     virtual ~ByteStream() = default;
 
-    // Waits at most `timeout` for bytes and copies up to `capacity` of them;
-    // bytes beyond `capacity` stay for the next call. After a Timeout the
-    // next call goes on waiting for the same data, so nothing is lost.
+    // Waits at most `timeout` for bytes and copies up to `capacity` (at
+    // least 1) of them; bytes beyond `capacity` stay for the next call.
+    // After a Timeout the next call goes on waiting for the same data, so
+    // nothing is lost.
     virtual ReadResult receive(std::uint8_t* buffer, std::size_t capacity, std::size_t& received,
                                std::chrono::milliseconds timeout) = 0;
 
