@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/stream_transport.h"
+
+namespace simnet {
+
+// Where a SimConnect server listens: a TCP address and port, or a local
+// named pipe (Windows).
+struct Endpoint {
+    enum class Transport { Tcp, Pipe };
+
+    Transport transport = Transport::Tcp;
+    std::string address;  // TCP: a host name or a numeric address
+    std::uint16_t port = 0;
+    platform::IpFamily family = platform::IpFamily::Any;
+    std::string pipeName;  // Pipe
+
+    static Endpoint tcp(const std::string& address, std::uint16_t port,
+                        platform::IpFamily family = platform::IpFamily::Any);
+    // The simulator's own pipe unless another name is given.
+    static Endpoint pipe(const std::string& name = {});
+
+    // "127.0.0.1:500" or the pipe name, for messages.
+    std::string describe() const;
+};
+
+// The address the program gives, which wins over every SimConnect.cfg: set
+// it before opening (the program's own configuration), clear it with
+// nullopt. Process-wide; any thread.
+void setConfiguredEndpoint(const std::optional<Endpoint>& endpoint);
+std::optional<Endpoint> configuredEndpoint();
+
+// ---- SimConnect.cfg ------------------------------------------------------
+//
+// The file is read as the SDK's library reads it: an INI file, section
+// [SimConnect] for config index 0 and [SimConnect.N] for N > 0 (a section
+// [SimConnect.0] does not serve index 0); keys Protocol, Address, Port.
+// Section and key names are matched without regard to case; only the first
+// section of that name and the first occurrence of a key count; names and
+// values are trimmed of blanks, and a value in matching quotes loses them.
+// Lines starting with ';' are comments.
+
+// Keys (lower-case) and values of the index's section in one file.
+using CfgValues = std::vector<std::pair<std::string, std::string>>;
+
+std::string cfgSectionName(std::uint32_t configIndex);
+CfgValues parseSimConnectCfg(const std::string& text, std::uint32_t configIndex);
+
+// Files are read in order, a later file's keys overriding an earlier one's
+// key by key. Returns the value of `key` (lower-case) after all files, if any.
+std::optional<std::string> cfgValue(const std::vector<CfgValues>& files, const std::string& key);
+
+// The TCP endpoint the merged keys name: Protocol IPv4 or IPv6 (any case),
+// a non-empty Address and a Port of 1..65535 written in digits only.
+// Nullopt with `why` when they name none (no cfg, Protocol=Pipe, a key
+// missing or malformed).
+std::optional<Endpoint> endpointFromCfg(const std::vector<CfgValues>& files, std::string& why);
+
+// The files the SDK's library reads, in its order: Public Documents, the
+// user's Documents, the current folder (each SimConnect.cfg; folders the
+// system does not have are left out). Never the program's own folder.
+std::vector<std::string> simConnectCfgPaths();
+
+// Where SimConnect_Open connects, in order: the configured endpoint, else
+// the cfg files' TCP endpoint, else the local pipe where pipes exist, else
+// nothing. `cfgTexts` are the contents of the files that exist, in order.
+std::optional<Endpoint> resolveEndpoint(const std::optional<Endpoint>& configured,
+                                        const std::vector<std::string>& cfgTexts,
+                                        std::uint32_t configIndex, bool pipesAvailable);
+
+// resolveEndpoint() on this process's configured endpoint, the machine's
+// cfg files and its pipe support.
+std::optional<Endpoint> resolveEndpointForOpen(std::uint32_t configIndex);
+
+}  // namespace simnet

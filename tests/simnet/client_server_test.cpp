@@ -1,0 +1,607 @@
+// The network client (through the SimConnect functions, as the program
+// calls them) against the server core on 127.0.0.1, and on a named pipe
+// where the system has them.
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "fakes/log_capture.h"
+#include "fakes/temp_dir.h"
+#include "fakes/test_clocks.h"
+#include "platform/paths.h"
+#include "platform/stream_transport.h"
+#include "sim/simconnect_api.h"
+#include "simnet/client_connection.h"
+#include "simnet/server.h"
+#include "wire_vectors.h"
+
+namespace {
+
+using namespace simnet;
+using namespace simconnect;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::chrono::seconds kPatience{10};
+
+// What the server's handlers saw, over all clients.
+class ServerLog {
+public:
+    void opened(const std::shared_ptr<ServerSession>& session) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sessions_[session->clientId()] = session;
+        changed_.notify_all();
+    }
+    void received(std::uint32_t client, const ClientMessage& message) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_[client].push_back(message);
+        changed_.notify_all();
+    }
+    void closed(std::uint32_t client, const std::string& reason) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closed_[client] = reason;
+        changed_.notify_all();
+    }
+
+    // The client's first `count` messages; fewer when they do not come.
+    std::vector<ClientMessage> messages(std::uint32_t client, std::size_t count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, kPatience, [&] { return messages_[client].size() >= count; });
+        return messages_[client];
+    }
+    std::shared_ptr<ServerSession> session(std::uint32_t client) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, kPatience, [&] { return sessions_.count(client) > 0; });
+        return sessions_.count(client) ? sessions_[client] : nullptr;
+    }
+    std::string closedReason(std::uint32_t client) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, kPatience, [&] { return closed_.count(client) > 0; });
+        return closed_.count(client) ? closed_[client] : "(still open)";
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<std::uint32_t, std::shared_ptr<ServerSession>> sessions_;
+    std::map<std::uint32_t, std::vector<ClientMessage>> messages_;
+    std::map<std::uint32_t, std::string> closed_;
+};
+
+class RecordingHandler : public ClientHandler {
+public:
+    RecordingHandler(ServerLog& log, std::uint32_t client) : log_(log), client_(client) {}
+    void onMessage(const ClientMessage& message) override { log_.received(client_, message); }
+    void onClosed(const std::string& reason) override { log_.closed(client_, reason); }
+
+private:
+    ServerLog& log_;
+    std::uint32_t client_;
+};
+
+class TestServer {
+public:
+    explicit TestServer(ServerOptions options = {})
+        : server_(
+              [this](std::shared_ptr<ServerSession> session) {
+                  log.opened(session);
+                  return std::make_unique<RecordingHandler>(log, session->clientId());
+              },
+              std::move(options)) {
+        std::string error;
+        EXPECT_TRUE(server_.start(error)) << error;
+    }
+
+    Endpoint endpoint() const {
+        return Endpoint::tcp("127.0.0.1", server_.port(), platform::IpFamily::V4);
+    }
+    Server& server() { return server_; }
+
+    ServerLog log;
+
+private:
+    Server server_;
+};
+
+struct Inbox {
+    std::vector<Bytes> messages;
+    int sizeMismatches = 0;
+};
+
+void SIMCONNECT_CALL collect(SIMCONNECT_RECV* data, DWORD cbData, void* context) {
+    auto* inbox = static_cast<Inbox*>(context);
+    if (data->dwSize != cbData) ++inbox->sizeMismatches;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
+    inbox->messages.emplace_back(bytes, bytes + cbData);
+}
+
+// Dispatches until `count` messages arrived, a call fails, or time is up;
+// returns the last result.
+HRESULT pump(HANDLE handle, Inbox& inbox, std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    for (;;) {
+        const HRESULT result = SimConnect_CallDispatch(handle, collect, &inbox);
+        if (result != S_OK_RESULT || inbox.messages.size() >= count ||
+            std::chrono::steady_clock::now() > deadline) {
+            return result;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+HRESULT pumpUntilFailure(HANDLE handle, Inbox& inbox) {
+    return pump(handle, inbox, static_cast<std::size_t>(-1));
+}
+
+bool eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// The SimConnect function the program would call for a decoded call.
+struct CallApi {
+    HANDLE h;
+    HRESULT operator()(const OpenCall&) const { return E_FAIL_RESULT; }
+    HRESULT operator()(const MapClientEventToSimEventCall& c) const {
+        return SimConnect_MapClientEventToSimEvent(h, c.eventId, c.eventName.c_str());
+    }
+    HRESULT operator()(const TransmitClientEventCall& c) const {
+        return SimConnect_TransmitClientEvent(h, c.objectId, c.eventId, c.data, c.groupId, c.flags);
+    }
+    HRESULT operator()(const AddToDataDefinitionCall& c) const {
+        return SimConnect_AddToDataDefinition(
+            h, c.defineId, c.datumName.c_str(), c.unitsName.c_str(),
+            static_cast<SIMCONNECT_DATATYPE>(c.datumType), c.epsilon, c.datumId);
+    }
+    HRESULT operator()(const RequestDataOnSimObjectCall& c) const {
+        return SimConnect_RequestDataOnSimObject(h, c.requestId, c.defineId, c.objectId,
+                                                 static_cast<SIMCONNECT_PERIOD>(c.period), c.flags,
+                                                 c.origin, c.interval, c.limit);
+    }
+    HRESULT operator()(const MapClientDataNameToIdCall& c) const {
+        return SimConnect_MapClientDataNameToID(h, c.name.c_str(), c.clientDataId);
+    }
+    HRESULT operator()(const CreateClientDataCall& c) const {
+        return SimConnect_CreateClientData(h, c.clientDataId, c.size, c.flags);
+    }
+    HRESULT operator()(const AddToClientDataDefinitionCall& c) const {
+        return SimConnect_AddToClientDataDefinition(h, c.defineId, c.offset, c.sizeOrType,
+                                                    c.epsilon, c.datumId);
+    }
+    HRESULT operator()(const RequestClientDataCall& c) const {
+        return SimConnect_RequestClientData(h, c.clientDataId, c.requestId, c.defineId,
+                                            static_cast<SIMCONNECT_CLIENT_DATA_PERIOD>(c.period),
+                                            c.flags, c.origin, c.interval, c.limit);
+    }
+    HRESULT operator()(const SetClientDataCall& c) const {
+        Bytes data = c.data.bytes;
+        return SimConnect_SetClientData(h, c.clientDataId, c.defineId, c.flags, c.reserved,
+                                        static_cast<DWORD>(data.size()), data.data());
+    }
+};
+
+Bytes encoded(const ClientMessage& message) {
+    Bytes bytes;
+    EXPECT_EQ(encodeClientMessage(message, bytes), CodecError::None);
+    return bytes;
+}
+
+Bytes recvBytes(const Recv& body) {
+    Bytes bytes;
+    EXPECT_EQ(encodeServerMessage(ServerMessage{kProtocolVersion, body}, bytes), CodecError::None);
+    return bytes;
+}
+
+DWORD lastSendId(HANDLE handle) {
+    DWORD id = 0;
+    EXPECT_EQ(SimConnect_GetLastSentPacketID(handle, &id), S_OK_RESULT);
+    return id;
+}
+
+class SimnetLink : public ::testing::Test {
+protected:
+    void TearDown() override { setConfiguredEndpoint(std::nullopt); }
+
+    HANDLE open(const Endpoint& endpoint, const char* name = "CorvaneHID") {
+        setConfiguredEndpoint(endpoint);
+        HANDLE handle = nullptr;
+        EXPECT_EQ(SimConnect_Open(&handle, name, nullptr, 0, nullptr, 0), S_OK_RESULT);
+        EXPECT_NE(handle, nullptr);
+        return handle;
+    }
+};
+
+// The program's calls, and the limits: each arrives at the server as the
+// bytes the SDK's library sent, send ids consecutive; a name of 256+
+// characters is refused with 0x8007007A and uses up an id (the gaps in
+// c2s-edge).
+TEST_F(SimnetLink, EveryCallArrivesAsTheLibrarySendsIt) {
+    for (const char* folder : {"c2s", "c2s-edge"}) {
+        TestServer server;
+        HANDLE h = open(server.endpoint());
+        const std::vector<WireVector> vectors = loadWireVectors(folder);
+        std::uint32_t sent = 1;  // the Open
+        for (const WireVector& v : vectors) {
+            ClientMessage message;
+            ASSERT_EQ(decodeClientMessage(v.bytes.data(), v.bytes.size(), message),
+                      CodecError::None);
+            if (message.sendId == 1) continue;
+            for (; sent + 1 < message.sendId; ++sent) {
+                EXPECT_EQ(SimConnect_MapClientEventToSimEvent(h, 11, std::string(256, 'B').c_str()),
+                          INSUFFICIENT_BUFFER_RESULT);
+            }
+            EXPECT_EQ(std::visit(CallApi{h}, message.call), S_OK_RESULT) << v.name;
+            EXPECT_EQ(lastSendId(h), ++sent) << v.name;
+        }
+        const std::vector<ClientMessage> received = server.log.messages(1, vectors.size());
+        ASSERT_EQ(received.size(), vectors.size()) << folder;
+        for (std::size_t i = 0; i < vectors.size(); ++i) {
+            EXPECT_EQ(encoded(received[i]), vectors[i].bytes) << vectors[i].name;
+        }
+        EXPECT_EQ(SimConnect_Close(h), S_OK_RESULT);
+    }
+}
+
+TEST_F(SimnetLink, EveryServerMessageReachesTheDispatchProcedureUnchanged) {
+    TestServer server;
+    HANDLE h = open(server.endpoint());
+    const auto session = server.log.session(1);
+    ASSERT_TRUE(session);
+    std::vector<Bytes> sent;
+    for (const WireVector& v : loadWireVectors("s2c")) {
+        ServerMessage message;
+        ASSERT_EQ(decodeServerMessage(v.bytes.data(), v.bytes.size(), message), CodecError::None);
+        ASSERT_TRUE(session->send(message));
+        sent.push_back(v.bytes);
+    }
+    // An id this program does not know, with another version: passed on too.
+    ASSERT_TRUE(session->send(ServerMessage{6, RecvRaw{99, {Bytes{1, 2, 3, 4, 5}}}}));
+    sent.push_back(recvBytes(RecvRaw{99, {Bytes{1, 2, 3, 4, 5}}}));
+    sent.back()[4] = 6;
+
+    Inbox inbox;
+    EXPECT_EQ(pump(h, inbox, sent.size()), S_OK_RESULT);
+    EXPECT_EQ(inbox.messages, sent);
+    EXPECT_EQ(inbox.sizeMismatches, 0);
+    EXPECT_EQ(SimConnect_Close(h), S_OK_RESULT);
+}
+
+// Data and QUIT, then the server hangs up: one CallDispatch delivers both
+// and reports the lost link, and so does every later call, which sends
+// nothing and uses no send id.
+TEST_F(SimnetLink, QueuedMessagesComeFirstWhenTheServerQuits) {
+    TestServer server;
+    std::unique_ptr<ClientConnection> connection;
+    std::string error;
+    ASSERT_EQ(ClientConnection::open(server.endpoint(), "CorvaneHID", {}, connection, error),
+              S_OK_RESULT)
+        << error;
+    const auto session = server.log.session(1);
+    ASSERT_TRUE(session);
+    RecvSimObjectData battery;
+    battery.requestId = 1;
+    battery.payload.bytes = {1, 0, 0, 0};
+    ASSERT_TRUE(session->send(ServerMessage{kProtocolVersion, battery}));
+    ASSERT_TRUE(session->send(ServerMessage{kProtocolVersion, RecvQuit{}}));
+    session->close();
+    EXPECT_FALSE(session->send(ServerMessage{kProtocolVersion, RecvQuit{}}));
+    ASSERT_TRUE(eventually([&] { return connection->linkFailed(); }));
+
+    Inbox inbox;
+    EXPECT_EQ(connection->callDispatch(collect, &inbox), LINK_FAILED_RESULT);
+    ASSERT_EQ(inbox.messages.size(), 2u);
+    EXPECT_EQ(inbox.messages[0], recvBytes(battery));
+    EXPECT_EQ(inbox.messages[1], recvBytes(RecvQuit{}));
+    EXPECT_EQ(connection->callDispatch(collect, &inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(inbox.messages.size(), 2u);
+    EXPECT_EQ(connection->send(TransmitClientEventCall{0, 1, 0, 1, 0x10}), LINK_FAILED_RESULT);
+    EXPECT_EQ(connection->lastSentPacketId(), 1u);
+    connection.reset();
+    EXPECT_EQ(server.log.closedReason(1), "closed by the server");
+}
+
+TEST_F(SimnetLink, AVanishedServerFailsTheLinkAndAReconnectStartsAfresh) {
+    TestServer server;
+    HANDLE h = open(server.endpoint());
+    ASSERT_TRUE(server.log.session(1));
+    server.log.session(1)->abort();
+
+    Inbox inbox;
+    EXPECT_EQ(pumpUntilFailure(h, inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(SimConnect_CallDispatch(h, collect, &inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(SimConnect_TransmitClientEvent(h, 0, 1, 0, 1, 0x10), LINK_FAILED_RESULT);
+    EXPECT_EQ(lastSendId(h), 1u);
+    EXPECT_EQ(SimConnect_Close(h), S_OK_RESULT);
+    EXPECT_EQ(SimConnect_Close(h), E_FAIL_RESULT);
+    EXPECT_EQ(SimConnect_CallDispatch(h, collect, &inbox), E_FAIL_RESULT);
+
+    HANDLE again = open(server.endpoint());
+    EXPECT_EQ(SimConnect_TransmitClientEvent(again, 0, 1, 0, 1, 0x10), S_OK_RESULT);
+    const auto received = server.log.messages(2, 2);
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_TRUE(std::holds_alternative<OpenCall>(received[0].call));
+    EXPECT_EQ(received[0].sendId, 1u);
+    EXPECT_EQ(received[1].sendId, 2u);
+    EXPECT_EQ(SimConnect_Close(again), S_OK_RESULT);
+    EXPECT_EQ(server.log.closedReason(2), "disconnected");
+}
+
+// Two clients at once, each with its own send ids; an exception names the
+// offending send id and reaches only its client.
+TEST_F(SimnetLink, TwoClientsAtOnceKeepTheirOwnSendIdsAndMessages) {
+    TestServer server;
+    HANDLE first = open(server.endpoint(), "first");
+    ASSERT_TRUE(server.log.session(1));
+    HANDLE second = open(server.endpoint(), "second");
+    ASSERT_TRUE(server.log.session(2));
+    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(second, 1, "AP_MASTER"), S_OK_RESULT);
+    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(first, 2, "NO_SUCH_EVENT"), S_OK_RESULT);
+    EXPECT_EQ(SimConnect_TransmitClientEvent(second, 0, 1, 0, 1, 0x10), S_OK_RESULT);
+
+    const auto ofFirst = server.log.messages(1, 2);
+    const auto ofSecond = server.log.messages(2, 3);
+    ASSERT_EQ(ofFirst.size(), 2u);
+    ASSERT_EQ(ofSecond.size(), 3u);
+    EXPECT_EQ(std::get<OpenCall>(ofFirst[0].call).name, "first");
+    EXPECT_EQ(std::get<MapClientEventToSimEventCall>(ofFirst[1].call).eventName, "NO_SUCH_EVENT");
+    EXPECT_EQ(ofFirst[1].sendId, 2u);
+    EXPECT_EQ(std::get<OpenCall>(ofSecond[0].call).name, "second");
+    EXPECT_EQ(ofSecond[2].sendId, 3u);
+
+    server.log.session(1)->sendException(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED, ofFirst[1].sendId,
+                                         2);
+    for (std::uint32_t client : {1u, 2u}) {
+        server.log.session(client)->send(ServerMessage{kProtocolVersion, RecvQuit{}});
+    }
+    Inbox atFirst;
+    Inbox atSecond;
+    pump(first, atFirst, 2);
+    pump(second, atSecond, 1);
+    ASSERT_EQ(atFirst.messages.size(), 2u);
+    const auto* exception =
+        reinterpret_cast<const SIMCONNECT_RECV_EXCEPTION*>(atFirst.messages[0].data());
+    EXPECT_EQ(exception->dwID, static_cast<DWORD>(SIMCONNECT_RECV_ID_EXCEPTION));
+    EXPECT_EQ(exception->dwSendID, 2u);
+    EXPECT_EQ(exception->dwIndex, 2u);
+    ASSERT_EQ(atSecond.messages.size(), 1u);
+    EXPECT_EQ(atSecond.messages[0], recvBytes(RecvQuit{}));
+    SimConnect_Close(first);
+    SimConnect_Close(second);
+}
+
+// Each kind of garbage closes its sender with a warning; the good client
+// is served on.
+TEST_F(SimnetLink, GarbageSendersAreClosedWhileOthersGoOn) {
+    LogCapture logs;
+    TestServer server;
+    HANDLE good = open(server.endpoint());
+    ASSERT_TRUE(server.log.session(1));
+
+    const auto headerWith = [](std::uint32_t size, std::uint32_t type) {
+        ClientMessage message{kProtocolVersion, 2, TransmitClientEventCall{}};
+        Bytes bytes = encoded(message);
+        bytes.resize(16);
+        for (int i = 0; i < 4; ++i) {
+            bytes[i] = static_cast<std::uint8_t>(size >> (8 * i));
+            bytes[8 + i] = static_cast<std::uint8_t>(type >> (8 * i));
+        }
+        return bytes;
+    };
+    Bytes unterminated =
+        encoded(ClientMessage{kProtocolVersion, 2, MapClientEventToSimEventCall{1, "X"}});
+    std::fill(unterminated.begin() + 20, unterminated.end(), 'A');
+    const std::vector<Bytes> garbage = {
+        headerWith(0, 0xF0000005u),
+        headerWith(0x80000000u, 0xF0000005u),
+        headerWith(16, 0xF0000099u),
+        headerWith(16, 5),
+        headerWith(static_cast<std::uint32_t>(kMaxClientMessageSize + 1), 0xF000003Cu),
+        headerWith(40, 0xF0000005u) /* followed by nothing: waits, never decodes */,
+        unterminated};
+    for (std::size_t i = 0; i < garbage.size(); ++i) {
+        std::string error;
+        auto raw = platform::connectTcp("127.0.0.1", server.server().port(), platform::IpFamily::V4,
+                                        std::chrono::seconds(5), error);
+        ASSERT_TRUE(raw) << error;
+        ASSERT_TRUE(raw->sendAll(garbage[i].data(), garbage[i].size(), error)) << error;
+        std::uint8_t byte = 0;
+        std::size_t got = 0;
+        const auto result =
+            raw->receive(&byte, 1, got, std::chrono::milliseconds(i == 5 ? 200 : 10000));
+        if (i == 5) {
+            EXPECT_EQ(result,
+                      platform::ByteStream::ReadResult::Timeout);  // half a message is no fault
+        } else {
+            EXPECT_NE(result, platform::ByteStream::ReadResult::Data) << i;
+            EXPECT_NE(result, platform::ByteStream::ReadResult::Timeout) << i;
+        }
+        EXPECT_EQ(SimConnect_TransmitClientEvent(good, 0, 1, static_cast<DWORD>(i), 1, 0x10),
+                  S_OK_RESULT);
+    }
+    const auto received = server.log.messages(1, 1 + garbage.size());
+    ASSERT_EQ(received.size(), 1 + garbage.size());
+    EXPECT_EQ(received.back().sendId, 1 + garbage.size());
+    EXPECT_TRUE(logs.waitFor("closed: sent a bad message: string field"));
+    EXPECT_EQ(logs.count("closed: sent a bad message"), 6) << logs.dump();
+    EXPECT_EQ(logs.count("message size 0 below the minimum 16"), 1) << logs.dump();
+    EXPECT_EQ(logs.count("message size 2147483648 above the bound 41088"), 1) << logs.dump();
+    EXPECT_EQ(logs.count("unknown call id"), 1) << logs.dump();
+    SimConnect_Close(good);
+}
+
+TEST_F(SimnetLink, AFloodingClientIsClosed) {
+    LogCapture logs;
+    ManualClock frozen;  // every message falls into the same second
+    ServerOptions options;
+    options.maxMessagesPerSecond = 20;
+    options.clock = &frozen;
+    TestServer server(options);
+    HANDLE calm = open(server.endpoint());
+    HANDLE flood = open(server.endpoint());
+    for (int i = 0; i < 19; ++i) {
+        EXPECT_EQ(SimConnect_TransmitClientEvent(calm, 0, 1, 0, 1, 0x10), S_OK_RESULT);
+    }
+    for (int i = 0; i < 25; ++i)
+        SimConnect_TransmitClientEvent(flood, 0, 1, 0, 1, 0x10);
+    Inbox inbox;
+    EXPECT_EQ(pumpUntilFailure(flood, inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(server.log.messages(1, 20).size(), 20u);
+    EXPECT_EQ(server.log.messages(2, 20).size(), 20u);
+    EXPECT_TRUE(logs.waitFor("closed: flood: more than 20 messages in a second"));
+    EXPECT_EQ(pump(calm, inbox, 0), S_OK_RESULT);
+    SimConnect_Close(calm);
+    SimConnect_Close(flood);
+}
+
+TEST_F(SimnetLink, OpenFailsWhenNothingListensOrTheNameIsTooLong) {
+    std::string error;
+    auto listener = platform::listenTcpLoopback(0, error);
+    ASSERT_TRUE(listener) << error;
+    const std::uint16_t port = listener->port();
+    listener.reset();
+    setConfiguredEndpoint(Endpoint::tcp("127.0.0.1", port));
+    HANDLE handle = reinterpret_cast<HANDLE>(1);
+    EXPECT_EQ(SimConnect_Open(&handle, "CorvaneHID", nullptr, 0, nullptr, 0), E_FAIL_RESULT);
+    EXPECT_EQ(handle, nullptr);
+
+    TestServer server;
+    setConfiguredEndpoint(server.endpoint());
+    EXPECT_EQ(SimConnect_Open(&handle, std::string(256, 'N').c_str(), nullptr, 0, nullptr, 0),
+              INSUFFICIENT_BUFFER_RESULT);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(server.server().clientCount(), 0u);
+}
+
+// With no address from the program, SimConnect.cfg in the current folder
+// names the server.
+TEST_F(SimnetLink, OpenFollowsSimConnectCfgInTheCurrentFolder) {
+    TestServer server;
+    TempDir folder;
+    writeFileBytes(folder.file("SimConnect.cfg"),
+                   "[SimConnect]\r\nProtocol=IPv4\r\nAddress=127.0.0.1\r\nPort=" +
+                       std::to_string(server.server().port()) + "\r\n");
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(platform::toPath(folder.path()));
+    setConfiguredEndpoint(std::nullopt);
+    HANDLE handle = nullptr;
+    const HRESULT result = SimConnect_Open(&handle, "viaCfg", nullptr, 0, nullptr, 0);
+    std::filesystem::current_path(previous);
+    ASSERT_EQ(result, S_OK_RESULT);
+    const auto received = server.log.messages(1, 1);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(std::get<OpenCall>(received[0].call).name, "viaCfg");
+    SimConnect_Close(handle);
+}
+
+// A client that does not dispatch holds back the server, not its memory,
+// and loses nothing.
+TEST_F(SimnetLink, ASlowClientLosesNothing) {
+    TestServer server;
+    ClientConnection::Options options;
+    options.maxQueuedBytes = 1024;
+    std::unique_ptr<ClientConnection> connection;
+    std::string error;
+    ASSERT_EQ(ClientConnection::open(server.endpoint(), "slow", options, connection, error),
+              S_OK_RESULT);
+    const auto session = server.log.session(1);
+    ASSERT_TRUE(session);
+    constexpr std::uint32_t kCount = 300;
+    for (std::uint32_t i = 0; i < kCount; ++i) {
+        RecvClientData data;
+        data.requestId = i;
+        data.payload.bytes.assign(256, static_cast<std::uint8_t>(i));
+        ASSERT_TRUE(session->send(ServerMessage{kProtocolVersion, data}));
+    }
+    Inbox inbox;
+    ASSERT_TRUE(eventually([&] {
+        EXPECT_EQ(connection->callDispatch(collect, &inbox), S_OK_RESULT);
+        return inbox.messages.size() >= kCount;
+    }));
+    ASSERT_EQ(inbox.messages.size(), kCount);
+    for (std::uint32_t i = 0; i < kCount; ++i) {
+        const auto* data =
+            reinterpret_cast<const SIMCONNECT_RECV_CLIENT_DATA*>(inbox.messages[i].data());
+        EXPECT_EQ(data->dwRequestID, i);
+    }
+}
+
+TEST_F(SimnetLink, StoppingTheServerEndsEveryClient) {
+    TestServer server;
+    HANDLE first = open(server.endpoint());
+    HANDLE second = open(server.endpoint());
+    ASSERT_TRUE(server.log.session(2));
+    server.server().stop();
+    server.server().stop();
+    EXPECT_EQ(server.server().clientCount(), 0u);
+    Inbox inbox;
+    EXPECT_EQ(pumpUntilFailure(first, inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(pumpUntilFailure(second, inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(server.log.closedReason(1), "closed by the server");
+    SimConnect_Close(first);
+    SimConnect_Close(second);
+}
+
+// The local pipe (Windows): the same conversation, and the simulator's own
+// pipe name when nothing else is configured.
+TEST_F(SimnetLink, NamedPipeCarriesTheSameConversation) {
+    if (!platform::localPipesAvailable()) GTEST_SKIP() << "no named pipes on this system";
+    for (const std::string& name :
+         {std::string(R"(\\.\pipe\CorvaneHID test )") + std::to_string(std::random_device()()),
+          std::string(kSimulatorPipeName)}) {
+        ServerOptions options;
+        options.listenTcp = false;
+        options.pipeName = name;
+        TestServer server(options);
+        TempDir emptyFolder;  // no SimConnect.cfg in the current folder
+        const auto previous = std::filesystem::current_path();
+        std::filesystem::current_path(platform::toPath(emptyFolder.path()));
+        if (name == kSimulatorPipeName)
+            setConfiguredEndpoint(std::nullopt);
+        else
+            setConfiguredEndpoint(Endpoint::pipe(name));
+        HANDLE h = nullptr;
+        const HRESULT opened = SimConnect_Open(&h, "CorvaneHID", nullptr, 0, nullptr, 0);
+        std::filesystem::current_path(previous);
+        ASSERT_EQ(opened, S_OK_RESULT) << name;
+
+        // A second client meanwhile gets its own pipe instance.
+        HANDLE other = nullptr;
+        ASSERT_EQ(SimConnect_Open(&other, "other", nullptr, 0, nullptr, 0), S_OK_RESULT);
+        ASSERT_TRUE(server.log.session(2));
+        EXPECT_EQ(SimConnect_Close(other), S_OK_RESULT);
+
+        EXPECT_EQ(SimConnect_TransmitClientEvent(h, 0, 1, 0, 1, 0x10), S_OK_RESULT);
+        Bytes big(8192, 'A');
+        EXPECT_EQ(SimConnect_SetClientData(h, 0x1000, 0x1100, 0, 0, 8192, big.data()), S_OK_RESULT);
+        const auto received = server.log.messages(1, 3);
+        ASSERT_EQ(received.size(), 3u) << name;
+        EXPECT_EQ(std::get<SetClientDataCall>(received[2].call).data.bytes, big);
+
+        const auto session = server.log.session(1);
+        std::vector<Bytes> sent;
+        for (const WireVector& v : loadWireVectors("s2c")) {
+            ServerMessage message;
+            ASSERT_EQ(decodeServerMessage(v.bytes.data(), v.bytes.size(), message),
+                      CodecError::None);
+            session->send(message);
+            sent.push_back(v.bytes);
+        }
+        session->close();
+        Inbox inbox;
+        EXPECT_EQ(pumpUntilFailure(h, inbox), LINK_FAILED_RESULT) << name;
+        EXPECT_EQ(inbox.messages, sent) << name;
+        EXPECT_EQ(SimConnect_TransmitClientEvent(h, 0, 1, 0, 1, 0x10), LINK_FAILED_RESULT);
+        SimConnect_Close(h);
+    }
+}
+
+}  // namespace
