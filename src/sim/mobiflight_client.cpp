@@ -32,6 +32,9 @@ const char kCommandSuffix[] = ".Command";
 const char kResponseSuffix[] = ".Response";
 const char kLVarsSuffix[] = ".LVars";
 
+const char kModuleSilent[] =
+    "MobiFlight module silent for 10 s; check that the MobiFlight WASM module is installed";
+
 constexpr std::uint32_t kBlockSize = MobiFlightClient::kBlockSize;
 constexpr milliseconds kNotConnectedWait{100};
 constexpr milliseconds kNotReadyWait{50};
@@ -219,9 +222,7 @@ void MobiFlightClient::attemptRegistration(std::uint64_t generation) {
 }
 
 void MobiFlightClient::warnSilence() {
-    logWarn(
-        "MobiFlight module has not answered for 10 s; check that the MobiFlight WASM module is "
-        "installed");
+    logWarn(kModuleSilent);
 }
 
 void MobiFlightClient::completeRegistration(std::uint64_t generation) {

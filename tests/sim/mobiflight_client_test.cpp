@@ -154,10 +154,10 @@ TEST_F(MobiFlightTest, SilenceIsWarnedOnceWhileTheRegistrationKeepsBeingTried) {
     sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
     sim.setSimulatorRunning(true);
     start();
-    ASSERT_TRUE(log.waitFor("MobiFlight module has not answered for 10 s"));
+    ASSERT_TRUE(log.waitFor("MobiFlight module silent for 10 s"));
     ASSERT_TRUE(waitForCommand(kRegister, 12));
-    EXPECT_EQ(log.count("MobiFlight module has not answered for 10 s; check that the MobiFlight "
-                        "WASM module is installed"),
+    EXPECT_EQ(log.count("MobiFlight module silent for 10 s; check that the MobiFlight WASM module "
+                        "is installed"),
               1);
     for (const auto d : clock.waitsOfAtLeast(milliseconds(100)))
         EXPECT_LE(d, std::chrono::seconds(5));
