@@ -1,6 +1,7 @@
 #include "sim/simconnect_call_log.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "sim/simconnect_api.h"
 
@@ -74,6 +75,15 @@ void SimConnectCallLog::record(std::uint32_t sendId, const char* function, std::
                                bool quiet) {
     calls_.push_back({sendId, function, std::move(subject), quiet});
     if (calls_.size() > kRememberedCalls) calls_.pop_front();
+}
+
+void SimConnectCallLog::forget(std::uint32_t sendId) {
+    for (auto it = calls_.rbegin(); it != calls_.rend(); ++it) {
+        if (it->sendId == sendId) {
+            calls_.erase(std::next(it).base());
+            return;
+        }
+    }
 }
 
 const SimConnectCallLog::Call* SimConnectCallLog::find(std::uint32_t sendId) const {

@@ -34,6 +34,8 @@ public:
     // A new connection: its send ids start again. Reported cases stay reported.
     void newConnection();
     void record(std::uint32_t sendId, const char* function, std::string subject, bool quiet);
+    // The call recorded under this id sent nothing after all.
+    void forget(std::uint32_t sendId);
     Report onException(std::uint32_t exception, std::uint32_t sendId);
 
     // The SDK's name of an exception without its prefix ("NAME_UNRECOGNIZED"),

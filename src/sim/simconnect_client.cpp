@@ -322,6 +322,10 @@ bool SimConnectClient::connect(std::string& error) {
     DWORD openSendId = 0;
     if (SimConnect_GetLastSentPacketID(handle, &openSendId) < 0) openSendId = 0;
     {
+        std::lock_guard<std::mutex> serial(sendSerial_);
+        lastSendId_ = openSendId;
+    }
+    {
         std::lock_guard<std::mutex> guard(recordLock_);
         callLog_.newConnection();
         areaNames_.clear();
@@ -467,17 +471,30 @@ void SimConnectClient::onClientDataMessage(const std::uint8_t* message, std::uin
 
 // --- operations ------------------------------------------------------------
 
+// The call is recorded under the send id it is about to get (the last one
+// plus one: every sending call goes through here, one at a time) before it
+// is made, because the server's exception may be dispatched on the worker
+// before the call has even returned. Afterwards the library's own count
+// corrects the guess.
 template <typename Call>
 std::int32_t SimConnectClient::sendRecorded(void* handle, const char* function,
                                             const std::string& subject, ServerErrors errors,
                                             Call call) {
     std::lock_guard<std::mutex> serial(sendSerial_);
+    const DWORD expected = lastSendId_ + 1;
+    const bool quiet = errors == ServerErrors::Quiet;
+    {
+        std::lock_guard<std::mutex> guard(recordLock_);
+        callLog_.record(expected, function, subject, quiet);
+    }
     const std::int32_t result = call();
-    if (result < 0) return result;  // refused here: the server never hears of it
     DWORD sendId = 0;
-    if (SimConnect_GetLastSentPacketID(handle, &sendId) < 0 || sendId == 0) return result;
+    if (SimConnect_GetLastSentPacketID(handle, &sendId) < 0) sendId = 0;
+    if (sendId != 0) lastSendId_ = sendId;
+    if (sendId == expected && result >= 0) return result;
     std::lock_guard<std::mutex> guard(recordLock_);
-    callLog_.record(sendId, function, subject, errors == ServerErrors::Quiet);
+    callLog_.forget(expected);
+    if (result >= 0 && sendId != 0) callLog_.record(sendId, function, subject, quiet);
     return result;
 }
 

@@ -189,6 +189,7 @@ private:
     // Serialises each sending call with the read of its send id. Taken after
     // callLock_ and lock_, never held while waiting for anything else.
     std::mutex sendSerial_;
+    std::uint32_t lastSendId_ = 0;  // guarded by sendSerial_
     // Guards the call log and the area names; held only briefly, never
     // around a SimConnect call.
     std::mutex recordLock_;
