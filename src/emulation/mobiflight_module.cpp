@@ -11,12 +11,15 @@ namespace {
 // library's global emulator, which is built while the library loads.
 const char kDefaultClient[] = "MobiFlight";
 const char kAddClient[] = "MF.Clients.Add.";
+const char kFinished[] = ".Finished";
 const char kAddVar[] = "MF.SimVars.Add.";
 const char kSetVar[] = "MF.SimVars.Set.";
-
-std::size_t length(const char* text) {
-    return std::strlen(text);
-}
+const char kClear[] = "MF.SimVars.Clear";
+const char kPing[] = "MF.Ping";
+const char kPong[] = "MF.Pong";
+const char kVersionGet[] = "MF.Version.Get";
+const char kVersion[] = "MF.Version.1.0.1";
+const char kCommandSuffix[] = ".Command";
 
 bool startsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
@@ -50,20 +53,54 @@ std::vector<std::uint8_t> floatBytes(float value) {
             static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 24)};
 }
 
+// An answer as the module writes it: 1024 bytes read from where its text
+// lies, so whatever follows the text's zero in its memory comes along.
+// The same text always brings the same bytes.
+std::vector<std::uint8_t> answerBlock(const std::string& text, std::size_t size) {
+    std::vector<std::uint8_t> block(size, 0);
+    std::uint32_t state = 2166136261u;
+    for (const char c : text)
+        state = (state ^ static_cast<unsigned char>(c)) * 16777619u;
+    for (std::size_t i = 0; i < size; ++i) {
+        state = state * 1103515245u + 12345u;
+        block[i] = static_cast<std::uint8_t>(state >> 16);
+    }
+    const std::size_t length = std::min(text.size(), size - 1);
+    std::memcpy(block.data(), text.data(), length);
+    block[length] = 0;
+    return block;
+}
+
 }  // namespace
 
 MobiFlightModule::MobiFlightModule(MobiFlightModuleHost& host) : host_(host) {}
 
 void MobiFlightModule::load() {
-    clients_[kDefaultClient];
-    addClientAreas(kDefaultClient);
+    if (loaded_) return;
+    loaded_ = true;
+    addClient(kDefaultClient);
 }
 
-void MobiFlightModule::addClientAreas(const std::string& client) {
-    host_.createArea(client + ".Command", kCommandSize);
-    host_.createArea(client + ".Response", kResponseSize);
-    host_.createArea(client + ".LVars", kLVarsSize);
-    host_.createArea(client + ".StringVars", kStringVarsSize);
+void MobiFlightModule::unload() {
+    if (!loaded_) return;
+    loaded_ = false;
+    for (const std::string& area : areas_)
+        host_.removeArea(area);
+    areas_.clear();
+    clients_.clear();
+}
+
+void MobiFlightModule::addClient(const std::string& client) {
+    for (const auto& [suffix, size] :
+         std::vector<std::pair<const char*, std::uint32_t>>{{kCommandSuffix, kCommandSize},
+                                                            {".Response", kResponseSize},
+                                                            {".LVars", kLVarsSize},
+                                                            {".StringVars", kStringVarsSize}}) {
+        host_.createArea(client + suffix, size);
+        areas_.push_back(client + suffix);
+    }
+    // It subscribes to the command area from the bytes that are there now.
+    clients_[client].lastCommand = host_.readArea(client + kCommandSuffix);
 }
 
 std::vector<std::string> MobiFlightModule::variables(const std::string& client) const {
@@ -73,66 +110,54 @@ std::vector<std::string> MobiFlightModule::variables(const std::string& client) 
 
 void MobiFlightModule::onAreaWritten(const std::string& area, int connection,
                                      Clock::TimePoint time) {
-    const std::string suffix = ".Command";
-    if (area.size() <= suffix.size() ||
-        area.compare(area.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    const std::size_t suffix = std::strlen(kCommandSuffix);
+    if (!loaded_ || area.size() <= suffix ||
+        area.compare(area.size() - suffix, suffix, kCommandSuffix) != 0) {
         return;
     }
-    const std::string client = area.substr(0, area.size() - suffix.size());
+    const std::string client = area.substr(0, area.size() - suffix);
     auto it = clients_.find(client);
     if (it == clients_.end()) return;
-    // The module's subscription asks for changes only: identical bytes are not seen.
     std::vector<std::uint8_t> bytes = host_.readArea(area);
-    if (it->second.lastCommand && *it->second.lastCommand == bytes) return;
+    if (it->second.lastCommand == bytes) return;  // unchanged bytes: not seen
     it->second.lastCommand = bytes;
     const auto end = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
     std::string text(bytes.begin(), end);
-    commands_.push_back({text, area, connection, time});
+    commands_.push({text, area, connection, time});
     execute(client, text);
 }
 
 void MobiFlightModule::execute(const std::string& client, const std::string& text) {
     if (startsWith(text, kAddClient)) {
-        registerClient(client, text.substr(length(kAddClient)));
-    } else if (text == "MF.SimVars.Clear") {
+        registerClient(client, text.substr(std::strlen(kAddClient)));
+    } else if (text == kClear) {
         clearVariables(client);
     } else if (startsWith(text, kAddVar)) {
-        addVariable(client, text.substr(length(kAddVar)));
+        addVariable(client, text.substr(std::strlen(kAddVar)));
     } else if (startsWith(text, kSetVar)) {
-        runSetCode(text.substr(length(kSetVar)));
-    } else if (text == "MF.Ping") {
-        respond(client, "MF.Pong");
-    } else if (text == "MF.Version.Get") {
-        respond(client, "MF.Version.1.0.1");
+        runSetCode(text.substr(std::strlen(kSetVar)));
+    } else if (text == kPing) {
+        respond(client, kPong);
+    } else if (text == kVersionGet) {
+        respond(client, kVersion);
     }
     // Anything else (MF.DummyCmd among it) is ignored, as the module does.
 }
 
 void MobiFlightModule::respond(const std::string& client, const std::string& text) {
-    // The module writes the string and its zero; what follows stays as it was.
-    std::vector<std::uint8_t> bytes(text.begin(), text.end());
-    bytes.push_back(0);
-    if (bytes.size() > kResponseSize) bytes.resize(kResponseSize);
-    host_.writeArea(client + ".Response", 0, bytes);
+    host_.writeArea(client + ".Response", 0, answerBlock(text, kResponseSize));
 }
 
 void MobiFlightModule::registerClient(const std::string& client, const std::string& name) {
     if (reply_ == RegistrationReply::None || name.empty()) return;
-    if (reply_ == RegistrationReply::Error) {
-        respond(client, std::string(kAddClient) + name + ".Error");
-        return;
-    }
-    if (clients_.find(name) == clients_.end()) {
-        clients_[name];
-        addClientAreas(name);
-    }
-    respond(client, std::string(kAddClient) + name + ".Finished");
+    if (clients_.find(name) == clients_.end()) addClient(name);
+    respond(client, std::string(kAddClient) + name + kFinished);
 }
 
 void MobiFlightModule::clearVariables(const std::string& client) {
     Client& record = clients_[client];
     for (std::size_t i = 0; i < record.variables.size(); ++i)
-        writeSlot(client, i, 0.0f, false);
+        writeSlot(client, i, 0.0f, true);
     record.variables.clear();
 }
 
@@ -143,6 +168,8 @@ void MobiFlightModule::addVariable(const std::string& client, const std::string&
     writeSlot(client, record.variables.size() - 1, evaluate(rpn), true);
 }
 
+// The slot is written (and so its area's subscribers hear of it only if the
+// bytes changed); `always` off skips the write when the value is unchanged.
 void MobiFlightModule::writeSlot(const std::string& client, std::size_t index, float value,
                                  bool always) {
     const std::string area = client + ".LVars";

@@ -2,11 +2,11 @@
 
 #include <cstdint>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/clock.h"
+#include "emulation/bounded_log.h"
 
 // What the MobiFlight module needs from the simulator it lives in: the
 // client-data areas and the L-variables. SimEmulator implements it.
@@ -14,6 +14,7 @@ class MobiFlightModuleHost {
 public:
     virtual ~MobiFlightModuleHost() = default;
     virtual void createArea(const std::string& name, std::uint32_t size) = 0;
+    virtual void removeArea(const std::string& name) = 0;
     virtual void writeArea(const std::string& name, std::uint32_t offset,
                            const std::vector<std::uint8_t>& bytes) = 0;
     virtual std::vector<std::uint8_t> readArea(const std::string& name) const = 0;
@@ -24,27 +25,36 @@ public:
 // The MobiFlight WASM module as seen through its client-data areas:
 // "<client>.Command" (1024 bytes), ".Response" (1024), ".LVars" (4096) and
 // ".StringVars" (8192) for the default client "MobiFlight" and for each
-// registered client.
-//
-// Like the real module it subscribes to each command area with ON_SET +
-// CHANGED, so it only sees a command whose area bytes differ from the last
-// ones it saw (a repeated identical command is lost). It answers
-// "MF.Clients.Add.<Name>" with "<...>.Finished" (or, scripted, ".Error" or
-// nothing) on the response area belonging to the command area used, keeps
-// each client's variable list ("MF.SimVars.Clear", "MF.SimVars.Add.(…)")
-// and writes float values at offset 4·i of the client's L-var area when
-// added and whenever they change. "MF.SimVars.Set.<v> (>L:NAME)" sets an
-// L-variable; other RPN code is recorded only.
+// registered client. It takes the harsh reading wherever the real module's
+// behaviour allows one:
+// - it sees a command only when the command area's bytes differ from those
+//   it saw last (its subscription asks for changes only, starting from the
+//   area's bytes when it subscribed): a repeated command is lost;
+// - "MF.Clients.Add.<Name>" creates the four areas of <Name> (a name seen
+//   before reuses its record, variables included) and answers
+//   "MF.Clients.Add.<Name>.Finished" on the response area of the channel
+//   it came on; "MF.Ping" answers "MF.Pong"; nothing ever answers ".Error";
+//   unknown commands are ignored;
+// - every answer is a 1024-byte write: the text, a zero, and then bytes of
+//   the module's memory (the same ones for the same text, so an answer
+//   that repeats the area's text changes nothing);
+// - "MF.SimVars.Clear" writes 0 into the client's used slots and forgets
+//   them; "MF.SimVars.Add.(…)" appends a variable and writes its value into
+//   slot 4·i of the client's ".LVars"; afterwards a slot is rewritten only
+//   when its value changes. "MF.SimVars.Set.<v> (>L:NAME)" sets an
+//   L-variable; other calculator code is recorded only;
+// - it can be absent (no areas, no answers) and loaded later.
 //
 // Not thread-safe by itself: SimEmulator calls it under its own lock.
 class MobiFlightModule {
 public:
-    enum class RegistrationReply { Finished, Error, None };
+    // Whether the module answers "MF.Clients.Add." (an older module does not).
+    enum class RegistrationReply { Finished, None };
 
     struct Command {
         std::string text;     // as read: the bytes up to the first zero
         std::string channel;  // the command area's name
-        int connection = 0;   // emulator connection number of the writer
+        int connection = 0;   // emulator connection number of the writer (0: none)
         Clock::TimePoint time;
     };
 
@@ -55,8 +65,11 @@ public:
 
     explicit MobiFlightModule(MobiFlightModuleHost& host);
 
-    // Creates the default client's areas (the module's start-up).
+    // The module's start-up: the default client's areas. Does nothing when loaded.
     void load();
+    // The module goes away with every area and record it made.
+    void unload();
+    bool loaded() const { return loaded_; }
 
     void setRegistrationReply(RegistrationReply reply) { reply_ = reply; }
 
@@ -64,20 +77,21 @@ public:
     void onAreaWritten(const std::string& area, int connection, Clock::TimePoint time);
     // Called when an L-variable changes: refreshes every slot subscribed to it.
     void onLVarChanged(const std::string& name);
+    // Writes `text` as an answer on `client`'s response area.
+    void respond(const std::string& client, const std::string& text);
 
-    const std::vector<Command>& commands() const { return commands_; }
+    const BoundedLog<Command>& commands() const { return commands_; }
     // Variables of a client ("MobiFlight" is the default client) in slot order.
     std::vector<std::string> variables(const std::string& client) const;
 
 private:
     struct Client {
         std::vector<std::string> variables;
-        std::optional<std::vector<std::uint8_t>> lastCommand;
+        std::vector<std::uint8_t> lastCommand;  // command area bytes last seen
     };
 
-    void addClientAreas(const std::string& client);
+    void addClient(const std::string& client);
     void execute(const std::string& client, const std::string& text);
-    void respond(const std::string& client, const std::string& text);
     void registerClient(const std::string& client, const std::string& name);
     void clearVariables(const std::string& client);
     void addVariable(const std::string& client, const std::string& rpn);
@@ -86,7 +100,9 @@ private:
     float evaluate(const std::string& rpn) const;
 
     MobiFlightModuleHost& host_;
+    bool loaded_ = false;
     RegistrationReply reply_ = RegistrationReply::Finished;
     std::map<std::string, Client> clients_;
-    std::vector<Command> commands_;
+    std::vector<std::string> areas_;  // every area the module created
+    BoundedLog<Command> commands_;
 };

@@ -1,20 +1,26 @@
-# The simulator emulator: the SimConnect functions on top of a scriptable
-# simulator with a MobiFlight module. Tests and the sandbox link the static
-# library; process-level tests of the real program load the drop-in library.
-set(sim_emulation_sources
+# The simulator emulator. The core (a scriptable simulator with a MobiFlight
+# module) defines no SimConnect function, so any transport can put them in
+# front of it; corvane_sim_emulation binds the SimConnect functions to the
+# installed emulator in-process (tests and the sandbox link it); the drop-in
+# library does the same for process-level tests of the real program.
+set(sim_emulator_core_sources
   ${CMAKE_CURRENT_LIST_DIR}/sim_emulator.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mobiflight_module.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/simconnect_exports.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/sim_event_names.cpp)
 
-add_library(corvane_sim_emulation STATIC ${sim_emulation_sources})
-target_link_libraries(corvane_sim_emulation PUBLIC corvane_common)
-target_include_directories(corvane_sim_emulation PUBLIC ${PROJECT_SOURCE_DIR}/src)
+add_library(corvane_sim_emulator_core STATIC ${sim_emulator_core_sources})
+target_link_libraries(corvane_sim_emulator_core PUBLIC corvane_common)
+target_include_directories(corvane_sim_emulator_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
+
+add_library(corvane_sim_emulation STATIC ${CMAKE_CURRENT_LIST_DIR}/simconnect_exports.cpp)
+target_link_libraries(corvane_sim_emulation PUBLIC corvane_sim_emulator_core)
 
 # Drop-in replacement for the SDK's library, exporting the same plain names:
 # SimConnect.dll on Windows, libSimConnect.so on Linux, each in its own
 # folder (<build>/emulator) so it never shadows the real one by accident.
 # It compiles its few dependencies itself, as position-independent code.
-add_library(simconnect_emulator SHARED ${sim_emulation_sources}
+add_library(simconnect_emulator SHARED ${sim_emulator_core_sources}
+  ${CMAKE_CURRENT_LIST_DIR}/simconnect_exports.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sim_emulator_dropin.cpp
   ${PROJECT_SOURCE_DIR}/src/common/clock.cpp)
 target_include_directories(simconnect_emulator PRIVATE ${PROJECT_SOURCE_DIR}/src)

@@ -4,7 +4,10 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <thread>
+
+#include "emulation/sim_event_names.h"
 
 using namespace simconnect;
 
@@ -13,8 +16,13 @@ namespace {
 std::atomic<SimEmulator*> g_installed{nullptr};
 
 constexpr DWORD kMessageVersion = 4;
-constexpr std::size_t kMaxRecordedExceptions = 10000;
+constexpr std::size_t kMaxClientNames = 4096;
+constexpr std::uintptr_t kHandleBase = 0x5C0000;
+// Fixed-size string fields of the wire format: longer names are refused.
+constexpr std::size_t kMaxNameLength = 255;
 const char kBatteryVariable[] = "ELECTRICAL MASTER BATTERY:2";
+const char kDefaultCommandArea[] = "MobiFlight.Command";
+const char kBacklightVariable[] = "LIGHTING_POTENTIOMETER_5";
 
 std::string upper(std::string text) {
     for (char& c : text)
@@ -28,7 +36,7 @@ std::uintptr_t handleValue(HANDLE handle) {
 
 HANDLE handleFor(int number) {
     // Never null, and far from small integers a caller might pass by mistake.
-    return reinterpret_cast<HANDLE>(std::uintptr_t{0x5C0000} + static_cast<unsigned>(number));
+    return reinterpret_cast<HANDLE>(kHandleBase + static_cast<unsigned>(number));
 }
 
 void putDword(std::vector<std::uint8_t>& bytes, std::size_t offset, DWORD value) {
@@ -84,7 +92,8 @@ void appendValue(std::vector<std::uint8_t>& bytes, T value) {
 
 }  // namespace
 
-SimEmulator::SimEmulator(Clock& clock) : clock_(clock), module_(*this) {
+SimEmulator::SimEmulator(Clock& clock)
+    : clock_(clock), knownEvents_(emulation::knownSimEventNames()), module_(*this) {
     {
         std::lock_guard<std::mutex> guard(mutex_);
         module_.load();
@@ -160,6 +169,31 @@ void SimEmulator::breakConnections(HRESULT result) {
         entry.second.brokenResult = result;
 }
 
+void SimEmulator::setAnswersOpen(bool answers) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    answersOpen_ = answers;
+}
+
+void SimEmulator::setBreakAfterOpen(HRESULT result) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    breakAfterOpen_ = result;
+}
+
+void SimEmulator::vanishSilently() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    running_ = false;
+    for (auto& entry : connections_) {
+        entry.second.silent = true;
+        entry.second.inbox.clear();
+    }
+    traceLocked("vanish");
+}
+
+std::vector<Clock::TimePoint> SimEmulator::openTimes() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return openTimes_.entries();
+}
+
 void SimEmulator::sendQuit() {
     std::lock_guard<std::mutex> guard(mutex_);
     for (auto& entry : connections_) {
@@ -174,6 +208,7 @@ void SimEmulator::exitSimulator() {
     for (auto& entry : connections_) {
         entry.second.inbox.push_back(header(sizeof(SIMCONNECT_RECV_QUIT), SIMCONNECT_RECV_ID_QUIT));
         entry.second.breakAfterDispatch = true;
+        entry.second.breakResult = PIPE_DISCONNECTED_RESULT;
         traceLocked("quit " + std::to_string(entry.second.number));
     }
 }
@@ -206,17 +241,23 @@ void SimEmulator::setBattery(bool on) {
 
 std::vector<SimEmulator::EventMapping> SimEmulator::eventMappings() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return eventMappings_;
+    return eventMappings_.entries();
 }
 
 std::vector<SimEmulator::TransmittedEvent> SimEmulator::transmittedEvents() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return transmittedEvents_;
+    return transmittedEvents_.entries();
 }
 
 std::vector<SimEmulator::ServerException> SimEmulator::serverExceptions() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return exceptions_;
+    return exceptions_.entries();
+}
+
+void SimEmulator::forgetSimEvent(const std::string& name) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    knownEvents_.erase(std::remove(knownEvents_.begin(), knownEvents_.end(), name),
+                       knownEvents_.end());
 }
 
 void SimEmulator::createClientData(const std::string& name, std::uint32_t size) {
@@ -240,15 +281,63 @@ void SimEmulator::setRegistrationReply(RegistrationReply reply) {
     module_.setRegistrationReply(reply);
 }
 
+void SimEmulator::setModuleLoaded(bool loaded) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    moduleLoadPending_ = false;
+    moduleLoadScheduled_ = false;
+    if (loaded) {
+        module_.load();
+    } else {
+        module_.unload();
+    }
+}
+
+bool SimEmulator::moduleLoaded() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return module_.loaded();
+}
+
+void SimEmulator::loadModuleAfterOpen(Clock::Duration delay) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    module_.unload();
+    moduleLoadPending_ = true;
+    moduleLoadScheduled_ = false;
+    moduleLoadDelay_ = delay;
+}
+
+void SimEmulator::moduleRespond(const std::string& text, const std::string& client) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    module_.respond(client, text);
+}
+
+void SimEmulator::startSecondClient(const std::vector<std::string>& rpns) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    writeCommandLocked(kDefaultCommandArea, "MF.DummyCmd", 0);
+    writeCommandLocked(kDefaultCommandArea, "MF.SimVars.Clear", 0);
+    for (const std::string& rpn : rpns)
+        writeCommandLocked(kDefaultCommandArea, "MF.SimVars.Add." + rpn, 0);
+}
+
+void SimEmulator::writeCommandLocked(const std::string& area, const std::string& text, int writer) {
+    std::vector<std::uint8_t> block(MobiFlightModule::kCommandSize, 0);
+    std::copy(text.begin(), text.begin() + std::min(text.size(), block.size() - 1), block.begin());
+    writeAreaLocked(area, 0, block, writer);
+}
+
+std::uint64_t SimEmulator::moduleCommandCount() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return module_.commands().total();
+}
+
 std::vector<SimEmulator::ModuleCommand> SimEmulator::moduleCommands() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return module_.commands();
+    return module_.commands().entries();
 }
 
 std::vector<std::string> SimEmulator::moduleCommandTexts() const {
     std::lock_guard<std::mutex> guard(mutex_);
     std::vector<std::string> texts;
-    for (const ModuleCommand& command : module_.commands())
+    for (const ModuleCommand& command : module_.commands().entries())
         texts.push_back(command.text);
     return texts;
 }
@@ -327,13 +416,15 @@ bool SimEmulator::configure(const std::string& options, std::string& error) {
         } else if (key == "battery" && (value == "on" || value == "off")) {
             setBattery(value == "on");
         } else if (key == "backlight" && !value.empty()) {
-            setLVar("LIGHTING_POTENTIOMETER_5", std::strtof(value.c_str(), nullptr));
-        } else if (key == "reply" && value == "finished") {
-            setRegistrationReply(RegistrationReply::Finished);
-        } else if (key == "reply" && value == "error") {
-            setRegistrationReply(RegistrationReply::Error);
-        } else if (key == "reply" && value == "none") {
-            setRegistrationReply(RegistrationReply::None);
+            setLVar(kBacklightVariable, std::strtof(value.c_str(), nullptr));
+        } else if (key == "reply" && (value == "finished" || value == "none")) {
+            setRegistrationReply(value == "finished" ? RegistrationReply::Finished
+                                                     : RegistrationReply::None);
+        } else if (key == "module" && (value == "loaded" || value == "absent")) {
+            setModuleLoaded(value == "loaded");
+        } else if (key == "module-late" && !value.empty()) {
+            loadModuleAfterOpen(std::chrono::milliseconds(
+                static_cast<long long>(std::strtod(value.c_str(), nullptr) * 1000)));
         } else if (key == "open-fail" && !value.empty()) {
             failNextOpens(std::atoi(value.c_str()));
         } else {
@@ -348,6 +439,19 @@ bool SimEmulator::configure(const std::string& options, std::string& error) {
 
 void SimEmulator::createArea(const std::string& name, std::uint32_t size) {
     if (areas_.count(name) == 0) areas_[name].assign(size, 0);
+}
+
+// The area goes, and with it every request on it: a request outlives no area.
+void SimEmulator::removeArea(const std::string& name) {
+    areas_.erase(name);
+    for (auto& entry : connections_) {
+        Connection& connection = entry.second;
+        for (auto it = connection.clientRequests.begin(); it != connection.clientRequests.end();) {
+            const auto area = connection.areaNames.find(it->second.areaOrDefine);
+            const bool onIt = area != connection.areaNames.end() && area->second == name;
+            it = onIt ? connection.clientRequests.erase(it) : std::next(it);
+        }
+    }
 }
 
 void SimEmulator::writeArea(const std::string& name, std::uint32_t offset,
@@ -380,27 +484,49 @@ void SimEmulator::traceLocked(const std::string& line) {
 
 // --- internals -------------------------------------------------------------
 
+void SimEmulator::tickLocked() {
+    if (!moduleLoadScheduled_ || clock_.now() < moduleLoadAt_) return;
+    moduleLoadScheduled_ = false;
+    module_.load();
+    traceLocked("module loaded");
+}
+
+bool SimEmulator::isClosedHandleLocked(HANDLE handle) const {
+    const std::uintptr_t value = handleValue(handle);
+    if (value <= kHandleBase || value > kHandleBase + static_cast<unsigned>(connectionCount_)) {
+        return false;
+    }
+    return connections_.count(value) == 0;
+}
+
 SimEmulator::Connection* SimEmulator::findLocked(HANDLE handle, const char* function,
-                                                 HRESULT& result) {
+                                                 HRESULT& result, Sends sends) {
+    tickLocked();
     const auto it = connections_.find(handleValue(handle));
     if (it == connections_.end()) {
-        if (closedHandles_.count(handleValue(handle)) != 0) ++callsOnClosedHandles_;
+        if (isClosedHandleLocked(handle)) ++callsOnClosedHandles_;
         result = E_FAIL_RESULT;
         return nullptr;
     }
-    if (it->second.brokenResult < 0) {
-        result = it->second.brokenResult;
+    Connection& connection = it->second;
+    if (connection.brokenResult < 0) {
+        result = connection.brokenResult;
         return nullptr;
     }
+    result = S_OK_RESULT;
+    if (connection.silent) return nullptr;
     const auto failure = callFailures_.find(function);
     if (failure != callFailures_.end() && failure->second.remaining != 0) {
         result = failure->second.result;
         if (failure->second.remaining > 0) --failure->second.remaining;
         return nullptr;
     }
-    ++it->second.sendId;
-    result = S_OK_RESULT;
-    return &it->second;
+    if (sends == Sends::Yes) ++connection.sendId;
+    return &connection;
+}
+
+bool SimEmulator::nameTooLong(const char* name) {
+    return name && std::strlen(name) > kMaxNameLength;
 }
 
 void SimEmulator::exceptionLocked(Connection& connection, DWORD exception, const char* function) {
@@ -410,9 +536,7 @@ void SimEmulator::exceptionLocked(Connection& connection, DWORD exception, const
     putDword(bytes, 16, connection.sendId);
     putDword(bytes, 20, SIMCONNECT_UNUSED);
     connection.inbox.push_back(std::move(bytes));
-    if (exceptions_.size() < kMaxRecordedExceptions) {
-        exceptions_.push_back({connection.number, exception, function});
-    }
+    exceptions_.push({connection.number, exception, function, connection.sendId});
 }
 
 void SimEmulator::writeAreaLocked(const std::string& name, std::uint32_t offset,
@@ -425,51 +549,54 @@ void SimEmulator::writeAreaLocked(const std::string& name, std::uint32_t offset,
     std::copy(bytes.begin(), bytes.begin() + static_cast<long>(count),
               area.begin() + static_cast<long>(offset));
     notifyClientDataLocked(name);
-    const std::size_t before = module_.commands().size();
+    const std::uint64_t before = module_.commands().total();
     module_.onAreaWritten(name, writer, clock_.now());
-    const auto& commands = module_.commands();
-    for (std::size_t i = before; i < commands.size(); ++i)
-        traceLocked("command " + commands[i].text);
+    for (const ModuleCommand& command : module_.commands().since(before))
+        traceLocked("command " + command.text);
 }
 
 void SimEmulator::notifyClientDataLocked(const std::string& area) {
     for (auto& entry : connections_) {
         Connection& connection = entry.second;
-        if (connection.brokenResult < 0) continue;
+        if (connection.brokenResult < 0 || connection.silent) continue;
         for (auto& request : connection.clientRequests) {
             const auto name = connection.areaNames.find(request.second.areaOrDefine);
             if (name == connection.areaNames.end() || name->second != area) continue;
-            if (request.second.period == SIMCONNECT_CLIENT_DATA_PERIOD_NEVER ||
-                request.second.period == SIMCONNECT_CLIENT_DATA_PERIOD_ONCE) {
-                continue;
-            }
             sendClientDataLocked(connection, request.first, request.second, false);
         }
     }
 }
 
-void SimEmulator::sendClientDataLocked(Connection& connection, DWORD requestId, Request& request,
-                                       bool force) {
+std::vector<std::uint8_t> SimEmulator::requestedBytesLocked(const Connection& connection,
+                                                            const Request& request) const {
+    std::vector<std::uint8_t> payload;
     const auto definition = connection.clientDefinitions.find(request.defineId);
     const auto name = connection.areaNames.find(request.areaOrDefine);
     if (definition == connection.clientDefinitions.end() || name == connection.areaNames.end()) {
-        return;
+        return payload;
     }
     const std::vector<std::uint8_t> area = readArea(name->second);
-    std::vector<std::uint8_t> payload;
     for (const Datum& datum : definition->second) {
         for (std::uint32_t i = 0; i < datum.size; ++i) {
             const std::size_t at = std::size_t{datum.offset} + i;
             payload.push_back(at < area.size() ? area[at] : 0);
         }
     }
+    return payload;
+}
+
+void SimEmulator::sendClientDataLocked(Connection& connection, DWORD requestId, Request& request,
+                                       bool force) {
+    const auto definition = connection.clientDefinitions.find(request.defineId);
+    if (definition == connection.clientDefinitions.end()) return;
+    std::vector<std::uint8_t> payload = requestedBytesLocked(connection, request);
     const bool changedOnly = (request.flags & SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED) != 0;
     if (!force && changedOnly && request.sent && request.last == payload) return;
     request.sent = true;
-    request.last = payload;
     connection.inbox.push_back(dataMessage(SIMCONNECT_RECV_ID_CLIENT_DATA, requestId,
                                            request.defineId, request.flags,
                                            static_cast<DWORD>(definition->second.size()), payload));
+    request.last = std::move(payload);
 }
 
 void SimEmulator::sendSimDataLocked(Connection& connection, DWORD requestId, Request& request,
@@ -507,7 +634,7 @@ void SimEmulator::sendSimDataLocked(Connection& connection, DWORD requestId, Req
 void SimEmulator::evaluateSimRequestsLocked() {
     // Each change of a simulation variable counts as one simulation frame.
     for (auto& entry : connections_) {
-        if (entry.second.brokenResult < 0) continue;
+        if (entry.second.brokenResult < 0 || entry.second.silent) continue;
         for (auto& request : entry.second.dataRequests) {
             sendSimDataLocked(entry.second, request.first, request.second, false);
         }
@@ -518,6 +645,7 @@ void SimEmulator::evaluateSimRequestsLocked() {
 
 SimEmulator::HRESULT SimEmulator::open(HANDLE* handle, const char* name) {
     std::lock_guard<std::mutex> guard(mutex_);
+    tickLocked();
     ++openAttempts_;
     if (!handle) return E_INVALIDARG_RESULT;
     *handle = nullptr;
@@ -530,16 +658,30 @@ SimEmulator::HRESULT SimEmulator::open(HANDLE* handle, const char* name) {
     Connection connection;
     connection.number = ++connectionCount_;
     connection.name = name ? name : "";
-    std::vector<std::uint8_t> opened =
-        header(sizeof(SIMCONNECT_RECV_OPEN), SIMCONNECT_RECV_ID_OPEN);
-    const char application[] = "CorvaneHID simulator emulator";
-    std::memcpy(opened.data() + offsetof(SIMCONNECT_RECV_OPEN, szApplicationName), application,
-                sizeof(application));
-    connection.inbox.push_back(std::move(opened));
+    connection.sendId = 1;  // the open message itself
+    if (answersOpen_) {
+        std::vector<std::uint8_t> opened =
+            header(sizeof(SIMCONNECT_RECV_OPEN), SIMCONNECT_RECV_ID_OPEN);
+        const char application[] = "CorvaneHID simulator emulator";
+        std::memcpy(opened.data() + offsetof(SIMCONNECT_RECV_OPEN, szApplicationName), application,
+                    sizeof(application));
+        connection.inbox.push_back(std::move(opened));
+    }
+    if (breakAfterOpen_ < 0) {
+        connection.breakAfterDispatch = true;
+        connection.breakResult = breakAfterOpen_;
+    }
+    if (moduleLoadPending_) {
+        moduleLoadPending_ = false;
+        moduleLoadScheduled_ = true;
+        moduleLoadAt_ = clock_.now() + moduleLoadDelay_;
+    }
     clientNames_[connection.number] = connection.name;
+    if (clientNames_.size() > kMaxClientNames) clientNames_.erase(clientNames_.begin());
+    openTimes_.push(clock_.now());
     *handle = handleFor(connection.number);
+    traceLocked("open " + connection.name);
     connections_[handleValue(*handle)] = std::move(connection);
-    traceLocked("open " + clientNames_[connectionCount_]);
     return S_OK_RESULT;
 }
 
@@ -547,10 +689,9 @@ SimEmulator::HRESULT SimEmulator::close(HANDLE handle) {
     std::lock_guard<std::mutex> guard(mutex_);
     const auto it = connections_.find(handleValue(handle));
     if (it == connections_.end()) {
-        if (closedHandles_.count(handleValue(handle)) != 0) ++callsOnClosedHandles_;
+        if (isClosedHandleLocked(handle)) ++callsOnClosedHandles_;
         return E_FAIL_RESULT;
     }
-    closedHandles_.insert(handleValue(handle));
     traceLocked("close " + std::to_string(it->second.number));
     connections_.erase(it);
     return S_OK_RESULT;
@@ -567,11 +708,11 @@ SimEmulator::HRESULT SimEmulator::callDispatch(HANDLE handle, DispatchProc proc,
     {
         std::lock_guard<std::mutex> guard(mutex_);
         HRESULT result = 0;
-        Connection* connection = findLocked(handle, "SimConnect_CallDispatch", result);
+        Connection* connection = findLocked(handle, "SimConnect_CallDispatch", result, Sends::No);
         if (!connection) return result;
         if (!proc) return E_INVALIDARG_RESULT;
         batch.swap(connection->inbox);
-        if (connection->breakAfterDispatch) connection->brokenResult = PIPE_DISCONNECTED_RESULT;
+        if (connection->breakAfterDispatch) connection->brokenResult = connection->breakResult;
     }
     // The procedure runs unlocked: it may call back in, or close the handle.
     for (std::vector<std::uint8_t>& message : batch) {
@@ -591,6 +732,7 @@ SimEmulator::HRESULT SimEmulator::addToDataDefinition(HANDLE handle, DWORD defin
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_AddToDataDefinition", result);
     if (!connection) return result;
+    if (nameTooLong(datum)) return INSUFFICIENT_BUFFER_RESULT;
     if (!datum || !*datum) {
         exceptionLocked(*connection, SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED,
                         "SimConnect_AddToDataDefinition");
@@ -629,13 +771,20 @@ SimEmulator::HRESULT SimEmulator::mapClientEventToSimEvent(HANDLE handle, DWORD 
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_MapClientEventToSimEvent", result);
     if (!connection) return result;
+    if (nameTooLong(name)) return INSUFFICIENT_BUFFER_RESULT;
+    const std::string text = name ? name : "";
     if (connection->events.count(eventId) != 0) {
         exceptionLocked(*connection, SIMCONNECT_EXCEPTION_EVENT_ID_DUPLICATE,
                         "SimConnect_MapClientEventToSimEvent");
         return S_OK_RESULT;
     }
-    connection->events[eventId] = name ? name : "";
-    eventMappings_.push_back({connection->number, eventId, connection->events[eventId]});
+    if (!emulation::isAcceptedEventName(knownEvents_, text)) {
+        exceptionLocked(*connection, SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED,
+                        "SimConnect_MapClientEventToSimEvent");
+        return S_OK_RESULT;
+    }
+    connection->events[eventId] = text;
+    eventMappings_.push({connection->number, eventId, text});
     return S_OK_RESULT;
 }
 
@@ -651,8 +800,7 @@ SimEmulator::HRESULT SimEmulator::transmitClientEvent(HANDLE handle, DWORD event
                         "SimConnect_TransmitClientEvent");
         return S_OK_RESULT;
     }
-    transmittedEvents_.push_back(
-        {connection->number, eventId, event->second, data, groupId, flags});
+    transmittedEvents_.push({connection->number, eventId, event->second, data, groupId, flags});
     traceLocked("event " + event->second);
     return S_OK_RESULT;
 }
@@ -664,6 +812,7 @@ SimEmulator::HRESULT SimEmulator::mapClientDataNameToId(HANDLE handle, const cha
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_MapClientDataNameToID", result);
     if (!connection) return result;
+    if (nameTooLong(name)) return INSUFFICIENT_BUFFER_RESULT;
     const std::string text = name ? name : "";
     const auto existing = connection->areaNames.find(clientDataId);
     if (text.empty() || (existing != connection->areaNames.end() && existing->second != text)) {
@@ -706,7 +855,9 @@ SimEmulator::HRESULT SimEmulator::requestClientData(HANDLE handle, DWORD clientD
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_RequestClientData", result);
     if (!connection) return result;
-    if (connection->areaNames.count(clientDataId) == 0 ||
+    const auto name = connection->areaNames.find(clientDataId);
+    // An area nobody created yet cannot be asked for (the harsh reading).
+    if (name == connection->areaNames.end() || areas_.count(name->second) == 0 ||
         connection->clientDefinitions.count(defineId) == 0) {
         exceptionLocked(*connection, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID,
                         "SimConnect_RequestClientData");
@@ -722,6 +873,11 @@ SimEmulator::HRESULT SimEmulator::requestClientData(HANDLE handle, DWORD clientD
     if (period == SIMCONNECT_CLIENT_DATA_PERIOD_ONCE) {
         sendClientDataLocked(*connection, requestId, request, true);
         return S_OK_RESULT;
+    }
+    if ((flags & SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED) != 0) {
+        // Changes count from the bytes there now: what is already there never comes.
+        request.sent = true;
+        request.last = requestedBytesLocked(*connection, request);
     }
     // Other periods are served on every write into the area.
     connection->clientRequests[requestId] = request;

@@ -13,34 +13,52 @@
 #include <vector>
 
 #include "common/clock.h"
+#include "emulation/bounded_log.h"
 #include "emulation/mobiflight_module.h"
 #include "sim/simconnect_api.h"
 
-// A scriptable flight simulator behind the SimConnect functions.
+// A scriptable flight simulator behind the SimConnect functions, as strict
+// as the real one: where the real simulator's behaviour is unknown it takes
+// the harsher reading.
 //
-// The library corvane_sim_emulation defines the SimConnect_* functions of
-// sim/simconnect_api.h; they act on the one installed SimEmulator (the most
-// recently constructed one still alive). Without an installed emulator they
-// fail with E_FAIL, like the real library without a simulator. Tests build a
-// SimEmulator, script it, and run the real SimConnectClient against it.
+// The core library (corvane_sim_emulator_core) holds the emulator and its
+// MobiFlight module and defines no SimConnect function; a transport puts
+// the SimConnect functions in front of it. corvane_sim_emulation defines
+// them in-process, acting on the one installed SimEmulator (the most
+// recently constructed one still alive); without an installed emulator they
+// fail with E_FAIL, like the real library without a simulator.
 //
 // What it emulates:
 // - the simulator process (processProbe() serves as the client's probe);
 //   SimConnect_Open succeeds only while the simulator runs, unless a failure
-//   code is scripted; each successful open is a new connection numbered
-//   1, 2, 3 … whose handle becomes invalid at SimConnect_Close (later calls
-//   fail with E_FAIL);
-// - messages: OPEN after each open, QUIT on request, SIMOBJECT_DATA for
-//   sim-variable requests (sent at request time and, with the CHANGED flag,
-//   only when the value changed), CLIENT_DATA for client-data requests
-//   (ON_SET: after each write into the area; with CHANGED only when the
-//   requested bytes differ from those last sent for that request), and
-//   EXCEPTION for server-side errors, which the real library also reports
-//   only later, after the call returned S_OK;
+//   code is scripted, and returns before the simulator answers: RECV_OPEN
+//   comes with the first dispatch (or never, when scripted so). Each
+//   successful open is a new connection numbered 1, 2, 3 … whose handle
+//   becomes invalid at SimConnect_Close (later calls fail with E_FAIL);
+// - send ids as the SDK's library gives them: 1 for the open, then one per
+//   call that sends a message (also one refused for a name of 256
+//   characters or more, with 0x8007007A); CallDispatch, Close and
+//   GetLastSentPacketID send nothing;
+// - messages: SIMOBJECT_DATA for sim-variable requests (at request time
+//   and, with the CHANGED flag, only when the value changed); CLIENT_DATA
+//   for client-data requests: PERIOD_ONCE delivers the requested bytes once;
+//   ON_SET delivers after each write into the area, and with CHANGED only
+//   when the requested bytes differ from those that request last received,
+//   a new request starting from the area's bytes of that moment (so it gets
+//   nothing for what was already there); EXCEPTION (with the send id of the
+//   offending call) for server-side errors, which the real library reports
+//   only after the call returned S_OK: an event name the simulator does not
+//   know, a request or write on an area nobody created, sizes that do not
+//   match the definition, unmapped ids;
 // - broken connections: CallDispatch and every other call on them return a
 //   chosen code (0xC00000B0 by default, what follows the simulator closing);
-// - a MobiFlight module (MobiFlightModule) behind the client-data areas;
-// - records of event mappings, transmitted events and module commands.
+//   silent ones: every call succeeds and nothing arrives or has an effect;
+// - a MobiFlight module (MobiFlightModule) behind the client-data areas:
+//   loaded, absent, or loading some time after a connection opened; and
+//   another program's client on its default channel;
+// - records of event mappings, transmitted events, module commands and
+//   exceptions, each keeping its latest entries (BoundedLog) so that a long
+//   run keeps a flat memory.
 //
 // Thread safety: every public operation may be called from any thread.
 // CallDispatch runs the client's dispatch procedure on the calling thread
@@ -70,6 +88,7 @@ public:
         int connection;
         DWORD exception;  // a SIMCONNECT_EXCEPTION value
         std::string function;
+        DWORD sendId;  // of the offending call
     };
 
     // The simulator starts not running, with the MobiFlight module loaded
@@ -104,6 +123,19 @@ public:
     int callsOnClosedHandles() const;
     // Every open connection becomes broken: its calls return `result`.
     void breakConnections(HRESULT result = simconnect::PIPE_DISCONNECTED_RESULT);
+    // With false, opens still succeed but RECV_OPEN never comes (a server
+    // that accepts the connection and never answers). True by default.
+    void setAnswersOpen(bool answers);
+    // With a negative code, every new connection breaks right after it
+    // opened: its first dispatch brings RECV_OPEN, every later call returns
+    // `result`. 0 (the default) turns it off.
+    void setBreakAfterOpen(HRESULT result);
+    // The simulator's process disappears and every open link goes silent:
+    // calls keep succeeding, nothing arrives, nothing has an effect, and no
+    // QUIT comes (what the SDK's library can do when its pipe breaks).
+    void vanishSilently();
+    // Times of the successful opens still recorded, oldest first.
+    std::vector<Clock::TimePoint> openTimes() const;
     // Queues a QUIT message on every open connection.
     void sendQuit();
     // The simulator shuts down: QUIT to every connection, the process goes
@@ -123,9 +155,13 @@ public:
     void setBattery(bool on);  // "ELECTRICAL MASTER BATTERY:2"
 
     // --- events ---
+    // Mappings the simulator accepted; a name it does not know (see
+    // sim_event_names.h) is refused with NAME_UNRECOGNIZED instead.
     std::vector<EventMapping> eventMappings() const;
     std::vector<TransmittedEvent> transmittedEvents() const;
     std::vector<ServerException> serverExceptions() const;
+    // The simulator no longer knows this event name (another version of it).
+    void forgetSimEvent(const std::string& name);
 
     // --- client data ---
     void createClientData(const std::string& name, std::uint32_t size);
@@ -137,6 +173,19 @@ public:
 
     // --- the MobiFlight module ---
     void setRegistrationReply(RegistrationReply reply);
+    // Loads the module now (true) or takes it away with its areas (false).
+    void setModuleLoaded(bool loaded);
+    bool moduleLoaded() const;
+    // Takes the module away; it loads `delay` after the next successful open.
+    void loadModuleAfterOpen(Clock::Duration delay);
+    // Writes `text` on a client's response area as the module answers.
+    void moduleRespond(const std::string& text, const std::string& client = "MobiFlight");
+    // Another program's client on the module's default channel (as
+    // MobiFlight's own program would be): it clears the default client's
+    // variable list and adds `rpns` to it. Needs the module loaded.
+    void startSecondClient(const std::vector<std::string>& rpns);
+    // All module commands ever seen, including those no longer recorded.
+    std::uint64_t moduleCommandCount() const;
     std::vector<ModuleCommand> moduleCommands() const;
     std::vector<std::string> moduleCommandTexts() const;
     // Variables of a module client ("MobiFlight" is the default client).
@@ -165,8 +214,8 @@ public:
 
     // Applies a configuration text: comma-separated options "running",
     // "stopped", "battery=on|off", "backlight=<value>",
-    // "reply=finished|error|none", "open-fail=<count>". False with an error
-    // for an unknown option.
+    // "reply=finished|none", "module=loaded|absent", "module-late=<seconds>",
+    // "open-fail=<count>". False with an error for an unknown option.
     bool configure(const std::string& options, std::string& error);
 
     // --- the SimConnect functions (called through simconnect_api.h) ---
@@ -207,13 +256,15 @@ private:
         std::int32_t period = 0;
         DWORD flags = 0;
         bool sent = false;
-        std::vector<std::uint8_t> last;
+        std::vector<std::uint8_t> last;  // the bytes this request last received
     };
     struct Connection {
         int number = 0;
         std::string name;
         HRESULT brokenResult = 0;  // non-zero: every call fails with it
         bool breakAfterDispatch = false;
+        HRESULT breakResult = simconnect::PIPE_DISCONNECTED_RESULT;
+        bool silent = false;  // calls succeed and do nothing
         std::deque<std::vector<std::uint8_t>> inbox;
         std::map<DWORD, std::string> areaNames;
         std::map<DWORD, std::vector<Datum>> clientDefinitions;
@@ -227,20 +278,30 @@ private:
         HRESULT result;
         int remaining;  // -1: until cleared
     };
+    // What findLocked does with the call besides finding its connection.
+    enum class Sends { No, Yes };
 
     // MobiFlightModuleHost (called with mutex_ held).
     void createArea(const std::string& name, std::uint32_t size) override;
+    void removeArea(const std::string& name) override;
     void writeArea(const std::string& name, std::uint32_t offset,
                    const std::vector<std::uint8_t>& bytes) override;
     std::vector<std::uint8_t> readArea(const std::string& name) const override;
     float lvar(const std::string& name) const override;
     void setLVarFromModule(const std::string& name, float value) override;
 
-    Connection* findLocked(simconnect::HANDLE handle, const char* function, HRESULT& result);
+    // The connection a call acts on, or null with the call's result (an
+    // error, or S_OK for a silent link). A sending call uses up a send id.
+    Connection* findLocked(simconnect::HANDLE handle, const char* function, HRESULT& result,
+                           Sends sends = Sends::Yes);
+    // A name the library refuses on its side (256 characters or more).
+    static bool nameTooLong(const char* name);
     void exceptionLocked(Connection& connection, DWORD exception, const char* function);
     void writeAreaLocked(const std::string& name, std::uint32_t offset,
                          const std::vector<std::uint8_t>& bytes, int writer);
     void notifyClientDataLocked(const std::string& area);
+    std::vector<std::uint8_t> requestedBytesLocked(const Connection& connection,
+                                                   const Request& request) const;
     void sendClientDataLocked(Connection& connection, DWORD requestId, Request& request,
                               bool force);
     void sendSimDataLocked(Connection& connection, DWORD requestId, Request& request, bool force);
@@ -248,6 +309,10 @@ private:
     void setLVarLocked(const std::string& name, float value);
     void traceLocked(const std::string& line);
     void runClientDataCallHook(const char* function);
+    // Work that waits for the emulator's clock (a module loading late).
+    void tickLocked();
+    bool isClosedHandleLocked(simconnect::HANDLE handle) const;
+    void writeCommandLocked(const std::string& area, const std::string& text, int writer);
 
     Clock& clock_;
     mutable std::mutex mutex_;
@@ -255,21 +320,29 @@ private:
     HRESULT openResult_ = 0;
     int failOpens_ = 0;
     HRESULT failOpenResult_ = 0;
+    bool answersOpen_ = true;
+    HRESULT breakAfterOpen_ = 0;
     int openAttempts_ = 0;
     int connectionCount_ = 0;
     std::map<std::uintptr_t, Connection> connections_;  // by handle value
-    std::map<int, std::string> clientNames_;
-    std::set<std::uintptr_t> closedHandles_;
+    std::map<int, std::string> clientNames_;            // the latest connections only
     int callsOnClosedHandles_ = 0;
     std::map<std::string, CallFailure> callFailures_;
     std::map<std::string, double> simVars_;  // upper-case names
     std::map<std::string, float> lvars_;     // upper-case names
     std::map<std::string, std::vector<std::uint8_t>> areas_;
-    std::vector<EventMapping> eventMappings_;
-    std::vector<TransmittedEvent> transmittedEvents_;
-    std::vector<ServerException> exceptions_;
+    std::vector<std::string> knownEvents_;
+    BoundedLog<EventMapping> eventMappings_;
+    BoundedLog<TransmittedEvent> transmittedEvents_;
+    BoundedLog<ServerException> exceptions_;
+    BoundedLog<Clock::TimePoint> openTimes_;
     std::function<void(const std::string&)> traceSink_;
     std::function<void()> dispatchHook_;
     std::function<void(const std::string&)> clientDataCallHook_;
     MobiFlightModule module_;
+    // The module loads this long after the next open (pending), then at loadAt.
+    bool moduleLoadPending_ = false;
+    Clock::Duration moduleLoadDelay_{};
+    bool moduleLoadScheduled_ = false;
+    Clock::TimePoint moduleLoadAt_{};
 };

@@ -1,4 +1,5 @@
-// The SimConnect functions, acting on the installed SimEmulator. Parameters
+// The SimConnect functions, acting on the installed SimEmulator in-process
+// (corvane_sim_emulation; the emulator core defines none of them). Parameters
 // the emulator has no use for (window, event handle, epsilons, datum ids,
 // origin/interval/limit, reserved words) are accepted and ignored.
 

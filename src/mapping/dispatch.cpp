@@ -2,12 +2,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
-#include <unordered_map>
 
 #include "config/button_config.h"
 #include "config/event_map.h"
 #include "hid/hid_manager.h"
 #include "log/logger.h"
+#include "mapping/autopilot_fallback.h"
 #include "mapping/mapping_engine.h"
 #include "sim/mobiflight_client.h"
 #include "sim/simconnect_client.h"
@@ -47,20 +47,6 @@ const char* actionKey(Action action) {
         default:
             return "";
     }
-}
-
-// Autopilot buttons that still work without a button file entry (or while
-// MobiFlight is not ready), through plain simulator events.
-const char* autopilotFallback(std::uint16_t controlId) {
-    static const std::unordered_map<std::uint16_t, const char*> table = {
-        {5, "AP_MASTER"},    {6, "TOGGLE_FLIGHT_DIRECTOR"},
-        {7, "AP_HDG_HOLD"},  {8, "AP_ALT_HOLD"},
-        {9, "AP_NAV1_HOLD"}, {11, "AP_BC_HOLD"},
-        {12, "AP_APR_HOLD"}, {13, "AP_VS_HOLD"},
-        {16, "AP_FLC"},
-    };
-    const auto found = table.find(controlId);
-    return found == table.end() ? nullptr : found->second;
 }
 
 bool isManagedMapControl(const std::string& normalizedName) {

@@ -90,7 +90,16 @@ std::string Sandbox::help() {
            "ends), or break the connection\n"
            "  battery on|off                the master battery\n"
            "  lvar VALUE                    the panel backlight potentiometer (0.0 to 1.0)\n"
-           "  module finished|error|none    how the MobiFlight module answers a registration\n"
+           "  module present|absent         the MobiFlight module loaded now, or not installed\n"
+           "  module late [S]               the module loads S seconds (default 20) after the "
+           "next connection\n"
+           "  module answered               its response area already holds this program's "
+           "registration answer\n"
+           "  module silent|finished        it ignores registrations (an older module), or "
+           "answers them\n"
+           "  module second-client          another program registers variables on its default "
+           "channel\n"
+           "  module status                 the variables of each module client\n"
            "  bootsel                       the program's console command: panels reboot into the "
            "boot loader\n"
            "  wait MS                       pause (for scripts)\n"
@@ -376,12 +385,39 @@ bool Sandbox::executeLocked(const std::vector<std::string>& w) {
     } else if (command == "lvar") {
         sim_.setLVar(kBacklightVariable, std::strtof(arg(1).c_str(), nullptr));
     } else if (command == "module") {
-        const std::string what = lower(arg(1));
-        sim_.setRegistrationReply(what == "error"  ? SimEmulator::RegistrationReply::Error
-                                  : what == "none" ? SimEmulator::RegistrationReply::None
-                                                   : SimEmulator::RegistrationReply::Finished);
+        executeModule(lower(arg(1)), arg(2));
     } else {
         print("[sandbox] unknown command " + w[0] + " (type help)");
     }
     return true;
+}
+
+void Sandbox::executeModule(const std::string& what, const std::string& argument) {
+    const std::string client = config_.mobiflight.clientName;
+    if (what == "present" || what == "absent") {
+        sim_.setModuleLoaded(what == "present");
+    } else if (what == "late") {
+        const double seconds = argument.empty() ? 20.0 : std::strtod(argument.c_str(), nullptr);
+        sim_.loadModuleAfterOpen(std::chrono::milliseconds(static_cast<long long>(seconds * 1000)));
+        print("[sandbox] the module loads " + std::to_string(static_cast<long long>(seconds)) +
+              " s after the next connection (try: sim crash)");
+    } else if (what == "answered") {
+        sim_.moduleRespond("MF.Clients.Add." + client + ".Finished");
+    } else if (what == "silent" || what == "finished") {
+        sim_.setRegistrationReply(what == "silent" ? SimEmulator::RegistrationReply::None
+                                                   : SimEmulator::RegistrationReply::Finished);
+    } else if (what == "second-client") {
+        sim_.startSecondClient({"(L:SANDBOX_SECOND_CLIENT_A)", "(L:SANDBOX_SECOND_CLIENT_B)"});
+    } else if (what == "status") {
+        for (const std::string& name : {std::string("MobiFlight"), client}) {
+            std::string line;
+            for (const std::string& variable : sim_.moduleVariables(name))
+                line += " " + variable;
+            print("[sandbox] module client " + name + ":" + (line.empty() ? " (none)" : line));
+        }
+    } else {
+        print(
+            "[sandbox] module present|absent|late [S]|answered|silent|finished|second-client|"
+            "status");
+    }
 }

@@ -17,7 +17,8 @@
 
 // The real Application on virtual panels and an emulated simulator (with
 // its MobiFlight module), driven by typed commands: "press MAP_LEFT",
-// "turn HDG +3 fast", "unplug mfd", "sim quit", "battery off", "lvar 0.4".
+// "turn HDG +3 fast", "unplug mfd", "sim quit", "battery off", "lvar 0.4",
+// and the MobiFlight module's states ("module absent", "module late 20").
 // Beside the program's own log it prints what the simulator received
 // ("[sim] ...") and what each panel received ("[panel pfd] ...").
 //
@@ -58,6 +59,7 @@ private:
     std::string describeReport(const emulation::ReceivedReport& report) const;
     std::string panelNameForPath(const std::string& path) const;
     bool executeLocked(const std::vector<std::string>& words);
+    void executeModule(const std::string& what, const std::string& argument);
     void closeGate();
 
     std::ostream& out_;

@@ -17,10 +17,25 @@ using std::chrono::milliseconds;
 
 namespace {
 
+using ServerErrors = SimConnectClient::ServerErrors;
+
+// The module's command and answer texts.
 const char kSetPrefix[] = "MF.SimVars.Set.1 ";
 const char kDummy[] = "MF.DummyCmd";
+const char kPing[] = "MF.Ping";
 const char kRegisterPrefix[] = "MF.Clients.Add.";
-constexpr std::uint32_t kBlockSize = SimConnectClient::kCommandBlockSize;
+const char kFinishedSuffix[] = ".Finished";
+const char kClear[] = "MF.SimVars.Clear";
+const char kAddBacklight[] = "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)";
+// A client's own channels are its name with these suffixes.
+const char kCommandSuffix[] = ".Command";
+const char kResponseSuffix[] = ".Response";
+const char kLVarsSuffix[] = ".LVars";
+
+const char kModuleSilent[] =
+    "MobiFlight module silent for 10 s; check that the MobiFlight WASM module is installed";
+
+constexpr std::uint32_t kBlockSize = MobiFlightClient::kBlockSize;
 constexpr milliseconds kNotConnectedWait{100};
 constexpr milliseconds kNotReadyWait{50};
 
@@ -115,6 +130,7 @@ void MobiFlightClient::stop() {
     {
         std::lock_guard<std::mutex> guard(queueLock_);
         ++generation_;
+        registration_.end();
     }
     queueSignal_.notify_all();
     if (worker_.joinable()) worker_.join();
@@ -138,7 +154,7 @@ void MobiFlightClient::setLVarHandler(std::function<void(const std::string&)> ha
     lvarHandler_ = std::move(handler);
 }
 
-// --- connection and channels ----------------------------------------------
+// --- connection and registration -------------------------------------------
 
 void MobiFlightClient::onSimConnectState(bool connected) {
     if (!enabled_ || !running_) return;
@@ -150,6 +166,7 @@ void MobiFlightClient::onSimConnectState(bool connected) {
         queuedHolds_.clear();
         encoderSteps_.clear();
         ++generation_;
+        registration_.end();
     }
     queueSignal_.notify_all();
     if (!connected) {
@@ -163,14 +180,13 @@ void MobiFlightClient::onSimConnectState(bool connected) {
     }
     {
         std::lock_guard<std::mutex> guard(queueLock_);
-        // The module may have seen this very registration last (a link that
-        // broke before anything else was written): a dummy first makes sure
-        // it sees it again.
-        appendLocked({kRegisterPrefix + settings_.clientName, false, false, kPlain, true});
+        registration_.begin(clock_.now());
     }
     queueSignal_.notify_all();
 }
 
+// The default channels and the three definitions (used for the client's
+// own channels too: a definition belongs to no area).
 bool MobiFlightClient::setUpChannels(std::string& error) {
     if (!simConnect_) {
         error = "SimConnect client unavailable";
@@ -179,12 +195,90 @@ bool MobiFlightClient::setUpChannels(std::string& error) {
     SimConnectClient& sc = *simConnect_;
     return sc.mapClientDataName(settings_.commandChannel, kCommandAreaId, error) &&
            sc.mapClientDataName(settings_.responseChannel, kResponseAreaId, error) &&
-           sc.mapClientDataName(settings_.lvarsChannel, kLVarsAreaId, error) &&
            sc.addClientDataDefinition(kCommandDefinition, kBlockSize, error) &&
            sc.addClientDataDefinition(kResponseDefinition, kBlockSize, error) &&
-           sc.addClientDataDefinition(kLVarsDefinition, kLVarsSize, error) &&
-           sc.requestClientData(kResponseAreaId, kResponseRequest, kResponseDefinition, error) &&
-           sc.requestClientData(kLVarsAreaId, kLVarsRequest, kLVarsDefinition, error);
+           sc.addClientDataDefinition(kLVarsDefinition, kLVarsSize, error);
+}
+
+bool MobiFlightClient::isCurrent(std::uint64_t generation) {
+    std::lock_guard<std::mutex> guard(queueLock_);
+    return generation == generation_ && running_;
+}
+
+// The module may be missing or still loading: then the subscription and the
+// writes fail on the server's side, which the silence warning reports.
+void MobiFlightClient::attemptRegistration(std::uint64_t generation) {
+    std::lock_guard<std::mutex> guard(sendLock_);
+    if (!isCurrent(generation)) return;
+    std::string error;
+    const bool sent =
+        simConnect_->requestClientData(kResponseAreaId, kResponseRequest, kResponseDefinition,
+                                       error, ServerErrors::Quiet) &&
+        writeBlock(kDummy, kCommandAreaId, error, ServerErrors::Quiet) &&
+        writeBlock(kPing, kCommandAreaId, error, ServerErrors::Quiet) &&
+        writeBlock(kRegisterPrefix + settings_.clientName, kCommandAreaId, error,
+                   ServerErrors::Quiet);
+    if (!sent) logDebug("MobiFlight registration attempt failed: " + error);
+}
+
+void MobiFlightClient::warnSilence() {
+    logWarn(kModuleSilent);
+}
+
+void MobiFlightClient::completeRegistration(std::uint64_t generation) {
+    if (!isCurrent(generation)) return;
+    std::string error;
+    if (!setUpClientChannels(error)) {
+        logWarn("MobiFlight channel initialization failed: " + error);
+        return;  // the next answer tries again
+    }
+    if (!writeClientSetUp(error)) return;
+    bool warned = false;
+    Clock::Duration waited{};
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        if (generation != generation_ || !running_) return;
+        warned = registration_.warned();
+        waited = registration_.since(clock_.now());
+        registration_.end();
+        ready_ = true;
+    }
+    if (warned) {
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(waited).count();
+        logInfo("MobiFlight module answered after " + std::to_string(seconds) + " s");
+    }
+    logInfo("MobiFlight client registered");
+    queueSignal_.notify_all();
+}
+
+bool MobiFlightClient::setUpClientChannels(std::string& error) {
+    SimConnectClient& sc = *simConnect_;
+    const std::string& name = settings_.clientName;
+    return sc.mapClientDataName(name + kCommandSuffix, kClientCommandAreaId, error) &&
+           sc.mapClientDataName(name + kResponseSuffix, kClientResponseAreaId, error) &&
+           sc.mapClientDataName(name + kLVarsSuffix, kClientLVarsAreaId, error) &&
+           sc.requestClientData(kClientResponseAreaId, kClientResponseRequest, kResponseDefinition,
+                                error) &&
+           sc.requestClientData(kClientLVarsAreaId, kLVarsRequest, kLVarsDefinition, error);
+}
+
+// A reused client record keeps its variables: clear them, subscribe the
+// backlight, and read the values once (an unchanged value is never sent).
+// The dummy first: the channel may still hold this very clear.
+bool MobiFlightClient::writeClientSetUp(std::string& error) {
+    std::lock_guard<std::mutex> guard(sendLock_);
+    for (const char* text : {kDummy, kClear, kAddBacklight}) {
+        if (!writeBlock(text, kClientCommandAreaId, error)) {
+            logWarn("MobiFlight send failed: " + error);
+            return false;
+        }
+    }
+    if (!simConnect_->readClientDataOnce(kClientLVarsAreaId, kLVarsReadRequest, kLVarsDefinition,
+                                         error)) {
+        logWarn("MobiFlight channel initialization failed: " + error);
+        return false;
+    }
+    return true;
 }
 
 void MobiFlightClient::onClientData(std::uint32_t requestId, const std::uint8_t* data,
@@ -192,28 +286,21 @@ void MobiFlightClient::onClientData(std::uint32_t requestId, const std::uint8_t*
     if (!enabled_ || !data || size == 0) return;
     if (requestId == kResponseRequest) {
         onResponse(payloadText(data, size));
-    } else if (requestId == kLVarsRequest) {
+    } else if (requestId == kLVarsRequest || requestId == kLVarsReadRequest) {
         onLVars(data, size);
+    } else if (requestId == kClientResponseRequest) {
+        logDebug("MobiFlight response: " + payloadText(data, size));
     }
 }
 
 void MobiFlightClient::onResponse(const std::string& text) {
-    if (text.empty()) return;
-    const std::string registration = kRegisterPrefix + settings_.clientName;
-    if (text.find(registration + ".Finished") != std::string::npos) {
-        if (ready_.exchange(true)) return;
-        logInfo("MobiFlight client registered");
-        for (const char* command :
-             {"MF.SimVars.Clear", "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"}) {
-            {
-                std::lock_guard<std::mutex> guard(queueLock_);
-                appendLocked({command, false, false, kPlain});
-            }
-            queueSignal_.notify_all();
-        }
-    } else if (text.find(registration + ".Error") != std::string::npos) {
-        logWarn("MobiFlight registration error: " + text);
+    const std::string finished = kRegisterPrefix + settings_.clientName + kFinishedSuffix;
+    if (text.find(finished) == std::string::npos) return;
+    {
+        std::lock_guard<std::mutex> guard(queueLock_);
+        registration_.answered();
     }
+    queueSignal_.notify_all();
 }
 
 bool MobiFlightClient::decodeLVarPayload(const std::uint8_t* data, std::uint32_t size,
@@ -249,10 +336,6 @@ void MobiFlightClient::onLVars(const std::uint8_t* data, std::uint32_t size) {
 
 // --- queue -----------------------------------------------------------------
 
-void MobiFlightClient::appendLocked(Command command) {
-    queue_.push_back(std::move(command));
-}
-
 // The checks of send (queued) and sendNow (which also needs the link and the
 // registration), in the order their texts are reported.
 bool MobiFlightClient::refused(const std::string& rpn, bool needsLink, std::string& error) const {
@@ -287,7 +370,7 @@ bool MobiFlightClient::send(const std::string& rpn, int kind, std::int32_t amoun
             if (steps.queued || steps.inFlight) return true;
             steps.queued = true;
         }
-        appendLocked({text, true, true, kind == kHold || kind == kEncoder ? kind : kPlain});
+        queue_.push_back({text, kind == kHold || kind == kEncoder ? kind : kPlain});
     }
     queueSignal_.notify_all();
     return true;
@@ -297,7 +380,7 @@ bool MobiFlightClient::sendNow(const std::string& rpn, std::string& error) {
     if (refused(rpn, true, error)) return false;
     std::lock_guard<std::mutex> guard(sendLock_);
     bool dummyWritten = false;
-    return writeOnce({kSetPrefix + rpn, true, true, kPlain}, error, dummyWritten);
+    return writeOnce({kSetPrefix + rpn, kPlain}, error, dummyWritten);
 }
 
 void MobiFlightClient::dropPending(const std::string& rpn) {
@@ -325,31 +408,53 @@ void MobiFlightClient::dropPending(const std::string& rpn) {
 void MobiFlightClient::workerLoop() {
     Command command;
     std::uint64_t generation = 0;
-    while (takeCommand(command, generation)) {
-        if (!simConnected_) {
-            pause(kNotConnectedWait);
-            putBack(command, generation);
-            continue;
+    for (;;) {
+        switch (nextWork(command, generation)) {
+            case Work::Stop:
+                return;
+            case Work::Attempt:
+                attemptRegistration(generation);
+                break;
+            case Work::Warn:
+                warnSilence();
+                break;
+            case Work::Complete:
+                completeRegistration(generation);
+                break;
+            case Work::Command:
+                runCommand(command, generation);
+                break;
         }
-        if (command.needsReady && !ready_) {
-            pause(kNotReadyWait);
-            putBack(command, generation);
-            continue;
-        }
-        waitRateLimit();
-        if (!running_) return;
-        writeCommand(command);
-        if (command.kind == kEncoder) finishEncoder(command, generation);
     }
 }
 
-bool MobiFlightClient::takeCommand(Command& command, std::uint64_t& generation) {
+// Registration work comes before queued commands, which wait for it anyway.
+MobiFlightClient::Work MobiFlightClient::nextWork(Command& command, std::uint64_t& generation) {
     std::unique_lock<std::mutex> lock(queueLock_);
-    queueSignal_.wait(lock, [this] { return !queue_.empty() || !running_; });
-    if (!running_) return false;
+    const auto ready = [this] {
+        return !running_ || !queue_.empty() || registration_.due(clock_.now());
+    };
+    for (;;) {
+        if (!running_) return Work::Stop;
+        generation = generation_;
+        const Clock::TimePoint now = clock_.now();
+        if (registration_.takeAnswer()) return Work::Complete;
+        if (registration_.takeWarning(now)) return Work::Warn;
+        if (registration_.takeAttempt(now)) return Work::Attempt;
+        if (takeCommandLocked(command)) return Work::Command;
+        Clock::TimePoint wake;
+        if (registration_.nextWake(wake)) {
+            clock_.waitUntil(queueSignal_, lock, wake, ready);
+        } else {
+            queueSignal_.wait(lock, ready);
+        }
+    }
+}
+
+bool MobiFlightClient::takeCommandLocked(Command& command) {
+    if (queue_.empty()) return false;
     command = std::move(queue_.front());
     queue_.pop_front();
-    generation = generation_;
     taken_ = command.text;
     takenDropped_ = false;
     if (command.kind == kHold) {
@@ -360,6 +465,23 @@ bool MobiFlightClient::takeCommand(Command& command, std::uint64_t& generation) 
         steps.inFlight = true;
     }
     return true;
+}
+
+void MobiFlightClient::runCommand(const Command& command, std::uint64_t generation) {
+    if (!simConnected_) {
+        pause(kNotConnectedWait);
+        putBack(command, generation);
+        return;
+    }
+    if (!ready_) {
+        pause(kNotReadyWait);
+        putBack(command, generation);
+        return;
+    }
+    waitRateLimit();
+    if (!running_) return;
+    writeCommand(command);
+    if (command.kind == kEncoder) finishEncoder(command, generation);
 }
 
 void MobiFlightClient::putBack(const Command& command, std::uint64_t generation) {
@@ -382,15 +504,8 @@ void MobiFlightClient::putBack(const Command& command, std::uint64_t generation)
             steps->second.queued = true;
         }
         // Held commands keep the order in which they were sent (a press is
-        // never executed after its release), so they go back to the front;
-        // but a command waiting for the registration goes behind those that
-        // do not wait for it, or it would hold back the registration itself.
-        auto at = queue_.begin();
-        if (command.needsReady) {
-            at = std::find_if(queue_.begin(), queue_.end(),
-                              [](const Command& queued) { return queued.needsReady; });
-        }
-        queue_.insert(at, command);
+        // never executed after its release), so they go back to the front.
+        queue_.push_front(command);
     }
     queueSignal_.notify_all();
 }
@@ -408,7 +523,7 @@ void MobiFlightClient::finishEncoder(const Command& command, std::uint64_t gener
         }
         if (steps->second.queued) return;
         steps->second.queued = true;
-        appendLocked(command);
+        queue_.push_back(command);
     }
     queueSignal_.notify_all();
 }
@@ -460,31 +575,27 @@ void MobiFlightClient::writeEncoder(const Command& command) {
             std::string error;
             bool dummyWritten = false;
             if (!writeOnce(command, error, dummyWritten)) return;
-            if (command.followWithDummy && !dummyWritten) return;
+            if (!dummyWritten) return;
         }
     }
 }
 
 bool MobiFlightClient::writeOnce(const Command& command, std::string& error, bool& dummyWritten) {
     dummyWritten = false;
-    if (command.precedeWithDummy) {
-        std::string dummyError;
-        if (!writeBlock(kDummy, dummyError)) logWarn("MobiFlight dummy send failed: " + dummyError);
-    }
-    if (!writeBlock(command.text, error)) {
+    if (!writeBlock(command.text, kClientCommandAreaId, error)) {
         logWarn("MobiFlight send failed: " + error);
         return false;
     }
     lastSend_ = clock_.now();
     lastSendSet_ = true;
-    if (!command.followWithDummy) return true;
     std::string dummyError;
-    dummyWritten = writeBlock(kDummy, dummyError);
+    dummyWritten = writeBlock(kDummy, kClientCommandAreaId, dummyError);
     if (!dummyWritten) logWarn("MobiFlight dummy send failed: " + dummyError);
     return true;
 }
 
-bool MobiFlightClient::writeBlock(const std::string& text, std::string& error) {
+bool MobiFlightClient::writeBlock(const std::string& text, std::uint32_t areaId, std::string& error,
+                                  SimConnectClient::ServerErrors errors) {
     if (!simConnect_) {
         error = "SimConnect client unavailable";
         return false;
@@ -496,11 +607,13 @@ bool MobiFlightClient::writeBlock(const std::string& text, std::string& error) {
     std::uint8_t block[kBlockSize] = {};
     std::size_t length = text.size();
     if (length >= kBlockSize) {
-        logWarn("MobiFlight command truncated to 256 bytes");
+        logWarn("MobiFlight command truncated to 1024 bytes");
         length = kBlockSize - 1;
     }
     std::memcpy(block, text.data(), length);
-    if (!simConnect_->setClientData(kCommandAreaId, kCommandDefinition, block, error)) return false;
+    if (!simConnect_->setClientData(areaId, kCommandDefinition, block, error, errors)) {
+        return false;
+    }
     if (Logger::instance().isDebugEnabled()) logDebug("MobiFlight command: " + text);
     return true;
 }

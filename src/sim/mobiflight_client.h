@@ -13,17 +13,33 @@
 
 #include "common/clock.h"
 #include "config/app_config.h"
-
-class SimConnectClient;
+#include "sim/mobiflight_registration.h"
+#include "sim/simconnect_client.h"
 
 // Talks to the MobiFlight WASM module through SimConnect client-data areas:
-// registers the program, subscribes to the backlight L-variable, and runs
-// RPN code for the mapping engine, queued (coalesced, rate-limited) on its
-// own worker or directly on the caller's thread.
+// registers the program as a module client, subscribes to the backlight
+// L-variable, and runs RPN code for the mapping engine, queued (coalesced,
+// rate-limited) on its own worker or directly on the caller's thread.
 //
-// Areas (names from the settings): command 0x1000 / definition 0x1100,
-// 256 bytes, written; response 0x1001 / 0x1101, 256 bytes, request 0x1200;
-// L-variables 0x1002 / 0x1102, 4096 bytes, request 0x1201.
+// Registration (on the module's default channels, the settings'
+// commandChannel and responseChannel, which belong to MobiFlight's own
+// program otherwise): each attempt subscribes to the response area again
+// and writes "MF.DummyCmd", "MF.Ping", "MF.Clients.Add.<clientName>" (the
+// ping changes the response area's bytes, so the answer that follows is
+// always noticed, whatever the area held before). Attempts repeat (1, 2, 4,
+// then every 5 s) until "…Finished" arrives; 10 s after the connection
+// without it, one WARN. Then the client maps its own channels
+// "<clientName>.Command", ".Response" and ".LVars", writes "MF.DummyCmd",
+// "MF.SimVars.Clear" and "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"
+// there, reads its values area once (the module reports a value only when
+// it changes), and is ready. Every later command goes to its own channel;
+// the default channel carries only the registration.
+//
+// Areas and ids: default command 0x1000, default response 0x1001 (request
+// 0x1200); own command 0x1010, own response 0x1011 (request 0x1202), own
+// L-variables 0x1012 (request 0x1201 on change, 0x1203 for the reads once);
+// definitions: commands 0x1100 (1024 bytes), responses 0x1101 (1024),
+// L-variables 0x1102 (4096).
 //
 // Queue: a hold command is queued at most once per text; encoder steps for
 // one text add up in a single entry and are all written when it comes up;
@@ -36,19 +52,25 @@ class SimConnectClient;
 // the mapping engine's threads; onSimConnectState and the client-data
 // handler on the SimConnect worker. Lock order: sendLock, then queueLock,
 // then the SimConnect client's locks. The L-var handler is called without
-// any lock held. All waits go through the Clock and stop() wakes them.
+// any lock held. All waits and time limits go through the Clock and stop()
+// wakes them.
 class MobiFlightClient {
 public:
     enum Kind : int { kPlain = 0, kHold = 1, kEncoder = 2 };
 
     static constexpr std::uint32_t kCommandAreaId = 0x1000;
     static constexpr std::uint32_t kResponseAreaId = 0x1001;
-    static constexpr std::uint32_t kLVarsAreaId = 0x1002;
+    static constexpr std::uint32_t kClientCommandAreaId = 0x1010;
+    static constexpr std::uint32_t kClientResponseAreaId = 0x1011;
+    static constexpr std::uint32_t kClientLVarsAreaId = 0x1012;
     static constexpr std::uint32_t kCommandDefinition = 0x1100;
     static constexpr std::uint32_t kResponseDefinition = 0x1101;
     static constexpr std::uint32_t kLVarsDefinition = 0x1102;
     static constexpr std::uint32_t kResponseRequest = 0x1200;
     static constexpr std::uint32_t kLVarsRequest = 0x1201;
+    static constexpr std::uint32_t kClientResponseRequest = 0x1202;
+    static constexpr std::uint32_t kLVarsReadRequest = 0x1203;
+    static constexpr std::uint32_t kBlockSize = SimConnectClient::kCommandBlockSize;
     static constexpr std::uint32_t kLVarsSize = 4096;
 
     explicit MobiFlightClient(Clock& clock = Clock::system());
@@ -84,38 +106,44 @@ public:
     MobiFlightClient& operator=(const MobiFlightClient&) = delete;
 
 private:
-    bool refused(const std::string& rpn, bool needsLink, std::string& error) const;
     struct Command {
         std::string text;
-        bool needsReady = false;
-        bool followWithDummy = false;
         int kind = kPlain;
-        // Write "MF.DummyCmd" first, so this command never repeats the last
-        // one the module saw (it would not see a repeat at all).
-        bool precedeWithDummy = false;
     };
     struct EncoderSteps {
         std::int32_t amount = 0;
         bool queued = false;
         bool inFlight = false;
     };
+    enum class Work { Stop, Attempt, Warn, Complete, Command };
+
+    bool refused(const std::string& rpn, bool needsLink, std::string& error) const;
 
     void workerLoop();
-    bool takeCommand(Command& command, std::uint64_t& generation);
+    Work nextWork(Command& command, std::uint64_t& generation);
+    bool takeCommandLocked(Command& command);
+    void runCommand(const Command& command, std::uint64_t generation);
     void putBack(const Command& command, std::uint64_t generation);
     void finishEncoder(const Command& command, std::uint64_t generation);
     void waitRateLimit();
     // Waits up to d of the clock's time; returns early when stop() is called.
     void pause(Clock::Duration d);
-    void appendLocked(Command command);
+    bool isCurrent(std::uint64_t generation);
+
+    void attemptRegistration(std::uint64_t generation);
+    void warnSilence();
+    void completeRegistration(std::uint64_t generation);
+    bool setUpChannels(std::string& error);
+    bool setUpClientChannels(std::string& error);
+    bool writeClientSetUp(std::string& error);
 
     void writeCommand(const Command& command);
     void writeEncoder(const Command& command);
-    // Writes the command (and its dummy); false when the command itself failed.
+    // Writes the RPN command and its dummy; false when the command itself failed.
     bool writeOnce(const Command& command, std::string& error, bool& dummyWritten);
-    bool writeBlock(const std::string& text, std::string& error);
+    bool writeBlock(const std::string& text, std::uint32_t areaId, std::string& error,
+                    SimConnectClient::ServerErrors errors = SimConnectClient::ServerErrors::Warn);
 
-    bool setUpChannels(std::string& error);
     void onClientData(std::uint32_t requestId, const std::uint8_t* data, std::uint32_t size);
     void onResponse(const std::string& text);
     void onLVars(const std::uint8_t* data, std::uint32_t size);
@@ -129,13 +157,14 @@ private:
     std::atomic<bool> ready_{false};
     std::thread worker_;
 
-    std::mutex queueLock_;  // guards the queue and the pending tables
+    std::mutex queueLock_;  // guards the queue, the pending tables and the registration
     std::condition_variable queueSignal_;
     std::deque<Command> queue_;
     std::set<std::string> queuedHolds_;
     std::map<std::string, EncoderSteps> encoderSteps_;
-    // Counts connection changes and stops, so that a command taken before
-    // one is not put back into the queue after it was emptied.
+    MobiFlightRegistration registration_;
+    // Counts connection changes and stops, so that work taken before one is
+    // not carried into the next connection.
     std::uint64_t generation_ = 0;
     // The command the worker holds between taking it and putting it back,
     // and whether dropPending cancelled it meanwhile.

@@ -25,6 +25,15 @@ constexpr milliseconds kPanelWait{1000};
 constexpr milliseconds kSimulatorWait{5000};
 constexpr milliseconds kFirstRetry{5000};
 constexpr milliseconds kMaxRetry{30000};
+// How long an open may wait for the simulator's RECV_OPEN.
+constexpr milliseconds kAnswerTimeout{10000};
+// A connection that ends sooner does not reset the back-off.
+constexpr milliseconds kShortConnection{10000};
+// How often an open connection checks that the simulator process still runs.
+constexpr milliseconds kProcessCheckInterval{3000};
+
+const char kNoAnswer[] = "no answer from the simulator within 10 s";
+const char kProcessEnded[] = "simulator process ended";
 
 bool simulatorProcessRunning() {
     return platform::isAnyProcessRunning({"FlightSimulator.exe", "FlightSimulator2024.exe"});
@@ -39,11 +48,19 @@ DWORD readDword(const std::uint8_t* bytes, std::size_t offset) {
 }  // namespace
 
 // Lets the C dispatch procedure reach the client's private message handler.
+// Nothing thrown gets past it into the library's frames: the first failure
+// is kept for the worker, and the rest of that batch is dropped.
 class SimConnectDispatcher {
 public:
-    static void SIMCONNECT_CALL proc(SIMCONNECT_RECV* message, DWORD size, void* context) {
+    static void SIMCONNECT_CALL proc(SIMCONNECT_RECV* message, DWORD size, void* context) noexcept {
         if (!message || !context) return;
-        static_cast<SimConnectClient*>(context)->onMessage(message, size);
+        auto* client = static_cast<SimConnectClient*>(context);
+        if (client->link_.failure) return;
+        try {
+            client->onMessage(message, size);
+        } catch (...) {
+            client->link_.failure = std::current_exception();
+        }
     }
 };
 
@@ -134,15 +151,37 @@ void SimConnectClient::retryLater(WorkerState& state) {
     state.retryDelay = std::min<Clock::Duration>(state.retryDelay * 2, kMaxRetry);
 }
 
+void SimConnectClient::settleRetry(WorkerState& state, bool lasted) {
+    if (lasted) {
+        state.retryDelay = kFirstRetry;
+    } else {
+        retryLater(state);
+    }
+}
+
 void SimConnectClient::runPass(WorkerState& state) {
-    if (connected_) {
-        pump();
-        pause(kPumpInterval);
+    if (currentHandle()) {
+        serveLink(state);
         return;
     }
     const bool simulatorRunning = probe_();
     if (everConnected_ && !simulatorRunning) requestExit();
+    if (!panelsReady(state)) return;
+    if (!simulatorRunning) {
+        waitForSimulator(state);
+        return;
+    }
+    if (state.simulatorWaitNotice) {
+        logInfo("Flight simulator process detected");
+        state.simulatorWaitNotice = false;
+    }
+    std::string error;
+    if (connect(error)) return;
+    if (!error.empty()) logWarn("Waiting for SimConnect connection: " + error);
+    retryLater(state);
+}
 
+bool SimConnectClient::panelsReady(WorkerState& state) {
     std::function<bool()> panelsPresent;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -155,60 +194,100 @@ void SimConnectClient::runPass(WorkerState& state) {
             state.simulatorWaitNotice = false;
         }
         pause(kPanelWait);
-        return;
+        return false;
     }
     if (state.panelWaitNotice) {
         logInfo("HID device detected");
         state.panelWaitNotice = false;
     }
+    return true;
+}
 
-    if (!simulatorRunning) {
-        if (!state.simulatorWaitNotice) {
-            logInfo("Waiting for flight simulator process to start");
-            state.simulatorWaitNotice = true;
-        }
-        pause(kSimulatorWait);
+void SimConnectClient::waitForSimulator(WorkerState& state) {
+    if (!state.simulatorWaitNotice) {
+        logInfo("Waiting for flight simulator process to start");
+        state.simulatorWaitNotice = true;
+    }
+    pause(kSimulatorWait);
+}
+
+void SimConnectClient::serveLink(WorkerState& state) {
+    const std::int32_t result = pump();
+    // A QUIT is acted on only now: closing the handle from inside the
+    // dispatch procedure would pull it from under the library's own call.
+    if (link_.quitReceived) {
+        const bool lasted = closeLink("SimConnect quit");
+        requestExit();
+        settleRetry(state, lasted);
         return;
     }
-    if (state.simulatorWaitNotice) {
-        logInfo("Flight simulator process detected");
-        state.simulatorWaitNotice = false;
-    }
-    std::string error;
-    if (connect(error)) {
-        state.retryDelay = kFirstRetry;
+    if (result < 0) {
+        settleRetry(state, closeLink("dispatch error " + formatResult(result)));
         return;
     }
-    if (!error.empty()) logWarn("Waiting for SimConnect connection: " + error);
-    retryLater(state);
+    if (!connected_ && link_.answered) promote();
+    if (!connected_ && clock_.now() - link_.openedAt >= kAnswerTimeout) {
+        settleRetry(state, closeLink(kNoAnswer));
+        return;
+    }
+    if (!simulatorStillRunning()) {
+        settleRetry(state, closeLink(kProcessEnded));
+        return;
+    }
+    pause(kPumpInterval);
+}
+
+void* SimConnectClient::currentHandle() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return handle_;
+}
+
+std::int32_t SimConnectClient::pump() {
+    std::int32_t result = 0;
+    {
+        std::shared_lock<std::shared_mutex> call(callLock_);
+        void* handle = currentHandle();
+        if (!handle) return 0;
+        result = SimConnect_CallDispatch(handle, &SimConnectDispatcher::proc, this);
+    }
+    if (link_.failure) {
+        const std::exception_ptr failure = link_.failure;
+        link_.failure = nullptr;
+        std::rethrow_exception(failure);
+    }
+    return result;
+}
+
+// The simulator answered: from now on the connection is usable.
+void SimConnectClient::promote() {
+    std::function<void(bool)> onConnectionChanged;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        onConnectionChanged = onConnectionChanged_;
+    }
+    const bool wasConnected = connected_.exchange(true);
+    everConnected_ = true;
+    if (!wasConnected && onConnectionChanged) onConnectionChanged(true);
+}
+
+bool SimConnectClient::simulatorStillRunning() {
+    const Clock::TimePoint now = clock_.now();
+    if (now < link_.nextProcessCheck) return true;
+    link_.nextProcessCheck = now + kProcessCheckInterval;
+    return probe_();
+}
+
+bool SimConnectClient::closeLink(const std::string& reason) {
+    const bool answered = connected_.load();
+    const bool lasted = answered && clock_.now() - link_.openedAt >= kShortConnection;
+    disconnect(reason);
+    if (!answered) logWarn("Waiting for SimConnect connection: " + reason);
+    return lasted;
 }
 
 void SimConnectClient::pause(Clock::Duration d) {
     std::unique_lock<std::mutex> lock(lock_);
     clock_.waitUntil(wake_, lock, clock_.now() + d, [this] { return !running_.load(); });
-}
-
-void SimConnectClient::pump() {
-    std::int32_t result = 0;
-    {
-        std::shared_lock<std::shared_mutex> call(callLock_);
-        void* handle = nullptr;
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            handle = handle_;
-        }
-        if (!handle) return;
-        result = SimConnect_CallDispatch(handle, &SimConnectDispatcher::proc, this);
-    }
-    // A QUIT is acted on only now: closing the handle from inside the
-    // dispatch procedure would pull it from under the library's own call.
-    if (quitReceived_) {
-        quitReceived_ = false;
-        disconnect("SimConnect quit");
-        requestExit();
-        return;
-    }
-    if (result < 0) disconnect("dispatch error " + formatResult(result));
 }
 
 bool SimConnectClient::connect(std::string& error) {
@@ -227,7 +306,6 @@ bool SimConnectClient::connect(std::string& error) {
         error = "SimConnect_Open returned no handle";
         return false;
     }
-    std::function<void(bool)> onConnectionChanged;
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (handle_) {
@@ -237,12 +315,23 @@ bool SimConnectClient::connect(std::string& error) {
         handle_ = handle;
         eventIds_.clear();
         nextEventId_ = 1;
-        onConnectionChanged = onConnectionChanged_;
+    }
+    link_ = Link{};
+    link_.openedAt = clock_.now();
+    link_.nextProcessCheck = link_.openedAt + kProcessCheckInterval;
+    DWORD openSendId = 0;
+    if (SimConnect_GetLastSentPacketID(handle, &openSendId) < 0) openSendId = 0;
+    {
+        std::lock_guard<std::mutex> serial(sendSerial_);
+        lastSendId_ = openSendId;
+    }
+    {
+        std::lock_guard<std::mutex> guard(recordLock_);
+        callLog_.newConnection();
+        areaNames_.clear();
+        if (openSendId != 0) callLog_.record(openSendId, "SimConnect_Open", name, false);
     }
     subscribeBattery();
-    const bool wasConnected = connected_.exchange(true);
-    everConnected_ = true;
-    if (!wasConnected && onConnectionChanged) onConnectionChanged(true);
     logInfo("SimConnect connected");
     return true;
 }
@@ -250,7 +339,7 @@ bool SimConnectClient::connect(std::string& error) {
 void SimConnectClient::subscribeBattery() {
     std::string error;
     const bool defined = callOnConnection(
-        "SimConnect_AddToDataDefinition", false,
+        "SimConnect_AddToDataDefinition", kBatteryVariable, false, ServerErrors::Warn,
         [](void* handle) {
             return SimConnect_AddToDataDefinition(handle, kBatteryDefinition, kBatteryVariable,
                                                   "Bool", SIMCONNECT_DATATYPE_INT32, 0.0f,
@@ -262,7 +351,7 @@ void SimConnectClient::subscribeBattery() {
         return;
     }
     const bool requested = callOnConnection(
-        "SimConnect_RequestDataOnSimObject", false,
+        "SimConnect_RequestDataOnSimObject", kBatteryVariable, false, ServerErrors::Warn,
         [](void* handle) {
             return SimConnect_RequestDataOnSimObject(
                 handle, kBatteryRequest, kBatteryDefinition, SIMCONNECT_OBJECT_ID_USER,
@@ -313,11 +402,15 @@ void SimConnectClient::onMessage(const SIMCONNECT_RECV* message, std::uint32_t s
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(message);
     const std::uint32_t length = std::min<std::uint32_t>(size, readDword(bytes, 0));
     switch (readDword(bytes, 8)) {
+        case SIMCONNECT_RECV_ID_EXCEPTION:
+            onException(bytes, length);
+            break;
         case SIMCONNECT_RECV_ID_OPEN:
+            link_.answered = true;
             logInfo("SimConnect session opened");
             break;
         case SIMCONNECT_RECV_ID_QUIT:
-            quitReceived_ = true;
+            link_.quitReceived = true;
             break;
         case SIMCONNECT_RECV_ID_SIMOBJECT_DATA:
             onBatteryData(bytes, length);
@@ -327,6 +420,22 @@ void SimConnectClient::onMessage(const SIMCONNECT_RECV* message, std::uint32_t s
             break;
         default:
             break;
+    }
+}
+
+void SimConnectClient::onException(const std::uint8_t* message, std::uint32_t size) {
+    if (size < sizeof(SIMCONNECT_RECV_EXCEPTION)) return;
+    const DWORD exception = readDword(message, offsetof(SIMCONNECT_RECV_EXCEPTION, dwException));
+    const DWORD sendId = readDword(message, offsetof(SIMCONNECT_RECV_EXCEPTION, dwSendID));
+    SimConnectCallLog::Report report;
+    {
+        std::lock_guard<std::mutex> guard(recordLock_);
+        report = callLog_.onException(exception, sendId);
+    }
+    if (report.level == SimConnectCallLog::Level::Warn) {
+        logWarn(report.text);
+    } else if (report.level == SimConnectCallLog::Level::Debug) {
+        logDebug(report.text);
     }
 }
 
@@ -362,15 +471,39 @@ void SimConnectClient::onClientDataMessage(const std::uint8_t* message, std::uin
 
 // --- operations ------------------------------------------------------------
 
-bool SimConnectClient::callOnConnection(const char* function, bool requireConnected,
-                                        const std::function<std::int32_t(void*)>& call,
+// The call is recorded under the send id it is about to get (the last one
+// plus one: every sending call goes through here, one at a time) before it
+// is made, because the server's exception may be dispatched on the worker
+// before the call has even returned. Afterwards the library's own count
+// corrects the guess.
+template <typename Call>
+std::int32_t SimConnectClient::sendRecorded(void* handle, const char* function,
+                                            const std::string& subject, ServerErrors errors,
+                                            Call call) {
+    std::lock_guard<std::mutex> serial(sendSerial_);
+    const DWORD expected = lastSendId_ + 1;
+    const bool quiet = errors == ServerErrors::Quiet;
+    {
+        std::lock_guard<std::mutex> guard(recordLock_);
+        callLog_.record(expected, function, subject, quiet);
+    }
+    const std::int32_t result = call();
+    DWORD sendId = 0;
+    if (SimConnect_GetLastSentPacketID(handle, &sendId) < 0) sendId = 0;
+    if (sendId != 0) lastSendId_ = sendId;
+    if (sendId == expected && result >= 0) return result;
+    std::lock_guard<std::mutex> guard(recordLock_);
+    callLog_.forget(expected);
+    if (result >= 0 && sendId != 0) callLog_.record(sendId, function, subject, quiet);
+    return result;
+}
+
+template <typename Call>
+bool SimConnectClient::callOnConnection(const char* function, const std::string& subject,
+                                        bool requireConnected, ServerErrors errors, Call call,
                                         std::string& error) {
     std::shared_lock<std::shared_mutex> hold(callLock_);
-    void* handle = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        handle = handle_;
-    }
+    void* handle = currentHandle();
     if (requireConnected && (!handle || !connected_)) {
         error = "SimConnect is not connected";
         return false;
@@ -379,12 +512,19 @@ bool SimConnectClient::callOnConnection(const char* function, bool requireConnec
         error = "SimConnect handle unavailable";
         return false;
     }
-    const std::int32_t result = call(handle);
+    const std::int32_t result =
+        sendRecorded(handle, function, subject, errors, [&] { return call(handle); });
     if (result < 0) {
         error = std::string(function) + " failed (" + formatResult(result) + ")";
         return false;
     }
     return true;
+}
+
+std::string SimConnectClient::areaName(std::uint32_t clientDataId) {
+    std::lock_guard<std::mutex> guard(recordLock_);
+    const auto it = areaNames_.find(clientDataId);
+    return it == areaNames_.end() ? "area " + std::to_string(clientDataId) : it->second;
 }
 
 bool SimConnectClient::transmitEvent(const std::string& eventName, std::string& error) {
@@ -408,8 +548,10 @@ bool SimConnectClient::transmitEvent(const std::string& eventName, std::string& 
         } else {
             // The id is used up even when mapping fails: the next try takes a new one.
             eventId = nextEventId_++;
-            const HRESULT result =
-                SimConnect_MapClientEventToSimEvent(handle, eventId, eventName.c_str());
+            const HRESULT result = sendRecorded(
+                handle, "SimConnect_MapClientEventToSimEvent", eventName, ServerErrors::Warn, [&] {
+                    return SimConnect_MapClientEventToSimEvent(handle, eventId, eventName.c_str());
+                });
             if (result < 0) {
                 error = "SimConnect_MapClientEventToSimEvent failed (" + formatResult(result) + ")";
                 return false;
@@ -417,9 +559,12 @@ bool SimConnectClient::transmitEvent(const std::string& eventName, std::string& 
             eventIds_[eventName] = eventId;
         }
     }
-    const HRESULT result = SimConnect_TransmitClientEvent(
-        handle, SIMCONNECT_OBJECT_ID_USER, eventId, 0, SIMCONNECT_GROUP_PRIORITY_HIGHEST,
-        SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY);
+    const HRESULT result =
+        sendRecorded(handle, "SimConnect_TransmitClientEvent", eventName, ServerErrors::Warn, [&] {
+            return SimConnect_TransmitClientEvent(handle, SIMCONNECT_OBJECT_ID_USER, eventId, 0,
+                                                  SIMCONNECT_GROUP_PRIORITY_HIGHEST,
+                                                  SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY);
+        });
     if (result < 0) {
         error = "SimConnect_TransmitClientEvent failed (" + formatResult(result) + ")";
         return false;
@@ -429,18 +574,24 @@ bool SimConnectClient::transmitEvent(const std::string& eventName, std::string& 
 
 bool SimConnectClient::mapClientDataName(const std::string& name, std::uint32_t clientDataId,
                                          std::string& error) {
-    return callOnConnection(
-        "SimConnect_MapClientDataNameToID", true,
+    const bool mapped = callOnConnection(
+        "SimConnect_MapClientDataNameToID", name, true, ServerErrors::Warn,
         [&](void* handle) {
             return SimConnect_MapClientDataNameToID(handle, name.c_str(), clientDataId);
         },
         error);
+    if (mapped) {
+        std::lock_guard<std::mutex> guard(recordLock_);
+        areaNames_[clientDataId] = name;
+    }
+    return mapped;
 }
 
 bool SimConnectClient::addClientDataDefinition(std::uint32_t defineId, std::uint32_t sizeBytes,
                                                std::string& error) {
     return callOnConnection(
-        "SimConnect_AddToClientDataDefinition", true,
+        "SimConnect_AddToClientDataDefinition", "definition " + std::to_string(defineId), true,
+        ServerErrors::Warn,
         [&](void* handle) {
             return SimConnect_AddToClientDataDefinition(handle, defineId, 0, sizeBytes, 0.0f,
                                                         SIMCONNECT_UNUSED);
@@ -449,9 +600,10 @@ bool SimConnectClient::addClientDataDefinition(std::uint32_t defineId, std::uint
 }
 
 bool SimConnectClient::requestClientData(std::uint32_t clientDataId, std::uint32_t requestId,
-                                         std::uint32_t defineId, std::string& error) {
+                                         std::uint32_t defineId, std::string& error,
+                                         ServerErrors errors) {
     return callOnConnection(
-        "SimConnect_RequestClientData", true,
+        "SimConnect_RequestClientData", areaName(clientDataId), true, errors,
         [&](void* handle) {
             return SimConnect_RequestClientData(
                 handle, clientDataId, requestId, defineId, SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET,
@@ -460,14 +612,27 @@ bool SimConnectClient::requestClientData(std::uint32_t clientDataId, std::uint32
         error);
 }
 
+bool SimConnectClient::readClientDataOnce(std::uint32_t clientDataId, std::uint32_t requestId,
+                                          std::uint32_t defineId, std::string& error) {
+    return callOnConnection(
+        "SimConnect_RequestClientData", areaName(clientDataId), true, ServerErrors::Warn,
+        [&](void* handle) {
+            return SimConnect_RequestClientData(
+                handle, clientDataId, requestId, defineId, SIMCONNECT_CLIENT_DATA_PERIOD_ONCE,
+                SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_DEFAULT, 0, 0, 0);
+        },
+        error);
+}
+
 bool SimConnectClient::setClientData(std::uint32_t clientDataId, std::uint32_t defineId,
-                                     const std::uint8_t* block, std::string& error) {
+                                     const std::uint8_t* block, std::string& error,
+                                     ServerErrors errors) {
     if (!block) {
         error = "SimConnect_SetClientData failed (no data)";
         return false;
     }
     return callOnConnection(
-        "SimConnect_SetClientData", true,
+        "SimConnect_SetClientData", areaName(clientDataId), true, errors,
         [&](void* handle) {
             // The library only reads the block; its C signature just lacks the const.
             return SimConnect_SetClientData(handle, clientDataId, defineId,

@@ -3,7 +3,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
@@ -11,23 +13,44 @@
 #include <unordered_map>
 
 #include "common/clock.h"
+#include "sim/simconnect_call_log.h"
 
 namespace simconnect {
 struct SIMCONNECT_RECV;
 }
 
 // The program's one connection to the simulator. A worker thread waits for
-// a panel and a simulator process, connects, pumps messages every 15 ms and
-// reconnects with back-off (5, 10, 20, 30, 30 … s, shared by failed connects
-// and worker exceptions); when the simulator exits it asks the program to
+// a panel and a simulator process, opens the connection, pumps messages
+// every 15 ms and reopens it with back-off (5, 10, 20, 30, 30 … s, shared
+// by failed opens, connections that end within 10 s of opening, and worker
+// exceptions; a connection that lasted 10 s or more is reopened at once
+// and resets the delay). When the simulator exits it asks the program to
 // shut down (at most once, and never before a first connection).
 //
+// The SDK's library returns from SimConnect_Open before the simulator has
+// answered, and may keep reporting success on a link that broke. So:
+// - an open counts only once RECV_OPEN arrives: then the connection is
+//   usable (isConnected, the "connected" report); without RECV_OPEN within
+//   10 s the open has failed (closed, backed off, retried);
+// - while a connection is open, the process probe is asked every 3 s; a
+//   simulator process gone is a disconnect.
+// A probe that always answers true (a simulator on another machine) turns
+// off both the wait for a local simulator process and that check.
+//
+// Server exceptions are logged as WARN with the exception's name and the
+// call they belong to, once per distinct case (SimConnectCallLog); nothing
+// thrown by a message handler or callback crosses the library's frames: the
+// dispatch procedure catches it and the worker handles it like any worker
+// exception.
+//
 // Threads: start/stop from the owner, never from one of the callbacks; the
-// send and client-data operations from any thread; every callback runs on
+// send and client-data operations from any thread (they are serialised, so
+// that each call's send id is read right after it); every callback runs on
 // the worker thread, except the "disconnected" report made by stop(), which
 // runs on the stopping thread. Callbacks are copied under the client's lock
-// and called without it. Every wait goes through the Clock, and stop()
-// wakes the worker out of any wait, the 30 s back-off included.
+// and called without it. Every wait and every time limit goes through the
+// Clock, and stop() wakes the worker out of any wait, the 30 s back-off
+// included.
 //
 // Failures are returned as text: "SimConnect is not connected", or the
 // call's name + " failed (0x" + upper-case hex code + ")". Only a failing
@@ -40,7 +63,11 @@ public:
     using ClientDataHandler =
         std::function<void(std::uint32_t requestId, const std::uint8_t* data, std::uint32_t size)>;
 
-    static constexpr std::uint32_t kCommandBlockSize = 256;
+    // How a server exception for a call is logged: WARN, or DEBUG for a
+    // call whose failure its caller reports in its own way.
+    enum class ServerErrors { Warn, Quiet };
+
+    static constexpr std::uint32_t kCommandBlockSize = 1024;
 
     // An empty probe means the machine's process list (platform process scan).
     explicit SimConnectClient(Clock& clock = Clock::system(), ProcessProbe probe = {});
@@ -58,6 +85,7 @@ public:
     void setClientDataHandler(ClientDataHandler handler);
     void setExitHandler(std::function<void()> handler);
 
+    // The simulator has answered the open connection.
     bool isConnected() const { return connected_.load(); }
 
     // Sends the named client event with data 0; the name is mapped to a new
@@ -66,11 +94,17 @@ public:
     bool mapClientDataName(const std::string& name, std::uint32_t clientDataId, std::string& error);
     bool addClientDataDefinition(std::uint32_t defineId, std::uint32_t sizeBytes,
                                  std::string& error);
+    // Asks for the area whenever it is set and its bytes changed.
     bool requestClientData(std::uint32_t clientDataId, std::uint32_t requestId,
-                           std::uint32_t defineId, std::string& error);
-    // Writes one 256-byte command block.
+                           std::uint32_t defineId, std::string& error,
+                           ServerErrors errors = ServerErrors::Warn);
+    // Asks for the area's bytes once, as they are now.
+    bool readClientDataOnce(std::uint32_t clientDataId, std::uint32_t requestId,
+                            std::uint32_t defineId, std::string& error);
+    // Writes one command block of kCommandBlockSize bytes.
     bool setClientData(std::uint32_t clientDataId, std::uint32_t defineId,
-                       const std::uint8_t* block, std::string& error);
+                       const std::uint8_t* block, std::string& error,
+                       ServerErrors errors = ServerErrors::Warn);
 
     // "0x" + the 32-bit code in upper-case hex without leading zeros.
     static std::string formatResult(std::int32_t result);
@@ -84,10 +118,26 @@ private:
         bool simulatorWaitNotice = false;
         bool panelWaitNotice = false;
     };
+    // The open handle's life; worker thread only.
+    struct Link {
+        Clock::TimePoint openedAt{};
+        Clock::TimePoint nextProcessCheck{};
+        bool answered = false;       // RECV_OPEN seen
+        bool quitReceived = false;   // a QUIT seen during dispatch, acted on after it
+        std::exception_ptr failure;  // thrown by a handler during dispatch
+    };
 
     void workerLoop();
     void runPass(WorkerState& state);
-    void pump();
+    bool panelsReady(WorkerState& state);
+    void waitForSimulator(WorkerState& state);
+    void serveLink(WorkerState& state);
+    std::int32_t pump();
+    void promote();
+    bool simulatorStillRunning();
+    // Closes the link; true when it had lasted long enough to reset the delay.
+    bool closeLink(const std::string& reason);
+    void settleRetry(WorkerState& state, bool lasted);
     void retryLater(WorkerState& state);
     bool connect(std::string& error);
     void subscribeBattery();
@@ -95,12 +145,20 @@ private:
     void requestExit();
     // Waits up to d of the clock's time; returns early when stop() is called.
     void pause(Clock::Duration d);
-    // Runs call(handle) on the open connection while it cannot be closed.
-    bool callOnConnection(const char* function, bool requireConnected,
-                          const std::function<std::int32_t(void*)>& call, std::string& error);
+    void* currentHandle();
+    // Runs call() on the open connection while it cannot be closed, and
+    // records the call's send id for the server's exceptions.
+    template <typename Call>
+    bool callOnConnection(const char* function, const std::string& subject, bool requireConnected,
+                          ServerErrors errors, Call call, std::string& error);
+    template <typename Call>
+    std::int32_t sendRecorded(void* handle, const char* function, const std::string& subject,
+                              ServerErrors errors, Call call);
+    std::string areaName(std::uint32_t clientDataId);
 
     friend class SimConnectDispatcher;  // the dispatch procedure
     void onMessage(const simconnect::SIMCONNECT_RECV* message, std::uint32_t size);
+    void onException(const std::uint8_t* message, std::uint32_t size);
     void onBatteryData(const std::uint8_t* message, std::uint32_t size);
     void onClientDataMessage(const std::uint8_t* message, std::uint32_t size);
 
@@ -116,7 +174,7 @@ private:
     // the close, so a handle stays valid for the whole of each call. Taken
     // before lock_, never after it.
     std::shared_mutex callLock_;
-    std::mutex lock_;  // guards everything below
+    std::mutex lock_;  // guards everything below down to nextEventId_
     std::condition_variable wake_;
     void* handle_ = nullptr;
     std::string clientName_;
@@ -128,6 +186,15 @@ private:
     std::unordered_map<std::string, std::uint32_t> eventIds_;
     std::uint32_t nextEventId_ = 1;
 
-    // Worker thread only: a QUIT seen during dispatch, acted on after it.
-    bool quitReceived_ = false;
+    // Serialises each sending call with the read of its send id. Taken after
+    // callLock_ and lock_, never held while waiting for anything else.
+    std::mutex sendSerial_;
+    std::uint32_t lastSendId_ = 0;  // guarded by sendSerial_
+    // Guards the call log and the area names; held only briefly, never
+    // around a SimConnect call.
+    std::mutex recordLock_;
+    SimConnectCallLog callLog_;
+    std::map<std::uint32_t, std::string> areaNames_;  // client data id -> name
+
+    Link link_;  // worker thread only
 };

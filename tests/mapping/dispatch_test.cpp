@@ -1,7 +1,12 @@
 // From a panel event to the simulator: roles, actions, command texts, send
 // kinds and amounts, the autopilot fallback and the trace line.
+#include <regex>
+#include <set>
 #include <thread>
 
+#include "emulation/sim_event_names.h"
+#include "fakes/temp_dir.h"
+#include "mapping/autopilot_fallback.h"
 #include "mapping_fixture.h"
 
 namespace {
@@ -282,6 +287,25 @@ TEST_F(DispatchTest, StopDispatchesAtMostTheEventInHand) {
     EXPECT_THAT(rpnTexts(), ElementsAre("MU_PRESS", "GATE"));
     EXPECT_EQ(traces().size(), 2u);
     EXPECT_THAT(traces()[1], HasSubstr("(GATE)"));
+}
+
+// The fallback sends these names to the simulator itself, and the examples
+// hand theirs to it as key events: each must be one the simulator knows.
+TEST(SimulatorEventNamesTest, FallbackAndExampleEventsAreRealSimulatorEvents) {
+    const std::vector<std::string>& known = emulation::knownSimEventNames();
+    const std::set<std::string> names(known.begin(), known.end());
+    for (const auto& [control, event] : autopilotFallbackTable())
+        EXPECT_EQ(names.count(event), 1u) << "control " << control << ": " << event;
+    EXPECT_STREQ(autopilotFallback(16), "FLIGHT_LEVEL_CHANGE");
+
+    const std::string examples = readFileBytes(CORVANE_SOURCE_DIR "/examples/button_config.json");
+    const std::regex keyEvent(R"(\(>K:([A-Z0-9_]+)\))");
+    int found = 0;
+    for (std::sregex_iterator it(examples.begin(), examples.end(), keyEvent), end; it != end;
+         ++it, ++found) {
+        EXPECT_EQ(names.count((*it)[1]), 1u) << (*it)[1];
+    }
+    EXPECT_GT(found, 10);
 }
 
 }  // namespace

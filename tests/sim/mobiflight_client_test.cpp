@@ -15,11 +15,20 @@ namespace {
 
 const std::string kSet = "MF.SimVars.Set.1 ";
 const std::string kDummy = "MF.DummyCmd";
+const std::string kRegister = "MF.Clients.Add.CorvaneHID";
 const std::string kRegistered = "MF.Clients.Add.CorvaneHID.Finished";
+const std::string kAddBacklight = "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)";
 
 std::vector<std::uint8_t> textBytes(const std::string& text) {
     std::vector<std::uint8_t> bytes(text.begin(), text.end());
     bytes.push_back(0);
+    return bytes;
+}
+
+std::vector<std::uint8_t> noise(std::size_t size, unsigned seed) {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>((seed + i * 131) % 251 + 1);  // never zero
     return bytes;
 }
 
@@ -57,54 +66,108 @@ TEST_F(MobiFlightTest, FailureTextsComeInTheirOrder) {
     EXPECT_EQ(again, "MobiFlight client already running");
 
     sim.setSimulatorRunning(true);
-    ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID"));
+    ASSERT_TRUE(waitForCommand(kRegister));
     EXPECT_FALSE(mobiflight.sendNow("X", error));
     EXPECT_EQ(error, "MobiFlight not ready");
     EXPECT_FALSE(mobiflight.sendNow("", error));
     EXPECT_EQ(error, "MobiFlight not ready");
 }
 
-TEST_F(MobiFlightTest, RegistersThenClearsAndSubscribesTheBacklight) {
-    sim.setLVar("LIGHTING_POTENTIOMETER_5", 0.75f);
+// The default channel belongs to MobiFlight's own program: it carries only
+// the registration; everything else goes to the client's own channel.
+TEST_F(MobiFlightTest, RegistersThenWorksOnlyOnItsOwnChannel) {
     startReady();
-    EXPECT_EQ(commands(),
-              (std::vector<std::string>{kDummy, "MF.Clients.Add.CorvaneHID", "MF.SimVars.Clear",
-                                        "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"}));
+    // Tries may repeat before the answer is read (this clock runs ahead).
+    const auto registration = commandsOn("MobiFlight.Command");
+    ASSERT_GE(registration.size(), 3u);
+    for (std::size_t i = 0; i < registration.size(); ++i)
+        EXPECT_EQ(registration[i], (std::vector<std::string>{kDummy, "MF.Ping", kRegister}[i % 3]));
+    EXPECT_EQ(ownCommands(), (std::vector<std::string>{kDummy, "MF.SimVars.Clear", kAddBacklight}));
     EXPECT_EQ(log.count("MobiFlight client registered"), 1);
-    EXPECT_EQ(sim.moduleVariables(), std::vector<std::string>{"(L:LIGHTING_POTENTIOMETER_5)"});
+    EXPECT_EQ(sim.moduleVariables("CorvaneHID"),
+              std::vector<std::string>{"(L:LIGHTING_POTENTIOMETER_5)"});
+    EXPECT_TRUE(sim.moduleVariables("MobiFlight").empty());
+    // The value 0 changes no byte of the values area: only the read once tells it.
     ASSERT_TRUE(waitFor([&] { return !lvarTexts().empty(); }));
-    EXPECT_EQ(lvarTexts().front(), "0.750000");
+    EXPECT_EQ(lvarTexts(), std::vector<std::string>{"0.000000"});
 
     // A repeated ".Finished" changes nothing.
     sim.writeClientData("MobiFlight.Response", 0, textBytes("x"));
     sim.writeClientData("MobiFlight.Response", 0, textBytes(kRegistered));
     std::string error;
     ASSERT_TRUE(mobiflight.send("1", MobiFlightClient::kPlain, 1, error));
+    ASSERT_TRUE(mobiflight.sendNow("2", error)) << error;
     ASSERT_TRUE(waitForCommand(kSet + "1"));
     EXPECT_EQ(countCommand("MF.SimVars.Clear"), 1);
     EXPECT_EQ(log.count("MobiFlight client registered"), 1);
+    EXPECT_EQ(commandsOn("MobiFlight.Command"), registration);
+    EXPECT_EQ(ownCommands().size(), 7u);
+}
+
+// A restart while the simulator and the module keep running: whatever the
+// response area holds from before, the registration completes, and the
+// reused record's old variables are cleared.
+TEST_F(MobiFlightTest, RegistrationCompletesWhateverTheResponseAreaHolds) {
+    startReady();
+    const std::vector<std::pair<std::string, std::function<void()>>> before{
+        {"an earlier pong", [&] { sim.moduleRespond("MF.Pong"); }},
+        {"an earlier finish", [&] { sim.moduleRespond(kRegistered); }},
+        {"bytes without a zero",
+         [&] { sim.writeClientData("MobiFlight.Response", 0, noise(1024, 7)); }},
+        {"another client's finish", [&] { sim.moduleRespond("MF.Clients.Add.Other.Finished"); }},
+    };
+    for (const auto& [what, prepare] : before) {
+        mobiflight.stop();
+        simConnect.stop();
+        sim.setLVar("X", 1.0f);
+        sim.writeClientData("CorvaneHID.Command", 0, textBytes("MF.SimVars.Add.(L:X)"));
+        prepare();
+        const std::size_t registered = log.count("MobiFlight client registered");
+        start();
+        ASSERT_TRUE(waitFor([&] { return mobiflight.isReady(); })) << what;
+        EXPECT_EQ(log.count("MobiFlight client registered"), registered + 1) << what;
+        EXPECT_EQ(sim.moduleVariables("CorvaneHID"),
+                  std::vector<std::string>{"(L:LIGHTING_POTENTIOMETER_5)"})
+            << what;
+    }
 }
 
 TEST_F(MobiFlightTest, RpnCommandsWaitForRegistrationAndEachIsFollowedByADummy) {
     sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
     sim.setSimulatorRunning(true);
     start();
-    ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID"));
+    ASSERT_TRUE(waitForCommand(kRegister, 2));
     std::string error;
     ASSERT_TRUE(mobiflight.send("1 (>K:AP_MASTER)", MobiFlightClient::kPlain, 1, error));
     ASSERT_TRUE(mobiflight.send("2 (>K:AP_MASTER)", MobiFlightClient::kPlain, 1, error));
     ASSERT_TRUE(waitFor([&] { return clock.waitsOfAtLeast(milliseconds(50)).size() >= 10; }));
-    for (const auto d : clock.waitsOfAtLeast(milliseconds(1)))
-        EXPECT_EQ(d, milliseconds(50));
-    EXPECT_EQ(commands().size(), 2u);
+    EXPECT_TRUE(ownCommands().empty());
 
-    sim.writeClientData("MobiFlight.Response", 0, textBytes(kRegistered));
-    ASSERT_TRUE(waitForCommand("MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"));
+    sim.setRegistrationReply(SimEmulator::RegistrationReply::Finished);
+    ASSERT_TRUE(waitFor([&] { return ownCommands().size() >= 7; }));
     // Held commands keep their order (they are put back at the front).
-    EXPECT_EQ(commands(), (std::vector<std::string>{
-                              kDummy, "MF.Clients.Add.CorvaneHID", kSet + "1 (>K:AP_MASTER)",
-                              kDummy, kSet + "2 (>K:AP_MASTER)", kDummy, "MF.SimVars.Clear",
-                              "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"}));
+    EXPECT_EQ(ownCommands(), (std::vector<std::string>{kDummy, "MF.SimVars.Clear", kAddBacklight,
+                                                       kSet + "1 (>K:AP_MASTER)", kDummy,
+                                                       kSet + "2 (>K:AP_MASTER)", kDummy}));
+}
+
+// The module stays silent (missing, or too old to know registrations): the
+// client keeps trying at a bounded pace, warns once, and says when it answers.
+TEST_F(MobiFlightTest, SilenceIsWarnedOnceWhileTheRegistrationKeepsBeingTried) {
+    sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
+    sim.setSimulatorRunning(true);
+    start();
+    ASSERT_TRUE(log.waitFor("MobiFlight module silent for 10 s"));
+    ASSERT_TRUE(waitForCommand(kRegister, 12));
+    EXPECT_EQ(log.count("MobiFlight module silent for 10 s; check that the MobiFlight WASM module "
+                        "is installed"),
+              1);
+    for (const auto d : clock.waitsOfAtLeast(milliseconds(100)))
+        EXPECT_LE(d, std::chrono::seconds(5));
+    sim.setRegistrationReply(SimEmulator::RegistrationReply::Finished);
+    ASSERT_TRUE(waitFor([&] { return mobiflight.isReady(); }));
+    ASSERT_TRUE(log.waitFor("MobiFlight module answered after "));
+    EXPECT_EQ(log.messages("WARN").size(), 1u);
 }
 
 TEST_F(MobiFlightTest, CommandsWaitWhileDisconnectedAndAreDroppedAtTheNextConnection) {
@@ -129,14 +192,14 @@ TEST_F(MobiFlightTest, CommandsWaitWhileDisconnectedAndAreDroppedAtTheNextConnec
     ASSERT_TRUE(log.waitFor("MobiFlight client waiting for SimConnect"));
     ASSERT_TRUE(waitFor([&] { return sim.connectionCount() == 2 && simConnect.isConnected(); }));
     ASSERT_TRUE(mobiflight.send("1 (>K:LATE)", MobiFlightClient::kPlain, 1, error));
-    ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID", 2));
+    ASSERT_TRUE(waitForCommand(kRegister, 2));
     EXPECT_FALSE(mobiflight.isReady());
     EXPECT_EQ(countCommand(kSet + "1 (>K:LATE)"), 0);
 }
 
 // A command sent while a new link's channels are being set up is taken by
-// the worker and held until the registration finishes; the registration,
-// queued a moment later, must still go out first.
+// the worker and held until the registration finishes; the registration
+// must still go out first.
 TEST_F(MobiFlightTest, ACommandWaitingForRegistrationDoesNotHoldBackTheRegistration) {
     startReady();
     std::atomic<bool> armed{false};
@@ -151,7 +214,7 @@ TEST_F(MobiFlightTest, ACommandWaitingForRegistrationDoesNotHoldBackTheRegistrat
     });
     armed = true;
     sim.breakConnections();
-    ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID", 2));
+    ASSERT_TRUE(waitForCommand(kRegister, 2));
     ASSERT_TRUE(waitFor([&] { return mobiflight.isReady(); }));
     ASSERT_TRUE(waitForCommand(kSet + "1 (>K:EARLY)"));
     sim.setClientDataCallHook({});
@@ -164,29 +227,29 @@ TEST_F(MobiFlightTest, RegistrationIsSeenAgainAfterALinkThatGotNoFurther) {
     sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
     sim.setSimulatorRunning(true);
     start();
-    ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID"));
+    ASSERT_TRUE(waitForCommand(kRegister));
     sim.setRegistrationReply(SimEmulator::RegistrationReply::Finished);
     sim.breakConnections();
     ASSERT_TRUE(waitFor([&] { return mobiflight.isReady(); }));
-    EXPECT_EQ(countCommand("MF.Clients.Add.CorvaneHID"), 2);
 }
 
-TEST_F(MobiFlightTest, RegistrationAnswersForOtherClientsOrErrorsLeaveItUnregistered) {
+TEST_F(MobiFlightTest, AnswersForOthersAndBadBytesLeaveItUnregistered) {
     sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
     sim.setSimulatorRunning(true);
     start();
-    ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID"));
+    ASSERT_TRUE(waitForCommand(kRegister));
     sim.writeClientData("MobiFlight.Response", 0, textBytes("MF.Clients.Add.Other.Finished"));
-    sim.writeClientData("MobiFlight.Response", 0, textBytes("MF.Clients.Add.CorvaneHID.Error"));
-    ASSERT_TRUE(log.waitFor("MobiFlight registration error: MF.Clients.Add.CorvaneHID.Error"));
-    EXPECT_FALSE(mobiflight.isReady());
-    EXPECT_FALSE(log.contains("MobiFlight client registered"));
+    sim.writeClientData("MobiFlight.Response", 0, textBytes(kRegister + "X.Finished"));
+    sim.writeClientData("MobiFlight.Response", 0, noise(1024, 3));
     // Text after the zero is not part of the answer.
     std::vector<std::uint8_t> bytes = textBytes("MF.Pong");
-    const std::string tail = kRegistered;
-    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    bytes.insert(bytes.end(), kRegistered.begin(), kRegistered.end());
     sim.writeClientData("MobiFlight.Response", 0, bytes);
-    sim.writeClientData("MobiFlight.Response", 0, textBytes("prefix " + kRegistered + " suffix"));
+    sim.writeClientData("MobiFlight.Response", 0, textBytes("x"));
+    ASSERT_TRUE(waitForCommand(kRegister, 3));  // the worker went on after all of them
+    EXPECT_FALSE(mobiflight.isReady());
+    EXPECT_FALSE(log.contains("MobiFlight client registered"));
+    sim.setRegistrationReply(SimEmulator::RegistrationReply::Finished);
     ASSERT_TRUE(waitFor([&] { return mobiflight.isReady(); }));
     EXPECT_EQ(log.count("MobiFlight client registered"), 1);
 }
@@ -224,7 +287,7 @@ TEST_F(MobiFlightTest, HoldIsQueuedOnceAndAgainOnlyAfterTheWorkerTookIt) {
     sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
     sim.setSimulatorRunning(true);
     start();
-    ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID"));
+    ASSERT_TRUE(waitForCommand(kRegister));
     std::string error;
     ASSERT_TRUE(mobiflight.send("(>K:MAP_LEFT)", MobiFlightClient::kHold, 1, error));
     ASSERT_TRUE(mobiflight.send("(>K:MAP_LEFT)", MobiFlightClient::kHold, 1, error));
@@ -236,7 +299,7 @@ TEST_F(MobiFlightTest, HoldIsQueuedOnceAndAgainOnlyAfterTheWorkerTookIt) {
             EXPECT_TRUE(mobiflight.send("(>K:MAP_LEFT)", MobiFlightClient::kHold, 1, e));
         }
     });
-    sim.writeClientData("MobiFlight.Response", 0, textBytes(kRegistered));
+    sim.setRegistrationReply(SimEmulator::RegistrationReply::Finished);
     ASSERT_TRUE(waitForCommand(text, 2));
     ASSERT_TRUE(mobiflight.send("MARK", MobiFlightClient::kPlain, 1, error));
     ASSERT_TRUE(waitForCommand(kSet + "MARK"));
@@ -248,7 +311,7 @@ TEST_F(MobiFlightTest, DropPendingCancelsQueuedWorkForThatCommandOnly) {
     sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
     sim.setSimulatorRunning(true);
     start();
-    ASSERT_TRUE(waitForCommand("MF.Clients.Add.CorvaneHID"));
+    ASSERT_TRUE(waitForCommand(kRegister));
     std::string error;
     ASSERT_TRUE(mobiflight.send("(>K:MAP_UP)", MobiFlightClient::kHold, 1, error));
     ASSERT_TRUE(mobiflight.send("(>K:MAP_UP)", MobiFlightClient::kEncoder, 4, error));
@@ -256,7 +319,7 @@ TEST_F(MobiFlightTest, DropPendingCancelsQueuedWorkForThatCommandOnly) {
     ASSERT_TRUE(mobiflight.send("(>K:KEEP)", MobiFlightClient::kHold, 1, error));
     mobiflight.dropPending("(>K:MAP_UP)");
     mobiflight.dropPending("");
-    sim.writeClientData("MobiFlight.Response", 0, textBytes(kRegistered));
+    sim.setRegistrationReply(SimEmulator::RegistrationReply::Finished);
     ASSERT_TRUE(waitForCommand(kSet + "(>K:KEEP)"));
     // A later hold of the dropped command is queued normally again.
     ASSERT_TRUE(mobiflight.send("(>K:MAP_UP)", MobiFlightClient::kHold, 1, error));
@@ -264,28 +327,32 @@ TEST_F(MobiFlightTest, DropPendingCancelsQueuedWorkForThatCommandOnly) {
     EXPECT_EQ(countCommand(kSet + "(>K:MAP_UP)"), 1);
 }
 
-TEST_F(MobiFlightTest, LongCommandsAreTruncatedWithAWarning) {
+TEST_F(MobiFlightTest, CommandsUpTo1023BytesGoWholeAndLongerOnesAreCutWithAWarning) {
     startReady();
-    const std::string rpn(300, 'A');
     std::string error;
-    ASSERT_TRUE(mobiflight.send(rpn, MobiFlightClient::kPlain, 1, error));
-    const std::string written = (kSet + rpn).substr(0, 255);
-    ASSERT_TRUE(waitForCommand(written));
-    EXPECT_TRUE(log.waitFor("MobiFlight command truncated to 256 bytes"));
-    EXPECT_TRUE(log.contains("MobiFlight command: " + kSet + rpn));  // the debug line has it whole
-    const std::string exact = std::string(255 - kSet.size(), 'B');
-    ASSERT_TRUE(mobiflight.sendNow(exact, error)) << error;  // 255 bytes fit
-    EXPECT_EQ(log.count("MobiFlight command truncated to 256 bytes"), 1);
+    const std::string medium(600, 'M');
+    ASSERT_TRUE(mobiflight.send(medium, MobiFlightClient::kPlain, 1, error));
+    ASSERT_TRUE(waitForCommand(kSet + medium));
+    const std::string exact(1023 - kSet.size(), 'B');
+    ASSERT_TRUE(mobiflight.sendNow(exact, error)) << error;
     EXPECT_EQ(countCommand(kSet + exact), 1);
+    EXPECT_FALSE(log.contains("MobiFlight command truncated"));
+
+    const std::string rpn(1100, 'A');
+    ASSERT_TRUE(mobiflight.send(rpn, MobiFlightClient::kPlain, 1, error));
+    ASSERT_TRUE(waitForCommand((kSet + rpn).substr(0, 1023)));
+    EXPECT_TRUE(log.waitFor("MobiFlight command truncated to 1024 bytes"));
+    EXPECT_TRUE(log.contains("MobiFlight command: " + kSet + rpn));  // the debug line has it whole
+    EXPECT_EQ(log.count("MobiFlight command truncated to 1024 bytes"), 1);
 }
 
 TEST_F(MobiFlightTest, ChannelSetUpFailureLeavesTheClientUnregistered) {
-    sim.failCalls("SimConnect_RequestClientData", simconnect::E_FAIL_RESULT, 1);
+    sim.failCalls("SimConnect_AddToClientDataDefinition", simconnect::E_FAIL_RESULT, 1);
     sim.setSimulatorRunning(true);
     start();
-    ASSERT_TRUE(
-        log.waitFor("MobiFlight channel initialization failed: SimConnect_RequestClientData failed "
-                    "(0x80004005)"));
+    ASSERT_TRUE(log.waitFor(
+        "MobiFlight channel initialization failed: SimConnect_AddToClientDataDefinition failed "
+        "(0x80004005)"));
     EXPECT_TRUE(commands().empty());
     EXPECT_FALSE(mobiflight.isReady());
     // The next connection sets up again.
@@ -356,36 +423,41 @@ TEST_F(MobiFlightTest, StopWakesTheWorkerOutOfALongRateLimitWait) {
     ASSERT_TRUE(simConnect.start(
         "CorvaneHID", [&](bool c) { real.onSimConnectState(c); }, {}, error));
     sim.setSimulatorRunning(true);
-    // The registration was written; the clear now waits a minute behind it.
     ASSERT_TRUE(waitFor([&] { return real.isReady(); }));
-    ASSERT_TRUE(real.send("LATER", MobiFlightClient::kPlain, 1, error));
+    ASSERT_TRUE(real.send("FIRST", MobiFlightClient::kPlain, 1, error));
+    ASSERT_TRUE(waitForCommand(kSet + "FIRST"));
+    ASSERT_TRUE(real.send("LATER", MobiFlightClient::kPlain, 1, error));  // a minute behind
     std::this_thread::sleep_for(milliseconds(50));
     const auto begin = steady_clock::now();
     real.stop();
     EXPECT_LT(steady_clock::now() - begin, milliseconds(1000));
-    EXPECT_EQ(commands(), (std::vector<std::string>{kDummy, "MF.Clients.Add.CorvaneHID"}));
+    EXPECT_EQ(countCommand(kSet + "LATER"), 0);
     simConnect.stop();
 }
 
 TEST_F(MobiFlightTest, LVarValuesReachTheHandlerAsFloatsOrText) {
     startReady();
-    ASSERT_TRUE(waitFor([&] { return lvarTexts().size() == 1; }));  // the value at subscription
+    ASSERT_TRUE(waitFor([&] { return lvarTexts().size() == 1; }));  // the value read once
     sim.setLVar("LIGHTING_POTENTIOMETER_5", 0.4f);
     ASSERT_TRUE(waitFor([&] { return lvarTexts().size() == 2; }));
-    sim.pushLVarText("l:lighting_potentiometer_5 = 0.8;");
+    sim.pushLVarText("l:lighting_potentiometer_5 = 0.8;", "CorvaneHID.LVars");
     ASSERT_TRUE(waitFor([&] { return lvarTexts().size() == 3; }));
     EXPECT_EQ(lvarTexts(), (std::vector<std::string>{"0.000000", "0.400000",
                                                      "l:lighting_potentiometer_5 = 0.8;"}));
     EXPECT_TRUE(log.contains("MobiFlight LVars: 0.400000"));
 
-    // Client data for a request id of no channel is ignored.
+    // Client data for a request id of no channel is ignored; so are values
+    // on the default channel, which belong to another program.
     std::vector<std::uint8_t> stray(48, 0);
     const std::uint32_t header[4] = {48, 4, simconnect::SIMCONNECT_RECV_ID_CLIENT_DATA, 0x1234};
     std::memcpy(stray.data(), header, sizeof(header));
     sim.queueMessage(stray);
+    sim.pushLVarText("9.5", "MobiFlight.LVars");
+    sim.writeClientData("CorvaneHID.LVars", 0, noise(4096, 11));  // whatever: no crash
     sim.setLVar("LIGHTING_POTENTIOMETER_5", 0.5f);
-    ASSERT_TRUE(waitFor([&] { return lvarTexts().size() == 4; }));
-    EXPECT_EQ(lvarTexts().back(), "0.500000");
+    ASSERT_TRUE(waitFor([&] { return !lvarTexts().empty() && lvarTexts().back() == "0.500000"; }));
+    for (const std::string& text : lvarTexts())
+        EXPECT_NE(text, "9.5");
 }
 
 std::string decode(const std::vector<std::uint8_t>& bytes) {

@@ -51,6 +51,17 @@ protected:
 
     std::vector<std::string> commands() const { return sim.moduleCommandTexts(); }
 
+    // The texts the module saw on one channel ("CorvaneHID.Command" is the
+    // client's own, "MobiFlight.Command" the default one).
+    std::vector<std::string> commandsOn(const std::string& channel) const {
+        std::vector<std::string> texts;
+        for (const auto& command : sim.moduleCommands()) {
+            if (command.channel == channel) texts.push_back(command.text);
+        }
+        return texts;
+    }
+    std::vector<std::string> ownCommands() const { return commandsOn("CorvaneHID.Command"); }
+
     int countCommand(const std::string& text) const {
         const auto all = commands();
         return static_cast<int>(std::count(all.begin(), all.end(), text));

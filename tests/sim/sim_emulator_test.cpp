@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "sim/simconnect_api.h"
+#include "step_clock.h"
 
 using namespace simconnect;
 
@@ -44,24 +47,40 @@ protected:
         EXPECT_EQ(SimConnect_CallDispatch(handle, &Inbox::proc, &inbox), 0);
         return inbox;
     }
-    // Maps `area` as id 1 with one definition 1 of `size` bytes, subscribed as request 9.
-    void subscribe(HANDLE handle, const char* area, DWORD size) {
-        ASSERT_EQ(SimConnect_MapClientDataNameToID(handle, area, 1), 0);
-        ASSERT_EQ(SimConnect_AddToClientDataDefinition(handle, 1, 0, size, 0.0f, SIMCONNECT_UNUSED),
-                  0);
-        ASSERT_EQ(
-            SimConnect_RequestClientData(handle, 1, 9, 1, SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET,
-                                         SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0),
-            0);
+    DWORD lastSendId(HANDLE handle) {
+        DWORD id = 0;
+        EXPECT_EQ(SimConnect_GetLastSentPacketID(handle, &id), 0);
+        return id;
     }
-    void writeCommand(HANDLE handle, DWORD areaId, DWORD defineId, const std::string& text) {
-        std::vector<std::uint8_t> block(256, 0);
+    // Maps `area` as `id` with definition `id` of `size` bytes, requested as
+    // `request` with `period` and `flags`.
+    void subscribe(HANDLE handle, const char* area, DWORD size, DWORD id = 1, DWORD request = 9,
+                   SIMCONNECT_CLIENT_DATA_PERIOD period = SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET,
+                   DWORD flags = SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED) {
+        ASSERT_EQ(SimConnect_MapClientDataNameToID(handle, area, id), 0);
+        ASSERT_EQ(
+            SimConnect_AddToClientDataDefinition(handle, id, 0, size, 0.0f, SIMCONNECT_UNUSED), 0);
+        ASSERT_EQ(SimConnect_RequestClientData(handle, id, request, id, period, flags, 0, 0, 0), 0);
+    }
+    // The command area as id 2 with a 1024-byte definition 2.
+    void mapCommands(HANDLE handle, const char* area = "MobiFlight.Command") {
+        ASSERT_EQ(SimConnect_MapClientDataNameToID(handle, area, 2), 0);
+        ASSERT_EQ(SimConnect_AddToClientDataDefinition(handle, 2, 0, 1024, 0.0f, SIMCONNECT_UNUSED),
+                  0);
+    }
+    void writeCommand(HANDLE handle, const std::string& text) {
+        std::vector<std::uint8_t> block(1024, 0);
         std::memcpy(block.data(), text.data(), text.size());
-        ASSERT_EQ(SimConnect_SetClientData(handle, areaId, defineId, 0, 0, 256, block.data()), 0);
+        ASSERT_EQ(SimConnect_SetClientData(handle, 2, 2, 0, 0, 1024, block.data()), 0);
     }
 
-    SimEmulator sim;
+    StepClock clock;
+    SimEmulator sim{clock};
 };
+
+const SIMCONNECT_RECV_EXCEPTION& exceptionAt(const Inbox& inbox, std::size_t i) {
+    return *reinterpret_cast<const SIMCONNECT_RECV_EXCEPTION*>(inbox.messages.at(i).data());
+}
 
 TEST_F(SimEmulatorTest, OpensOnlyWhileRunningAndHandlesDieAtClose) {
     HANDLE handle = reinterpret_cast<HANDLE>(1);
@@ -83,7 +102,22 @@ TEST_F(SimEmulatorTest, OpensOnlyWhileRunningAndHandlesDieAtClose) {
     EXPECT_EQ(sim.openAttempts(), 3);
 }
 
-TEST_F(SimEmulatorTest, ExitSendsQuitThenBreaksTheConnection) {
+TEST_F(SimEmulatorTest, SendIdsCountOnlyMessagesSentAndRefusedLongNames) {
+    sim.setSimulatorRunning(true);
+    HANDLE handle = openConnection();
+    EXPECT_EQ(lastSendId(handle), 1u);  // the open
+    dispatch(handle);
+    EXPECT_EQ(lastSendId(handle), 1u);  // dispatching sends nothing
+    ASSERT_EQ(SimConnect_MapClientEventToSimEvent(handle, 1, "AP_MASTER"), 0);
+    EXPECT_EQ(lastSendId(handle), 2u);
+    const std::string tooLong(256, 'A');
+    EXPECT_EQ(SimConnect_MapClientDataNameToID(handle, tooLong.c_str(), 5),
+              INSUFFICIENT_BUFFER_RESULT);
+    EXPECT_EQ(lastSendId(handle), 3u);  // refused, and still counted
+    EXPECT_EQ(SimConnect_MapClientDataNameToID(handle, tooLong.substr(1).c_str(), 5), 0);
+}
+
+TEST_F(SimEmulatorTest, ScriptedLinksExitAnswerNeverBreakAfterOpenOrGoSilent) {
     sim.setSimulatorRunning(true);
     HANDLE handle = openConnection();
     dispatch(handle);
@@ -93,111 +127,227 @@ TEST_F(SimEmulatorTest, ExitSendsQuitThenBreaksTheConnection) {
     Inbox inbox;
     EXPECT_EQ(SimConnect_CallDispatch(handle, &Inbox::proc, &inbox), PIPE_DISCONNECTED_RESULT);
     EXPECT_EQ(SimConnect_Close(handle), 0);
+
+    sim.setSimulatorRunning(true);
+    sim.setAnswersOpen(false);
+    handle = openConnection();
+    EXPECT_TRUE(dispatch(handle).messages.empty());
+    sim.setAnswersOpen(true);
+    sim.setBreakAfterOpen(LINK_FAILED_RESULT);
+    HANDLE breaking = openConnection();
+    EXPECT_EQ(dispatch(breaking).ids(), std::vector<DWORD>{SIMCONNECT_RECV_ID_OPEN});
+    EXPECT_EQ(SimConnect_CallDispatch(breaking, &Inbox::proc, &inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(SimConnect_TransmitClientEvent(breaking, 0, 1, 0, 1, 0x10), LINK_FAILED_RESULT);
+
+    // Gone silent: every call succeeds, nothing arrives, nothing happens.
+    subscribe(handle, "MobiFlight.Response", 1024);
+    mapCommands(handle);
+    sim.vanishSilently();
+    EXPECT_FALSE(sim.simulatorRunning());
+    writeCommand(handle, "MF.Ping");
+    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(handle, 1, "NOT_AN_EVENT"), 0);
+    EXPECT_TRUE(dispatch(handle).messages.empty());
+    EXPECT_TRUE(sim.moduleCommands().empty());
+    EXPECT_TRUE(sim.serverExceptions().empty());
 }
 
-TEST_F(SimEmulatorTest, ClientDataOnSetChangedIsSentOnlyWhenTheBytesChange) {
+TEST_F(SimEmulatorTest, ChangedRequestsStartFromTheAreasBytesAndOnceReadsThem) {
     sim.setSimulatorRunning(true);
     sim.createClientData("Test.Area", 64);
+    sim.writeClientData("Test.Area", 0, {'a', 'b', 0});  // there before anyone asks
     HANDLE reader = openConnection();
     subscribe(reader, "Test.Area", 16);
     dispatch(reader);
-    sim.writeClientData("Test.Area", 0, {'a', 'b', 0});
     sim.writeClientData("Test.Area", 0, {'a', 'b', 0});  // same bytes: no message
     sim.writeClientData("Test.Area", 32, {'z'});         // outside the definition: no message
     sim.writeClientData("Test.Area", 0, {'c'});
+    sim.writeClientData("Test.Area", 0, {'c'});
     Inbox inbox = dispatch(reader);
-    ASSERT_EQ(inbox.messages.size(), 2u);
+    ASSERT_EQ(inbox.messages.size(), 1u);
     EXPECT_EQ(inbox.messages[0].size(), kRecvDataPayloadOffset + 16);
-    EXPECT_EQ(inbox.payloadText(0), "ab");
-    EXPECT_EQ(inbox.payloadText(1), "cb");
+    EXPECT_EQ(inbox.payloadText(0), "cb");
     const auto* data =
         reinterpret_cast<const SIMCONNECT_RECV_CLIENT_DATA*>(inbox.messages[0].data());
     EXPECT_EQ(data->dwID, static_cast<DWORD>(SIMCONNECT_RECV_ID_CLIENT_DATA));
     EXPECT_EQ(data->dwRequestID, 9u);
     EXPECT_EQ(data->dwDefineID, 1u);
+
+    // A once read delivers what is there; a plain on-set request every write.
+    ASSERT_EQ(SimConnect_RequestClientData(reader, 1, 10, 1, SIMCONNECT_CLIENT_DATA_PERIOD_ONCE, 0,
+                                           0, 0, 0),
+              0);
+    ASSERT_EQ(SimConnect_RequestClientData(reader, 1, 11, 1, SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET,
+                                           0, 0, 0, 0),
+              0);
+    sim.writeClientData("Test.Area", 0, {'c'});
+    inbox = dispatch(reader);
+    ASSERT_EQ(inbox.messages.size(), 2u);
+    EXPECT_EQ(inbox.payloadText(0), "cb");
+    EXPECT_EQ(
+        reinterpret_cast<const SIMCONNECT_RECV_CLIENT_DATA*>(inbox.messages[1].data())->dwRequestID,
+        11u);
 }
 
-TEST_F(SimEmulatorTest, ServerSideErrorsArriveLaterAsExceptions) {
+TEST_F(SimEmulatorTest, ServerSideErrorsArriveLaterAsExceptionsWithTheCallsSendId) {
     sim.setSimulatorRunning(true);
     HANDLE handle = openConnection();
     dispatch(handle);
     ASSERT_EQ(SimConnect_MapClientDataNameToID(handle, "MobiFlight.Command", 1), 0);
     ASSERT_EQ(SimConnect_AddToClientDataDefinition(handle, 1, 0, 128, 0.0f, SIMCONNECT_UNUSED), 0);
-    std::vector<std::uint8_t> block(256, 0);
-    EXPECT_EQ(SimConnect_SetClientData(handle, 1, 1, 0, 0, 256, block.data()), 0);  // wrong size
-    EXPECT_EQ(SimConnect_TransmitClientEvent(handle, 0, 42, 0, 1, 0x10), 0);        // unmapped id
-    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(handle, 1, "A"), 0);
-    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(handle, 1, "B"), 0);  // id taken
+    std::vector<std::uint8_t> block(1024, 0);
+    EXPECT_EQ(SimConnect_SetClientData(handle, 1, 1, 0, 0, 1024, block.data()), 0);  // wrong size
+    const DWORD sizeMismatch = lastSendId(handle);
+    EXPECT_EQ(SimConnect_TransmitClientEvent(handle, 0, 42, 0, 1, 0x10), 0);  // unmapped id
+    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(handle, 1, "AP_MASTER"), 0);
+    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(handle, 1, "AP_HDG_HOLD"), 0);  // id taken
+    // Nobody created this area: it can be neither asked for nor written.
+    ASSERT_EQ(SimConnect_MapClientDataNameToID(handle, "Nobody.Area", 3), 0);
+    ASSERT_EQ(SimConnect_RequestClientData(handle, 3, 3, 1, SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET, 0,
+                                           0, 0, 0),
+              0);
     const Inbox inbox = dispatch(handle);
-    ASSERT_EQ(inbox.ids(), std::vector<DWORD>(3, SIMCONNECT_RECV_ID_EXCEPTION));
-    const auto* first =
-        reinterpret_cast<const SIMCONNECT_RECV_EXCEPTION*>(inbox.messages[0].data());
-    EXPECT_EQ(first->dwException, static_cast<DWORD>(SIMCONNECT_EXCEPTION_SIZE_MISMATCH));
-    EXPECT_NE(first->dwSendID, 0u);
-    EXPECT_EQ(sim.serverExceptions().size(), 3u);
+    ASSERT_EQ(inbox.ids(), std::vector<DWORD>(4, SIMCONNECT_RECV_ID_EXCEPTION));
+    EXPECT_EQ(exceptionAt(inbox, 0).dwException,
+              static_cast<DWORD>(SIMCONNECT_EXCEPTION_SIZE_MISMATCH));
+    EXPECT_EQ(exceptionAt(inbox, 0).dwSendID, sizeMismatch);
+    EXPECT_EQ(exceptionAt(inbox, 1).dwException,
+              static_cast<DWORD>(SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID));
+    EXPECT_EQ(exceptionAt(inbox, 2).dwException,
+              static_cast<DWORD>(SIMCONNECT_EXCEPTION_EVENT_ID_DUPLICATE));
+    EXPECT_EQ(exceptionAt(inbox, 3).dwException,
+              static_cast<DWORD>(SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID));
+    EXPECT_EQ(sim.serverExceptions().size(), 4u);
     EXPECT_TRUE(sim.moduleCommands().empty());
 }
 
-TEST_F(SimEmulatorTest, ModuleRegistersClientsAndSeesOnlyChangedCommands) {
+TEST_F(SimEmulatorTest, EventNamesTheSimulatorDoesNotKnowAreRefused) {
     sim.setSimulatorRunning(true);
     HANDLE handle = openConnection();
-    subscribe(handle, "MobiFlight.Response", 256);
-    ASSERT_EQ(SimConnect_MapClientDataNameToID(handle, "MobiFlight.Command", 2), 0);
-    ASSERT_EQ(SimConnect_AddToClientDataDefinition(handle, 2, 0, 256, 0.0f, SIMCONNECT_UNUSED), 0);
+    dispatch(handle);
+    ASSERT_EQ(SimConnect_MapClientEventToSimEvent(handle, 1, "AP_FLC"), 0);  // returns S_OK
+    const DWORD refused = lastSendId(handle);
+    ASSERT_EQ(SimConnect_TransmitClientEvent(handle, 0, 1, 0, 1, 0x10), 0);
+    ASSERT_EQ(SimConnect_MapClientEventToSimEvent(handle, 2, "FLIGHT_LEVEL_CHANGE"), 0);
+    ASSERT_EQ(SimConnect_MapClientEventToSimEvent(handle, 3, "Custom.Event"), 0);
+    ASSERT_EQ(SimConnect_TransmitClientEvent(handle, 0, 2, 0, 1, 0x10), 0);
+    const Inbox inbox = dispatch(handle);
+    ASSERT_EQ(inbox.messages.size(), 2u);
+    EXPECT_EQ(exceptionAt(inbox, 0).dwException,
+              static_cast<DWORD>(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED));
+    EXPECT_EQ(exceptionAt(inbox, 0).dwSendID, refused);
+    EXPECT_EQ(exceptionAt(inbox, 1).dwException,
+              static_cast<DWORD>(SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID));  // never mapped
+    ASSERT_EQ(sim.transmittedEvents().size(), 1u);
+    EXPECT_EQ(sim.transmittedEvents()[0].name, "FLIGHT_LEVEL_CHANGE");
+
+    sim.forgetSimEvent("AP_MASTER");
+    ASSERT_EQ(SimConnect_MapClientEventToSimEvent(handle, 4, "AP_MASTER"), 0);
+    EXPECT_EQ(dispatch(handle).ids(), std::vector<DWORD>{SIMCONNECT_RECV_ID_EXCEPTION});
+}
+
+TEST_F(SimEmulatorTest, ModuleAnswersRegistrationsAndPingsAndSeesOnlyChangedCommands) {
+    sim.setSimulatorRunning(true);
+    HANDLE handle = openConnection();
+    subscribe(handle, "MobiFlight.Response", 1024);
+    mapCommands(handle);
     dispatch(handle);
 
-    writeCommand(handle, 2, 2, "MF.Clients.Add.Probe");
-    writeCommand(handle, 2, 2, "MF.SimVars.Add.(L:X)");
-    writeCommand(handle, 2, 2, "MF.SimVars.Add.(L:X)");  // identical: not seen
-    writeCommand(handle, 2, 2, "MF.Ping");
-    EXPECT_EQ(
-        sim.moduleCommandTexts(),
-        (std::vector<std::string>{"MF.Clients.Add.Probe", "MF.SimVars.Add.(L:X)", "MF.Ping"}));
+    writeCommand(handle, "MF.Clients.Add.Probe");
+    writeCommand(handle, "MF.SimVars.Add.(L:X)");
+    writeCommand(handle, "MF.SimVars.Add.(L:X)");  // identical: not seen
+    writeCommand(handle, "MF.Ping");
+    writeCommand(handle, "MF.Bogus");  // ignored
+    EXPECT_EQ(sim.moduleCommandTexts(),
+              (std::vector<std::string>{"MF.Clients.Add.Probe", "MF.SimVars.Add.(L:X)", "MF.Ping",
+                                        "MF.Bogus"}));
     EXPECT_EQ(sim.moduleCommands()[0].connection, 1);
     EXPECT_EQ(sim.moduleVariables(), std::vector<std::string>{"(L:X)"});
-    EXPECT_FALSE(sim.clientData("Probe.LVars").empty());
-    const Inbox inbox = dispatch(handle);
+    EXPECT_EQ(sim.clientData("Probe.Command").size(), 1024u);
+    EXPECT_EQ(sim.clientData("Probe.LVars").size(), 4096u);
+    Inbox inbox = dispatch(handle);
     ASSERT_EQ(inbox.messages.size(), 2u);
     EXPECT_EQ(inbox.payloadText(0), "MF.Clients.Add.Probe.Finished");
     EXPECT_EQ(inbox.payloadText(1), "MF.Pong");
+    // An answer is a whole block: the module's memory follows the zero.
+    const auto& answer = inbox.messages[1];
+    EXPECT_NE(std::count(answer.begin() + kRecvDataPayloadOffset + 8, answer.end(), 0),
+              static_cast<long>(answer.size() - kRecvDataPayloadOffset - 8));
 
-    sim.setRegistrationReply(SimEmulator::RegistrationReply::Error);
-    writeCommand(handle, 2, 2, "MF.Clients.Add.Other");
-    EXPECT_EQ(dispatch(handle).payloadText(0), "MF.Clients.Add.Other.Error");
+    // The same answer twice changes no byte, so it brings no message.
+    writeCommand(handle, "MF.DummyCmd");
+    writeCommand(handle, "MF.Ping");
+    EXPECT_TRUE(dispatch(handle).messages.empty());
+
+    // A client name seen before keeps its record, variables included.
+    ASSERT_EQ(SimConnect_MapClientDataNameToID(handle, "Probe.Command", 4), 0);
+    std::vector<std::uint8_t> block(1024, 0);
+    const std::string add = "MF.SimVars.Add.(L:Y)";
+    std::memcpy(block.data(), add.data(), add.size());
+    ASSERT_EQ(SimConnect_SetClientData(handle, 4, 2, 0, 0, 1024, block.data()), 0);
+    writeCommand(handle, "MF.Clients.Add.Probe");
+    EXPECT_EQ(sim.moduleVariables("Probe"), std::vector<std::string>{"(L:Y)"});
+    EXPECT_EQ(dispatch(handle).payloadText(0), "MF.Clients.Add.Probe.Finished");
+
+    // An older module ignores registrations: silence, no areas.
     sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
-    writeCommand(handle, 2, 2, "MF.Clients.Add.Third");
+    writeCommand(handle, "MF.Clients.Add.Third");
     EXPECT_TRUE(dispatch(handle).messages.empty());
     EXPECT_TRUE(sim.clientData("Third.Command").empty());
 }
 
-TEST_F(SimEmulatorTest, ModulePushesSubscribedLVarsAsFloatsInSlotOrder) {
+TEST_F(SimEmulatorTest, ModuleWritesValuesOnlyWhenTheyChange) {
     sim.setSimulatorRunning(true);
     sim.setLVar("B", 2.5f);
     HANDLE handle = openConnection();
     subscribe(handle, "MobiFlight.LVars", 4096);
-    ASSERT_EQ(SimConnect_MapClientDataNameToID(handle, "MobiFlight.Command", 2), 0);
-    ASSERT_EQ(SimConnect_AddToClientDataDefinition(handle, 2, 0, 256, 0.0f, SIMCONNECT_UNUSED), 0);
+    mapCommands(handle);
     dispatch(handle);
-    writeCommand(handle, 2, 2, "MF.SimVars.Add.(L:A)");
-    writeCommand(handle, 2, 2, "MF.SimVars.Add.(L:B)");
+    writeCommand(handle, "MF.SimVars.Add.(L:A)");  // 0: the slot's bytes stay, nothing comes
+    writeCommand(handle, "MF.SimVars.Add.(L:B)");
     sim.setLVar("a", 0.4f);  // names ignore case
-    sim.setLVar("B", 2.5f);  // unchanged: no push
+    sim.setLVar("B", 2.5f);  // unchanged: no write
     const Inbox inbox = dispatch(handle);
-    ASSERT_EQ(inbox.messages.size(), 3u);  // the adds of A and B, the change of A
+    ASSERT_EQ(inbox.messages.size(), 2u);  // the add of B, the change of A
     float slots[2];
-    std::memcpy(slots, inbox.messages[2].data() + kRecvDataPayloadOffset, sizeof(slots));
+    std::memcpy(slots, inbox.messages[1].data() + kRecvDataPayloadOffset, sizeof(slots));
     EXPECT_EQ(slots[0], 0.4f);
     EXPECT_EQ(slots[1], 2.5f);
 
-    writeCommand(handle, 2, 2, "MF.SimVars.Set.7 (>L:A)");
+    writeCommand(handle, "MF.SimVars.Set.7 (>L:A)");
     EXPECT_EQ(sim.lvarValue("A"), 7.0f);
-    writeCommand(handle, 2, 2, "MF.SimVars.Clear");
+    writeCommand(handle, "MF.SimVars.Clear");
     EXPECT_TRUE(sim.moduleVariables().empty());
     const Inbox cleared = dispatch(handle);
     ASSERT_FALSE(cleared.messages.empty());
     std::memcpy(slots, cleared.messages.back().data() + kRecvDataPayloadOffset, sizeof(slots));
     EXPECT_EQ(slots[0], 0.0f);
     EXPECT_EQ(slots[1], 0.0f);
+}
+
+TEST_F(SimEmulatorTest, ModuleCanBeAbsentLoadLateAndShareItsDefaultChannel) {
+    sim.setSimulatorRunning(true);
+    sim.setLVar("SECOND", 3.0f);
+    sim.startSecondClient({"(L:SECOND)"});
+    EXPECT_EQ(sim.moduleVariables(), std::vector<std::string>{"(L:SECOND)"});
+    float value = 0;
+    std::memcpy(&value, sim.clientData("MobiFlight.LVars").data(), sizeof(value));
+    EXPECT_EQ(value, 3.0f);
+
+    sim.loadModuleAfterOpen(std::chrono::seconds(20));
+    EXPECT_FALSE(sim.moduleLoaded());
+    EXPECT_TRUE(sim.clientData("MobiFlight.Command").empty());
+    HANDLE handle = openConnection();
+    subscribe(handle, "MobiFlight.Response", 1024);
+    dispatch(handle);
+    EXPECT_EQ(sim.serverExceptions().size(), 1u);  // nothing to ask for yet
+    clock.sleepFor(std::chrono::seconds(19));
+    dispatch(handle);
+    EXPECT_FALSE(sim.moduleLoaded());
+    clock.sleepFor(std::chrono::seconds(1));
+    dispatch(handle);
+    EXPECT_TRUE(sim.moduleLoaded());
+    EXPECT_TRUE(sim.moduleVariables().empty());  // a fresh start
+    EXPECT_EQ(sim.clientData("MobiFlight.Response").size(), 1024u);
 }
 
 TEST_F(SimEmulatorTest, ConfigurationTextSetsUpTheSimulator) {
@@ -210,6 +360,8 @@ TEST_F(SimEmulatorTest, ConfigurationTextSetsUpTheSimulator) {
     EXPECT_EQ(SimConnect_Open(&handle, "P", nullptr, 0, nullptr, 0), E_FAIL_RESULT);
     EXPECT_EQ(SimConnect_Open(&handle, "P", nullptr, 0, nullptr, 0), E_FAIL_RESULT);
     EXPECT_EQ(SimConnect_Open(&handle, "P", nullptr, 0, nullptr, 0), 0);
+    EXPECT_TRUE(sim.configure("module=absent", error));
+    EXPECT_FALSE(sim.moduleLoaded());
     EXPECT_TRUE(sim.configure("", error));
     EXPECT_FALSE(sim.configure("running,bogus", error));
     EXPECT_EQ(error, "Unknown simulator emulator option: bogus");
@@ -225,6 +377,17 @@ TEST(SimEmulatorLifetimeTest, WithoutAnEmulatorOpenFailsLikeWithoutASimulator) {
         EXPECT_EQ(SimEmulator::installed(), &sim);
     }
     EXPECT_EQ(SimEmulator::installed(), nullptr);
+}
+
+TEST(BoundedLogTest, KeepsTheLatestEntriesAndCountsThemAll) {
+    BoundedLog<int> log(3);
+    for (int i = 1; i <= 5; ++i)
+        log.push(i);
+    EXPECT_EQ(log.total(), 5u);
+    EXPECT_EQ(log.entries(), (std::vector<int>{3, 4, 5}));
+    EXPECT_EQ(log.since(4), std::vector<int>{5});
+    EXPECT_EQ(log.since(0), (std::vector<int>{3, 4, 5}));  // older ones are gone
+    EXPECT_TRUE(log.since(5).empty());
 }
 
 }  // namespace

@@ -86,15 +86,124 @@ TEST_F(SimConnectClientTest, OpenFailuresBackOffFiveTenTwentyThirtyThirtySeconds
               5);
     EXPECT_EQ(log.count("Flight simulator process detected"), 0);  // it was never missing
 
-    // A success resets the delay: the next failure waits 5 s again.
+    // A connection that lasted 10 s resets the delay: the next failure waits 5 s again.
     sim.setOpenResult(0);
     ASSERT_TRUE(waitFor([&] { return client.isConnected(); }));
     const std::size_t before = clock.waitsOfAtLeast(seconds(1)).size();
+    clock.advance(seconds(10));
     sim.setOpenResult(E_FAIL_RESULT);
     sim.breakConnections();
     ASSERT_TRUE(waitFor([&] { return clock.waitsOfAtLeast(seconds(1)).size() >= before + 2; }));
     EXPECT_EQ(clock.waitsOfAtLeast(seconds(1))[before], seconds(5));
     EXPECT_EQ(clock.waitsOfAtLeast(seconds(1))[before + 1], seconds(10));
+}
+
+// A simulator that crashes at once while its process lingers: each
+// connection breaks right after opening, and each is followed by the next
+// back-off step instead of an immediate reopen.
+TEST_F(SimConnectClientTest, ConnectionsEndingWithinTenSecondsKeepBackingOff) {
+    sim.setBreakAfterOpen(simconnect::LINK_FAILED_RESULT);
+    startConnected();
+    ASSERT_TRUE(waitFor([&] { return clock.waitsOfAtLeast(seconds(1)).size() >= 5; }));
+    const auto waits = clock.waitsOfAtLeast(seconds(1));
+    const std::vector<Clock::Duration> expected{seconds(5), seconds(10), seconds(20), seconds(30),
+                                                seconds(30)};
+    EXPECT_EQ(std::vector<Clock::Duration>(waits.begin(), waits.begin() + 5), expected);
+    EXPECT_LE(sim.connectionCount(), static_cast<int>(clock.waitsOfAtLeast(seconds(1)).size()) + 1);
+    EXPECT_TRUE(log.contains("SimConnect disconnected: dispatch error 0xC000013E"));
+}
+
+TEST_F(SimConnectClientTest, AnOpenWithoutAnswerFailsAfterTenSeconds) {
+    sim.setAnswersOpen(false);
+    sim.setSimulatorRunning(true);
+    start();
+    ASSERT_TRUE(waitFor([&] { return sim.connectionCount() == 1; }));
+    EXPECT_TRUE(log.waitFor("SimConnect connected"));
+    EXPECT_FALSE(client.isConnected());  // not usable before the simulator answers
+    std::string error;
+    EXPECT_FALSE(client.transmitEvent("AP_MASTER", error));
+    sim.setAnswersOpen(true);  // for the next open
+    clock.advance(seconds(10));
+    ASSERT_TRUE(
+        log.waitFor("Waiting for SimConnect connection: no answer from the simulator within 10 s"));
+    ASSERT_TRUE(waitFor([&] { return client.isConnected(); }));
+    EXPECT_EQ(sim.connectionCount(), 2);
+    EXPECT_EQ(clock.waitsOfAtLeast(seconds(1)).at(0), seconds(5));
+    EXPECT_EQ(connects.load(), 1);
+    EXPECT_EQ(disconnects.load(), 0);
+    EXPECT_FALSE(log.contains("SimConnect disconnected"));
+}
+
+TEST_F(SimConnectClientTest, ASimulatorProcessGoneWithoutQuitIsADisconnect) {
+    std::atomic<int> exits{0};
+    client.setExitHandler([&] { ++exits; });
+    startConnected();
+    sim.vanishSilently();
+    clock.advance(seconds(3));
+    ASSERT_TRUE(waitFor([&] { return exits.load() == 1; }));
+    EXPECT_TRUE(log.contains("SimConnect disconnected: simulator process ended"));
+    EXPECT_EQ(disconnects.load(), 1);
+    EXPECT_EQ(sim.openConnectionCount(), 0);
+}
+
+std::vector<std::uint8_t> exceptionMessage(std::uint32_t exception, std::uint32_t sendId) {
+    const std::uint32_t fields[6] = {24,        4,      simconnect::SIMCONNECT_RECV_ID_EXCEPTION,
+                                     exception, sendId, simconnect::SIMCONNECT_UNUSED};
+    std::vector<std::uint8_t> bytes(sizeof(fields));
+    std::memcpy(bytes.data(), fields, sizeof(fields));
+    return bytes;
+}
+
+TEST_F(SimConnectClientTest, ServerExceptionsAreLoggedOncePerCaseWithTheirCall) {
+    startConnected();
+    std::string error;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(client.transmitEvent("AP_FLC", error)) << error;  // queued: S_OK
+    ASSERT_TRUE(client.mapClientDataName("Test.Area", 7, error));
+    ASSERT_TRUE(client.addClientDataDefinition(7, 16, error));
+    sim.createClientData("Test.Area", 64);
+    std::uint8_t block[SimConnectClient::kCommandBlockSize] = {};
+    ASSERT_TRUE(client.setClientData(7, 7, block, error));  // 1024 bytes, 16 defined
+    ASSERT_TRUE(client.setClientData(7, 7, block, error));
+    ASSERT_TRUE(client.setClientData(7, 7, block, error, SimConnectClient::ServerErrors::Quiet));
+    sim.queueMessage(exceptionMessage(simconnect::SIMCONNECT_EXCEPTION_ERROR, 9999));
+    ASSERT_TRUE(log.waitFor("for an unknown call (send id 9999)"));
+
+    sim.breakConnections();  // the same cases on the next connection stay reported
+    ASSERT_TRUE(waitFor([&] { return sim.connectionCount() == 2 && client.isConnected(); }));
+    EXPECT_TRUE(client.transmitEvent("AP_FLC", error)) << error;
+    sim.queueMessage(exceptionMessage(simconnect::SIMCONNECT_EXCEPTION_ERROR, 9998));
+    const std::size_t pumps = clock.waits().size();
+    ASSERT_TRUE(waitFor([&] { return clock.waits().size() > pumps + 10; }));
+    EXPECT_EQ(log.messages("WARN"),
+              (std::vector<std::string>{
+                  "SimConnect exception NAME_UNRECOGNIZED for "
+                  "SimConnect_MapClientEventToSimEvent(AP_FLC)",
+                  "SimConnect exception SIZE_MISMATCH for SimConnect_SetClientData(Test.Area)",
+                  "SimConnect exception ERROR for an unknown call (send id 9999)",
+                  "SimConnect disconnected: dispatch error 0xC00000B0"}));
+    EXPECT_EQ(
+        log.count("SimConnect exception SIZE_MISMATCH for SimConnect_SetClientData(Test.Area)"),
+        2);  // and once more at debug level, for the quiet call
+}
+
+// A handler that throws inside the library's dispatch: the exception stays
+// on our side of the library and the worker handles it like its own.
+TEST_F(SimConnectClientTest, AnExceptionFromAHandlerNeverCrossesTheDispatch) {
+    std::atomic<int> batteries{0};
+    client.setBatteryHandler([&](bool on) {
+        ++batteries;
+        if (!on) throw std::runtime_error("battery handler exploded");
+    });
+    sim.setBattery(true);
+    startConnected();
+    ASSERT_TRUE(waitFor([&] { return batteries.load() == 1; }));
+    sim.setBattery(false);
+    ASSERT_TRUE(log.waitFor("SimConnect worker exception: battery handler exploded"));
+    sim.setBattery(true);
+    ASSERT_TRUE(waitFor([&] { return sim.connectionCount() >= 2 && client.isConnected(); }));
+    EXPECT_TRUE(log.contains("SimConnect disconnected: worker exception"));
+    EXPECT_GE(batteries.load(), 2);
 }
 
 TEST_F(SimConnectClientTest, WaitNoticesAreLoggedOnceAndAgainOnlyAfterAPanelWait) {

@@ -17,6 +17,11 @@ void StepClock::advanceTo(TimePoint t) {
     if (t > now_) now_ = t;
 }
 
+void StepClock::advance(Duration d) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    now_ += d;
+}
+
 void StepClock::sleepFor(Duration d) {
     record(d);
     advanceTo(now() + d);

@@ -21,6 +21,9 @@ public:
     bool waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
                    TimePoint deadline, const std::function<bool()>& pred) override;
 
+    // Moves time forward by d, as another thread's wait running out would.
+    void advance(Duration d);
+
     // Durations of every sleep and of every timed wait that had to wait.
     std::vector<Duration> waits() const;
     // Only those of at least `minimum`.
