@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/clock.h"
+#include "common/command_table.h"
 #include "config/app_config.h"
 #include "config/button_config.h"
 #include "config/event_map.h"
@@ -79,6 +80,7 @@ private:
     void stopAll();
     void startConsoleThread();
     void detachConsole();
+    void buildConsoleCommands();
     bool handleConsoleLine(const std::string& line);
     std::string missingConfigText(const std::string& configPath) const;
 
@@ -98,4 +100,11 @@ private:
     bool hidTraceOverridePresent_ = false;
     bool hidTraceOverrideValue_ = false;
     std::shared_ptr<ConsoleLink> console_;
+    CommandTable consoleCommands_;  // built by the constructor, then only read
 };
+
+// Where the program looks for config.json when no --config is given, in
+// order: beside the executable ("config" folder), then the machine's
+// application data ("Corvane" folder). An empty folder adds no entry.
+std::vector<std::string> defaultConfigSearchOrder(const std::string& executableDir,
+                                                  const std::string& appDataDir);

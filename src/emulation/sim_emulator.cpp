@@ -8,6 +8,10 @@
 #include <thread>
 
 #include "emulation/sim_event_names.h"
+#include "common/ascii.h"
+#include "common/command_table.h"
+#include "common/program_name.h"
+#include "sim/sim_variables.h"
 
 using namespace simconnect;
 
@@ -20,14 +24,10 @@ constexpr std::size_t kMaxClientNames = 4096;
 constexpr std::uintptr_t kHandleBase = 0x5C0000;
 // Fixed-size string fields of the wire format: longer names are refused.
 constexpr std::size_t kMaxNameLength = 255;
-const char kBatteryVariable[] = "ELECTRICAL MASTER BATTERY:2";
 const char kDefaultCommandArea[] = "MobiFlight.Command";
-const char kBacklightVariable[] = "LIGHTING_POTENTIOMETER_5";
 
-std::string upper(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
+std::string upper(const std::string& text) {
+    return toUpperAscii(text);
 }
 
 std::uintptr_t handleValue(HANDLE handle) {
@@ -398,7 +398,64 @@ bool SimEmulator::waitUntil(const std::function<bool()>& condition,
     return true;
 }
 
+// The configuration options; each handler gets {key, value} and refuses a
+// value it does not take.
+CommandTable SimEmulator::optionTable(SimEmulator* self) {
+    using Words = CommandTable::Words;
+    CommandTable options;
+    options
+        .add("running|stopped", "", "the simulator runs, or has not started yet",
+             [self](const Words& w) {
+                 self->setSimulatorRunning(w[0] == "running");
+                 return true;
+             })
+        .add("battery", "=on|off", "the master battery",
+             [self](const Words& w) {
+                 if (w[1] != "on" && w[1] != "off") return false;
+                 self->setBattery(w[1] == "on");
+                 return true;
+             })
+        .add("backlight", "=<value>", "the panel backlight potentiometer",
+             [self](const Words& w) {
+                 if (w[1].empty()) return false;
+                 self->setLVar(kBacklightVariable, std::strtof(w[1].c_str(), nullptr));
+                 return true;
+             })
+        .add("reply", "=finished|none", "the module answers registrations, or ignores them",
+             [self](const Words& w) {
+                 if (w[1] != "finished" && w[1] != "none") return false;
+                 self->setRegistrationReply(w[1] == "finished" ? RegistrationReply::Finished
+                                                         : RegistrationReply::None);
+                 return true;
+             })
+        .add("module", "=loaded|absent", "the MobiFlight module loaded now, or not installed",
+             [self](const Words& w) {
+                 if (w[1] != "loaded" && w[1] != "absent") return false;
+                 self->setModuleLoaded(w[1] == "loaded");
+                 return true;
+             })
+        .add("module-late", "=<seconds>", "the module loads that long after the next connection",
+             [self](const Words& w) {
+                 if (w[1].empty()) return false;
+                 self->loadModuleAfterOpen(std::chrono::milliseconds(
+                     static_cast<long long>(std::strtod(w[1].c_str(), nullptr) * 1000)));
+                 return true;
+             })
+        .add("open-fail", "=<count>", "that many next connection attempts fail",
+             [self](const Words& w) {
+                 if (w[1].empty()) return false;
+                 self->failNextOpens(std::atoi(w[1].c_str()));
+                 return true;
+             });
+    return options;
+}
+
+std::string SimEmulator::optionsHelp() {
+    return optionTable(nullptr).help(24);
+}
+
 bool SimEmulator::configure(const std::string& options, std::string& error) {
+    const CommandTable table = optionTable(this);
     std::size_t start = 0;
     while (start <= options.size()) {
         std::size_t comma = options.find(',', start);
@@ -411,23 +468,7 @@ bool SimEmulator::configure(const std::string& options, std::string& error) {
         const std::size_t eq = option.find('=');
         const std::string key = option.substr(0, eq);
         const std::string value = eq == std::string::npos ? std::string() : option.substr(eq + 1);
-        if (key == "running" || key == "stopped") {
-            setSimulatorRunning(key == "running");
-        } else if (key == "battery" && (value == "on" || value == "off")) {
-            setBattery(value == "on");
-        } else if (key == "backlight" && !value.empty()) {
-            setLVar(kBacklightVariable, std::strtof(value.c_str(), nullptr));
-        } else if (key == "reply" && (value == "finished" || value == "none")) {
-            setRegistrationReply(value == "finished" ? RegistrationReply::Finished
-                                                     : RegistrationReply::None);
-        } else if (key == "module" && (value == "loaded" || value == "absent")) {
-            setModuleLoaded(value == "loaded");
-        } else if (key == "module-late" && !value.empty()) {
-            loadModuleAfterOpen(std::chrono::milliseconds(
-                static_cast<long long>(std::strtod(value.c_str(), nullptr) * 1000)));
-        } else if (key == "open-fail" && !value.empty()) {
-            failNextOpens(std::atoi(value.c_str()));
-        } else {
+        if (table.run({key, value}) != std::optional<bool>(true)) {
             error = "Unknown simulator emulator option: " + option;
             return false;
         }

@@ -9,14 +9,15 @@
 #include "log/logger.h"
 #include "platform/process_scan.h"
 #include "sim/simconnect_api.h"
+#include "common/program_name.h"
+#include "sim/sim_variables.h"
 
 using namespace simconnect;
 using std::chrono::milliseconds;
 
 namespace {
 
-const char kDefaultClientName[] = "CorvaneHID";
-const char kBatteryVariable[] = "ELECTRICAL MASTER BATTERY:2";
+const char* const kDefaultClientName = kProgramName;
 constexpr DWORD kBatteryDefinition = 1;
 constexpr DWORD kBatteryRequest = 1;
 
