@@ -288,7 +288,8 @@ std::vector<std::string> defaultConfigSearchOrder(const std::string& executableD
             platform::joinPath(platform::joinPath(executableDir, "config"), "config.json"));
     }
     if (!appDataDir.empty()) {
-        order.push_back(platform::joinPath(platform::joinPath(appDataDir, "Corvane"), "config.json"));
+        order.push_back(
+            platform::joinPath(platform::joinPath(appDataDir, "Corvane"), "config.json"));
     }
     return order;
 }

@@ -41,10 +41,9 @@ int listExeXml() {
 int updateExeXml(bool doRegister, const std::string& configPath) {
     ExeXmlRegistrar registrar;
     std::string error;
-    const int count = doRegister
-                          ? registrar.registerAll(kProgramName, platform::executablePath(),
-                                                  registrationArguments(configPath), error)
-                          : registrar.unregisterAll(kProgramName, error);
+    const int count = doRegister ? registrar.registerAll(kProgramName, platform::executablePath(),
+                                                         registrationArguments(configPath), error)
+                                 : registrar.unregisterAll(kProgramName, error);
     if (!error.empty()) {
         std::fprintf(stderr, "EXE.xml update failed after %d file(s): %s\n", count, error.c_str());
         std::fflush(stderr);

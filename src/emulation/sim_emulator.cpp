@@ -425,7 +425,7 @@ CommandTable SimEmulator::optionTable(SimEmulator* self) {
              [self](const Words& w) {
                  if (w[1] != "finished" && w[1] != "none") return false;
                  self->setRegistrationReply(w[1] == "finished" ? RegistrationReply::Finished
-                                                         : RegistrationReply::None);
+                                                               : RegistrationReply::None);
                  return true;
              })
         .add("module", "=loaded|absent", "the MobiFlight module loaded now, or not installed",

@@ -100,8 +100,10 @@ void Dispatcher::dispatch(const PanelEvent& queued) const {
 
 Dispatcher::Resolved Dispatcher::resolve(const PanelEvent& queued) const {
     const HidEvent& event = queued.event;
-    Resolved r{&queued, config_.findDevice(queued.boardId, queued.index), {}, {}, {}, {}, false,
-               deriveAction(event)};
+    Resolved r{&queued, config_.findDevice(queued.boardId, queued.index),
+               {},      {},
+               {},      {},
+               false,   deriveAction(event)};
     r.role = roleOf(event, r.entry);
     r.typeName = eventMap_.eventTypeName(event.type);
     r.controlName = eventMap_.controlName(event.controlId);
@@ -149,8 +151,7 @@ void Dispatcher::dispatchManagedMap(const Resolved& r) const {
         releaseQueuedCommands(r);
     }
     if (Logger::instance().isDebugEnabled()) {
-        logDebug(
-            traceHead(queued, r.action, true, r.role, nullptr, r.typeName, r.controlName));
+        logDebug(traceHead(queued, r.action, true, r.role, nullptr, r.typeName, r.controlName));
     }
 }
 
@@ -240,8 +241,8 @@ void Dispatcher::traceDispatched(const Resolved& r, const Outcome& outcome) cons
     if (!Logger::instance().isDebugEnabled()) return;
     const std::string* configuredRole =
         r.entry && !r.entry->role.empty() && r.entry->role != r.role ? &r.entry->role : nullptr;
-    std::string line = traceHead(*r.queued, r.action, false, r.role, configuredRole, r.typeName,
-                                 r.controlName);
+    std::string line =
+        traceHead(*r.queued, r.action, false, r.role, configuredRole, r.typeName, r.controlName);
     if (outcome.mfAmount >= 0) line += " mfAmount=" + std::to_string(outcome.mfAmount);
     if (outcome.fast) line += " fast=1";
     if (outcome.simEventSent) line += " simEvent=sent";

@@ -106,8 +106,7 @@ void HoldRepeater::waitForChangeOrDue() {
         if (item.second.nextDue < wakeAt) wakeAt = item.second.nextDue;
     }
     const std::uint64_t generation = generation_;
-    clock_.waitUntil(wake_, lock, wakeAt,
-                     [&] { return !running_ || generation_ != generation; });
+    clock_.waitUntil(wake_, lock, wakeAt, [&] { return !running_ || generation_ != generation; });
 }
 
 // The holds due now, each rescheduled one period later.
@@ -140,8 +139,7 @@ void HoldRepeater::send(const std::vector<Due>& batch) {
 
 // The HID manager's opening of the panel that sent an event, 0 when it is
 // not open (any more).
-std::uint64_t HoldRepeater::panelConnection(const std::string& boardId,
-                                            std::int32_t index) const {
+std::uint64_t HoldRepeater::panelConnection(const std::string& boardId, std::int32_t index) const {
     if (!hid_) return 0;
     for (const HidDeviceInfo& device : hid_->listDevices()) {
         if (device.index == index && device.name == boardId) return device.connection;

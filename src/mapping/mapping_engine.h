@@ -75,7 +75,7 @@ private:
     EventQueue queue_;
     HoldRepeater holds_;
     OutputState outputs_;
-    std::unique_ptr<SimLink> ownedLink_;     // start() over the clients only
+    std::unique_ptr<SimLink> ownedLink_;      // start() over the clients only
     std::unique_ptr<Dispatcher> dispatcher_;  // set while running; event worker only
     std::atomic<bool> running_{false};
     std::thread eventWorker_;

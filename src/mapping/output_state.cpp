@@ -117,7 +117,6 @@ void OutputState::startHoldOff(const std::string& boardId, std::int32_t index) {
     if (hid_) hid_->forgetLedCommand(boardId, index);
 }
 
-
 void OutputState::onLVarPayload(const std::string& payload) {
     double level = 0;
     if (parseBacklightPayload(payload, level)) {
@@ -164,8 +163,8 @@ bool OutputState::parseBacklightPayload(const std::string& text, double& level) 
 }
 
 LedCommand OutputState::computeLedCommand(const OutputProfile& profile, bool simConnected,
-                                            bool batteryKnown, bool batteryOn, bool backlightKnown,
-                                            double backlightLevelValue) {
+                                          bool batteryKnown, bool batteryOn, bool backlightKnown,
+                                          double backlightLevelValue) {
     if (!simConnected) return effectCommand(profile.simDisconnected);
     if (batteryKnown && !batteryOn) return effectCommand(profile.batteryOff);
 
@@ -199,7 +198,8 @@ LedCommand OutputState::effectCommand(const LedEffectConfig& effect) {
 }
 
 void OutputState::workerLoop() {
-    while (waitForChange()) apply();
+    while (waitForChange())
+        apply();
 }
 
 // Until a change (then through its debounce interval) or the refresh

@@ -70,9 +70,10 @@ void Sandbox::buildCommands(Sandbox* self, Commands& c) {
     auto on = [self](bool (Sandbox::*handler)(const Words&)) {
         return [self, handler](const Words& w) { return (self->*handler)(w); };
     };
-    c.top.add("press", "NAME [PANEL]",
-              "press and release a button (NAME from the event map, or a number)",
-              on(&Sandbox::commandButton))
+    c.top
+        .add("press", "NAME [PANEL]",
+             "press and release a button (NAME from the event map, or a number)",
+             on(&Sandbox::commandButton))
         .add("down", "NAME [PANEL]", "press a button and keep it down", on(&Sandbox::commandButton))
         .add("up", "NAME [PANEL]", "release it", on(&Sandbox::commandButton))
         .add("hold", "NAME [MS] [PANEL]", "press, hold for MS milliseconds (default 600), release",
@@ -91,8 +92,7 @@ void Sandbox::buildCommands(Sandbox* self, Commands& c) {
         .add("lvar", "VALUE", "the panel backlight potentiometer (0.0 to 1.0)",
              on(&Sandbox::commandLVar))
         .add("module", "", "", on(&Sandbox::commandModule), {}, &c.module)
-        .add("bootsel", "",
-             "the program's console command: panels reboot into the boot loader",
+        .add("bootsel", "", "the program's console command: panels reboot into the boot loader",
              on(&Sandbox::commandBootsel), {"boot"})
         .add("wait", "MS", "pause (for scripts)", on(&Sandbox::commandWait))
         .add("help", "", "this text", on(&Sandbox::commandHelp), {"?"})
@@ -103,19 +103,22 @@ void Sandbox::buildCommands(Sandbox* self, Commands& c) {
 
 void Sandbox::buildSimCommands(Sandbox* self, CommandTable& sim) {
     using Words = CommandTable::Words;
-    sim.add("start", "", "start", [self](const Words&) {
-           self->sim_.setSimulatorRunning(true);
-           return true;
-       })
-        .add("stop", "", "stop", [self](const Words&) {
-            self->sim_.breakConnections();
-            self->sim_.setSimulatorRunning(false);
-            return true;
-        })
-        .add("quit", "", "quit", [self](const Words&) {
-            self->sim_.exitSimulator();
-            return true;
-        })
+    sim.add("start", "", "start",
+            [self](const Words&) {
+                self->sim_.setSimulatorRunning(true);
+                return true;
+            })
+        .add("stop", "", "stop",
+             [self](const Words&) {
+                 self->sim_.breakConnections();
+                 self->sim_.setSimulatorRunning(false);
+                 return true;
+             })
+        .add("quit", "", "quit",
+             [self](const Words&) {
+                 self->sim_.exitSimulator();
+                 return true;
+             })
         .add("crash", "", "crash", [self](const Words&) {
             self->sim_.breakConnections();
             return true;
@@ -130,8 +133,7 @@ void Sandbox::buildModuleCommands(Sandbox* self, CommandTable& module) {
                  self->sim_.setModuleLoaded(w[0] == "present");
                  return true;
              })
-        .add("late", "[S]",
-             "the module loads S seconds (default 20) after the next connection",
+        .add("late", "[S]", "the module loads S seconds (default 20) after the next connection",
              [self](const Words& w) { return self->moduleLate(w.size() > 1 ? w[1] : ""); })
         .add("answered", "", "its response area already holds this program's registration answer",
              [self](const Words&) {
@@ -139,8 +141,7 @@ void Sandbox::buildModuleCommands(Sandbox* self, CommandTable& module) {
                                           ".Finished");
                  return true;
              })
-        .add("silent|finished", "",
-             "it ignores registrations (an older module), or answers them",
+        .add("silent|finished", "", "it ignores registrations (an older module), or answers them",
              [self](const Words& w) {
                  self->sim_.setRegistrationReply(w[0] == "silent"
                                                      ? SimEmulator::RegistrationReply::None
@@ -184,8 +185,10 @@ void Sandbox::createPanels() {
         if (findPanel(name)) name += std::to_string(panels_.size() + 1);
         add(name, boardId, mode);
     }
-    if (!findPanel("pfd") && panels_.size() < 2) add("pfd", defaultBoardId(1), HidProtocol::kModePfd);
-    if (!findPanel("mfd") && panels_.size() < 2) add("mfd", defaultBoardId(2), HidProtocol::kModeMfd);
+    if (!findPanel("pfd") && panels_.size() < 2)
+        add("pfd", defaultBoardId(1), HidProtocol::kModePfd);
+    if (!findPanel("mfd") && panels_.size() < 2)
+        add("mfd", defaultBoardId(2), HidProtocol::kModeMfd);
 }
 
 bool Sandbox::start(const std::string& configPath, bool hidTrace, std::string& error) {
@@ -317,7 +320,8 @@ std::string Sandbox::describeReport(const emulation::ReceivedReport& report) con
     } else if (b.size() >= 2 && b[0] == HidProtocol::kSimStatusReportId) {
         text = std::string("sim_status ") + (b[1] ? "connected" : "disconnected");
     } else if (b.size() >= 2 && b[0] == HidProtocol::kDeviceCtlReportId) {
-        text = "device_ctl action=" + std::to_string(b[1]) + (b[1] == HidProtocol::kDeviceCtlBootsel ? " (BOOTSEL)" : "");
+        text = "device_ctl action=" + std::to_string(b[1]) +
+               (b[1] == HidProtocol::kDeviceCtlBootsel ? " (BOOTSEL)" : "");
     } else {
         text = "report " + HidProtocol::hexBytes(b.data(), b.size());
     }
@@ -431,9 +435,8 @@ bool Sandbox::commandPlug(const Words& w) {
 
 bool Sandbox::commandPanels(const Words&) {
     for (const Panel& panel : panels_) {
-        print("[sandbox] " + panel.name + " " + panel.device.path() +
-              " mode=" + std::to_string(panel.mode) +
-              (panel.device.plugged() ? " plugged" : " unplugged"));
+        print("[sandbox] " + panel.name + " " + panel.device.path() + " mode=" +
+              std::to_string(panel.mode) + (panel.device.plugged() ? " plugged" : " unplugged"));
     }
     return true;
 }

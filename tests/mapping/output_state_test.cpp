@@ -95,8 +95,7 @@ TEST(BacklightPayloadTest, AcceptsNumbersAndAssignments) {
         OutputState::parseBacklightPayload("x;LIGHTING_POTENTIOMETER_5=0.25\nother=9", level));
     EXPECT_DOUBLE_EQ(level, 0.25);
     // The value is read from the text as received, after the name.
-    EXPECT_TRUE(
-        OutputState::parseBacklightPayload("a=1;L:LIGHTING_POTENTIOMETER_5= 42abc", level));
+    EXPECT_TRUE(OutputState::parseBacklightPayload("a=1;L:LIGHTING_POTENTIOMETER_5= 42abc", level));
     EXPECT_DOUBLE_EQ(level, 42.0);
 }
 
