@@ -1,5 +1,7 @@
 #include "mapping_fixture.h"
 
+#include "fakes/panels.h"
+
 namespace {
 
 const char kButtons[] = R"({
@@ -37,16 +39,7 @@ const char kSetPrefix[] = "MF.SimVars.Set.1 ";
 
 emulation::VirtualPanel addPanel(emulation::VirtualHidBus& bus, const std::string& path,
                                  const std::string& boardId) {
-    emulation::VirtualPanelSpec description;
-    description.path = path;
-    description.vendorId = 0x2E8A;
-    description.productId = 0x10C0;
-    description.serial = "SN-" + boardId;
-    std::array<std::uint8_t, 8> id{};
-    emulation::boardIdFromText(boardId, id);
-    description.boardId = id;
-    description.protocol = HidProtocol::ProtocolInfo{1, 0, 0};
-    return bus.addPanel(description);
+    return bus.addPanel(fakes::panelSpec(path, boardId, "SN-" + boardId));
 }
 
 }  // namespace
@@ -114,7 +107,7 @@ void MappingTest::startLink(bool waitReady) {
 
 HidProtocol::HidEvent MappingTest::button(std::uint16_t id, std::int8_t value, std::uint8_t mode) {
     HidProtocol::HidEvent event;
-    event.type = 1;
+    event.type = HidProtocol::kEventButton;
     event.controlId = id;
     event.value = value;
     event.mode = mode;
@@ -124,7 +117,7 @@ HidProtocol::HidEvent MappingTest::button(std::uint16_t id, std::int8_t value, s
 HidProtocol::HidEvent MappingTest::encoder(std::uint16_t id, std::int8_t value, std::uint8_t speed,
                                            std::uint8_t mode) {
     HidProtocol::HidEvent event = button(id, value, mode);
-    event.type = 2;
+    event.type = HidProtocol::kEventEncoder;
     event.speed = speed;
     return event;
 }
@@ -175,15 +168,9 @@ void MappingTest::blockMobiFlightQueue(const std::string& rpn) {
 std::vector<LedCommand> MappingTest::ledReports(const Panel& panel) {
     std::vector<LedCommand> result;
     for (const emulation::ReceivedReport& report : panel.device.received()) {
-        const std::vector<std::uint8_t>& b = report.bytes;
-        if (b.size() < 7 || b[0] != HidProtocol::kLedCtlReportId) continue;
-        LedCommand command;  // the report carries every byte but the reserved one
-        command.effect = b[1];
-        command.brightness = b[2];
-        command.param0 = b[3];
-        command.param1 = static_cast<std::uint16_t>(b[4] | (b[5] << 8));
-        command.param2 = b[6];
-        result.push_back(command);
+        LedCommand command;
+        if (HidProtocol::parseLedCtlReport(report.bytes.data(), report.bytes.size(), command))
+            result.push_back(command);
     }
     return result;
 }

@@ -18,7 +18,7 @@
 #include "emulation/sim_emulator.h"
 #include "emulation/virtual_hid_bus.h"
 #include "fakes/log_capture.h"
-#include "settle_clock.h"
+#include "fakes/test_clocks.h"
 #include "hid/hid_manager.h"
 #include "hid/hid_protocol.h"
 #include "mapping/mapping_engine.h"
@@ -134,7 +134,7 @@ protected:
     ButtonConfig buttons;
     EventMap eventMap;
     SimState simState;
-    SettleClock clock;  // for tests that run the engine on manual time
+    ManualClock clock;  // for tests that run the engine on manual time
     std::unique_ptr<MappingEngine> engine;
     Panel pfd;
     Panel aux;

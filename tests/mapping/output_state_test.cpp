@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "led_commands.h"
+#include "fakes/led_commands.h"
 #include "mapping/output_state.h"
 
 namespace {
@@ -60,8 +60,8 @@ TEST(LedCommandTest, OddLevelsNeverOverflowTheByte) {
 
 TEST(LedCommandTest, EffectsShowDisconnectedAndBatteryOff) {
     const OutputProfile defaults;
-    const LedCommand flash = animated(3, 4, 150, 100);
-    const LedCommand breathe = animated(2, 5, 1000, 50);
+    const LedCommand flash = animated(HidProtocol::kLedFlash, 4, 150, 100);
+    const LedCommand breathe = animated(HidProtocol::kLedBreathe, 5, 1000, 50);
     EXPECT_EQ(OutputState::computeLedCommand(defaults, false, false, false, true, 0.7), flash);
     EXPECT_EQ(OutputState::computeLedCommand(defaults, false, true, true, true, 0.7), flash);
     EXPECT_EQ(OutputState::computeLedCommand(defaults, false, true, false, true, 0.7), flash);
@@ -75,7 +75,7 @@ TEST(LedCommandTest, EffectFieldsAreClamped) {
     EXPECT_EQ(OutputState::effectCommand(effect), steady(255));
 
     LedEffectConfig flash{"FLASH", 77, -1, 70000, 300};
-    EXPECT_EQ(OutputState::effectCommand(flash), animated(3, 0, 65535, 255));
+    EXPECT_EQ(OutputState::effectCommand(flash), animated(HidProtocol::kLedFlash, 0, 65535, 255));
 
     for (const char* name : {"OFF", "", "sparkle"}) {
         EXPECT_EQ(OutputState::effectCommand(LedEffectConfig{name, 9, 9, 9, 9}), LedCommand{})

@@ -20,6 +20,7 @@
 #include "fakes/test_clocks.h"
 #include "log/logger.h"
 #include "scenario_transport.h"
+#include "fakes/panels.h"
 
 namespace {
 
@@ -82,16 +83,7 @@ protected:
         writeFileBytes(dir.file("config.json"), kConfig);
         writeFileBytes(dir.file("buttons.json"), buttons());
         writeFileBytes(dir.file("events.json"), kEvents);
-        emulation::VirtualPanelSpec description;
-        description.path = "virtual://pfd";
-        description.vendorId = 0x2E8A;
-        description.productId = 0x10C0;
-        description.serial = "SN-PFD";
-        std::array<std::uint8_t, 8> id{};
-        emulation::boardIdFromText(kBoardId, id);
-        description.boardId = id;
-        description.protocol = HidProtocol::ProtocolInfo{1, 0, 0};
-        panel = bus.addPanel(description);
+        panel = bus.addPanel(fakes::panelSpec("virtual://pfd", kBoardId, "SN-PFD"));
         sim.setBattery(true);
         sim.setSimulatorRunning(true);
     }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "sim/simconnect_api.h"
-#include "step_clock.h"
+#include "fakes/test_clocks.h"
 
 using namespace simconnect;
 
@@ -74,7 +74,7 @@ protected:
         ASSERT_EQ(SimConnect_SetClientData(handle, 2, 2, 0, 0, 1024, block.data()), 0);
     }
 
-    StepClock clock;
+    ManualClock clock{ManualClock::Mode::Step};
     SimEmulator sim{clock};
 };
 

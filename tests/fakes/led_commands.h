@@ -1,5 +1,8 @@
 #pragma once
 
+// LED commands for assertions: readable failure messages and short
+// constructors.
+
 #include <cstdint>
 #include <ostream>
 
@@ -13,7 +16,7 @@ inline void PrintTo(const LedCommand& c, std::ostream* os) {
 
 inline LedCommand steady(std::uint8_t level) {
     LedCommand c;
-    c.effect = 1;
+    c.effect = HidProtocol::kLedSteady;
     c.brightness = level;
     return c;
 }

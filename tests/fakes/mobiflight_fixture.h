@@ -11,7 +11,7 @@
 #include "fakes/log_capture.h"
 #include "sim/mobiflight_client.h"
 #include "sim/simconnect_client.h"
-#include "step_clock.h"
+#include "fakes/test_clocks.h"
 
 // The MobiFlight client wired to a SimConnect client as the Application
 // wires them, against the simulator emulator. The MobiFlight client and the
@@ -77,8 +77,8 @@ protected:
     }
 
     LogCapture log;
-    StepClock clock;
-    StepClock simConnectClock;
+    ManualClock clock{ManualClock::Mode::Step};
+    ManualClock simConnectClock{ManualClock::Mode::Step};
     SimEmulator sim{clock};
     SimConnectClient simConnect{simConnectClock, sim.processProbe()};
     MobiFlightClient mobiflight{clock};
