@@ -20,12 +20,16 @@ HoldRepeater::~HoldRepeater() {
     stop();
 }
 
-bool HoldRepeater::start(SimLink& link, HidManager* hid, std::int32_t periodMs,
-                         std::string& error) {
+void HoldRepeater::configure(SimLink& link, HidManager* hid, std::int32_t periodMs) {
     link_ = &link;
     hid_ = hid;
     period_ = periodMs < 1 ? Clock::Duration(kDefaultPeriod)
                            : Clock::Duration(std::chrono::milliseconds(periodMs));
+}
+
+bool HoldRepeater::start(SimLink& link, HidManager* hid, std::int32_t periodMs,
+                         std::string& error) {
+    configure(link, hid, periodMs);
     {
         std::lock_guard<std::mutex> guard(lock_);
         running_ = true;

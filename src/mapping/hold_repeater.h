@@ -39,8 +39,11 @@ public:
     explicit HoldRepeater(Clock& clock);
     ~HoldRepeater();
 
-    // `hid` may be null (no panel checks, every hold counts as on a closed
-    // panel opening). `periodMs` below 1 means 10 ms.
+    // Where holds are sent, which panels are open (`hid` may be null: no
+    // panel checks), and the period (below 1 ms: 10 ms). Without start(),
+    // repeatDue() alone sends the repeats (tests on manual time).
+    void configure(SimLink& link, HidManager* hid, std::int32_t periodMs);
+    // configure(), then the repeat worker.
     bool start(SimLink& link, HidManager* hid, std::int32_t periodMs, std::string& error);
     // Idempotent; forgets every hold.
     void stop();

@@ -2,9 +2,7 @@
 
 #include "fakes/panels.h"
 
-namespace {
-
-const char kButtons[] = R"({
+const char kMappingButtons[] = R"({
   "buttons": [
     {"name": "MAP_LEFT", "commands": {"PRESS": {"PFD": "ML_PRESS"}, "HOLD": {"PFD": "ML_HOLD"}}},
     {"name": "MAP_RIGHT", "commands": {"PRESS": {"DEFAULT": "MR_PRESS"}}},
@@ -28,12 +26,14 @@ const char kButtons[] = R"({
   ]
 })";
 
-const char kEvents[] = R"({
+const char kMappingEvents[] = R"({
   "event_types": {"BUTTON": 1, "ENCODER": 2, "MODE_CHANGE": 4},
   "control_ids": {"MAP_LEFT": 1, "MAP_RIGHT": 2, "MAP_UP": 3, "AP_MASTER": 5, "AP_HDG": 7,
                   "AP_ALT": 8, "NOSE_UP": 15, "NOSE_DN": 17, "NAV_SWAP": 18, "HDG": 20, "ALT": 21,
                   "SOFTKEY_1": 41, "GATE": 60}
 })";
+
+namespace {
 
 const char kSetPrefix[] = "MF.SimVars.Set.1 ";
 
@@ -54,8 +54,8 @@ MappingTest::MappingTest()
     config.outputs.profiles["DEFAULT"] = OutputProfile{};
     config.devices.push_back(DeviceConfig{"E6614103E7452D2F", -1, "PFD", ""});
     std::string error;
-    EXPECT_TRUE(buttons.loadFromText(kButtons, error)) << error;
-    EXPECT_TRUE(eventMap.loadFromText(kEvents, error)) << error;
+    EXPECT_TRUE(buttons.loadFromText(kMappingButtons, error)) << error;
+    EXPECT_TRUE(eventMap.loadFromText(kMappingEvents, error)) << error;
     sim.setTraceSink([this](const std::string& line) { gate.onTrace(line); });
 }
 

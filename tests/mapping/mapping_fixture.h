@@ -26,6 +26,14 @@
 #include "sim/mobiflight_client.h"
 #include "sim/simconnect_client.h"
 
+// The button configuration and event map of the mapping suites: managed map
+// controls (MAP_LEFT has a PFD text only), autopilot buttons, NOSE_UP with
+// press, hold and release texts, NOSE_DN whose hold text is its press text,
+// SOFTKEY_1 with a text per role, knobs HDG (with CW_FAST) and ALT, and
+// GATE (id 60).
+extern const char kMappingButtons[];
+extern const char kMappingEvents[];
+
 // Holds the thread that writes one chosen module command inside the
 // emulator until open() is called: a test closes it on a command, lets a
 // worker run into it, and so keeps that worker (and whatever queues up
