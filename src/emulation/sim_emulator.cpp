@@ -398,10 +398,34 @@ bool SimEmulator::waitUntil(const std::function<bool()>& condition,
     return true;
 }
 
+namespace {
+
+using Words = CommandTable::Words;
+
+// An option "key=yes|no": `set` gets true for yes; any other value is
+// refused.
+CommandTable::Handler either(const char* yes, const char* no, std::function<void(bool)> set) {
+    return [yes, no, set](const Words& w) {
+        if (w[1] != yes && w[1] != no) return false;
+        set(w[1] == yes);
+        return true;
+    };
+}
+
+// An option "key=<value>": an empty value is refused.
+CommandTable::Handler valued(std::function<void(const std::string&)> set) {
+    return [set](const Words& w) {
+        if (w[1].empty()) return false;
+        set(w[1]);
+        return true;
+    };
+}
+
+}  // namespace
+
 // The configuration options; each handler gets {key, value} and refuses a
-// value it does not take.
+// value it does not take. `self` is null when only the help is wanted.
 CommandTable SimEmulator::optionTable(SimEmulator* self) {
-    using Words = CommandTable::Words;
     CommandTable options;
     options
         .add("running|stopped", "", "the simulator runs, or has not started yet",
@@ -410,43 +434,26 @@ CommandTable SimEmulator::optionTable(SimEmulator* self) {
                  return true;
              })
         .add("battery", "=on|off", "the master battery",
-             [self](const Words& w) {
-                 if (w[1] != "on" && w[1] != "off") return false;
-                 self->setBattery(w[1] == "on");
-                 return true;
-             })
+             either("on", "off", [self](bool on) { self->setBattery(on); }))
         .add("backlight", "=<value>", "the panel backlight potentiometer",
-             [self](const Words& w) {
-                 if (w[1].empty()) return false;
-                 self->setLVar(kBacklightVariable, std::strtof(w[1].c_str(), nullptr));
-                 return true;
-             })
+             valued([self](const std::string& v) {
+                 self->setLVar(kBacklightVariable, std::strtof(v.c_str(), nullptr));
+             }))
         .add("reply", "=finished|none", "the module answers registrations, or ignores them",
-             [self](const Words& w) {
-                 if (w[1] != "finished" && w[1] != "none") return false;
-                 self->setRegistrationReply(w[1] == "finished" ? RegistrationReply::Finished
-                                                               : RegistrationReply::None);
-                 return true;
-             })
+             either("finished", "none",
+                    [self](bool finished) {
+                        self->setRegistrationReply(finished ? RegistrationReply::Finished
+                                                            : RegistrationReply::None);
+                    }))
         .add("module", "=loaded|absent", "the MobiFlight module loaded now, or not installed",
-             [self](const Words& w) {
-                 if (w[1] != "loaded" && w[1] != "absent") return false;
-                 self->setModuleLoaded(w[1] == "loaded");
-                 return true;
-             })
+             either("loaded", "absent", [self](bool loaded) { self->setModuleLoaded(loaded); }))
         .add("module-late", "=<seconds>", "the module loads that long after the next connection",
-             [self](const Words& w) {
-                 if (w[1].empty()) return false;
+             valued([self](const std::string& v) {
                  self->loadModuleAfterOpen(std::chrono::milliseconds(
-                     static_cast<long long>(std::strtod(w[1].c_str(), nullptr) * 1000)));
-                 return true;
-             })
+                     static_cast<long long>(std::strtod(v.c_str(), nullptr) * 1000)));
+             }))
         .add("open-fail", "=<count>", "that many next connection attempts fail",
-             [self](const Words& w) {
-                 if (w[1].empty()) return false;
-                 self->failNextOpens(std::atoi(w[1].c_str()));
-                 return true;
-             });
+             valued([self](const std::string& v) { self->failNextOpens(std::atoi(v.c_str())); }));
     return options;
 }
 
