@@ -7,6 +7,7 @@
 
 #include "addon/exe_xml_registrar.h"
 #include "app/application.h"
+#include "app/program_check.h"
 #include "log/logger.h"
 #include "platform/console.h"
 #include "platform/hid_bus.h"
@@ -15,7 +16,6 @@
 
 namespace {
 
-constexpr const char* kApplicationName = "CorvaneHID";
 constexpr const char* kSingletonName = "Local\\CorvaneHID.singleton";
 
 // The Application that the console stop handler reaches. Set before the
@@ -86,6 +86,49 @@ int runNormally(const CommandLine& options) {
     return exitCode;
 }
 
+// A run of backslashes at `at`: before a quote they escape in pairs.
+void takeBackslashes(const std::string& line, std::size_t& at, std::string& argument) {
+    const std::size_t first = at;
+    while (at < line.size() && line[at] == '\\')
+        ++at;
+    const std::size_t count = at - first;
+    if (at >= line.size() || line[at] != '"') {
+        argument.append(count, '\\');
+        return;
+    }
+    argument.append(count / 2, '\\');
+    if (count % 2 == 1) {
+        argument += '"';
+        ++at;
+    }
+}
+
+// One argument from `at`, quotes and backslashes resolved; `at` ends after it.
+std::string nextArgument(const std::string& line, std::size_t& at) {
+    std::string argument;
+    bool quoted = false;
+    while (at < line.size()) {
+        const char c = line[at];
+        if (!quoted && (c == ' ' || c == '\t')) break;
+        if (c == '\\') {
+            takeBackslashes(line, at, argument);
+            continue;
+        }
+        if (c == '"' && quoted && line.compare(at, 2, "\"\"") == 0) {
+            argument += '"';
+            at += 2;
+            continue;
+        }
+        if (c == '"') {
+            quoted = !quoted;
+        } else {
+            argument += c;
+        }
+        ++at;
+    }
+    return argument;
+}
+
 }  // namespace
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
@@ -102,11 +145,23 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             options.doUnregister = true;
         } else if (arg == "--list-exe-xml") {
             options.listExeXml = true;
+        } else if (arg == "--check") {
+            options.check = true;
         } else if (arg == "--config" && i + 1 < args.size()) {
             options.configPath = args[++i];
         }
     }
     return options;
+}
+
+std::vector<std::string> splitCommandLine(const std::string& commandLine) {
+    std::vector<std::string> arguments;
+    std::size_t at = 0;
+    for (;;) {
+        at = commandLine.find_first_not_of(" \t", at);
+        if (at == std::string::npos) return arguments;
+        arguments.push_back(nextArgument(commandLine, at));
+    }
 }
 
 std::string defaultConfigPath(const std::string& executablePath, const std::string& appDataDir) {
@@ -144,6 +199,8 @@ int runProgram(int argc, char** argv) {
         resolved.configPath =
             defaultConfigPath(platform::executablePath(), platform::commonAppDataDir());
     }
+    // Before everything else: a check changes nothing, whatever else is asked.
+    if (resolved.check) return runProgramCheck(resolved.configPath);
     if (resolved.listExeXml) return listExeXml();
     if (resolved.doRegister || resolved.doUnregister) {
         return updateExeXml(resolved.doRegister, resolved.configPath);

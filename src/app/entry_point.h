@@ -7,6 +7,9 @@ namespace platform {
 class HidBus;
 }
 
+// The program's name in the simulator's EXE.xml files.
+constexpr const char* kApplicationName = "CorvaneHID";
+
 // Options of the command line. Arguments are compared whole and
 // case-sensitively; anything unknown is ignored.
 struct CommandLine {
@@ -15,10 +18,18 @@ struct CommandLine {
     bool doRegister = false;
     bool doUnregister = false;
     bool listExeXml = false;
+    bool check = false;      // --check: report and exit, changing nothing
     std::string configPath;  // empty: use the default search
 };
 
 CommandLine parseCommandLine(const std::vector<std::string>& args);
+
+// The arguments a program started with `commandLine` receives, split as the
+// Windows C runtime splits them: blanks separate arguments outside double
+// quotes; 2n backslashes before a quote give n backslashes and the quote
+// opens or closes quoting, 2n+1 give n and a literal quote; inside quotes
+// "" is a literal quote; other backslashes are kept as they are.
+std::vector<std::string> splitCommandLine(const std::string& commandLine);
 
 // The default configuration file: "config/config.json" beside the
 // executable when it exists there, else "Corvane/config.json" in the
