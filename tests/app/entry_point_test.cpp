@@ -8,14 +8,15 @@
 namespace {
 
 TEST(CommandLineTest, RecognisesEveryOptionAndIgnoresTheRest) {
-    const CommandLine options = parseCommandLine({"--console", "--hid-trace", "--register",
-                                                  "--unregister", "--list-exe-xml", "--CONSOLE",
-                                                  "-console", "stray", "--config", "a.json"});
+    const CommandLine options = parseCommandLine(
+        {"--console", "--hid-trace", "--register", "--unregister", "--list-exe-xml", "--check",
+         "--CONSOLE", "-console", "stray", "--config", "a.json"});
     EXPECT_TRUE(options.consoleMode);
     EXPECT_TRUE(options.hidTrace);
     EXPECT_TRUE(options.doRegister);
     EXPECT_TRUE(options.doUnregister);
     EXPECT_TRUE(options.listExeXml);
+    EXPECT_TRUE(options.check);
     EXPECT_EQ(options.configPath, "a.json");
 
     const CommandLine none = parseCommandLine({"--Console", "--config=x", "console"});
@@ -32,6 +33,20 @@ TEST(CommandLineTest, ConfigTakesTheNextArgumentAndTheLastOneWins) {
     // A trailing --config is ignored and keeps the earlier value.
     EXPECT_EQ(parseCommandLine({"--config", "first.json", "--config"}).configPath, "first.json");
     EXPECT_EQ(parseCommandLine({"--console", "--config"}).configPath, "");
+}
+
+TEST(CommandLineTest, SplitsARegisteredCommandLineAsTheWindowsRuntimeDoes) {
+    using Args = std::vector<std::string>;
+    EXPECT_EQ(splitCommandLine("--config \"C:\\My Panels\\config.json\""),
+              (Args{"--config", "C:\\My Panels\\config.json"}));
+    EXPECT_EQ(splitCommandLine(" \t--console\t --config  C:\\a\\b.json  "),
+              (Args{"--console", "--config", "C:\\a\\b.json"}));
+    // Backslashes count only before a quote: in pairs, and an odd one quotes it.
+    EXPECT_EQ(splitCommandLine("\"C:\\dir\\\\\" x"), (Args{"C:\\dir\\", "x"}));
+    EXPECT_EQ(splitCommandLine("a\\\"b c\\\\d"), (Args{"a\"b", "c\\\\d"}));
+    EXPECT_EQ(splitCommandLine("\"a \"\"b\"\" c\" \"\""), (Args{"a \"b\" c", ""}));
+    EXPECT_EQ(splitCommandLine("x\"y z\"w"), (Args{"xy zw"}));
+    EXPECT_TRUE(splitCommandLine("   ").empty());
 }
 
 TEST(DefaultConfigPathTest, PrefersTheConfigFolderBesideTheExecutable) {
