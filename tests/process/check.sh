@@ -43,15 +43,16 @@ snapshot() {
     -prune -o -printf '%y %s %T@ %p\n' | LC_ALL=C sort)
 }
 
-run_with_env "$ROAMING" "" --register --config "$CONFIG" > /dev/null
+out=$(run_with_env "$ROAMING" "" --register --config "$CONFIG" | clean)
+check "set-up: both installations registered" [ "$out" = "Registered in 2 MSFS EXE.xml file(s)." ]
 rm -f "$EXE_XML_2024" "$EXE_XML_2020.bak"
 
 # --- Everything in place.
 snapshot > "$WORK/snapshot.before"
 run_program_check --config "$CONFIG"
 snapshot > "$WORK/snapshot.after"
-cat "$WORK/report.clean"
 check "all in place: exit 0" [ "$CODE" -eq 0 ]
+[ "$CODE" -eq 0 ] || { echo "exit code $CODE; the report, then stderr:"; cat "$WORK/report.clean" "$WORK/stderr.txt"; }
 check "the configuration loaded" has_line "OK   Configuration: $CONFIG loaded"
 check "the event map loaded" \
   has_line "OK   Event map: $(native_path "$PANELS/hid_event_map.json") loaded (3 event types, 45 controls)"
