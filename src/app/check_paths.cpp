@@ -14,6 +14,11 @@ std::string fullPath(const std::string& path) {
     return ec ? path : platform::fromPath(full.lexically_normal());
 }
 
+bool pathExists(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && fs::exists(platform::toPath(path), ec);
+}
+
 bool isFile(const std::string& path) {
     std::error_code ec;
     return !path.empty() && fs::is_regular_file(platform::toPath(path), ec);

@@ -7,6 +7,7 @@
 // The path as it names a file from here: absolute, without "." or "..".
 std::string fullPath(const std::string& path);
 
+bool pathExists(const std::string& path);
 bool isFile(const std::string& path);
 bool isFolder(const std::string& path);
 

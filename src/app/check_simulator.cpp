@@ -118,18 +118,18 @@ void addRegistrationFindings(const ExeXmlInspection& file, const CheckContext& c
     }
 }
 
-Finding moduleFinding(const std::string& exeXmlPath) {
-    const std::string userCfg = userCfgBeside(exeXmlPath);
+std::string unknownPackagesFolder() {
+    return ", so the packages folder is unknown; start the simulator once, or look for " +
+           std::string(kModuleFolder) + " in its Community folder yourself";
+}
+
+Finding moduleFinding(const std::string& userCfg) {
     const PackagesPathLookup packages = readInstalledPackagesPath(userCfg);
-    const std::string unknown =
-        ", so the packages folder is unknown; start the simulator once, "
-        "or look for " +
-        std::string(kModuleFolder) + " in its Community folder yourself";
     if (packages.status == PackagesPathLookup::Status::Unreadable) {
-        return warnFinding(userCfg + " cannot be read" + unknown);
+        return warnFinding(userCfg + " cannot be read" + unknownPackagesFolder());
     }
     if (packages.status == PackagesPathLookup::Status::NoLine) {
-        return warnFinding(userCfg + " names no InstalledPackagesPath" + unknown);
+        return warnFinding(userCfg + " names no InstalledPackagesPath" + unknownPackagesFolder());
     }
     const std::string community = platform::joinPath(packages.path, kCommunityFolder);
     const std::string module = platform::joinPath(community, kModuleFolder);
@@ -162,8 +162,22 @@ std::vector<Finding> checkMobiFlightModule(CheckContext& context) {
     if (installations.empty()) {
         return {warnFinding("not looked for, because no simulator installation was found")};
     }
+    // The simulator writes UserCfg.opt at its first start. A candidate folder
+    // without one is not a settings folder in use (the Store edition has two
+    // candidates), unless none of them has one.
     std::vector<Finding> findings;
-    for (const std::string& exeXml : installations)
-        findings.push_back(moduleFinding(exeXml));
+    std::string lookedFor;
+    for (const std::string& exeXml : installations) {
+        const std::string userCfg = userCfgBeside(exeXml);
+        if (pathExists(userCfg)) {
+            findings.push_back(moduleFinding(userCfg));
+        } else {
+            lookedFor += (lookedFor.empty() ? "" : ", ") + userCfg;
+        }
+    }
+    if (findings.empty()) {
+        findings.push_back(warnFinding("no UserCfg.opt found (looked for " + lookedFor + ")" +
+                                       unknownPackagesFolder()));
+    }
     return findings;
 }
