@@ -29,7 +29,7 @@ void addDuplicateKeys(const std::string& path, std::vector<Finding>& findings) {
 
 std::vector<Finding> checkConfiguration(CheckContext& context) {
     const std::string& path = context.configPath;
-    if (!isFile(path)) {
+    if (!pathExists(path)) {
         const std::string text = missingConfigText(
             path, platform::parentPath(context.executablePath), context.appDataDir);
         return {failFinding(text + "; put config.json there, or give its path with --config")};

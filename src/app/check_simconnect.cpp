@@ -31,6 +31,11 @@ std::string missingFunctions(const platform::SharedLibrary& library) {
 
 std::vector<Finding> checkSimConnectLibrary(CheckContext& context) {
     if (!platform::librariesBesideExecutable()) return {};
+    if (context.executablePath.empty()) {
+        return {
+            warnFinding("not looked for, because the program's own path is unknown (longer "
+                        "than 260 characters?); move its folder to a shorter path")};
+    }
     const std::string path = platform::joinPath(platform::parentPath(context.executablePath),
                                                 platform::sharedLibraryFileName("SimConnect"));
     if (!isFile(path)) return {failFinding(path + " not found; " + kFromTheSdk)};
