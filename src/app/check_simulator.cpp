@@ -4,6 +4,7 @@
 // Community folder.
 #include "app/check_paths.h"
 #include "app/entry_point.h"
+#include "app/launch_arguments.h"
 #include "app/program_check.h"
 #include "app/user_cfg.h"
 #include "platform/paths.h"

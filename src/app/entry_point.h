@@ -24,13 +24,6 @@ struct CommandLine {
 
 CommandLine parseCommandLine(const std::vector<std::string>& args);
 
-// The arguments a program started with `commandLine` receives, split as the
-// Windows C runtime splits them: blanks separate arguments outside double
-// quotes; 2n backslashes before a quote give n backslashes and the quote
-// opens or closes quoting, 2n+1 give n and a literal quote; inside quotes
-// "" is a literal quote; other backslashes are kept as they are.
-std::vector<std::string> splitCommandLine(const std::string& commandLine);
-
 // The default configuration file: "config/config.json" beside the
 // executable when it exists there, else "Corvane/config.json" in the
 // machine-wide application-data folder (not checked), else the first.

@@ -4,6 +4,7 @@
 #include <map>
 #include <sstream>
 
+#include "app/launch_arguments.h"
 #include "app/program_check.h"
 #include "app/user_cfg.h"
 #include "emulation/virtual_hid_bus.h"
@@ -19,6 +20,20 @@ std::vector<std::string> texts(const std::vector<Finding>& findings) {
     for (const Finding& finding : findings)
         lines.push_back(formatCheckLine("X", finding));
     return lines;
+}
+
+TEST(LaunchArgumentsTest, SplitsARegisteredCommandLineAsTheWindowsRuntimeDoes) {
+    using Args = std::vector<std::string>;
+    EXPECT_EQ(splitCommandLine("--config \"C:\\My Panels\\config.json\""),
+              (Args{"--config", "C:\\My Panels\\config.json"}));
+    EXPECT_EQ(splitCommandLine(" \t--console\t --config  C:\\a\\b.json  "),
+              (Args{"--console", "--config", "C:\\a\\b.json"}));
+    // Backslashes count only before a quote: in pairs, and an odd one quotes it.
+    EXPECT_EQ(splitCommandLine("\"C:\\dir\\\\\" x"), (Args{"C:\\dir\\", "x"}));
+    EXPECT_EQ(splitCommandLine("a\\\"b c\\\\d"), (Args{"a\"b", "c\\\\d"}));
+    EXPECT_EQ(splitCommandLine("\"a \"\"b\"\" c\" \"\""), (Args{"a \"b\" c", ""}));
+    EXPECT_EQ(splitCommandLine("x\"y z\"w"), (Args{"xy zw"}));
+    EXPECT_TRUE(splitCommandLine("   ").empty());
 }
 
 TEST(UserCfgTest, FindsThePackagesPathAsTheSimulatorWritesIt) {

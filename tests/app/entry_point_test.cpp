@@ -35,20 +35,6 @@ TEST(CommandLineTest, ConfigTakesTheNextArgumentAndTheLastOneWins) {
     EXPECT_EQ(parseCommandLine({"--console", "--config"}).configPath, "");
 }
 
-TEST(CommandLineTest, SplitsARegisteredCommandLineAsTheWindowsRuntimeDoes) {
-    using Args = std::vector<std::string>;
-    EXPECT_EQ(splitCommandLine("--config \"C:\\My Panels\\config.json\""),
-              (Args{"--config", "C:\\My Panels\\config.json"}));
-    EXPECT_EQ(splitCommandLine(" \t--console\t --config  C:\\a\\b.json  "),
-              (Args{"--console", "--config", "C:\\a\\b.json"}));
-    // Backslashes count only before a quote: in pairs, and an odd one quotes it.
-    EXPECT_EQ(splitCommandLine("\"C:\\dir\\\\\" x"), (Args{"C:\\dir\\", "x"}));
-    EXPECT_EQ(splitCommandLine("a\\\"b c\\\\d"), (Args{"a\"b", "c\\\\d"}));
-    EXPECT_EQ(splitCommandLine("\"a \"\"b\"\" c\" \"\""), (Args{"a \"b\" c", ""}));
-    EXPECT_EQ(splitCommandLine("x\"y z\"w"), (Args{"xy zw"}));
-    EXPECT_TRUE(splitCommandLine("   ").empty());
-}
-
 TEST(DefaultConfigPathTest, PrefersTheConfigFolderBesideTheExecutable) {
     TempDir exeDir;
     TempDir appData;
