@@ -10,6 +10,7 @@
 #include "emulation/virtual_hid_bus.h"
 #include "fakes/temp_dir.h"
 #include "platform/paths.h"
+#include "platform/shared_library.h"
 
 namespace fs = std::filesystem;
 
@@ -153,6 +154,23 @@ TEST_F(FileChecksTest, EachFileGivesTheLoadersTextAndDuplicateKeysAreWarned) {
     EXPECT_EQ(checkEventMap(c).at(0).verdict, Verdict::Fail);
     c.config.hidEventMapPath.clear();
     EXPECT_EQ(checkEventMap(c).at(0).verdict, Verdict::Warn);
+}
+
+TEST(SimConnectCheckTest, TheLibraryMustLieBesideTheProgramAndLoad) {
+    TempDir dir;
+    CheckContext c;
+    c.executablePath = dir.file("CorvaneHID.exe");
+    if (!platform::librariesBesideExecutable()) {
+        EXPECT_TRUE(checkSimConnectLibrary(c).empty());
+        return;
+    }
+    const std::string library = dir.file("SimConnect.dll");
+    EXPECT_EQ(
+        texts(checkSimConnectLibrary(c)).at(0).rfind("FAIL X: " + library + " not found; ", 0), 0u);
+    writeFileBytes(library, "MZ but not a library");
+    EXPECT_EQ(
+        texts(checkSimConnectLibrary(c)).at(0).rfind("FAIL X: " + library + " does not load (", 0),
+        0u);
 }
 
 // Virtual panels: which ones match, what each says, and none stays open.
