@@ -187,8 +187,10 @@ ExeXmlInspection ExeXmlRegistrar::inspect(const std::string& path, const std::st
     result.utf16 = exe_xml::looksUtf16(document);
     if (result.utf16) return result;
     result.xml = checkWellFormed(document);
-    for (const EntryRange& entry : exe_xml::findEntries(document, name))
+    for (const EntryRange& entry : exe_xml::findEntries(document, name)) {
         result.commandLines.push_back(exe_xml::commandLineOf(document, entry));
+        result.executablePaths.push_back(exe_xml::executablePathOf(document, entry));
+    }
     return result;
 }
 

@@ -81,19 +81,19 @@ void Application::setHidTraceOverride(bool value) {
     hidTraceOverrideValue_ = value;
 }
 
-std::string Application::missingConfigText(const std::string& configPath) const {
+std::string missingConfigText(const std::string& configPath, const std::string& executableDir,
+                              const std::string& appDataDir) {
     std::string text = "Config file not found: " + configPath;
     std::string locations;
     auto add = [&locations](const std::string& location) {
         if (!locations.empty()) locations += "; ";
         locations += location;
     };
-    if (!services_.executableDir.empty()) {
-        add(platform::joinPath(platform::joinPath(services_.executableDir, "config"),
-                               "config.json"));
+    if (!executableDir.empty()) {
+        add(platform::joinPath(platform::joinPath(executableDir, "config"), "config.json"));
     }
-    if (!services_.appDataDir.empty()) {
-        add(platform::joinPath(platform::joinPath(services_.appDataDir, "Corvane"), "config.json"));
+    if (!appDataDir.empty()) {
+        add(platform::joinPath(platform::joinPath(appDataDir, "Corvane"), "config.json"));
     }
     if (!locations.empty()) text += " (default search order: " + locations + ")";
     return text;
@@ -111,7 +111,7 @@ bool Application::initialize(const std::string& configPath, bool consoleMode, st
     logStartHeader(configPath);
 
     if (!fileExists(configPath)) {
-        error = missingConfigText(configPath);
+        error = missingConfigText(configPath, services_.executableDir, services_.appDataDir);
         logError(error);
         return false;
     }

@@ -7,6 +7,9 @@ namespace platform {
 class HidBus;
 }
 
+// The program's name in the simulator's EXE.xml files.
+constexpr const char* kApplicationName = "CorvaneHID";
+
 // Options of the command line. Arguments are compared whole and
 // case-sensitively; anything unknown is ignored.
 struct CommandLine {
@@ -15,6 +18,7 @@ struct CommandLine {
     bool doRegister = false;
     bool doUnregister = false;
     bool listExeXml = false;
+    bool check = false;      // --check: report and exit, changing nothing
     std::string configPath;  // empty: use the default search
 };
 

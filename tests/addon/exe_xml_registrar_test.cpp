@@ -183,8 +183,11 @@ TEST_F(ExeXmlFilesTest, EachCandidateIsInspected) {
                                    "  <Launch.Addon><Name>CorvaneHID</Name></Launch.Addon>\r\n"
                                    "  <Launch.Addon><Name>X</Name></Launch.Addon>\r\n");
     std::vector<std::string> lines;
-    for (const ExeXmlInspection& file : registrar().inspectAll(kName))
+    const std::vector<ExeXmlInspection> files = registrar().inspectAll(kName);
+    for (const ExeXmlInspection& file : files)
         lines.push_back(exeXmlListLine(file));
+    EXPECT_EQ(files.at(2).executablePaths, std::vector<std::string>{kExe});
+    EXPECT_EQ(files.at(3).executablePaths, (std::vector<std::string>{kExe, ""}));
     const std::vector<std::string> expected = {
         local(0) + "\tnot examined\tUTF-16 (save it as UTF-8)",
         local(1) + "\tnot examined\tcannot be read",
