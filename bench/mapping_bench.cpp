@@ -3,7 +3,10 @@
 // queued by the MobiFlight client and written into the emulated simulator's
 // command area. Debug logging is off, as in a normal run.
 //
-//   BM_PressLatency           one press at a time: report in, command out
+//   BM_PressLatency           one press at a time: report in, command out; the
+//                             counters p50_us, p99_us and p999_us are the
+//                             latency's percentiles over the final run's presses
+//                             (p99.9 is the slowest of the last thousandth)
 //   BM_PressThroughput/N      bursts of presses spread over N panels
 //   BM_EncoderFlood           interleaved detents of two knobs; every step is
 //                             written exactly once, and the counter "runs"
@@ -13,8 +16,10 @@
 //                             entry per detent would alternate the texts)
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <filesystem>
 #include <map>
@@ -175,15 +180,32 @@ private:
     std::string error_;
 };
 
+// The nearest-rank percentile `fraction` of sorted `samples`.
+double percentile(const std::vector<double>& samples, double fraction) {
+    if (samples.empty()) return 0.0;
+    const auto rank = static_cast<std::size_t>(std::ceil(fraction * samples.size()));
+    return samples[std::min(samples.size(), std::max<std::size_t>(rank, 1)) - 1];
+}
+
 void BM_PressLatency(benchmark::State& state) {
     Rig rig(1);
     if (!rig.ok()) return state.SkipWithError(("set-up failed: " + rig.error()).c_str());
     std::uint64_t sent = 0;
+    std::vector<double> micros;
+    micros.reserve(static_cast<std::size_t>(state.max_iterations));
     for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
         rig.panel(0).pushButton(41, 1);
         if (!rig.counter.waitTotal(++sent)) return state.SkipWithError("command lost");
+        micros.push_back(
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+                .count());
     }
     state.SetItemsProcessed(state.iterations());
+    std::sort(micros.begin(), micros.end());
+    state.counters["p50_us"] = percentile(micros, 0.50);
+    state.counters["p99_us"] = percentile(micros, 0.99);
+    state.counters["p999_us"] = percentile(micros, 0.999);
 }
 BENCHMARK(BM_PressLatency)->MinTime(1.0)->UseRealTime()->Unit(benchmark::kMicrosecond);
 

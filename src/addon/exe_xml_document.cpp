@@ -13,6 +13,7 @@ namespace {
 constexpr std::string_view kEntryTag = "Launch.Addon";
 constexpr std::string_view kNameTag = "Name";
 constexpr std::string_view kCommandLineTag = "CommandLine";
+constexpr std::string_view kPathTag = "Path";
 constexpr std::string_view kRootTag = "SimBase.Document";
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 // How many leading bytes are looked at for the zero byte of UTF-16 text: the
@@ -272,6 +273,14 @@ Edit removedEntries(const std::string& document, const std::string& name) {
     return {std::move(after), ""};
 }
 
+std::string entryElementText(const std::string& document, const EntryRange& range,
+                             std::string_view element) {
+    const std::string_view entry =
+        std::string_view(document).substr(range.start, range.end - range.start);
+    const XmlTagScan scan = scanTags(entry);
+    return unescape(elementText(entry, scan.tags, 0, scan.tags.size(), element));
+}
+
 }  // namespace
 
 std::vector<EntryRange> findEntries(const std::string& document, const std::string& name) {
@@ -279,10 +288,11 @@ std::vector<EntryRange> findEntries(const std::string& document, const std::stri
 }
 
 std::string commandLineOf(const std::string& document, const EntryRange& range) {
-    const std::string_view entry =
-        std::string_view(document).substr(range.start, range.end - range.start);
-    const XmlTagScan scan = scanTags(entry);
-    return unescape(elementText(entry, scan.tags, 0, scan.tags.size(), kCommandLineTag));
+    return entryElementText(document, range, kCommandLineTag);
+}
+
+std::string executablePathOf(const std::string& document, const EntryRange& range) {
+    return entryElementText(document, range, kPathTag);
 }
 
 Edit withEntry(const std::string& document, const std::string& name,

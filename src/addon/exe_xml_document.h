@@ -36,6 +36,8 @@ std::vector<EntryRange> findEntries(const std::string& document, const std::stri
 // The text of the CommandLine element of the entry at `range` (the
 // predefined entities &amp; &lt; &gt; &quot; &apos; decoded), or empty.
 std::string commandLineOf(const std::string& document, const EntryRange& range);
+// The same for its Path element: the executable the simulator starts.
+std::string executablePathOf(const std::string& document, const EntryRange& range);
 
 // An edited document, or the reason it must not be edited. `refusal` is a
 // lower-case phrase for the error text ("the file is UTF-16 (...)"), empty

@@ -20,6 +20,8 @@ struct ExeXmlInspection {
     // The command line of each entry of ours, in file order (empty text for
     // an entry without one); empty when not registered.
     std::vector<std::string> commandLines;
+    // The Path (executable) of the same entries, in the same order.
+    std::vector<std::string> executablePaths;
 };
 
 // One line of --list-exe-xml: three fields separated by tabs, which no path

@@ -77,11 +77,11 @@ void Application::setHidTraceOverride(bool value) {
     hidTraceOverrideValue_ = value;
 }
 
-std::string Application::missingConfigText(const std::string& configPath) const {
+std::string missingConfigText(const std::string& configPath, const std::string& executableDir,
+                              const std::string& appDataDir) {
     std::string text = "Config file not found: " + configPath;
     std::string locations;
-    for (const std::string& location :
-         defaultConfigSearchOrder(services_.executableDir, services_.appDataDir)) {
+    for (const std::string& location : defaultConfigSearchOrder(executableDir, appDataDir)) {
         if (!locations.empty()) locations += "; ";
         locations += location;
     }
@@ -101,7 +101,7 @@ bool Application::initialize(const std::string& configPath, bool consoleMode, st
     logStartHeader(configPath);
 
     if (!fileExists(configPath)) {
-        error = missingConfigText(configPath);
+        error = missingConfigText(configPath, services_.executableDir, services_.appDataDir);
         logError(error);
         return false;
     }

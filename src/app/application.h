@@ -42,6 +42,12 @@ struct AppServices {
     static AppServices system(platform::HidBus& bus);
 };
 
+// "Config file not found: <path>", followed by the default search order
+// (config\config.json beside the executable, then the machine-wide folder)
+// for each folder that is known.
+std::string missingConfigText(const std::string& configPath, const std::string& executableDir,
+                              const std::string& appDataDir);
+
 // Owns every subsystem of a normal run: starts them in a fixed order, wires
 // them together with callbacks, waits for a stop request and stops them in
 // a fixed order. Used once: initialize, run, destroy.
@@ -82,7 +88,6 @@ private:
     void detachConsole();
     void buildConsoleCommands();
     bool handleConsoleLine(const std::string& line);
-    std::string missingConfigText(const std::string& configPath) const;
 
     // Members in construction order; destruction runs in reverse.
     AppServices services_;

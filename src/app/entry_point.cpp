@@ -7,6 +7,7 @@
 
 #include "addon/exe_xml_registrar.h"
 #include "app/application.h"
+#include "app/program_check.h"
 #include "common/program_name.h"
 #include "log/logger.h"
 #include "platform/console.h"
@@ -101,6 +102,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             options.doUnregister = true;
         } else if (arg == "--list-exe-xml") {
             options.listExeXml = true;
+        } else if (arg == "--check") {
+            options.check = true;
         } else if (arg == "--config" && i + 1 < args.size()) {
             options.configPath = args[++i];
         }
@@ -139,6 +142,8 @@ int runProgram(int argc, char** argv) {
         resolved.configPath =
             defaultConfigPath(platform::executablePath(), platform::commonAppDataDir());
     }
+    // Before everything else: a check changes nothing, whatever else is asked.
+    if (resolved.check) return runProgramCheck(resolved.configPath);
     if (resolved.listExeXml) return listExeXml();
     if (resolved.doRegister || resolved.doUnregister) {
         return updateExeXml(resolved.doRegister, resolved.configPath);

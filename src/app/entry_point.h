@@ -15,6 +15,7 @@ struct CommandLine {
     bool doRegister = false;
     bool doUnregister = false;
     bool listExeXml = false;
+    bool check = false;      // --check: report and exit, changing nothing
     std::string configPath;  // empty: use the default search
 };
 

@@ -49,6 +49,11 @@ bool readConfigText(const std::string& path, const ConfigFileTexts& texts, std::
     return true;
 }
 
+std::string duplicateKeyText(const std::string& key, const std::string& source) {
+    const std::string where = source.empty() ? "'" : "' in " + source;
+    return "Duplicate key '" + key + where + "; the first one is used";
+}
+
 namespace {
 
 // Windows tools write UTF-16 readily (PowerShell's ">", Notepad's
@@ -59,10 +64,8 @@ bool looksLikeUtf16(const std::string& text) {
 }
 
 void warnDuplicates(const std::vector<std::string>& keys, const std::string& source) {
-    for (const std::string& key : keys) {
-        const std::string where = source.empty() ? "'" : "' in " + source;
-        logWarn("Duplicate key '" + key + where + "; the first one is used");
-    }
+    for (const std::string& key : keys)
+        logWarn(duplicateKeyText(key, source));
 }
 
 }  // namespace

@@ -34,9 +34,13 @@ bool readConfigText(const std::string& path, const ConfigFileTexts& texts, std::
 // FF FE or FE FF, or a zero byte among the first bytes).
 constexpr const char* kUtf16Text = "File is UTF-16 encoded; save it as UTF-8";
 
+// The warning for a key that occurs twice in one object of `source` (the
+// file; may be empty).
+std::string duplicateKeyText(const std::string& key, const std::string& source);
+
 // Parses a document whose root must be an object; false leaves the
 // loader's parse-error or not-an-object text in `error`. A key that occurs
-// twice in one object is warned once, naming `source` (the file; may be
-// empty); the first occurrence is used.
+// twice in one object is warned once (duplicateKeyText); the first
+// occurrence is used.
 bool parseConfigObject(const std::string& text, const std::string& source,
                        const ConfigFileTexts& texts, JsonParseResult& parsed, std::string& error);

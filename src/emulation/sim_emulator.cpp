@@ -7,10 +7,10 @@
 #include <iterator>
 #include <thread>
 
-#include "emulation/sim_event_names.h"
 #include "common/ascii.h"
 #include "common/command_table.h"
 #include "common/program_name.h"
+#include "emulation/sim_event_names.h"
 #include "sim/sim_variables.h"
 
 using namespace simconnect;

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <system_error>
+#include <utility>
 
-#include "log/logger.h"
 #include "common/ascii.h"
+#include "log/logger.h"
 
 using HidProtocol::Report;
 using ReadResult = platform::HidReadHandle::ReadResult;
@@ -256,28 +257,40 @@ void HidManager::connectLocked(const std::string& path) {
     devices_.emplace(path, std::move(device));
 }
 
-void HidManager::identifyLocked(HidDevice& device) {
+PanelIdentity HidManager::identify(platform::HidReadHandle& handle, const std::string& path) {
+    PanelIdentity panel;
     std::string serial;
-    if (device.readHandle->serialNumber(serial)) device.serial = serial;
+    if (handle.serialNumber(serial)) panel.serial = serial;
 
     std::string error;
     Report buffer{};
     buffer[0] = HidProtocol::kIdentityReportId;
-    if (device.readHandle->getFeature(buffer.data(), buffer.size()) &&
-        HidProtocol::parseIdentityReport(buffer, device.identity, error)) {
-        device.identityValid = true;
-        device.name = HidProtocol::formatBoardId(device.identity.boardId);
+    if (handle.getFeature(buffer.data(), buffer.size()) &&
+        HidProtocol::parseIdentityReport(buffer, panel.identity, error)) {
+        panel.identityValid = true;
+        panel.name = HidProtocol::formatBoardId(panel.identity.boardId);
     } else {
-        device.identity = HidProtocol::DeviceIdentity{};
-        device.name = device.serial.empty() ? device.path : device.serial;
+        panel.identity = HidProtocol::DeviceIdentity{};
+        panel.name = panel.serial.empty() ? path : panel.serial;
     }
 
     buffer = Report{};
     buffer[0] = HidProtocol::kProtocolReportId;
-    if (device.readHandle->getFeature(buffer.data(), buffer.size()) &&
-        HidProtocol::parseProtocolReport(buffer, device.protocol, error)) {
-        device.protocolValid = true;
+    if (handle.getFeature(buffer.data(), buffer.size()) &&
+        HidProtocol::parseProtocolReport(buffer, panel.protocol, error)) {
+        panel.protocolValid = true;
     }
+    return panel;
+}
+
+void HidManager::identifyLocked(HidDevice& device) {
+    PanelIdentity panel = identify(*device.readHandle, device.path);
+    device.name = std::move(panel.name);
+    device.serial = std::move(panel.serial);
+    device.identity = panel.identity;
+    device.identityValid = panel.identityValid;
+    device.protocol = panel.protocol;
+    device.protocolValid = panel.protocolValid;
 }
 
 void HidManager::disconnectLocked(HidDevice& device) {

@@ -32,6 +32,16 @@ struct HidDeviceInfo {
     std::uint64_t connection = 0;
 };
 
+// What a panel says about itself when it is opened.
+struct PanelIdentity {
+    std::string name;    // board id, else serial number, else path
+    std::string serial;  // empty when the panel gives none
+    HidProtocol::DeviceIdentity identity;
+    bool identityValid = false;  // it answered the identity feature report
+    HidProtocol::ProtocolInfo protocol;
+    bool protocolValid = false;  // it answered the protocol feature report
+};
+
 // Finds the panels by vendor and product id, opens each with its own reader
 // thread, hands decoded events to the sink, rescans periodically, and writes
 // the output reports (simulator status, LED state, BOOTSEL).
@@ -103,6 +113,9 @@ public:
     // optional 0x, stops at the first non-hex character), non-empty and at
     // most 0xFFFF.
     static bool parseIdentifier(const std::string& text, std::uint16_t& value);
+    // Asks the panel at `path`, through its open read handle, for its serial
+    // number and its identity and protocol feature reports, as a connect does.
+    static PanelIdentity identify(platform::HidReadHandle& handle, const std::string& path);
 
     HidManager(const HidManager&) = delete;
     HidManager& operator=(const HidManager&) = delete;

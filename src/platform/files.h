@@ -20,4 +20,10 @@ bool copyFile(const std::string& from, const std::string& to, unsigned long& err
 // untouched and `from` is left for the caller to remove.
 bool replaceFile(const std::string& from, const std::string& to, unsigned long& errorCode);
 
+// Whether `a` and `b` name one existing file (through a link, or on
+// Windows another letter case or a short name). False when either cannot be
+// opened. (std::filesystem::equivalent under MinGW takes any two files on one
+// drive for the same file.)
+bool sameExistingFile(const std::string& a, const std::string& b);
+
 }  // namespace platform

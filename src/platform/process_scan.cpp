@@ -1,8 +1,8 @@
 // Name matching shared by the process scans of every platform.
 #include <cctype>
 
-#include "platform/process_scan.h"
 #include "common/ascii.h"
+#include "platform/process_scan.h"
 
 namespace platform {
 

@@ -8,8 +8,8 @@
 
 #include "common/ascii.h"
 #include "log/logger.h"
-#include "sim/sim_variables.h"
 #include "platform/paths.h"
+#include "sim/sim_variables.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <system_error>
 
 #include "log/logger.h"
-#include "sim/simconnect_client.h"
 #include "sim/sim_variables.h"
+#include "sim/simconnect_client.h"
 
 using std::chrono::milliseconds;
 

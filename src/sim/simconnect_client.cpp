@@ -6,11 +6,11 @@
 #include <exception>
 #include <system_error>
 
+#include "common/program_name.h"
 #include "log/logger.h"
 #include "platform/process_scan.h"
-#include "sim/simconnect_api.h"
-#include "common/program_name.h"
 #include "sim/sim_variables.h"
+#include "sim/simconnect_api.h"
 
 using namespace simconnect;
 using std::chrono::milliseconds;

@@ -7,10 +7,10 @@
 #include <mutex>
 #include <sstream>
 
+#include "common/ascii.h"
 #include "platform/documents.h"
 #include "platform/paths.h"
 #include "simnet/wire_protocol.h"
-#include "common/ascii.h"
 
 namespace simnet {
 

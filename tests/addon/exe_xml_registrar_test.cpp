@@ -183,8 +183,11 @@ TEST_F(ExeXmlFilesTest, EachCandidateIsInspected) {
                                    "  <Launch.Addon><Name>CorvaneHID</Name></Launch.Addon>\r\n"
                                    "  <Launch.Addon><Name>X</Name></Launch.Addon>\r\n");
     std::vector<std::string> lines;
-    for (const ExeXmlInspection& file : registrar().inspectAll(kName))
+    const std::vector<ExeXmlInspection> files = registrar().inspectAll(kName);
+    for (const ExeXmlInspection& file : files)
         lines.push_back(exeXmlListLine(file));
+    EXPECT_EQ(files.at(2).executablePaths, std::vector<std::string>{kExe});
+    EXPECT_EQ(files.at(3).executablePaths, (std::vector<std::string>{kExe, ""}));
     const std::vector<std::string> expected = {
         local(0) + "\tnot examined\tUTF-16 (save it as UTF-8)",
         local(1) + "\tnot examined\tcannot be read",
@@ -247,6 +250,10 @@ TEST_F(ExeXmlFilesTest, ALockedFileIsNotReplacedByAFreshDocument) {
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     std::string error;
     EXPECT_EQ(registrar().registerAll(kName, kExe, kArgs, error), 0);
+    EXPECT_EQ(error, "Failed to read: " + roaming(0));
+    // Unregistering cannot know whether the file still starts the program.
+    error.clear();
+    EXPECT_EQ(registrar().unregisterAll(kName, error), 0);
     CloseHandle(lock);
     EXPECT_EQ(error, "Failed to read: " + roaming(0));
     EXPECT_EQ(readFileBytes(roaming(0)), kOther);

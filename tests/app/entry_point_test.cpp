@@ -8,14 +8,15 @@
 namespace {
 
 TEST(CommandLineTest, RecognisesEveryOptionAndIgnoresTheRest) {
-    const CommandLine options = parseCommandLine({"--console", "--hid-trace", "--register",
-                                                  "--unregister", "--list-exe-xml", "--CONSOLE",
-                                                  "-console", "stray", "--config", "a.json"});
+    const CommandLine options = parseCommandLine(
+        {"--console", "--hid-trace", "--register", "--unregister", "--list-exe-xml", "--check",
+         "--CONSOLE", "-console", "stray", "--config", "a.json"});
     EXPECT_TRUE(options.consoleMode);
     EXPECT_TRUE(options.hidTrace);
     EXPECT_TRUE(options.doRegister);
     EXPECT_TRUE(options.doUnregister);
     EXPECT_TRUE(options.listExeXml);
+    EXPECT_TRUE(options.check);
     EXPECT_EQ(options.configPath, "a.json");
 
     const CommandLine none = parseCommandLine({"--Console", "--config=x", "console"});

@@ -9,9 +9,9 @@
 
 #include "emulation/sim_emulator.h"
 #include "fakes/log_capture.h"
+#include "fakes/test_clocks.h"
 #include "sim/mobiflight_client.h"
 #include "sim/simconnect_client.h"
-#include "fakes/test_clocks.h"
 
 // The MobiFlight client wired to a SimConnect client as the Application
 // wires them, against the simulator emulator. The MobiFlight client and the

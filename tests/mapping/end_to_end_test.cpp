@@ -13,10 +13,10 @@
 #include "emulation/sim_emulator.h"
 #include "emulation/virtual_hid_bus.h"
 #include "fakes/log_capture.h"
+#include "fakes/panels.h"
 #include "fakes/temp_dir.h"
 #include "fakes/test_clocks.h"
 #include "log/logger.h"
-#include "fakes/panels.h"
 
 namespace {
 

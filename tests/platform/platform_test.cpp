@@ -3,12 +3,15 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "fakes/temp_dir.h"
 #include "platform/console.h"
 #include "platform/environment.h"
+#include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/shared_library.h"
 #include "platform/single_instance.h"
 
 namespace {
@@ -100,6 +103,37 @@ TEST(EnvironmentTest, ReadsVariablesAndErrorTexts) {
     EXPECT_EQ(platform::getEnvironmentVariable("CORVANE_SURELY_UNSET_VARIABLE"), "");
     EXPECT_FALSE(platform::getEnvironmentVariable("PATH").empty());
     EXPECT_FALSE(platform::systemErrorText(2).empty());
+}
+
+// The system's C library is loaded by every program of either platform.
+TEST(SharedLibraryTest, LoadsResolvesNamesAndReportsFailures) {
+    const std::string name = platform::librariesBesideExecutable() ? "msvcrt.dll" : "libc.so.6";
+    std::string error;
+    const std::unique_ptr<platform::SharedLibrary> library =
+        platform::loadSharedLibrary(name, error);
+    ASSERT_NE(library, nullptr) << error;
+    EXPECT_TRUE(library->exports("malloc"));
+    EXPECT_FALSE(library->exports("CorvaneSurelyMissingFunction"));
+
+    TempDir dir;
+    EXPECT_EQ(platform::loadSharedLibrary(dir.file("absent.dll"), error), nullptr);
+    EXPECT_FALSE(error.empty());
+    error.clear();
+    writeFileBytes(dir.file("text.dll"), "not a library");
+    EXPECT_EQ(platform::loadSharedLibrary(dir.file("text.dll"), error), nullptr);
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(FilesTest, SameExistingFileComparesFilesNotTexts) {
+    TempDir dir;
+    const std::string a = dir.file("a.json");
+    const std::string b = dir.file("b.json");
+    writeFileBytes(a, "{}");
+    writeFileBytes(b, "{}");
+    EXPECT_TRUE(platform::sameExistingFile(a, a));
+    EXPECT_TRUE(platform::sameExistingFile(a, platform::joinPath(dir.file("."), "a.json")));
+    EXPECT_FALSE(platform::sameExistingFile(a, b));
+    EXPECT_FALSE(platform::sameExistingFile(a, dir.file("absent.json")));
 }
 
 }  // namespace

@@ -7,21 +7,6 @@ ROAMING="$WORK/roaming"
 LOCAL="$WORK/local"
 mkdir -p "$ROAMING" "$LOCAL"
 
-# run_with_env APPDATA LOCALAPPDATA ARGS...: Wine sets these variables for
-# every Windows process itself, so they are set inside Windows.
-run_with_env() {
-  local appdata="$1" localappdata="$2"
-  shift 2
-  if is_windows; then
-    local a="" l=""
-    [ -n "$appdata" ] && a=$(native_path "$appdata")
-    [ -n "$localappdata" ] && l=$(native_path "$localappdata")
-    $CORVANE_RUNNER cmd /c "set APPDATA=$a&& set LOCALAPPDATA=$l&& $(native_path "$PROGRAM") $*"
-  else
-    APPDATA="$appdata" LOCALAPPDATA="$localappdata" "$PROGRAM" "$@"
-  fi
-}
-
 # Strips the carriage returns cmd adds.
 clean() { tr -d '\r'; }
 

@@ -50,6 +50,22 @@ native_path() {
 
 run_program() { $CORVANE_RUNNER "$PROGRAM" "$@"; }
 
+# run_with_env APPDATA LOCALAPPDATA ARGS...: the program with the simulator's
+# per-user folders of the test. Wine sets these variables for every Windows
+# process itself, so they are set inside Windows.
+run_with_env() {
+  local appdata="$1" localappdata="$2"
+  shift 2
+  if is_windows; then
+    local a="" l=""
+    [ -n "$appdata" ] && a=$(native_path "$appdata")
+    [ -n "$localappdata" ] && l=$(native_path "$localappdata")
+    $CORVANE_RUNNER cmd /c "set APPDATA=$a&& set LOCALAPPDATA=$l&& $(native_path "$PROGRAM") $*"
+  else
+    APPDATA="$appdata" LOCALAPPDATA="$localappdata" "$PROGRAM" "$@"
+  fi
+}
+
 # start_program ARGS...: starts the program in the background (redirect
 # with exec beforehand if needed) and sets PROGRAM_PID to the program itself,
 # so that signals and cleanup reach it.

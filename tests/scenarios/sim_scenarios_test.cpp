@@ -16,11 +16,11 @@
 #include "app/application.h"
 #include "emulation/virtual_hid_bus.h"
 #include "fakes/log_capture.h"
+#include "fakes/panels.h"
 #include "fakes/temp_dir.h"
 #include "fakes/test_clocks.h"
 #include "log/logger.h"
 #include "scenario_transport.h"
-#include "fakes/panels.h"
 
 namespace {
 

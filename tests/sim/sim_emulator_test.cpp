@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/simconnect_api.h"
 #include "fakes/test_clocks.h"
+#include "sim/simconnect_api.h"
 
 using namespace simconnect;
 

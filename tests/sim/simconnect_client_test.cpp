@@ -11,8 +11,8 @@
 
 #include "emulation/sim_emulator.h"
 #include "fakes/log_capture.h"
-#include "sim/simconnect_api.h"
 #include "fakes/test_clocks.h"
+#include "sim/simconnect_api.h"
 
 using namespace std::chrono;
 using simconnect::E_FAIL_RESULT;

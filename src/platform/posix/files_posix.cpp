@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,6 +56,13 @@ bool replaceFile(const std::string& from, const std::string& to, unsigned long& 
     const std::string folder = parentPath(to);
     syncFile(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
     return true;
+}
+
+bool sameExistingFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 }  // namespace platform

@@ -1,7 +1,7 @@
 #include <sstream>
 
-#include "platform/hidraw.h"
 #include "common/ascii.h"
+#include "platform/hidraw.h"
 
 namespace platform {
 namespace {

@@ -34,7 +34,25 @@ bool flushToDisk(const std::wstring& path, unsigned long& errorCode) {
     return true;
 }
 
+// The volume and file index that name a file, whatever its path.
+bool fileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+    // No access rights are needed to ask; backup semantics open folders too.
+    FileHandle file(CreateFileW(toPath(path).c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file.valid() && GetFileInformationByHandle(file.get(), &info);
+}
+
 }  // namespace
+
+bool sameExistingFile(const std::string& a, const std::string& b) {
+    BY_HANDLE_FILE_INFORMATION first{};
+    BY_HANDLE_FILE_INFORMATION second{};
+    return fileIdentity(a, first) && fileIdentity(b, second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}
 
 bool copyFile(const std::string& from, const std::string& to, unsigned long& errorCode) {
     if (CopyFileW(toPath(from).c_str(), toPath(to).c_str(), FALSE)) return true;

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+// A library file loaded to see whether it loads and which functions it
+// offers, as the system's loader would bind them; nothing is called. Its
+// initialisation code runs while it is loaded (DllMain, constructors), as
+// it would for the program. Any thread; one object per thread at a time.
+namespace platform {
+
+class SharedLibrary {
+public:
+    // Unloads it (FreeLibrary, dlclose). A library the process had loaded
+    // already stays loaded: the system counts the loads.
+    virtual ~SharedLibrary() = default;
+
+    // Whether the library exports a function or variable of this name.
+    virtual bool exports(const std::string& name) const = 0;
+};
+
+// Loads the library at `path` with its dependencies, without error dialogs.
+// Null when it cannot be loaded, with the system's text in `error` (a
+// missing file, a missing dependency, a library for another processor).
+std::unique_ptr<SharedLibrary> loadSharedLibrary(const std::string& path, std::string& error);
+
+// The file name of the library `name` on this system ("name.dll" on
+// Windows, "libname.so" on Linux).
+std::string sharedLibraryFileName(const std::string& name);
+
+// Whether a person places the program's libraries beside its executable,
+// where the loader looks first (Windows). False where the program carries
+// its own and finds them through its run path (Linux).
+bool librariesBesideExecutable();
+
+}  // namespace platform
