@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "emulation/virtual_hid_bus.h"
 
@@ -37,6 +38,22 @@ inline emulation::VirtualPanelSpec panelSpec(const std::string& path, const std:
     std::array<std::uint8_t, 8> id{};
     emulation::boardIdFromText(boardId, id);
     return panelSpec(path, id, serial);
+}
+
+// A "led_ctl" report with this effect (and, for a steady light, this
+// brightness).
+inline bool isLedReport(const emulation::ReceivedReport& report, std::uint8_t effect,
+                        std::uint8_t brightness) {
+    LedCommand command;
+    return HidProtocol::parseLedCtlReport(report.bytes.data(), report.bytes.size(), command) &&
+           command.effect == effect &&
+           (effect != HidProtocol::kLedSteady || command.brightness == brightness);
+}
+
+// A "sim_status" report saying `connected`.
+inline bool isSimStatusReport(const emulation::ReceivedReport& report, bool connected) {
+    const std::vector<std::uint8_t>& b = report.bytes;
+    return b.size() >= 2 && b[0] == HidProtocol::kSimStatusReportId && (b[1] != 0) == connected;
 }
 
 }  // namespace fakes

@@ -46,17 +46,6 @@ const char kEvents[] = R"({
 
 const char kBoardId[] = "E6614103E7452D2F";
 
-bool isLed(const emulation::ReceivedReport& report, std::uint8_t effect, std::uint8_t level) {
-    const std::vector<std::uint8_t>& b = report.bytes;
-    return b.size() >= 3 && b[0] == HidProtocol::kLedCtlReportId && b[1] == effect &&
-           (effect != HidProtocol::kLedSteady || b[2] == level);
-}
-
-bool isSimStatus(const emulation::ReceivedReport& report, bool connected) {
-    const std::vector<std::uint8_t>& b = report.bytes;
-    return b.size() >= 2 && b[0] == HidProtocol::kSimStatusReportId && (b[1] != 0) == connected;
-}
-
 class EndToEndTest : public ::testing::Test {
 protected:
     EndToEndTest() {
@@ -115,14 +104,16 @@ TEST_F(EndToEndTest, PressBacklightBatteryAndSimulatorExit) {
     } joiner{app, runner};
 
     // No simulator yet: the panel shows the disconnected effect.
-    EXPECT_TRUE(waitReport([](const auto& r) { return isLed(r, HidProtocol::kLedFlash, 0); }));
+    EXPECT_TRUE(
+        waitReport([](const auto& r) { return fakes::isLedReport(r, HidProtocol::kLedFlash, 0); }));
 
     sim.setBattery(true);
     sim.setLVar("LIGHTING_POTENTIOMETER_5", 0.5f);
     sim.setSimulatorRunning(true);
-    EXPECT_TRUE(waitReport([](const auto& r) { return isSimStatus(r, true); }));
+    EXPECT_TRUE(waitReport([](const auto& r) { return fakes::isSimStatusReport(r, true); }));
     ASSERT_TRUE(waitCommand("MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"));
-    EXPECT_TRUE(waitReport([](const auto& r) { return isLed(r, HidProtocol::kLedSteady, 50); }));
+    EXPECT_TRUE(waitReport(
+        [](const auto& r) { return fakes::isLedReport(r, HidProtocol::kLedSteady, 50); }));
 
     panel->pushButton(41, 1);
     panel->pushButton(41, 0);
@@ -139,14 +130,16 @@ TEST_F(EndToEndTest, PressBacklightBatteryAndSimulatorExit) {
     EXPECT_EQ(*(press + 1), "MF.DummyCmd");
 
     sim.setLVar("LIGHTING_POTENTIOMETER_5", 0.25f);
-    EXPECT_TRUE(waitReport([](const auto& r) { return isLed(r, HidProtocol::kLedSteady, 25); }));
+    EXPECT_TRUE(waitReport(
+        [](const auto& r) { return fakes::isLedReport(r, HidProtocol::kLedSteady, 25); }));
     sim.setBattery(false);
-    EXPECT_TRUE(waitReport([](const auto& r) { return isLed(r, HidProtocol::kLedBreathe, 0); }));
+    EXPECT_TRUE(waitReport(
+        [](const auto& r) { return fakes::isLedReport(r, HidProtocol::kLedBreathe, 0); }));
 
     sim.exitSimulator();
     EXPECT_TRUE(SimEmulator::waitUntil([&] { return returned.load(); }));
     runner.join();
-    EXPECT_TRUE(waitReport([](const auto& r) { return isSimStatus(r, false); }));
+    EXPECT_TRUE(waitReport([](const auto& r) { return fakes::isSimStatusReport(r, false); }));
 
     const LogLines log(dir.file("CorvaneHID.log"));
     EXPECT_EQ(log.count("HID event from E6614103E7452D2F index=0 type=1 action=BUTTON_PRESS "

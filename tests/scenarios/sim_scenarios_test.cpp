@@ -67,16 +67,6 @@ std::string buttons() {
     ]})json";
 }
 
-bool isSteadyLed(const emulation::ReceivedReport& report, std::uint8_t level) {
-    const std::vector<std::uint8_t>& b = report.bytes;
-    return b.size() >= 3 && b[0] == HidProtocol::kLedCtlReportId && b[1] == 1 && b[2] == level;
-}
-
-bool isSimStatus(const emulation::ReceivedReport& report, bool connected) {
-    const std::vector<std::uint8_t>& b = report.bytes;
-    return b.size() >= 2 && b[0] == HidProtocol::kSimStatusReportId && (b[1] != 0) == connected;
-}
-
 class SimScenarioTest : public ::testing::Test {
 protected:
     SimScenarioTest() {
@@ -217,7 +207,9 @@ TEST_F(SimScenarioTest, BacklightZeroAtConnectionShowsTheProfilesMinimum) {
     sim.setLVar("LIGHTING_POTENTIOMETER_5", 0.0f);
     startProgram();
     ASSERT_TRUE(waitRegistered());
-    EXPECT_TRUE(waitReport([](const auto& r) { return isSteadyLed(r, 10); })) << log().dump();
+    EXPECT_TRUE(waitReport([](const auto& r) {
+        return fakes::isLedReport(r, HidProtocol::kLedSteady, 10);
+    })) << log().dump();
 }
 
 // MobiFlight's own program uses the default channel with its own variables:
@@ -250,7 +242,7 @@ TEST_F(SimScenarioTest, ASecondClientOnTheDefaultChannelKeepsItsVariablesAndValu
 TEST_F(SimScenarioTest, AMissingModuleIsWarnedOnceAndAutopilotPressesStillWork) {
     sim.setModuleLoaded(false);
     startProgram();
-    ASSERT_TRUE(waitReport([](const auto& r) { return isSimStatus(r, true); }));
+    ASSERT_TRUE(waitReport([](const auto& r) { return fakes::isSimStatusReport(r, true); }));
     const Clock::TimePoint opened = sim.openTimes().back();
     press(kApMaster);
     ASSERT_TRUE(waitFor([&] { return !transmitted().empty(); }));
@@ -276,7 +268,7 @@ TEST_F(SimScenarioTest, AModuleLoadingTwentySecondsLateRegistersThen) {
 TEST_F(SimScenarioTest, AnFlcPressWhileTheModuleIsNotReadyUsesTheRealEvent) {
     sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
     startProgram();
-    ASSERT_TRUE(waitReport([](const auto& r) { return isSimStatus(r, true); }));
+    ASSERT_TRUE(waitReport([](const auto& r) { return fakes::isSimStatusReport(r, true); }));
     press(kApFlc);
     ASSERT_TRUE(waitFor([&] { return !transmitted().empty(); }));
     EXPECT_EQ(transmitted(), std::vector<std::string>{"FLIGHT_LEVEL_CHANGE"});
@@ -333,7 +325,7 @@ TEST_F(SimScenarioTest, AnOpenNeverAnsweredIsReopenedAfterTenSeconds) {
     ASSERT_TRUE(waitFor([&] { return sim.openTimes().size() == 2; }));
     const auto opens = sim.openTimes();
     EXPECT_GE(opens[1] - opens[0], seconds(10));
-    EXPECT_TRUE(waitReport([](const auto& r) { return isSimStatus(r, true); }));
+    EXPECT_TRUE(waitReport([](const auto& r) { return fakes::isSimStatusReport(r, true); }));
     EXPECT_TRUE(log().contains(
         "Waiting for SimConnect connection: no answer from the simulator within 10 s"));
 }
