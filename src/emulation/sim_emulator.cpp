@@ -7,7 +7,11 @@
 #include <iterator>
 #include <thread>
 
+#include "common/ascii.h"
+#include "common/command_table.h"
+#include "common/program_name.h"
 #include "emulation/sim_event_names.h"
+#include "sim/sim_variables.h"
 
 using namespace simconnect;
 
@@ -20,14 +24,10 @@ constexpr std::size_t kMaxClientNames = 4096;
 constexpr std::uintptr_t kHandleBase = 0x5C0000;
 // Fixed-size string fields of the wire format: longer names are refused.
 constexpr std::size_t kMaxNameLength = 255;
-const char kBatteryVariable[] = "ELECTRICAL MASTER BATTERY:2";
 const char kDefaultCommandArea[] = "MobiFlight.Command";
-const char kBacklightVariable[] = "LIGHTING_POTENTIOMETER_5";
 
-std::string upper(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
+std::string upper(const std::string& text) {
+    return toUpperAscii(text);
 }
 
 std::uintptr_t handleValue(HANDLE handle) {
@@ -398,7 +398,71 @@ bool SimEmulator::waitUntil(const std::function<bool()>& condition,
     return true;
 }
 
+namespace {
+
+using Words = CommandTable::Words;
+
+// An option "key=yes|no": `set` gets true for yes; any other value is
+// refused.
+CommandTable::Handler either(const char* yes, const char* no, std::function<void(bool)> set) {
+    return [yes, no, set](const Words& w) {
+        if (w[1] != yes && w[1] != no) return false;
+        set(w[1] == yes);
+        return true;
+    };
+}
+
+// An option "key=<value>": an empty value is refused.
+CommandTable::Handler valued(std::function<void(const std::string&)> set) {
+    return [set](const Words& w) {
+        if (w[1].empty()) return false;
+        set(w[1]);
+        return true;
+    };
+}
+
+}  // namespace
+
+// The configuration options; each handler gets {key, value} and refuses a
+// value it does not take. `self` is null when only the help is wanted.
+CommandTable SimEmulator::optionTable(SimEmulator* self) {
+    CommandTable options;
+    options
+        .add("running|stopped", "", "the simulator runs, or has not started yet",
+             [self](const Words& w) {
+                 self->setSimulatorRunning(w[0] == "running");
+                 return true;
+             })
+        .add("battery", "=on|off", "the master battery",
+             either("on", "off", [self](bool on) { self->setBattery(on); }))
+        .add("backlight", "=<value>", "the panel backlight potentiometer",
+             valued([self](const std::string& v) {
+                 self->setLVar(kBacklightVariable, std::strtof(v.c_str(), nullptr));
+             }))
+        .add("reply", "=finished|none", "the module answers registrations, or ignores them",
+             either("finished", "none",
+                    [self](bool finished) {
+                        self->setRegistrationReply(finished ? RegistrationReply::Finished
+                                                            : RegistrationReply::None);
+                    }))
+        .add("module", "=loaded|absent", "the MobiFlight module loaded now, or not installed",
+             either("loaded", "absent", [self](bool loaded) { self->setModuleLoaded(loaded); }))
+        .add("module-late", "=<seconds>", "the module loads that long after the next connection",
+             valued([self](const std::string& v) {
+                 self->loadModuleAfterOpen(std::chrono::milliseconds(
+                     static_cast<long long>(std::strtod(v.c_str(), nullptr) * 1000)));
+             }))
+        .add("open-fail", "=<count>", "that many next connection attempts fail",
+             valued([self](const std::string& v) { self->failNextOpens(std::atoi(v.c_str())); }));
+    return options;
+}
+
+std::string SimEmulator::optionsHelp() {
+    return optionTable(nullptr).help(24);
+}
+
 bool SimEmulator::configure(const std::string& options, std::string& error) {
+    const CommandTable table = optionTable(this);
     std::size_t start = 0;
     while (start <= options.size()) {
         std::size_t comma = options.find(',', start);
@@ -411,23 +475,7 @@ bool SimEmulator::configure(const std::string& options, std::string& error) {
         const std::size_t eq = option.find('=');
         const std::string key = option.substr(0, eq);
         const std::string value = eq == std::string::npos ? std::string() : option.substr(eq + 1);
-        if (key == "running" || key == "stopped") {
-            setSimulatorRunning(key == "running");
-        } else if (key == "battery" && (value == "on" || value == "off")) {
-            setBattery(value == "on");
-        } else if (key == "backlight" && !value.empty()) {
-            setLVar(kBacklightVariable, std::strtof(value.c_str(), nullptr));
-        } else if (key == "reply" && (value == "finished" || value == "none")) {
-            setRegistrationReply(value == "finished" ? RegistrationReply::Finished
-                                                     : RegistrationReply::None);
-        } else if (key == "module" && (value == "loaded" || value == "absent")) {
-            setModuleLoaded(value == "loaded");
-        } else if (key == "module-late" && !value.empty()) {
-            loadModuleAfterOpen(std::chrono::milliseconds(
-                static_cast<long long>(std::strtod(value.c_str(), nullptr) * 1000)));
-        } else if (key == "open-fail" && !value.empty()) {
-            failNextOpens(std::atoi(value.c_str()));
-        } else {
+        if (table.run({key, value}) != std::optional<bool>(true)) {
             error = "Unknown simulator emulator option: " + option;
             return false;
         }

@@ -64,6 +64,8 @@
 // CallDispatch runs the client's dispatch procedure on the calling thread
 // without holding the emulator's lock, so the procedure may call back in.
 // Destroy the emulator only after every client using it has stopped.
+class CommandTable;
+
 class SimEmulator final : private MobiFlightModuleHost {
 public:
     using HRESULT = simconnect::HRESULT;
@@ -217,6 +219,8 @@ public:
     // "reply=finished|none", "module=loaded|absent", "module-late=<seconds>",
     // "open-fail=<count>". False with an error for an unknown option.
     bool configure(const std::string& options, std::string& error);
+    // One line per option, generated from the same table.
+    static std::string optionsHelp();
 
     // --- the SimConnect functions (called through simconnect_api.h) ---
     HRESULT open(simconnect::HANDLE* handle, const char* name);
@@ -242,6 +246,7 @@ public:
     HRESULT getLastSentPacketId(simconnect::HANDLE handle, DWORD* sendId);
 
 private:
+    static CommandTable optionTable(SimEmulator* self);
     struct Datum {
         std::uint32_t offset;
         std::uint32_t size;

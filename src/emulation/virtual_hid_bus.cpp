@@ -1,4 +1,5 @@
 #include "emulation/virtual_hid_bus.h"
+#include "common/ascii.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -214,15 +215,9 @@ private:
 };
 
 bool hexNibble(char c, std::uint8_t& value) {
-    if (c >= '0' && c <= '9') {
-        value = static_cast<std::uint8_t>(c - '0');
-    } else if (c >= 'a' && c <= 'f') {
-        value = static_cast<std::uint8_t>(c - 'a' + 10);
-    } else if (c >= 'A' && c <= 'F') {
-        value = static_cast<std::uint8_t>(c - 'A' + 10);
-    } else {
-        return false;
-    }
+    const int digit = hexDigitValue(c);
+    if (digit < 0) return false;
+    value = static_cast<std::uint8_t>(digit);
     return true;
 }
 
@@ -273,7 +268,7 @@ bool VirtualPanel::pushEvent(const HidProtocol::HidEvent& event) {
 
 bool VirtualPanel::pushButton(std::uint16_t controlId, std::int8_t value, std::uint8_t mode) {
     HidProtocol::HidEvent event;
-    event.type = 1;
+    event.type = HidProtocol::kEventButton;
     event.controlId = controlId;
     event.value = value;
     event.mode = mode;
@@ -283,7 +278,7 @@ bool VirtualPanel::pushButton(std::uint16_t controlId, std::int8_t value, std::u
 bool VirtualPanel::pushEncoder(std::uint16_t controlId, std::int8_t detents, std::uint8_t speed,
                                std::uint8_t mode) {
     HidProtocol::HidEvent event;
-    event.type = 2;
+    event.type = HidProtocol::kEventEncoder;
     event.controlId = controlId;
     event.value = detents;
     event.speed = speed;

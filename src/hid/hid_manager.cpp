@@ -5,6 +5,7 @@
 #include <system_error>
 #include <utility>
 
+#include "common/ascii.h"
 #include "log/logger.h"
 
 using HidProtocol::Report;
@@ -21,13 +22,6 @@ constexpr std::chrono::milliseconds kMinimumScanPause(10);
 // present: doubled at every further failure up to the maximum.
 constexpr std::chrono::seconds kFirstRetryPause(1);
 constexpr std::chrono::seconds kMaxRetryPause(60);
-
-int hexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 }  // namespace
 

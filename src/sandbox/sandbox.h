@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "common/command_table.h"
 #include "config/app_config.h"
 #include "config/event_map.h"
 #include "emulation/sim_emulator.h"
@@ -52,6 +53,19 @@ private:
         std::uint8_t mode;  // mode byte the panel reports
     };
 
+    using Words = CommandTable::Words;
+    // The command rows: the top level, and the words after "sim" and
+    // "module".
+    struct Commands {
+        CommandTable top;
+        CommandTable sim;
+        CommandTable module;
+    };
+
+    static void buildCommands(Sandbox* self, Commands& commands);
+    static void buildSimCommands(Sandbox* self, CommandTable& sim);
+    static void buildModuleCommands(Sandbox* self, CommandTable& module);
+
     void print(const std::string& line);
     void createPanels();
     Panel* findPanel(const std::string& name);
@@ -59,9 +73,30 @@ private:
     std::string describeReport(const emulation::ReceivedReport& report) const;
     std::string panelNameForPath(const std::string& path) const;
     bool executeLocked(const std::vector<std::string>& words);
-    void executeModule(const std::string& what, const std::string& argument);
+    static std::string arg(const Words& w, std::size_t i);
+    Panel* panelArg(const Words& w, std::size_t i);
+    bool controlArg(const Words& w, std::uint16_t& id);
+
+    // The commands (run under the gate's lock); false ends the sandbox.
+    bool commandButton(const Words& w);
+    bool commandHold(const Words& w);
+    bool commandTurn(const Words& w);
+    bool commandEvent(const Words& w);
+    bool commandPlug(const Words& w);
+    bool commandPanels(const Words& w);
+    bool commandSim(const Words& w);
+    bool commandBattery(const Words& w);
+    bool commandLVar(const Words& w);
+    bool commandModule(const Words& w);
+    bool commandBootsel(const Words& w);
+    bool commandWait(const Words& w);
+    bool commandHelp(const Words& w);
+    bool commandQuit(const Words& w);
+    bool moduleLate(const std::string& argument);
+    bool moduleStatus();
     void closeGate();
 
+    Commands commands_;
     std::ostream& out_;
     std::mutex outLock_;
     // Commands run under the gate's lock; once the gate is closed nothing

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "log/logger.h"
+#include "sim/sim_variables.h"
 #include "sim/simconnect_client.h"
 
 using std::chrono::milliseconds;
@@ -26,7 +27,7 @@ const char kPing[] = "MF.Ping";
 const char kRegisterPrefix[] = "MF.Clients.Add.";
 const char kFinishedSuffix[] = ".Finished";
 const char kClear[] = "MF.SimVars.Clear";
-const char kAddBacklight[] = "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)";
+const std::string kAddBacklight = std::string("MF.SimVars.Add.(L:") + kBacklightVariable + ")";
 // A client's own channels are its name with these suffixes.
 const char kCommandSuffix[] = ".Command";
 const char kResponseSuffix[] = ".Response";
@@ -267,7 +268,7 @@ bool MobiFlightClient::setUpClientChannels(std::string& error) {
 // The dummy first: the channel may still hold this very clear.
 bool MobiFlightClient::writeClientSetUp(std::string& error) {
     std::lock_guard<std::mutex> guard(sendLock_);
-    for (const char* text : {kDummy, kClear, kAddBacklight}) {
+    for (const char* text : {kDummy, kClear, kAddBacklight.c_str()}) {
         if (!writeBlock(text, kClientCommandAreaId, error)) {
             logWarn("MobiFlight send failed: " + error);
             return false;

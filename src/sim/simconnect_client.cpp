@@ -6,8 +6,10 @@
 #include <exception>
 #include <system_error>
 
+#include "common/program_name.h"
 #include "log/logger.h"
 #include "platform/process_scan.h"
+#include "sim/sim_variables.h"
 #include "sim/simconnect_api.h"
 
 using namespace simconnect;
@@ -15,8 +17,7 @@ using std::chrono::milliseconds;
 
 namespace {
 
-const char kDefaultClientName[] = "CorvaneHID";
-const char kBatteryVariable[] = "ELECTRICAL MASTER BATTERY:2";
+const char* const kDefaultClientName = kProgramName;
 constexpr DWORD kBatteryDefinition = 1;
 constexpr DWORD kBatteryRequest = 1;
 

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "common/ascii.h"
 #include "platform/documents.h"
 #include "platform/paths.h"
 #include "simnet/wire_protocol.h"
@@ -21,10 +22,8 @@ constexpr const char* kSectionBase = "SimConnect";
 std::mutex g_configuredLock;
 std::optional<Endpoint> g_configured;
 
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
+std::string lower(const std::string& text) {
+    return toLowerAscii(text);
 }
 
 std::string trim(const std::string& text) {
