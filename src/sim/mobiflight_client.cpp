@@ -36,7 +36,6 @@ const char kLVarsSuffix[] = ".LVars";
 const char kModuleSilent[] =
     "MobiFlight module silent for 10 s; check that the MobiFlight WASM module is installed";
 
-constexpr std::uint32_t kBlockSize = MobiFlightClient::kBlockSize;
 constexpr milliseconds kNotConnectedWait{100};
 constexpr milliseconds kNotReadyWait{50};
 
