@@ -3,7 +3,8 @@
 // Lock contracts the compiler checks. Clang's thread-safety analysis
 // (-Wthread-safety, the clang-tsa build) reads these attributes; every other
 // compiler sees nothing. They only mean something on a type declared as a
-// capability: Mutex and SharedMutex (common/mutex.h), not std::mutex.
+// capability: Mutex and SharedMutex (common/mutex.h), not the standard
+// library's mutexes.
 //
 //   Mutex lock_;
 //   int count_ GUARDED_BY(lock_) = 0;           // read and written under lock_
