@@ -39,10 +39,10 @@ public:
 // Every operation may be called from any thread, before open() and after
 // close(): a closed file is reopened on demand at filePath. One
 // non-recursive mutex serialises all file and console output, so lines
-// never interleave. That mutex is a leaf: every other lock of the program
-// may be held while logging, and nothing here takes another lock or calls
-// back. Nothing here throws for I/O problems, and the logger
-// never reports its own failures.
+// never interleave. That mutex is the last lock: any other lock of the
+// program may be held while logging, and under it the logger calls only its
+// file-system and clock seams, which must not log. Nothing here throws for
+// I/O problems, and the logger never reports its own failures.
 //
 // Rotation never costs history: the current file is first renamed aside,
 // and only then are the numbered files moved up into the first free number
