@@ -117,7 +117,10 @@ int main(int argc, char** argv) {
     simnet::EmulatorFront front(sim, served);
     std::string error;
     if (!front.start(error)) {
-        if (options.port != 0 && options.port < 1024)
+        if (!served.server.pipeName.empty() &&
+            error.find(served.server.pipeName) != std::string::npos)
+            error += " (does a simulator serve it already? --no-pipe leaves it alone)";
+        else if (options.port != 0 && options.port < 1024)
             error += " (ports below 1024 may need administrator rights: choose one with --port N)";
         std::cerr << "corvanehid-simulator: cannot serve: " << error << std::endl;
         return 1;
