@@ -78,9 +78,8 @@ public:
     EmulatorFront(const EmulatorFront&) = delete;
     EmulatorFront& operator=(const EmulatorFront&) = delete;
 
-    struct Link;
-
 private:
+    struct Link;
     class Handler;
 
     std::unique_ptr<ClientHandler> admit(std::shared_ptr<ServerSession> session);
