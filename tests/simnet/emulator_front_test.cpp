@@ -143,6 +143,7 @@ TEST_F(FrontTest, ReconnectAndTheSimulatorQuitting) {
     startFront();
     HANDLE handle = open("CorvaneHID");
     EXPECT_EQ(SimConnect_MapClientEventToSimEvent(handle, 1, "AP_MASTER"), S_OK_RESULT);
+    ASSERT_TRUE(eventually([&] { return sim.eventMappings().size() == 1; }));
     SimConnect_Close(handle);
     ASSERT_TRUE(eventually([&] { return sim.openConnectionCount() == 0; }));
 
@@ -192,6 +193,7 @@ TEST_F(FrontTest, RuleBreakersAreClosedWhileOthersGoOn) {
     options.maxEntriesPerClient = 8;
     startFront(options);
     HANDLE good = open("good");
+    ASSERT_TRUE(eventually([&] { return sim.connectionCount() == 1; }));
 
     Bytes answer;
     EXPECT_TRUE(
