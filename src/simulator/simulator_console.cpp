@@ -1,23 +1,16 @@
 #include "simulator/simulator_console.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <sstream>
 #include <thread>
+
+#include "common/ascii.h"
+#include "common/program_name.h"
+#include "sim/sim_variables.h"
 
 namespace {
 
-constexpr const char* kPanelLightVariable = "LIGHTING_POTENTIOMETER_5";
-constexpr const char* kOwnClient = "CorvaneHID";
 constexpr const char* kDefaultModuleClient = "MobiFlight";
-
-std::string lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
 
 std::string arg(const SimulatorConsole::Words& w, std::size_t i) {
     return i < w.size() ? w[i] : std::string();
@@ -35,95 +28,63 @@ bool parseNumber(const std::string& text, double& value) {
 
 SimulatorConsole::SimulatorConsole(SimEmulator& sim, const simnet::EmulatorFront& front,
                                    Print print)
-    : sim_(sim), front_(front), print_(std::move(print)) {}
+    : sim_(sim), front_(front), print_(std::move(print)) {
+    buildCommands(this, commands_);
+}
 
-const std::vector<SimulatorConsole::Command>& SimulatorConsole::commands() {
-    static const std::vector<Command> table = {
-        {"sim", "start|stop|quit|crash",
-         "the simulator starts, stops, quits (QUIT to its clients) or crashes",
-         &SimulatorConsole::commandSim},
-        {"battery", "on|off", "the master battery", &SimulatorConsole::commandBattery},
-        {"light|lvar", "VALUE", "the panel light knob, 0.0 to 1.0",
-         &SimulatorConsole::commandLight},
-        {"module", "", "", &SimulatorConsole::commandModule, &SimulatorConsole::moduleCommands},
-        {"status", "", "the simulator, its clients and the module",
-         &SimulatorConsole::commandStatus},
-        {"wait", "MS", "pause (for scripts)", &SimulatorConsole::commandWait},
-        {"help", "", "this text", &SimulatorConsole::commandHelp},
-        {"quit|exit", "", "the simulator quits and this program ends",
-         &SimulatorConsole::commandQuit},
+void SimulatorConsole::buildCommands(SimulatorConsole* self, Commands& c) {
+    auto on = [self](bool (SimulatorConsole::*handler)(const Words&)) {
+        return [self, handler](const Words& w) { return (self->*handler)(w); };
     };
-    return table;
-}
-
-const std::vector<SimulatorConsole::Command>& SimulatorConsole::moduleCommands() {
-    static const std::vector<Command> table = {
-        {"present|absent", "", "the MobiFlight module loaded now, or not installed",
-         &SimulatorConsole::modulePresence},
-        {"late", "[S]", "it loads S seconds (default 20) after the next connection",
-         &SimulatorConsole::moduleLate},
-        {"answered", "[CLIENT]",
-         "its response area already holds CLIENT's registration answer (default CorvaneHID)",
-         &SimulatorConsole::moduleAnswered},
-        {"silent|finished", "", "it ignores registrations (an older module), or answers them",
-         &SimulatorConsole::moduleReply},
-        {"second-client", "", "another program registers variables on its default channel",
-         &SimulatorConsole::moduleSecondClient},
-        {"status", "[CLIENT]", "the variables of the default client and of CLIENT",
-         &SimulatorConsole::moduleStatus},
-    };
-    return table;
-}
-
-const SimulatorConsole::Command* SimulatorConsole::find(const std::vector<Command>& table,
-                                                        const std::string& name) {
-    for (const Command& command : table) {
-        std::istringstream names(command.names);
-        for (std::string each; std::getline(names, each, '|');) {
-            if (each == name) return &command;
-        }
-    }
-    return nullptr;
-}
-
-std::string SimulatorConsole::helpOf(const std::vector<Command>& table, const std::string& prefix) {
-    constexpr std::size_t kColumn = 34;
-    std::string text;
-    for (const Command& command : table) {
-        if (command.subcommands) {
-            text += helpOf(command.subcommands(), prefix + command.names + " ");
-            continue;
-        }
-        std::string synopsis = "  " + prefix + command.names;
-        if (*command.arguments) synopsis += std::string(" ") + command.arguments;
-        synopsis.resize(std::max(synopsis.size() + 1, kColumn), ' ');
-        text += synopsis + command.help + "\n";
-    }
-    return text;
+    c.top
+        .add("sim", "start|stop|quit|crash",
+             "the simulator starts, stops, quits (QUIT to its clients) or crashes",
+             on(&SimulatorConsole::commandSim))
+        .add("battery", "on|off", "the master battery", on(&SimulatorConsole::commandBattery))
+        .add("light", "VALUE", "the panel light knob, 0.0 to 1.0",
+             on(&SimulatorConsole::commandLight), {"lvar"})
+        .add("module", "", "", on(&SimulatorConsole::commandModule), {}, &c.module)
+        .add("status", "", "the simulator, its clients and the module",
+             on(&SimulatorConsole::commandStatus))
+        .add("wait", "MS", "pause (for scripts)", on(&SimulatorConsole::commandWait))
+        .add("help", "", "this text", on(&SimulatorConsole::commandHelp), {"?"})
+        .add("quit", "", "the simulator quits and this program ends",
+             on(&SimulatorConsole::commandQuit), {"exit"});
+    c.module
+        .add("present|absent", "", "the MobiFlight module loaded now, or not installed",
+             on(&SimulatorConsole::modulePresence))
+        .add("late", "[S]", "it loads S seconds (default 20) after the next connection",
+             on(&SimulatorConsole::moduleLate))
+        .add("answered", "[CLIENT]",
+             "its response area already holds CLIENT's registration answer (default "
+             "CorvaneHID)",
+             on(&SimulatorConsole::moduleAnswered))
+        .add("silent|finished", "", "it ignores registrations (an older module), or answers them",
+             on(&SimulatorConsole::moduleReply))
+        .add("second-client", "", "another program registers variables on its default channel",
+             on(&SimulatorConsole::moduleSecondClient))
+        .add("status", "[CLIENT]", "the variables of the default client and of CLIENT",
+             on(&SimulatorConsole::moduleStatus));
 }
 
 std::string SimulatorConsole::help() {
-    std::string text = "Commands:\n" + helpOf(commands(), "");
-    text.pop_back();
-    return text;
+    Commands commands;
+    buildCommands(nullptr, commands);
+    return "Commands:\n" + commands.top.help(34);
 }
 
 bool SimulatorConsole::execute(const std::string& line) {
-    std::istringstream in(line);
-    Words words;
-    for (std::string word; in >> word;)
-        words.push_back(word);
+    Words words = CommandTable::split(line);
     if (words.empty()) return true;
-    const Command* command = find(commands(), lower(words[0]));
-    if (!command) {
-        say("unknown command " + words[0] + " (type help)");
-        return true;
-    }
-    return (this->*command->handler)(words);
+    const std::string typed = words[0];
+    words[0] = toLowerAscii(words[0]);
+    const std::optional<bool> result = commands_.top.run(words);
+    if (!result) say("unknown command " + typed + " (type help)");
+    return result.value_or(true);
 }
 
 bool SimulatorConsole::commandSim(const Words& w) {
-    const std::string what = lower(arg(w, 1));
+    const std::string what = toLowerAscii(arg(w, 1));
     if (what == "start") {
         sim_.setSimulatorRunning(true);
     } else if (what == "stop") {
@@ -142,7 +103,7 @@ bool SimulatorConsole::commandSim(const Words& w) {
 }
 
 bool SimulatorConsole::commandBattery(const Words& w) {
-    const std::string state = lower(arg(w, 1));
+    const std::string state = toLowerAscii(arg(w, 1));
     if (state != "on" && state != "off") {
         say("battery on|off");
         return true;
@@ -159,19 +120,18 @@ bool SimulatorConsole::commandLight(const Words& w) {
         say("light VALUE, from 0.0 to 1.0");
         return true;
     }
-    sim_.setLVar(kPanelLightVariable, static_cast<float>(value));
+    sim_.setLVar(kBacklightVariable, static_cast<float>(value));
     say(std::string("panel light ") + arg(w, 1));
     return true;
 }
 
 bool SimulatorConsole::commandModule(const Words& w) {
-    const Command* command = find(moduleCommands(), lower(arg(w, 1)));
-    if (!command) {
-        say("module present|absent|late [S]|answered [CLIENT]|silent|finished|second-client|"
-            "status [CLIENT]");
-        return true;
+    Words rest(w.begin() + 1, w.end());
+    if (!rest.empty()) rest[0] = toLowerAscii(rest[0]);
+    if (!commands_.module.run(rest)) {
+        say("module " + commands_.module.synopsis());
     }
-    return (this->*command->handler)(Words(w.begin() + 1, w.end()));
+    return true;
 }
 
 bool SimulatorConsole::commandStatus(const Words&) {
@@ -206,7 +166,7 @@ bool SimulatorConsole::commandQuit(const Words&) {
 }
 
 bool SimulatorConsole::modulePresence(const Words& w) {
-    const bool present = lower(w[0]) == "present";
+    const bool present = w[0] == "present";
     sim_.setModuleLoaded(present);
     say(present ? "module loaded" : "module absent");
     return true;
@@ -225,14 +185,14 @@ bool SimulatorConsole::moduleLate(const Words& w) {
 }
 
 bool SimulatorConsole::moduleAnswered(const Words& w) {
-    const std::string client = w.size() > 1 ? w[1] : kOwnClient;
+    const std::string client = w.size() > 1 ? w[1] : kProgramName;
     sim_.moduleRespond("MF.Clients.Add." + client + ".Finished");
     say("the module's response area holds MF.Clients.Add." + client + ".Finished");
     return true;
 }
 
 bool SimulatorConsole::moduleReply(const Words& w) {
-    const bool silent = lower(w[0]) == "silent";
+    const bool silent = w[0] == "silent";
     sim_.setRegistrationReply(silent ? SimEmulator::RegistrationReply::None
                                      : SimEmulator::RegistrationReply::Finished);
     say(silent ? "the module ignores registrations" : "the module answers registrations");
@@ -251,7 +211,7 @@ bool SimulatorConsole::moduleSecondClient(const Words&) {
 
 bool SimulatorConsole::moduleStatus(const Words& w) {
     for (const std::string& client :
-         {std::string(kDefaultModuleClient), w.size() > 1 ? w[1] : std::string(kOwnClient)}) {
+         {std::string(kDefaultModuleClient), w.size() > 1 ? w[1] : std::string(kProgramName)}) {
         std::string line;
         for (const std::string& variable : sim_.moduleVariables(client))
             line += " " + variable;

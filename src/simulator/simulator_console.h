@@ -4,13 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "common/command_table.h"
 #include "emulation/sim_emulator.h"
 #include "simulator/emulator_front.h"
 
 // The typed commands of the standalone simulator: the simulator's life
 // (start, stop, quit, crash), the master battery, the panel light, the
-// MobiFlight module's states, a status line. One table row per command
-// (names, arguments, help, handler); the help text is made from the rows.
+// MobiFlight module's states, a status line. One table row per command;
+// the help text is made from the rows.
 //
 // Keeps no record of its own: what it shows comes from the emulator, whose
 // records are bounded.
@@ -19,7 +20,7 @@
 // print function is called from that thread only.
 class SimulatorConsole {
 public:
-    using Words = std::vector<std::string>;
+    using Words = CommandTable::Words;
     using Print = std::function<void(const std::string& line)>;
 
     // Both must outlive the console.
@@ -30,19 +31,16 @@ public:
 
     static std::string help();
 
+    SimulatorConsole(const SimulatorConsole&) = delete;
+    SimulatorConsole& operator=(const SimulatorConsole&) = delete;
+
 private:
-    struct Command {
-        const char* names;  // "quit|exit": every name runs the row
-        const char* arguments;
-        const char* help;
-        bool (SimulatorConsole::*handler)(const Words& words);
-        // Rows shown in the help after this row's names, instead of it.
-        const std::vector<Command>& (*subcommands)() = nullptr;
+    struct Commands {
+        CommandTable top;
+        CommandTable module;
     };
-    static const std::vector<Command>& commands();
-    static const std::vector<Command>& moduleCommands();
-    static const Command* find(const std::vector<Command>& table, const std::string& name);
-    static std::string helpOf(const std::vector<Command>& table, const std::string& prefix);
+    // The rows; `self` is null when only the help text is wanted.
+    static void buildCommands(SimulatorConsole* self, Commands& commands);
 
     bool commandSim(const Words& w);
     bool commandBattery(const Words& w);
@@ -65,5 +63,6 @@ private:
     SimEmulator& sim_;
     const simnet::EmulatorFront& front_;
     Print print_;
+    Commands commands_;
     bool battery_ = true;  // as last set here; the emulator starts with it on
 };
