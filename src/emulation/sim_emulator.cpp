@@ -1007,3 +1007,10 @@ SimEmulator::HRESULT SimEmulator::getLastSentPacketId(HANDLE handle, DWORD* send
     *sendId = it->second.sendId;
     return S_OK_RESULT;
 }
+
+void SimEmulator::setNextSendId(HANDLE handle, DWORD sendId) {
+    MutexLock guard(mutex_);
+    const auto it = connections_.find(handleValue(handle));
+    // A sending call counts one on before it acts.
+    if (it != connections_.end()) it->second.sendId = sendId - 1;
+}

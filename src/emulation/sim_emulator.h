@@ -245,6 +245,13 @@ public:
                              DWORD flags);
     HRESULT getLastSentPacketId(simconnect::HANDLE handle, DWORD* sendId);
 
+    // For a transport whose client numbers its own messages (a network
+    // front passes the send id from each message's header): the next call
+    // on `handle` that sends a message carries `sendId` instead of the next
+    // number, in its exceptions and in GetLastSentPacketID. Unknown handles
+    // are ignored.
+    void setNextSendId(simconnect::HANDLE handle, DWORD sendId);
+
 private:
     static CommandTable optionTable(SimEmulator* self);
     struct Datum {

@@ -84,12 +84,16 @@ void Logger::open(const std::string& directory, const std::string& baseName, std
     maxFiles_ = maxFiles;
     consoleEcho_ = consoleEcho;
     rotationDeferred_ = false;
-    if (!directory_.empty()) {
-        std::error_code ec;
-        fs::create_directories(platform::toPath(directory_), ec);
+    if (baseName_.empty()) {
+        filePath_.clear();
+    } else {
+        if (!directory_.empty()) {
+            std::error_code ec;
+            fs::create_directories(platform::toPath(directory_), ec);
+        }
+        filePath_ = directory_.empty() ? baseName_ + ".log"
+                                       : platform::joinPath(directory_, baseName_ + ".log");
     }
-    filePath_ = directory_.empty() ? baseName_ + ".log"
-                                   : platform::joinPath(directory_, baseName_ + ".log");
     removeStaleFilesLocked();
     openFileLocked();
 }

@@ -59,7 +59,8 @@ public:
 
     // Stores the settings, creates the folder (failures ignored), deletes
     // stale rotated files and opens directory/baseName.log for appending.
-    // An empty directory means the current folder.
+    // An empty directory means the current folder. An empty baseName
+    // writes no file at all: only the console echo, if any.
     void open(const std::string& directory, const std::string& baseName, std::uint64_t maxBytes,
               std::int32_t maxFiles, bool consoleEcho) EXCLUDES(lock_);
 

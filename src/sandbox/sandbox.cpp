@@ -42,7 +42,8 @@ std::array<std::uint8_t, 8> defaultBoardId(std::uint8_t last) {
 
 }  // namespace
 
-Sandbox::Sandbox(std::ostream& out) : out_(out), console_(std::make_shared<LineChannel>()) {
+Sandbox::Sandbox(std::ostream& out, SimulatorSide side)
+    : out_(out), side_(side), console_(std::make_shared<LineChannel>()) {
     buildCommands(this, commands_);
 }
 
@@ -199,13 +200,15 @@ bool Sandbox::start(const std::string& configPath, bool hidTrace, std::string& e
     if (!config_.hidEventMapPath.empty()) eventMap_.load(config_.hidEventMapPath, ignored);
     createPanels();
 
-    sim_.setSimulatorRunning(true);
-    sim_.setBattery(true);
-    sim_.setLVar(kBacklightVariable, 0.6f);
-    sim_.setTraceSink([this](const std::string& line) {
-        if (line == "command MF.DummyCmd") return;  // follows every command; noise here
-        print("[sim] " + line);
-    });
+    if (side_ == SimulatorSide::Emulated) {
+        sim_.setSimulatorRunning(true);
+        sim_.setBattery(true);
+        sim_.setLVar(kBacklightVariable, 0.6f);
+        sim_.setTraceSink([this](const std::string& line) {
+            if (line == "command MF.DummyCmd") return;  // follows every command; noise here
+            print("[sim] " + line);
+        });
+    }
     bus_.setReceiveObserver(
         [this](const std::string& path, const emulation::ReceivedReport& report) {
             print("[panel " + panelNameForPath(path) + "] " + describeReport(report));
@@ -213,7 +216,9 @@ bool Sandbox::start(const std::string& configPath, bool hidTrace, std::string& e
 
     AppServices services;
     services.hidBus = &bus_;
-    services.simulatorProbe = sim_.processProbe();
+    // Linked, the simulator may run on another machine: no process to wait for.
+    services.simulatorProbe =
+        side_ == SimulatorSide::Emulated ? sim_.processProbe() : [] { return true; };
     services.consoleInput = console_;
     services.executableDir = platform::parentPath(platform::executablePath());
     app_ = std::make_unique<Application>(services);
@@ -224,6 +229,8 @@ bool Sandbox::start(const std::string& configPath, bool hidTrace, std::string& e
     for (const Panel& panel : panels_)
         names += " " + panel.name;
     print("[sandbox] panels:" + names + ". Type help for the commands.");
+    if (side_ == SimulatorSide::Linked)
+        print("[sandbox] the simulator is the one the linked SimConnect library reaches");
     return true;
 }
 
@@ -235,7 +242,7 @@ int Sandbox::run(std::istream& in) {
             MutexLock guard(gate->lock);
             if (gate->closed) return false;
             gate_->lock.assertHeld();  // the same gate, and open: this Sandbox is still there
-            return executeLocked(parts);
+            return executeHere(parts);
         };
         std::string line;
         bool more = true;
@@ -268,7 +275,20 @@ bool Sandbox::execute(const std::string& line) {
     if (parts.empty()) return true;
     MutexLock guard(gate_->lock);
     if (gate_->closed) return false;
-    return executeLocked(parts);
+    return executeHere(parts);
+}
+
+bool Sandbox::executeHere(const std::vector<std::string>& words) {
+    static const char* const kNeedOwnSimulator[] = {"sim", "battery", "lvar", "module"};
+    if (side_ == SimulatorSide::Linked) {
+        for (const char* command : kNeedOwnSimulator) {
+            if (lower(words[0]) != command) continue;
+            print("[sandbox] " + words[0] +
+                  ": the simulator is the linked SimConnect library's; script it there");
+            return true;
+        }
+    }
+    return executeLocked(words);
 }
 
 void Sandbox::closeGate() {

@@ -27,7 +27,15 @@
 // (run's helper thread) or, in tests, from the caller.
 class Sandbox {
 public:
-    explicit Sandbox(std::ostream& out);
+    // Where the program's simulator is: the sandbox's own emulator, or
+    // whatever the SimConnect library the binary is linked with reaches (the
+    // SDK's library and a real simulator, or the network client and a
+    // simulator elsewhere). Linked, the simulator commands (sim, battery,
+    // lvar, module) are refused, and the program waits for no simulator
+    // process on this machine.
+    enum class SimulatorSide { Emulated, Linked };
+
+    explicit Sandbox(std::ostream& out, SimulatorSide side = SimulatorSide::Emulated);
     ~Sandbox();
 
     // Builds the virtual panels from the configuration's devices, starts the
@@ -94,10 +102,14 @@ private:
     bool commandQuit(const Words& w);
     bool moduleLate(const std::string& argument);
     bool moduleStatus();
+    // executeLocked, unless the command needs the sandbox's own simulator
+    // and there is none.
+    bool executeHere(const std::vector<std::string>& words) REQUIRES(gate_->lock);
     void closeGate();
 
     Commands commands_;
     std::ostream& out_;
+    const SimulatorSide side_;
     Mutex outLock_;  // one printed line at a time; held only while printing
     // Commands run under the gate's lock; once the gate is closed nothing
     // reaches this object any more. Shared with the command reader, which
