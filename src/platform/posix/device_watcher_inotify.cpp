@@ -10,11 +10,10 @@
 
 #include "platform/hidraw.h"
 #include "platform/posix/hidraw_handles.h"
+#include "platform/posix/unique_fd.h"
 
 namespace platform {
 namespace {
-
-using hidraw::UniqueFd;
 
 bool isHidrawName(const char* name) {
     return std::strncmp(name, "hidraw", 6) == 0;

@@ -1,44 +1,16 @@
 #pragma once
 
-// Private to the hidraw bus: its handle factories and a file-descriptor owner.
+// Private to the hidraw bus: its handle factories.
 #include <unistd.h>
 
 #include <memory>
 #include <string>
 
 #include "platform/hid_bus.h"
+#include "platform/posix/unique_fd.h"
 
 namespace platform {
 namespace hidraw {
-
-// Owns one file descriptor.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = other.fd_;
-            other.fd_ = -1;
-        }
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 // Opens `path` read/write, else read-only, with `flags` added.
 UniqueFd openNode(const std::string& path, int flags, bool readOnlyFallback);

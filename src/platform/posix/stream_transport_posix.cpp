@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/environment.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/stream_transport.h"
 
 namespace platform {
@@ -20,38 +21,7 @@ namespace platform {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd&& other) noexcept : fd_(other.release()) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = other.release();
-        }
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-};
+using Fd = UniqueFd;
 
 std::string errnoText(const std::string& what, int code) {
     return what + ": " + systemErrorText(static_cast<unsigned long>(code));

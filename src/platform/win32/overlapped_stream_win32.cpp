@@ -14,8 +14,8 @@ constexpr DWORD kReadBufferSize = 64 * 1024;
 
 }  // namespace
 
-ScopedHandle createEvent() {
-    return ScopedHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+UniqueHandle createEvent() {
+    return UniqueHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
 }
 
 DWORD toWaitMs(std::chrono::milliseconds timeout) {

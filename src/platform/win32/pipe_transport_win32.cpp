@@ -17,7 +17,7 @@ constexpr std::chrono::milliseconds kInstanceRetry{50};
 // One end of a message-mode pipe, client or server.
 class PipeStream final : public OverlappedStream {
 public:
-    PipeStream(ScopedHandle pipe, std::string name)
+    PipeStream(UniqueHandle pipe, std::string name)
         : pipe_(std::move(pipe)), name_(std::move(name)) {}
     // Closing (not DisconnectNamedPipe, which would drop what the other end
     // has not read yet) lets the peer read the rest, then see the end.
@@ -60,11 +60,11 @@ private:
         return error == ERROR_IO_PENDING || error == ERROR_MORE_DATA;
     }
 
-    ScopedHandle pipe_;
+    UniqueHandle pipe_;
     std::string name_;
 };
 
-std::unique_ptr<ByteStream> makePipeStream(ScopedHandle pipe, const std::string& name,
+std::unique_ptr<ByteStream> makePipeStream(UniqueHandle pipe, const std::string& name,
                                            std::string& error) {
     auto stream = std::make_unique<PipeStream>(std::move(pipe), name);
     if (!stream->init(error)) return nullptr;
@@ -133,7 +133,7 @@ private:
             PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
         const DWORD pipeMode =
             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
-        next_ = ScopedHandle(CreateNamedPipeA(name_.c_str(), openMode, pipeMode, instances_,
+        next_ = UniqueHandle(CreateNamedPipeA(name_.c_str(), openMode, pipeMode, instances_,
                                               kPipeBufferSize, kPipeBufferSize, 0, nullptr));
         code = next_.valid() ? 0 : GetLastError();
         return next_.valid();
@@ -207,9 +207,9 @@ private:
 
     std::string name_;
     unsigned instances_;
-    ScopedHandle next_;  // the instance that waits for the next client
-    ScopedHandle connectEvent_;
-    ScopedHandle cancelEvent_;
+    UniqueHandle next_;  // the instance that waits for the next client
+    UniqueHandle connectEvent_;
+    UniqueHandle cancelEvent_;
     OVERLAPPED ov_{};
     bool pending_ = false;  // a ConnectNamedPipe on next_ is in flight
 };
@@ -227,7 +227,7 @@ std::unique_ptr<ByteStream> connectLocalPipe(const std::string& name,
     const auto deadline = std::chrono::steady_clock::now() +
                           std::min(busyWait, std::chrono::milliseconds(24 * 3600 * 1000));
     for (;;) {
-        win32::ScopedHandle pipe(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+        win32::UniqueHandle pipe(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
         if (pipe.valid()) {
             DWORD mode = PIPE_READMODE_MESSAGE;

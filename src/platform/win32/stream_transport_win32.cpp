@@ -21,37 +21,13 @@ bool startWinsock(std::string& error) {
     return status == 0;
 }
 
-class ScopedSocket {
-public:
-    ScopedSocket() = default;
-    explicit ScopedSocket(SOCKET s) : socket_(s) {}
-    ~ScopedSocket() { reset(); }
-    ScopedSocket(ScopedSocket&& other) noexcept : socket_(other.release()) {}
-    ScopedSocket& operator=(ScopedSocket&& other) noexcept {
-        if (this != &other) {
-            reset();
-            socket_ = other.release();
-        }
-        return *this;
-    }
-    ScopedSocket(const ScopedSocket&) = delete;
-    ScopedSocket& operator=(const ScopedSocket&) = delete;
-
-    SOCKET get() const { return socket_; }
-    bool valid() const { return socket_ != INVALID_SOCKET; }
-    SOCKET release() {
-        const SOCKET s = socket_;
-        socket_ = INVALID_SOCKET;
-        return s;
-    }
-    void reset() {
-        if (valid()) closesocket(socket_);
-        socket_ = INVALID_SOCKET;
-    }
-
-private:
-    SOCKET socket_ = INVALID_SOCKET;
+struct SocketTraits {
+    using Value = SOCKET;
+    static SOCKET none() { return INVALID_SOCKET; }
+    static bool valid(SOCKET s) { return s != INVALID_SOCKET; }
+    static void close(SOCKET s) { closesocket(s); }
 };
+using ScopedSocket = UniqueResource<SocketTraits>;
 
 std::string socketError(const std::string& what) {
     return errorText(what, static_cast<DWORD>(WSAGetLastError()));
@@ -251,8 +227,8 @@ private:
 
     ScopedSocket socket_;
     std::uint16_t port_;
-    ScopedHandle acceptEvent_;
-    ScopedHandle cancelEvent_;
+    UniqueHandle acceptEvent_;
+    UniqueHandle cancelEvent_;
 };
 
 }  // namespace

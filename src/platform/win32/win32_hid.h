@@ -15,42 +15,10 @@ extern "C" {
 #include <string>
 
 #include "platform/hid_bus.h"
+#include "platform/win32/unique_handle.h"
 
 namespace platform {
 namespace win32 {
-
-// Owns one kernel handle; INVALID_HANDLE_VALUE and null both mean "none".
-class UniqueHandle {
-public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
-    ~UniqueHandle() { reset(); }
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            handle_ = other.release();
-        }
-        return *this;
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE release() {
-        HANDLE handle = handle_;
-        handle_ = nullptr;
-        return handle;
-    }
-    void reset() {
-        if (valid()) CloseHandle(handle_);
-        handle_ = nullptr;
-    }
-
-private:
-    HANDLE handle_ = nullptr;
-};
 
 // CreateFileA on a device path, shared for reading and writing, read/write
 // access first and read-only second when `readOnlyFallback` is set.

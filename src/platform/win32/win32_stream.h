@@ -11,44 +11,13 @@
 
 #include "common/mutex.h"
 #include "platform/stream_transport.h"
+#include "platform/win32/unique_handle.h"
 
 namespace platform {
 namespace win32 {
 
-class ScopedHandle {
-public:
-    ScopedHandle() = default;
-    explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-    ~ScopedHandle() { reset(); }
-    ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.release()) {}
-    ScopedHandle& operator=(ScopedHandle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            handle_ = other.release();
-        }
-        return *this;
-    }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE release() {
-        HANDLE handle = handle_;
-        handle_ = nullptr;
-        return handle;
-    }
-    void reset() {
-        if (valid()) CloseHandle(handle_);
-        handle_ = nullptr;
-    }
-
-private:
-    HANDLE handle_ = nullptr;
-};
-
 // A manual-reset event, unset; invalid when the system refused one.
-ScopedHandle createEvent();
+UniqueHandle createEvent();
 
 // Milliseconds for the Wait functions; kWaitForever becomes INFINITE.
 DWORD toWaitMs(std::chrono::milliseconds timeout);
@@ -96,9 +65,9 @@ private:
         EXCLUDES(mutex_);
 
     Mutex mutex_;
-    ScopedHandle readEvent_;
-    ScopedHandle writeEvent_;
-    ScopedHandle cancelEvent_;
+    UniqueHandle readEvent_;
+    UniqueHandle writeEvent_;
+    UniqueHandle cancelEvent_;
     OVERLAPPED readOv_ GUARDED_BY(mutex_){};
     OVERLAPPED writeOv_ GUARDED_BY(mutex_){};
     std::vector<std::uint8_t> readBuffer_;  // the system's while a read is in flight
