@@ -269,7 +269,7 @@ bool MobiFlightClient::writeClientSetUp(std::string& error) {
     MutexLock guard(sendLock_);
     for (const char* text : {kDummy, kClear, kAddBacklight.c_str()}) {
         if (!writeBlock(text, kClientCommandAreaId, error)) {
-            logWarn("MobiFlight send failed: " + error);
+            sendWarnings_.warn("MobiFlight send failed: " + error);
             return false;
         }
     }
@@ -409,6 +409,7 @@ void MobiFlightClient::workerLoop() {
     Command command;
     std::uint64_t generation = 0;
     for (;;) {
+        sendWarnings_.poll();
         switch (nextWork(command, generation)) {
             case Work::Stop:
                 return;
@@ -584,14 +585,14 @@ void MobiFlightClient::writeEncoder(const Command& command) {
 bool MobiFlightClient::writeOnce(const Command& command, std::string& error, bool& dummyWritten) {
     dummyWritten = false;
     if (!writeBlock(command.text, kClientCommandAreaId, error)) {
-        logWarn("MobiFlight send failed: " + error);
+        sendWarnings_.warn("MobiFlight send failed: " + error);
         return false;
     }
     lastSend_ = clock_.now();
     lastSendSet_ = true;
     std::string dummyError;
     dummyWritten = writeBlock(kDummy, kClientCommandAreaId, dummyError);
-    if (!dummyWritten) logWarn("MobiFlight dummy send failed: " + dummyError);
+    if (!dummyWritten) sendWarnings_.warn("MobiFlight dummy send failed: " + dummyError);
     return true;
 }
 

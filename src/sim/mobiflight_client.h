@@ -13,6 +13,7 @@
 #include "common/clock.h"
 #include "common/mutex.h"
 #include "config/app_config.h"
+#include "log/repeat_limiter.h"
 #include "sim/mobiflight_registration.h"
 #include "sim/simconnect_client.h"
 
@@ -151,6 +152,9 @@ private:
     void onLVars(const std::uint8_t* data, std::uint32_t size);
 
     Clock& clock_;
+    // Send failures repeat with every press while the link is bad: one line,
+    // then a count a minute.
+    RepeatLimiter sendWarnings_{clock_};
     SimConnectClient* simConnect_ = nullptr;
     MobiFlightSettings settings_;
     std::atomic<bool> enabled_{true};
