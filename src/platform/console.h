@@ -21,7 +21,8 @@ void attachParentConsole();
 // handled the request, waits until consoleStopFinished() is called or
 // kConsoleCloseWait has passed (Windows allows about five seconds). On
 // Linux the process lives on after SIGHUP until its stop has finished,
-// so nothing waits there.
+// so nothing waits there. On Linux it also ignores SIGPIPE, so that a closed
+// standard output does not end the program.
 bool installConsoleStopHandler(bool (*handler)());
 
 constexpr std::chrono::milliseconds kConsoleCloseWait{5000};

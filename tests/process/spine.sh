@@ -70,6 +70,16 @@ if ! is_windows; then
   wait_exit "$pid" 10
   check "SIGINT exits 0" [ "$EXIT_CODE" -eq 0 ]
   check "SIGINT stops the run loop" grep -qF "Application run loop stopped" "$LOG"
+
+  # A console whose reader has gone (a closed pipe) does not end the program
+  # (with SIGPIPE at its default, which this script ignores for itself).
+  rm -f "$LOG"
+  set +e
+  printf 'quit\n' | env --default-signal=PIPE "$PROGRAM" --console --config "$CONFIG" 2> /dev/null | true
+  code=${PIPESTATUS[1]}
+  set -e
+  check "a closed standard output: exit 0 after quit" [ "$code" -eq 0 ]
+  check "a closed standard output: the stop is logged" grep -qF "Application run loop stopped" "$LOG"
 fi
 
 finish

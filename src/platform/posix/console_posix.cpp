@@ -30,6 +30,9 @@ bool installConsoleStopHandler(bool (*handler)()) {
     for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
         ok = sigaction(signalNumber, &action, nullptr) == 0 && ok;
     }
+    // A console whose reader went away (a closed pipe) must not end the
+    // program: the write fails and the log file goes on.
+    ok = signal(SIGPIPE, SIG_IGN) != SIG_ERR && ok;
     return ok;
 }
 
