@@ -65,6 +65,13 @@ std::string checkMobiFlight(const MobiFlightSettings& mobiflight) {
         return "mobiflight.responseChannel is required when enabled";
     }
     if (mobiflight.lvarsChannel.empty()) return "mobiflight.lvarsChannel is required when enabled";
+    if (mobiflight.clientName.empty()) return "mobiflight.clientName is required when enabled";
+    // The program's own channels are named after it: the default channels'
+    // name would make us write into MobiFlight's own program's channels.
+    if (mobiflight.clientName + ".Command" == mobiflight.commandChannel ||
+        mobiflight.clientName + ".Response" == mobiflight.responseChannel) {
+        return "mobiflight.clientName must differ from the name of the default channels";
+    }
     return {};
 }
 
