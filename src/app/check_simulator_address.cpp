@@ -21,9 +21,9 @@ Finding probeFinding(const simnet::ProbeResult& probe, const std::string& where,
                      std::chrono::milliseconds timeout) {
     switch (probe.outcome) {
         case Outcome::Answered:
-            return okFinding(where + " answers: " + simnet::describeApplication(probe.open));
+            return okFinding(where + ", answers: " + simnet::describeApplication(probe.open));
         case Outcome::Unreachable:
-            return failFinding(where + " does not answer (" + probe.detail +
+            return failFinding(where + ", does not answer (" + probe.detail +
                                "); check that the simulator runs and accepts network clients "
                                "on this port (its SimConnect.xml), that the firewall of its "
                                "computer lets TCP port " +
@@ -38,7 +38,7 @@ Finding probeFinding(const simnet::ProbeResult& probe, const std::string& where,
                                kSeeRemote);
         case Outcome::Ended:
             return failFinding(where +
-                               " ended the connection without a SimConnect answer; the simulator "
+                               ", ended the connection without a SimConnect answer; the simulator "
                                "may be starting or ending, or serve no more clients (MaxClients "
                                "in its SimConnect.xml)" +
                                kSeeRemote);
@@ -47,7 +47,7 @@ Finding probeFinding(const simnet::ProbeResult& probe, const std::string& where,
                                " answered that the simulator is closing; check again "
                                "when it runs");
         case Outcome::Exception:
-            return failFinding(where + " refused this program (" +
+            return failFinding(where + ", refused this program (" +
                                SimConnectCallLog::exceptionName(probe.exception) +
                                "); the simulator may be too old or too new for it");
     }
