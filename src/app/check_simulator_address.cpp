@@ -30,7 +30,7 @@ Finding probeFinding(const simnet::ProbeResult& probe, const std::string& where,
                                std::to_string(port) + " in, and the address" + kSeeRemote);
         case Outcome::Silent:
             return failFinding(where +
-                               " accepted the connection but gave no SimConnect answer "
+                               ", accepted the connection but gave no SimConnect answer "
                                "within " +
                                seconds(timeout) +
                                "; check that this is the port of the simulator's SimConnect.xml, "
@@ -44,7 +44,7 @@ Finding probeFinding(const simnet::ProbeResult& probe, const std::string& where,
                                kSeeRemote);
         case Outcome::Quit:
             return warnFinding(where +
-                               " answered that the simulator is closing; check again "
+                               ", answered that the simulator is closing; check again "
                                "when it runs");
         case Outcome::Exception:
             return failFinding(where + ", refused this program (" +
