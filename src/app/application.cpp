@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "common/ascii.h"
+#include "common/mutex.h"
 #include "common/program_name.h"
 #include "log/logger.h"
 #include "platform/paths.h"
@@ -44,9 +45,12 @@ void logStartHeader(const std::string& configPath) {
 // Application is gone; it reaches the Application only through this link,
 // which the Application clears (under the lock) before it is destroyed.
 struct Application::ConsoleLink {
-    std::mutex lock;
-    Application* app = nullptr;
-    std::shared_ptr<std::istream> input;
+    ConsoleLink(Application* owner, std::shared_ptr<std::istream> in)
+        : app(owner), input(std::move(in)) {}
+
+    Mutex lock;
+    Application* app GUARDED_BY(lock);
+    const std::shared_ptr<std::istream> input;  // the reader's alone
 };
 
 AppServices AppServices::system(platform::HidBus& bus) {
@@ -154,7 +158,7 @@ bool Application::initialize(const std::string& configPath, bool consoleMode, st
         mobiflight_.onSimConnectState(connected);
         mapping_.setSimConnected(connected);
         {
-            std::lock_guard<std::mutex> guard(simState_.lock);
+            MutexLock guard(simState_.lock);
             simState_.simConnected = connected;
             simState_.simKnown = true;
         }
@@ -184,7 +188,7 @@ void Application::installCallbacks() {
         [this](const std::string& payload) { mapping_.onLVarPayload(payload); });
     simconnect_.setBatteryHandler([this](bool on) {
         {
-            std::lock_guard<std::mutex> guard(simState_.lock);
+            MutexLock guard(simState_.lock);
             simState_.batteryOn = on;
             simState_.batteryKnown = true;
         }
@@ -229,28 +233,27 @@ void Application::run() {
 // touching the Application.
 void Application::detachConsole() {
     if (!console_) return;
-    std::lock_guard<std::mutex> guard(console_->lock);
+    MutexLock guard(console_->lock);
     console_->app = nullptr;
 }
 
 void Application::startConsoleThread() {
-    console_ = std::make_shared<ConsoleLink>();
-    console_->app = this;
-    console_->input = services_.consoleInput
-                          ? services_.consoleInput
-                          : std::shared_ptr<std::istream>(&std::cin, [](std::istream*) {});
+    console_ = std::make_shared<ConsoleLink>(
+        this, services_.consoleInput
+                  ? services_.consoleInput
+                  : std::shared_ptr<std::istream>(&std::cin, [](std::istream*) {}));
     std::string names;
     for (const std::string& name : consoleCommands_.primaryNames())
         names += (names.empty() ? "" : ", ") + name;
     std::thread([link = console_, names] {
         logInfo("Console commands: " + names);
         {
-            std::lock_guard<std::mutex> guard(link->lock);
+            MutexLock guard(link->lock);
             if (!link->app || link->app->stopRequested()) return;
         }
         std::string line;
         while (std::getline(*link->input, line)) {
-            std::lock_guard<std::mutex> guard(link->lock);
+            MutexLock guard(link->lock);
             if (!link->app || !link->app->handleConsoleLine(line)) return;
         }
     }).detach();

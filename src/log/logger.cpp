@@ -77,7 +77,7 @@ Logger& Logger::instance() {
 
 void Logger::open(const std::string& directory, const std::string& baseName, std::uint64_t maxBytes,
                   std::int32_t maxFiles, bool consoleEcho) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     directory_ = directory;
     baseName_ = baseName;
     maxBytes_ = maxBytes;
@@ -99,23 +99,23 @@ void Logger::open(const std::string& directory, const std::string& baseName, std
 }
 
 void Logger::log(LogLevel level, const std::string& message) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     writeLocked(levelLabel(level), message);
 }
 
 void Logger::debug(const std::string& message) {
     if (!debugEnabled_.load(std::memory_order_relaxed)) return;
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     writeLocked("DEBUG", message);
 }
 
 void Logger::setDebugEnabled(bool enabled) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     debugEnabled_.store(enabled, std::memory_order_relaxed);
 }
 
 void Logger::close() {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     if (file_.is_open()) {
         file_.flush();
         file_.close();
@@ -123,7 +123,7 @@ void Logger::close() {
 }
 
 std::string Logger::filePath() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     return filePath_;
 }
 
@@ -155,13 +155,13 @@ void Logger::openFileLocked() {
 }
 
 void Logger::setFileSystem(LogFileSystem* files) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     files_ = files ? files : &LogFileSystem::system();
     rotationDeferred_ = false;
 }
 
 void Logger::setClock(Clock* clock) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     clock_ = clock ? clock : &Clock::system();
     rotationDeferred_ = false;
 }

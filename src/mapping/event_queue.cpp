@@ -4,26 +4,26 @@
 #include <utility>
 
 void EventQueue::open() {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     closed_ = false;
 }
 
 void EventQueue::close() {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         closed_ = true;
     }
     wake_.notify_all();
 }
 
 void EventQueue::clear() {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     events_.clear();
 }
 
 void EventQueue::push(PanelEvent item) {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (closed_) return;
         dropPendingHoldsLocked(item);
         events_.push_back(std::move(item));
@@ -32,8 +32,8 @@ void EventQueue::push(PanelEvent item) {
 }
 
 bool EventQueue::pop(PanelEvent& item) {
-    std::unique_lock<std::mutex> lock(lock_);
-    wake_.wait(lock, [this] { return closed_ || !events_.empty(); });
+    MutexLock lock(lock_);
+    wake_.wait(lock.native(), [this]() REQUIRES(lock_) { return closed_ || !events_.empty(); });
     if (events_.empty()) return false;
     item = std::move(events_.front());
     events_.pop_front();

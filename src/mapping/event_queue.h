@@ -3,9 +3,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <string>
 
+#include "common/mutex.h"
 #include "hid/hid_protocol.h"
 
 // One panel event and the panel that sent it.
@@ -25,24 +25,24 @@ struct PanelEvent {
 class EventQueue {
 public:
     // Accepts events again (a new run).
-    void open();
+    void open() EXCLUDES(lock_);
     // Wakes pop(); from here on push() drops events and pop() returns false
     // once the queue is empty.
-    void close();
+    void close() EXCLUDES(lock_);
     // Forgets the queued events.
-    void clear();
+    void clear() EXCLUDES(lock_);
 
     // Drops the event when closed; otherwise, removes stale holds (see
     // above), appends the event and wakes the worker.
-    void push(PanelEvent item);
+    void push(PanelEvent item) EXCLUDES(lock_);
     // Waits for an event; false when closed and empty.
-    bool pop(PanelEvent& item);
+    bool pop(PanelEvent& item) EXCLUDES(lock_);
 
 private:
-    void dropPendingHoldsLocked(const PanelEvent& release);
+    void dropPendingHoldsLocked(const PanelEvent& release) REQUIRES(lock_);
 
-    std::mutex lock_;
+    Mutex lock_;
     std::condition_variable wake_;
-    std::deque<PanelEvent> events_;  // guarded by lock_
-    bool closed_ = true;             // guarded by lock_
+    std::deque<PanelEvent> events_ GUARDED_BY(lock_);
+    bool closed_ GUARDED_BY(lock_) = true;
 };

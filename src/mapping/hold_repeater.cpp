@@ -31,7 +31,7 @@ bool HoldRepeater::start(SimLink& link, HidManager* hid, std::int32_t periodMs,
                          std::string& error) {
     configure(link, hid, periodMs);
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         running_ = true;
     }
     try {
@@ -46,12 +46,12 @@ bool HoldRepeater::start(SimLink& link, HidManager* hid, std::int32_t periodMs,
 
 void HoldRepeater::stop() {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         running_ = false;
     }
     wake_.notify_all();
     if (worker_.joinable()) worker_.join();
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     table_.clear();
     ++generation_;
 }
@@ -59,7 +59,7 @@ void HoldRepeater::stop() {
 void HoldRepeater::hold(const Hold& hold) {
     const std::uint64_t connection = panelConnection(hold.boardId, hold.index);
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         Entry& entry = table_[hold.key];
         entry.hold = hold;
         entry.connection = connection;
@@ -72,7 +72,7 @@ void HoldRepeater::hold(const Hold& hold) {
 void HoldRepeater::cancel(const std::string& key) {
     if (key.empty()) return;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         table_.erase(key);
         ++generation_;
     }
@@ -86,7 +86,7 @@ void HoldRepeater::workerLoop() {
     for (;;) {
         waitForChangeOrDue();
         {
-            std::lock_guard<std::mutex> guard(lock_);
+            MutexLock guard(lock_);
             if (!running_) return;
         }
         repeatDue();
@@ -103,20 +103,21 @@ void HoldRepeater::repeatDue() {
 // One wait of the worker: until the earliest due time, a change of the
 // table or stop().
 void HoldRepeater::waitForChangeOrDue() {
-    std::unique_lock<std::mutex> lock(lock_);
+    MutexLock lock(lock_);
     // Nothing held: nothing to pace, so sleep long (a registration wakes us).
     Clock::TimePoint wakeAt = clock_.now() + (table_.empty() ? kIdleWait : period_);
     for (const auto& item : table_) {
         if (item.second.nextDue < wakeAt) wakeAt = item.second.nextDue;
     }
     const std::uint64_t generation = generation_;
-    clock_.waitUntil(wake_, lock, wakeAt, [&] { return !running_ || generation_ != generation; });
+    clock_.waitUntil(wake_, lock.native(), wakeAt,
+                     [&]() REQUIRES(lock_) { return !running_ || generation_ != generation; });
 }
 
 // The holds due now, each rescheduled one period later.
 std::vector<HoldRepeater::Due> HoldRepeater::takeDue() {
     std::vector<Due> batch;
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     const Clock::TimePoint now = clock_.now();
     for (auto& [key, entry] : table_) {
         if (entry.nextDue > now) continue;
@@ -131,7 +132,7 @@ void HoldRepeater::send(const std::vector<Due>& batch) {
     for (const Due& due : batch) {
         {
             // Released while the batch was being sent: skip it.
-            std::lock_guard<std::mutex> guard(lock_);
+            MutexLock guard(lock_);
             if (table_.find(due.key) == table_.end()) continue;
         }
         std::string error;
@@ -166,7 +167,7 @@ void HoldRepeater::dropHoldsOfGonePanels(std::vector<Due>& batch) {
     const auto gone = std::stable_partition(batch.begin(), batch.end(), isOpen);
     if (gone == batch.end()) return;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         for (auto it = gone; it != batch.end(); ++it)
             table_.erase(it->key);
         ++generation_;

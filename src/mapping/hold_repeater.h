@@ -2,13 +2,13 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "common/clock.h"
+#include "common/mutex.h"
 #include "log/repeat_limiter.h"
 
 class HidManager;
@@ -75,11 +75,12 @@ private:
     };
 
     void workerLoop();
-    void waitForChangeOrDue();
-    std::vector<Due> takeDue();
-    void dropHoldsOfGonePanels(std::vector<Due>& batch);
-    void send(const std::vector<Due>& batch);
-    std::uint64_t panelConnection(const std::string& boardId, std::int32_t index) const;
+    void waitForChangeOrDue() EXCLUDES(lock_);
+    std::vector<Due> takeDue() EXCLUDES(lock_);
+    void dropHoldsOfGonePanels(std::vector<Due>& batch) EXCLUDES(lock_);
+    void send(const std::vector<Due>& batch) EXCLUDES(lock_);
+    std::uint64_t panelConnection(const std::string& boardId, std::int32_t index) const
+        EXCLUDES(lock_);
 
     Clock& clock_;
     SimLink* link_ = nullptr;
@@ -88,9 +89,9 @@ private:
     RepeatLimiter warnings_;  // repeat worker only
     std::thread worker_;
 
-    std::mutex lock_;
+    Mutex lock_;
     std::condition_variable wake_;
-    bool running_ = false;                          // guarded by lock_
-    std::unordered_map<std::string, Entry> table_;  // guarded by lock_
-    std::uint64_t generation_ = 0;                  // guarded by lock_; bumps on every change
+    bool running_ GUARDED_BY(lock_) = false;
+    std::unordered_map<std::string, Entry> table_ GUARDED_BY(lock_);
+    std::uint64_t generation_ GUARDED_BY(lock_) = 0;  // bumps on every change
 };

@@ -68,7 +68,7 @@ bool OutputState::start(const AppConfig& config, HidManager& hid, SimState& simS
     hid_ = &hid;
     simState_ = &simState;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         running_ = true;
     }
     try {
@@ -83,7 +83,7 @@ bool OutputState::start(const AppConfig& config, HidManager& hid, SimState& simS
 
 void OutputState::stop() {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         running_ = false;
     }
     wake_.notify_all();
@@ -92,7 +92,7 @@ void OutputState::stop() {
 
 void OutputState::notifyChanged() {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         pending_ = true;
         lastChangeTime_ = clock_.now();
     }
@@ -105,7 +105,7 @@ void OutputState::notifyChanged() {
 void OutputState::startHoldOff(const std::string& boardId, std::int32_t index) {
     const std::string deviceKey = boardId.empty() ? "#" + std::to_string(index) : boardId;
     {
-        std::lock_guard<std::mutex> guard(holdOffLock_);
+        MutexLock guard(holdOffLock_);
         const Clock::TimePoint until = clock_.now() + kHoldOffTime;
         auto found = holdOffUntil_.find(deviceKey);
         if (found == holdOffUntil_.end()) {
@@ -121,7 +121,7 @@ void OutputState::onLVarPayload(const std::string& payload) {
     double level = 0;
     if (parseBacklightPayload(payload, level)) {
         if (simState_) {
-            std::lock_guard<std::mutex> guard(simState_->lock);
+            MutexLock guard(simState_->lock);
             simState_->backlightLevel = level;
             simState_->backlightKnown = true;
         }
@@ -205,11 +205,11 @@ void OutputState::workerLoop() {
 // Until a change (then through its debounce interval) or the refresh
 // period; false once stopped.
 bool OutputState::waitForChange() {
-    std::unique_lock<std::mutex> lock(lock_);
+    MutexLock lock(lock_);
     if (!running_) return false;
     if (!pending_) {
-        clock_.waitUntil(wake_, lock, clock_.now() + kRefreshPeriod,
-                         [this] { return !running_ || pending_; });
+        clock_.waitUntil(wake_, lock.native(), clock_.now() + kRefreshPeriod,
+                         [this]() REQUIRES(lock_) { return !running_ || pending_; });
     }
     if (!running_) return false;
     if (pending_) {
@@ -220,15 +220,15 @@ bool OutputState::waitForChange() {
 }
 
 // Every notice during the wait pushes the write further out.
-void OutputState::waitOutDebounce(std::unique_lock<std::mutex>& lock) {
+void OutputState::waitOutDebounce(MutexLock& lock) {
     const auto debounce = std::chrono::milliseconds(
         config_ ? std::max<std::int32_t>(config_->outputs.debounceMs, 0) : 0);
     while (debounce.count() > 0 && running_) {
         const Clock::TimePoint changed = lastChangeTime_;
         const Clock::TimePoint target = changed + debounce;
         if (clock_.now() >= target) break;
-        clock_.waitUntil(wake_, lock, target,
-                         [&] { return !running_ || lastChangeTime_ != changed; });
+        clock_.waitUntil(wake_, lock.native(), target,
+                         [&]() REQUIRES(lock_) { return !running_ || lastChangeTime_ != changed; });
     }
 }
 
@@ -237,12 +237,12 @@ void OutputState::apply() {
     bool batteryKnown, batteryOn, backlightKnown;
     double backlight;
     {
-        std::lock_guard<std::mutex> guard(simState_->lock);
+        MutexLock guard(simState_->lock);
         batteryKnown = simState_->batteryKnown;
         batteryOn = simState_->batteryOn;
     }
     {
-        std::lock_guard<std::mutex> guard(simState_->lock);
+        MutexLock guard(simState_->lock);
         backlightKnown = simState_->backlightKnown;
         backlight = simState_->backlightLevel;
     }
@@ -266,7 +266,7 @@ void OutputState::apply() {
 }
 
 OutputState::HoldOff OutputState::checkHoldOff(const std::string& deviceKey) {
-    std::lock_guard<std::mutex> guard(holdOffLock_);
+    MutexLock guard(holdOffLock_);
     const auto found = holdOffUntil_.find(deviceKey);
     if (found == holdOffUntil_.end()) return HoldOff::None;
     if (clock_.now() < found->second) return HoldOff::Active;

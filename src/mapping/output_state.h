@@ -3,12 +3,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
 
 #include "common/clock.h"
+#include "common/mutex.h"
 #include "config/app_config.h"
 #include "hid/hid_protocol.h"
 
@@ -38,11 +38,11 @@ public:
     void setSimConnected(bool connected) { simConnected_.store(connected); }
     // Marks the state changed; the worker writes it after the debounce
     // interval.
-    void notifyChanged();
+    void notifyChanged() EXCLUDES(lock_);
     // A payload from the MobiFlight L-variable channel (backlight level).
     void onLVarPayload(const std::string& payload);
     // The panel shows its own feedback now: LED writes to it pause.
-    void startHoldOff(const std::string& boardId, std::int32_t index);
+    void startHoldOff(const std::string& boardId, std::int32_t index) EXCLUDES(holdOffLock_);
 
     static bool parseBacklightPayload(const std::string& text, double& level);
     static LedCommand computeLedCommand(const OutputProfile& profile, bool simConnected,
@@ -57,10 +57,10 @@ private:
     enum class HoldOff { None, Active, Expired };
 
     void workerLoop();
-    bool waitForChange();
-    void waitOutDebounce(std::unique_lock<std::mutex>& lock);
-    void apply();
-    HoldOff checkHoldOff(const std::string& deviceKey);
+    bool waitForChange() EXCLUDES(lock_);
+    void waitOutDebounce(MutexLock& lock) REQUIRES(lock_);
+    void apply() EXCLUDES(lock_, holdOffLock_);
+    HoldOff checkHoldOff(const std::string& deviceKey) EXCLUDES(holdOffLock_);
 
     Clock& clock_;
     const AppConfig* config_ = nullptr;
@@ -69,12 +69,12 @@ private:
     std::atomic<bool> simConnected_{false};
     std::thread worker_;
 
-    std::mutex lock_;
+    Mutex lock_;
     std::condition_variable wake_;
-    bool running_ = false;               // guarded by lock_
-    bool pending_ = false;               // guarded by lock_
-    Clock::TimePoint lastChangeTime_{};  // guarded by lock_
+    bool running_ GUARDED_BY(lock_) = false;
+    bool pending_ GUARDED_BY(lock_) = false;
+    Clock::TimePoint lastChangeTime_ GUARDED_BY(lock_){};
 
-    std::mutex holdOffLock_;
-    std::unordered_map<std::string, Clock::TimePoint> holdOffUntil_;  // guarded by holdOffLock_
+    Mutex holdOffLock_;
+    std::unordered_map<std::string, Clock::TimePoint> holdOffUntil_ GUARDED_BY(holdOffLock_);
 };

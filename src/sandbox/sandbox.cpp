@@ -54,7 +54,7 @@ Sandbox::~Sandbox() {
 }
 
 void Sandbox::print(const std::string& line) {
-    std::lock_guard<std::mutex> guard(outLock_);
+    MutexLock guard(outLock_);
     out_ << line << std::endl;
 }
 
@@ -239,8 +239,10 @@ int Sandbox::run(std::istream& in) {
     std::thread reader([this, gate = gate_, finished, &in] {
         // Runs one command unless the gate is closed; false ends the reader.
         auto run = [this, &gate](const std::vector<std::string>& parts) {
-            std::lock_guard<std::mutex> guard(gate->lock);
-            return !gate->closed && executeHere(parts);
+            MutexLock guard(gate->lock);
+            if (gate->closed) return false;
+            gate_->lock.assertHeld();  // the same gate, and open: this Sandbox is still there
+            return executeHere(parts);
         };
         std::string line;
         bool more = true;
@@ -271,7 +273,7 @@ int Sandbox::run(std::istream& in) {
 bool Sandbox::execute(const std::string& line) {
     const std::vector<std::string> parts = words(line);
     if (parts.empty()) return true;
-    std::lock_guard<std::mutex> guard(gate_->lock);
+    MutexLock guard(gate_->lock);
     if (gate_->closed) return false;
     return executeHere(parts);
 }
@@ -290,7 +292,7 @@ bool Sandbox::executeHere(const std::vector<std::string>& words) {
 }
 
 void Sandbox::closeGate() {
-    std::lock_guard<std::mutex> guard(gate_->lock);
+    MutexLock guard(gate_->lock);
     gate_->closed = true;
 }
 

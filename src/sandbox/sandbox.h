@@ -3,13 +3,13 @@
 #include <cstdint>
 #include <istream>
 #include <memory>
-#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/application.h"
 #include "common/command_table.h"
+#include "common/mutex.h"
 #include "config/app_config.h"
 #include "config/event_map.h"
 #include "emulation/sim_emulator.h"
@@ -80,7 +80,7 @@ private:
     bool resolveControl(const std::string& name, std::uint16_t& controlId) const;
     std::string describeReport(const emulation::ReceivedReport& report) const;
     std::string panelNameForPath(const std::string& path) const;
-    bool executeLocked(const std::vector<std::string>& words);
+    bool executeLocked(const std::vector<std::string>& words) REQUIRES(gate_->lock);
     static std::string arg(const Words& w, std::size_t i);
     Panel* panelArg(const Words& w, std::size_t i);
     bool controlArg(const Words& w, std::uint16_t& id);
@@ -104,19 +104,19 @@ private:
     bool moduleStatus();
     // executeLocked, unless the command needs the sandbox's own simulator
     // and there is none.
-    bool executeHere(const std::vector<std::string>& words);
+    bool executeHere(const std::vector<std::string>& words) REQUIRES(gate_->lock);
     void closeGate();
 
     Commands commands_;
     std::ostream& out_;
     const SimulatorSide side_;
-    std::mutex outLock_;
+    Mutex outLock_;  // one printed line at a time; held only while printing
     // Commands run under the gate's lock; once the gate is closed nothing
     // reaches this object any more. Shared with the command reader, which
     // may outlive the Sandbox while it waits for a line of standard input.
     struct Gate {
-        std::mutex lock;
-        bool closed = false;  // guarded by lock
+        Mutex lock;
+        bool closed GUARDED_BY(lock) = false;
     };
     std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
 

@@ -36,7 +36,6 @@ const char kLVarsSuffix[] = ".LVars";
 const char kModuleSilent[] =
     "MobiFlight module silent for 10 s; check that the MobiFlight WASM module is installed";
 
-constexpr std::uint32_t kBlockSize = MobiFlightClient::kBlockSize;
 constexpr milliseconds kNotConnectedWait{100};
 constexpr milliseconds kNotReadyWait{50};
 
@@ -129,7 +128,7 @@ bool MobiFlightClient::start(SimConnectClient& simConnect, const MobiFlightSetti
 void MobiFlightClient::stop() {
     if (!running_.exchange(false)) return;
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         ++generation_;
         registration_.end();
     }
@@ -138,20 +137,20 @@ void MobiFlightClient::stop() {
     simConnected_ = false;
     ready_ = false;
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         queue_.clear();
         queuedHolds_.clear();
         encoderSteps_.clear();
     }
     {
-        std::lock_guard<std::mutex> guard(lvarLock_);
+        MutexLock guard(lvarLock_);
         lvarHandler_ = nullptr;
     }
     if (simConnect_) simConnect_->setClientDataHandler({});
 }
 
 void MobiFlightClient::setLVarHandler(std::function<void(const std::string&)> handler) {
-    std::lock_guard<std::mutex> guard(lvarLock_);
+    MutexLock guard(lvarLock_);
     lvarHandler_ = std::move(handler);
 }
 
@@ -162,7 +161,7 @@ void MobiFlightClient::onSimConnectState(bool connected) {
     simConnected_ = connected;
     ready_ = false;
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         queue_.clear();
         queuedHolds_.clear();
         encoderSteps_.clear();
@@ -180,7 +179,7 @@ void MobiFlightClient::onSimConnectState(bool connected) {
         return;
     }
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         registration_.begin(clock_.now());
     }
     queueSignal_.notify_all();
@@ -202,14 +201,14 @@ bool MobiFlightClient::setUpChannels(std::string& error) {
 }
 
 bool MobiFlightClient::isCurrent(std::uint64_t generation) {
-    std::lock_guard<std::mutex> guard(queueLock_);
+    MutexLock guard(queueLock_);
     return generation == generation_ && running_;
 }
 
 // The module may be missing or still loading: then the subscription and the
 // writes fail on the server's side, which the silence warning reports.
 void MobiFlightClient::attemptRegistration(std::uint64_t generation) {
-    std::lock_guard<std::mutex> guard(sendLock_);
+    MutexLock guard(sendLock_);
     if (!isCurrent(generation)) return;
     std::string error;
     const bool sent =
@@ -237,7 +236,7 @@ void MobiFlightClient::completeRegistration(std::uint64_t generation) {
     bool warned = false;
     Clock::Duration waited{};
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         if (generation != generation_ || !running_) return;
         warned = registration_.warned();
         waited = registration_.since(clock_.now());
@@ -267,7 +266,7 @@ bool MobiFlightClient::setUpClientChannels(std::string& error) {
 // backlight, and read the values once (an unchanged value is never sent).
 // The dummy first: the channel may still hold this very clear.
 bool MobiFlightClient::writeClientSetUp(std::string& error) {
-    std::lock_guard<std::mutex> guard(sendLock_);
+    MutexLock guard(sendLock_);
     for (const char* text : {kDummy, kClear, kAddBacklight.c_str()}) {
         if (!writeBlock(text, kClientCommandAreaId, error)) {
             logWarn("MobiFlight send failed: " + error);
@@ -298,7 +297,7 @@ void MobiFlightClient::onResponse(const std::string& text) {
     const std::string finished = kRegisterPrefix + settings_.clientName + kFinishedSuffix;
     if (text.find(finished) == std::string::npos) return;
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         registration_.answered();
     }
     queueSignal_.notify_all();
@@ -328,7 +327,7 @@ void MobiFlightClient::onLVars(const std::uint8_t* data, std::uint32_t size) {
     if (!decodeLVarPayload(data, size, text)) return;
     std::function<void(const std::string&)> handler;
     {
-        std::lock_guard<std::mutex> guard(lvarLock_);
+        MutexLock guard(lvarLock_);
         handler = lvarHandler_;
     }
     if (handler) handler(text);
@@ -362,7 +361,7 @@ bool MobiFlightClient::send(const std::string& rpn, int kind, std::int32_t amoun
     if (amount == 0) return true;
     const std::string text = kSetPrefix + rpn;
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         if (kind == kHold) {
             if (!queuedHolds_.insert(text).second) return true;  // the earlier hold stands
         } else if (kind == kEncoder) {
@@ -379,7 +378,7 @@ bool MobiFlightClient::send(const std::string& rpn, int kind, std::int32_t amoun
 
 bool MobiFlightClient::sendNow(const std::string& rpn, std::string& error) {
     if (refused(rpn, true, error)) return false;
-    std::lock_guard<std::mutex> guard(sendLock_);
+    MutexLock guard(sendLock_);
     bool dummyWritten = false;
     return writeOnce({kSetPrefix + rpn, kPlain}, error, dummyWritten);
 }
@@ -387,7 +386,7 @@ bool MobiFlightClient::sendNow(const std::string& rpn, std::string& error) {
 void MobiFlightClient::dropPending(const std::string& rpn) {
     if (rpn.empty()) return;
     const std::string text = kSetPrefix + rpn;
-    std::lock_guard<std::mutex> guard(queueLock_);
+    MutexLock guard(queueLock_);
     if (taken_ == text) takenDropped_ = true;  // not to be put back either
     for (auto it = queue_.begin(); it != queue_.end();) {
         if (it->text != text) {
@@ -431,8 +430,8 @@ void MobiFlightClient::workerLoop() {
 
 // Registration work comes before queued commands, which wait for it anyway.
 MobiFlightClient::Work MobiFlightClient::nextWork(Command& command, std::uint64_t& generation) {
-    std::unique_lock<std::mutex> lock(queueLock_);
-    const auto ready = [this] {
+    MutexLock lock(queueLock_);
+    const auto ready = [this]() REQUIRES(queueLock_) {
         return !running_ || !queue_.empty() || registration_.due(clock_.now());
     };
     for (;;) {
@@ -445,9 +444,9 @@ MobiFlightClient::Work MobiFlightClient::nextWork(Command& command, std::uint64_
         if (takeCommandLocked(command)) return Work::Command;
         Clock::TimePoint wake;
         if (registration_.nextWake(wake)) {
-            clock_.waitUntil(queueSignal_, lock, wake, ready);
+            clock_.waitUntil(queueSignal_, lock.native(), wake, ready);
         } else {
-            queueSignal_.wait(lock, ready);
+            queueSignal_.wait(lock.native(), ready);
         }
     }
 }
@@ -487,7 +486,7 @@ void MobiFlightClient::runCommand(const Command& command, std::uint64_t generati
 
 void MobiFlightClient::putBack(const Command& command, std::uint64_t generation) {
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         // The queue was emptied by a connection change meanwhile: so is this command.
         if (generation != generation_) return;
         if (takenDropped_ && command.kind != kEncoder) return;
@@ -513,7 +512,7 @@ void MobiFlightClient::putBack(const Command& command, std::uint64_t generation)
 
 void MobiFlightClient::finishEncoder(const Command& command, std::uint64_t generation) {
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         if (generation != generation_) return;
         const auto steps = encoderSteps_.find(command.text);
         if (steps == encoderSteps_.end()) return;
@@ -530,8 +529,9 @@ void MobiFlightClient::finishEncoder(const Command& command, std::uint64_t gener
 }
 
 void MobiFlightClient::pause(Clock::Duration d) {
-    std::unique_lock<std::mutex> lock(queueLock_);
-    clock_.waitUntil(queueSignal_, lock, clock_.now() + d, [this] { return !running_.load(); });
+    MutexLock lock(queueLock_);
+    clock_.waitUntil(queueSignal_, lock.native(), clock_.now() + d,
+                     [this] { return !running_.load(); });
 }
 
 void MobiFlightClient::waitRateLimit() {
@@ -539,7 +539,7 @@ void MobiFlightClient::waitRateLimit() {
     if (limitMs < 1) return;
     Clock::TimePoint last;
     {
-        std::lock_guard<std::mutex> guard(sendLock_);
+        MutexLock guard(sendLock_);
         if (!lastSendSet_) return;
         last = lastSend_;
     }
@@ -551,7 +551,7 @@ void MobiFlightClient::waitRateLimit() {
 // --- writing ---------------------------------------------------------------
 
 void MobiFlightClient::writeCommand(const Command& command) {
-    std::lock_guard<std::mutex> guard(sendLock_);
+    MutexLock guard(sendLock_);
     if (command.kind == kEncoder) {
         writeEncoder(command);
         return;
@@ -565,7 +565,7 @@ void MobiFlightClient::writeEncoder(const Command& command) {
     while (running_) {
         std::int32_t steps = 0;
         {
-            std::lock_guard<std::mutex> guard(queueLock_);
+            MutexLock guard(queueLock_);
             const auto entry = encoderSteps_.find(command.text);
             if (entry == encoderSteps_.end() || entry->second.amount <= 0) return;
             steps = entry->second.amount;

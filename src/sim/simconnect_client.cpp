@@ -87,7 +87,7 @@ bool SimConnectClient::start(const std::string& clientName,
         return false;
     }
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         clientName_ = clientName.empty() ? kDefaultClientName : clientName;
         onConnectionChanged_ = std::move(onConnectionChanged);
         panelsPresent_ = std::move(panelsPresent);
@@ -106,7 +106,7 @@ void SimConnectClient::stop() {
     if (!running_.exchange(false)) return;
     {
         // Taking the lock orders the flag before a waiting worker's re-check.
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
     }
     wake_.notify_all();
     if (worker_.joinable()) worker_.join();
@@ -114,22 +114,22 @@ void SimConnectClient::stop() {
 }
 
 void SimConnectClient::setSimulatorPolicy(const SimulatorPolicy& policy) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     policy_ = policy;
 }
 
 void SimConnectClient::setBatteryHandler(std::function<void(bool)> handler) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     onBatteryMaster_ = std::move(handler);
 }
 
 void SimConnectClient::setClientDataHandler(ClientDataHandler handler) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     onClientData_ = std::move(handler);
 }
 
 void SimConnectClient::setExitHandler(std::function<void()> handler) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     onSimulatorExit_ = std::move(handler);
 }
 
@@ -137,7 +137,7 @@ void SimConnectClient::setExitHandler(std::function<void()> handler) {
 
 void SimConnectClient::workerLoop() {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         workerPolicy_ = policy_;
     }
     lastWaitReason_.clear();
@@ -195,7 +195,7 @@ void SimConnectClient::runPass(WorkerState& state) {
 bool SimConnectClient::panelsReady(WorkerState& state) {
     std::function<bool()> panelsPresent;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         panelsPresent = panelsPresent_;
     }
     if (panelsPresent && !panelsPresent()) {
@@ -249,14 +249,14 @@ void SimConnectClient::serveLink(WorkerState& state) {
 }
 
 void* SimConnectClient::currentHandle() {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     return handle_;
 }
 
 std::int32_t SimConnectClient::pump() {
     std::int32_t result = 0;
     {
-        std::shared_lock<std::shared_mutex> call(callLock_);
+        SharedLock call(callLock_);
         void* handle = currentHandle();
         if (!handle) return 0;
         result = SimConnect_CallDispatch(handle, &SimConnectDispatcher::proc, this);
@@ -273,7 +273,7 @@ std::int32_t SimConnectClient::pump() {
 void SimConnectClient::promote() {
     std::function<void(bool)> onConnectionChanged;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         onConnectionChanged = onConnectionChanged_;
     }
     const bool wasConnected = connected_.exchange(true);
@@ -310,14 +310,14 @@ void SimConnectClient::logWaiting(const std::string& reason) {
 }
 
 void SimConnectClient::pause(Clock::Duration d) {
-    std::unique_lock<std::mutex> lock(lock_);
-    clock_.waitUntil(wake_, lock, clock_.now() + d, [this] { return !running_.load(); });
+    MutexLock lock(lock_);
+    clock_.waitUntil(wake_, lock.native(), clock_.now() + d, [this] { return !running_.load(); });
 }
 
 bool SimConnectClient::connect(std::string& error) {
     std::string name;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         name = clientName_;
     }
     HANDLE handle = nullptr;
@@ -331,7 +331,7 @@ bool SimConnectClient::connect(std::string& error) {
         return false;
     }
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (handle_) {
             SimConnect_Close(handle);  // a second handle is never kept
             return true;
@@ -346,11 +346,11 @@ bool SimConnectClient::connect(std::string& error) {
     DWORD openSendId = 0;
     if (SimConnect_GetLastSentPacketID(handle, &openSendId) < 0) openSendId = 0;
     {
-        std::lock_guard<std::mutex> serial(sendSerial_);
+        MutexLock serial(sendSerial_);
         lastSendId_ = openSendId;
     }
     {
-        std::lock_guard<std::mutex> guard(recordLock_);
+        MutexLock guard(recordLock_);
         callLog_.newConnection();
         areaNames_.clear();
         if (openSendId != 0) callLog_.record(openSendId, "SimConnect_Open", name, false);
@@ -389,9 +389,9 @@ void SimConnectClient::disconnect(const std::string& reason) {
     void* handle = nullptr;
     std::function<void(bool)> onConnectionChanged;
     {
-        std::unique_lock<std::shared_mutex> call(callLock_);  // waits for calls in flight
+        ExclusiveLock call(callLock_);  // waits for calls in flight
         {
-            std::lock_guard<std::mutex> guard(lock_);
+            MutexLock guard(lock_);
             handle = handle_;
             handle_ = nullptr;
             eventIds_.clear();
@@ -420,7 +420,7 @@ void SimConnectClient::requestExit() {
     if (exitRequested_.exchange(true)) return;
     std::function<void()> onExit;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         onExit = onSimulatorExit_;
     }
     if (!onExit) return;
@@ -463,7 +463,7 @@ void SimConnectClient::onException(const std::uint8_t* message, std::uint32_t si
     const DWORD sendId = readDword(message, offsetof(SIMCONNECT_RECV_EXCEPTION, dwSendID));
     SimConnectCallLog::Report report;
     {
-        std::lock_guard<std::mutex> guard(recordLock_);
+        MutexLock guard(recordLock_);
         report = callLog_.onException(exception, sendId);
     }
     if (report.level == SimConnectCallLog::Level::Warn) {
@@ -482,7 +482,7 @@ void SimConnectClient::onBatteryData(const std::uint8_t* message, std::uint32_t 
     const bool on = readDword(message, kRecvDataPayloadOffset) != 0;
     std::function<void(bool)> handler;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         handler = onBatteryMaster_;
     }
     if (handler) handler(on);
@@ -494,7 +494,7 @@ void SimConnectClient::onClientDataMessage(const std::uint8_t* message, std::uin
         readDword(message, offsetof(SIMCONNECT_RECV_SIMOBJECT_DATA, dwRequestID));
     ClientDataHandler handler;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         handler = onClientData_;
     }
     if (handler) {
@@ -514,11 +514,11 @@ template <typename Call>
 std::int32_t SimConnectClient::sendRecorded(void* handle, const char* function,
                                             const std::string& subject, ServerErrors errors,
                                             Call call) {
-    std::lock_guard<std::mutex> serial(sendSerial_);
+    MutexLock serial(sendSerial_);
     const DWORD expected = lastSendId_ + 1;
     const bool quiet = errors == ServerErrors::Quiet;
     {
-        std::lock_guard<std::mutex> guard(recordLock_);
+        MutexLock guard(recordLock_);
         callLog_.record(expected, function, subject, quiet);
     }
     const std::int32_t result = call();
@@ -526,7 +526,7 @@ std::int32_t SimConnectClient::sendRecorded(void* handle, const char* function,
     if (SimConnect_GetLastSentPacketID(handle, &sendId) < 0) sendId = 0;
     if (sendId != 0) lastSendId_ = sendId;
     if (sendId == expected && result >= 0) return result;
-    std::lock_guard<std::mutex> guard(recordLock_);
+    MutexLock guard(recordLock_);
     callLog_.forget(expected);
     if (result >= 0 && sendId != 0) callLog_.record(sendId, function, subject, quiet);
     return result;
@@ -536,7 +536,7 @@ template <typename Call>
 bool SimConnectClient::callOnConnection(const char* function, const std::string& subject,
                                         bool requireConnected, ServerErrors errors, Call call,
                                         std::string& error) {
-    std::shared_lock<std::shared_mutex> hold(callLock_);
+    SharedLock hold(callLock_);
     void* handle = currentHandle();
     if (requireConnected && (!handle || !connected_)) {
         error = "SimConnect is not connected";
@@ -556,7 +556,7 @@ bool SimConnectClient::callOnConnection(const char* function, const std::string&
 }
 
 std::string SimConnectClient::areaName(std::uint32_t clientDataId) {
-    std::lock_guard<std::mutex> guard(recordLock_);
+    MutexLock guard(recordLock_);
     const auto it = areaNames_.find(clientDataId);
     return it == areaNames_.end() ? "area " + std::to_string(clientDataId) : it->second;
 }
@@ -566,11 +566,11 @@ bool SimConnectClient::transmitEvent(const std::string& eventName, std::string& 
         error = "SimConnect event name is empty";
         return false;
     }
-    std::shared_lock<std::shared_mutex> hold(callLock_);
+    SharedLock hold(callLock_);
     void* handle = nullptr;
     std::uint32_t eventId = 0;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (!handle_ || !connected_) {
             error = "SimConnect is not connected";
             return false;
@@ -615,7 +615,7 @@ bool SimConnectClient::mapClientDataName(const std::string& name, std::uint32_t 
         },
         error);
     if (mapped) {
-        std::lock_guard<std::mutex> guard(recordLock_);
+        MutexLock guard(recordLock_);
         areaNames_[clientDataId] = name;
     }
     return mapped;

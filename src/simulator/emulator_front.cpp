@@ -147,9 +147,9 @@ struct EmulatorFront::Link {
     explicit Link(std::shared_ptr<ServerSession> s) : session(std::move(s)) {}
 
     const std::shared_ptr<ServerSession> session;
-    std::mutex lock;          // held by the pump while it drains, and by the close
-    HANDLE handle = nullptr;  // the emulator connection, once opened
-    bool ended = false;       // closed or closing: nothing more to drain
+    Mutex lock;                                // held by the pump while it drains, and by the close
+    HANDLE handle GUARDED_BY(lock) = nullptr;  // the emulator connection, once opened
+    bool ended GUARDED_BY(lock) = false;       // closed or closing: nothing more to drain
 };
 
 // Serves one client on its reader thread.
@@ -175,7 +175,7 @@ public:
 
     void onClosed(const std::string&) override {
         {
-            std::lock_guard<std::mutex> guard(link_->lock);
+            MutexLock guard(link_->lock);
             link_->ended = true;
             if (handle_) front_.sim_.close(handle_);
         }
@@ -207,7 +207,7 @@ private:
             return;
         }
         handle_ = handle;
-        std::lock_guard<std::mutex> guard(link_->lock);
+        MutexLock guard(link_->lock);
         link_->handle = handle;
     }
 
@@ -234,7 +234,7 @@ EmulatorFront::~EmulatorFront() {
 
 bool EmulatorFront::start(std::string& error) {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (stopping_ || pump_.joinable()) {
             error = "SimConnect server already started";
             return false;
@@ -248,7 +248,7 @@ bool EmulatorFront::start(std::string& error) {
 
 void EmulatorFront::stop() {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         stopping_ = true;
     }
     wake_.notify_all();
@@ -259,7 +259,7 @@ void EmulatorFront::stop() {
 std::unique_ptr<ClientHandler> EmulatorFront::admit(std::shared_ptr<ServerSession> session) {
     auto link = std::make_shared<Link>(session);
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (stopping_) return nullptr;
         links_[session->clientId()] = link;
     }
@@ -267,22 +267,23 @@ std::unique_ptr<ClientHandler> EmulatorFront::admit(std::shared_ptr<ServerSessio
 }
 
 void EmulatorFront::forget(std::uint32_t clientId) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     links_.erase(clientId);
 }
 
 void EmulatorFront::wakePump() {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         woken_ = true;
     }
     wake_.notify_all();
 }
 
 void EmulatorFront::pumpLoop() {
-    std::unique_lock<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     while (!stopping_) {
-        wake_.wait_for(guard, options_.pumpPeriod, [this] { return woken_ || stopping_; });
+        wake_.wait_for(guard.native(), options_.pumpPeriod,
+                       [this]() REQUIRES(lock_) { return woken_ || stopping_; });
         if (stopping_) break;
         woken_ = false;
         std::vector<std::shared_ptr<Link>> links;
@@ -296,7 +297,7 @@ void EmulatorFront::pumpLoop() {
 }
 
 void EmulatorFront::drain(Link& link) {
-    std::lock_guard<std::mutex> guard(link.lock);
+    MutexLock guard(link.lock);
     if (link.ended || !link.handle) return;
     ServerSession& session = *link.session;
     for (int round = 0; round < kDrainRounds; ++round) {

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
+#include "common/mutex.h"
 #include "emulation/sim_emulator.h"
 #include "simnet/server.h"
 
@@ -82,22 +82,22 @@ private:
     struct Link;
     class Handler;
 
-    std::unique_ptr<ClientHandler> admit(std::shared_ptr<ServerSession> session);
-    void forget(std::uint32_t clientId);
-    void wakePump();
-    void pumpLoop();
+    std::unique_ptr<ClientHandler> admit(std::shared_ptr<ServerSession> session) EXCLUDES(lock_);
+    void forget(std::uint32_t clientId) EXCLUDES(lock_);
+    void wakePump() EXCLUDES(lock_);
+    void pumpLoop() EXCLUDES(lock_);
     // Sends what the emulator queued for the link; ends a broken one.
-    void drain(Link& link);
+    void drain(Link& link) EXCLUDES(lock_);
 
     SimEmulator& sim_;
     const EmulatorFrontOptions options_;
 
-    std::mutex lock_;  // guards the four below; never held while calling the emulator
+    Mutex lock_;  // never held while calling the emulator
     std::condition_variable wake_;
-    std::map<std::uint32_t, std::shared_ptr<Link>> links_;  // by client id
-    bool woken_ = false;
-    bool stopping_ = false;
-    std::thread pump_;
+    std::map<std::uint32_t, std::shared_ptr<Link>> links_ GUARDED_BY(lock_);  // by client id
+    bool woken_ GUARDED_BY(lock_) = false;
+    bool stopping_ GUARDED_BY(lock_) = false;
+    std::thread pump_;  // owner's thread only
 
     Server server_;  // last: its threads use everything above
 };

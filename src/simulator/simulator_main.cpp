@@ -6,9 +6,9 @@
 // Usage: corvanehid-simulator [--port N] [--no-pipe]
 #include <cstdio>
 #include <iostream>
-#include <mutex>
 #include <string>
 
+#include "common/mutex.h"
 #include "emulation/sim_emulator.h"
 #include "log/logger.h"
 #include "platform/stream_transport.h"
@@ -35,14 +35,14 @@ struct Options {
 class Printer {
 public:
     void operator()(const std::string& line) {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         const std::string text = line + "\n";
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);
     }
 
 private:
-    std::mutex lock_;
+    Mutex lock_;
 };
 
 bool parsePort(const std::string& text, std::uint16_t& port) {

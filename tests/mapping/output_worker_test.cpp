@@ -42,7 +42,7 @@ protected:
     }
     void setBattery(bool on) {
         {
-            std::lock_guard<std::mutex> guard(simState.lock);
+            MutexLock guard(simState.lock);
             simState.batteryKnown = true;
             simState.batteryOn = on;
         }
@@ -125,7 +125,7 @@ TEST_F(OutputWorkerTest, BacklightPayloadThatDoesNotParseKeepsTheLastLevel) {
     EXPECT_THAT(log.messages("WARN"),
                 ElementsAre("Backlight LVar payload received but could not be parsed: "
                             "L:LIGHTING_POTENTIOMETER_5 = dim"));
-    std::lock_guard<std::mutex> guard(simState.lock);
+    MutexLock guard(simState.lock);
     EXPECT_TRUE(simState.backlightKnown);
     EXPECT_DOUBLE_EQ(simState.backlightLevel, 0.4);
 }
