@@ -40,6 +40,7 @@ TEST(SimulatorLinkTest, OnlyTheNetworkClientOverTcpIsRemote) {
     stays.exitWithSimulator = true;
     SimulatorSettings localStays;
     localStays.exitWithSimulator = false;
+    const SimulatorSettings none;
     const std::vector<Case> cases = {
         {"address, network client", at("10.0.0.2"), SimConnectProvider::NetworkClient, kCfg, true,
          Source::Configured, true, false},
@@ -51,16 +52,10 @@ TEST(SimulatorLinkTest, OnlyTheNetworkClientOverTcpIsRemote) {
          Source::Configured,
          true,
          true},
-        {"cfg, network client",
-         {},
-         SimConnectProvider::NetworkClient,
-         kCfg,
-         true,
-         Source::Cfg,
-         true,
-         false},
+        {"cfg, network client", none, SimConnectProvider::NetworkClient, kCfg, true, Source::Cfg,
+         true, false},
         {"nothing, Windows",
-         {},
+         none,
          SimConnectProvider::NetworkClient,
          {},
          true,
@@ -68,7 +63,7 @@ TEST(SimulatorLinkTest, OnlyTheNetworkClientOverTcpIsRemote) {
          false,
          true},
         {"nothing, Linux",
-         {},
+         none,
          SimConnectProvider::NetworkClient,
          {},
          false,
@@ -85,7 +80,7 @@ TEST(SimulatorLinkTest, OnlyTheNetworkClientOverTcpIsRemote) {
          Source::None,
          false,
          false},
-        {"emulator", {}, SimConnectProvider::Emulator, kCfg, false, Source::None, false, true},
+        {"emulator", none, SimConnectProvider::Emulator, kCfg, false, Source::None, false, true},
     };
     for (const Case& c : cases) {
         const SimulatorLinkPlan plan = planSimulatorLink(c.settings, c.provider, c.cfg, c.pipes);
