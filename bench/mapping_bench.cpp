@@ -1,7 +1,10 @@
-// The road of a panel event, in process: an input report queued at a
-// virtual panel, read by the HID manager, dispatched by the mapping engine,
-// queued by the MobiFlight client and written into the emulated simulator's
-// command area. Debug logging is off, as in a normal run.
+// The road of a panel event: an input report queued at a virtual panel,
+// read by the HID manager, dispatched by the mapping engine, queued by the
+// MobiFlight client and written into the emulated simulator's command area.
+// Debug logging is off, as in a normal run. Built twice, once per way to the
+// simulator (bench_transport.h): mapping_bench in-process, and
+// mapping_bench_loopback through the network client and the emulator's wire
+// front on 127.0.0.1. Each benchmark's label names the way.
 //
 //   BM_PressLatency           one press at a time: report in, command out; the
 //                             counters p50_us, p99_us and p999_us are the
@@ -39,6 +42,8 @@
 #include "mapping/sim_state.h"
 #include "sim/mobiflight_client.h"
 #include "sim/simconnect_client.h"
+
+#include "bench_transport.h"
 
 namespace {
 
@@ -101,7 +106,10 @@ private:
 // panels and a running simulator with a registered MobiFlight client.
 class Rig {
 public:
-    explicit Rig(int panels) {
+    explicit Rig(int panels)
+        : transport_(makeBenchTransport(error_)),
+          sim_(transport_ ? &transport_->simulator() : nullptr) {
+        if (!sim_) return;
         const auto folder = std::filesystem::temp_directory_path() / "corvane-bench";
         std::filesystem::create_directories(folder);
         Logger::instance().open(folder.string(), "bench", 5242880, 2, false);
@@ -116,8 +124,9 @@ public:
         for (int i = 0; i < panels; ++i)
             panels_.push_back(addPanel(i));
 
-        sim_.setTraceSink([this](const std::string& line) { counter.onTrace(line); });
-        sim_.setSimulatorRunning(true);
+        sim_->setTraceSink([this](const std::string& line) { counter.onTrace(line); });
+        sim_->setSimulatorRunning(true);
+        simConnect_.setSimulatorPolicy(transport_->policy());
         ok_ = engine_.start(config_, hid_, simConnect_, mobiflight_, buttons_, events_, state_,
                             error) &&
               mobiflight_.start(simConnect_, config_.mobiflight, error) &&
@@ -143,6 +152,7 @@ public:
 
     bool ok() const { return ok_; }
     const std::string& error() const { return error_; }
+    const char* label() const { return transport_ ? transport_->label() : ""; }
     emulation::VirtualPanel& panel(std::size_t i) { return panels_[i % panels_.size()]; }
 
     CommandCounter counter;
@@ -165,19 +175,20 @@ private:
         engine_.setSimConnected(connected);
     }
 
+    std::string error_;  // first: the transport's set-up writes it
     AppConfig config_;
     ButtonConfig buttons_;
     EventMap events_;
     SimState state_;
-    SimEmulator sim_;
-    SimConnectClient simConnect_{Clock::system(), sim_.processProbe()};
+    std::unique_ptr<BenchTransport> transport_;
+    SimEmulator* sim_;  // the transport's
+    SimConnectClient simConnect_{Clock::system(), sim_ ? sim_->processProbe() : nullptr};
     MobiFlightClient mobiflight_;
     emulation::VirtualHidBus bus_;
     HidManager hid_{bus_};
     MappingEngine engine_;
     std::vector<emulation::VirtualPanel> panels_;
     bool ok_ = false;
-    std::string error_;
 };
 
 // The nearest-rank percentile `fraction` of sorted `samples`.
@@ -190,6 +201,7 @@ double percentile(const std::vector<double>& samples, double fraction) {
 void BM_PressLatency(benchmark::State& state) {
     Rig rig(1);
     if (!rig.ok()) return state.SkipWithError(("set-up failed: " + rig.error()).c_str());
+    state.SetLabel(rig.label());
     std::uint64_t sent = 0;
     std::vector<double> micros;
     micros.reserve(static_cast<std::size_t>(state.max_iterations));
@@ -214,6 +226,7 @@ void BM_PressThroughput(benchmark::State& state) {
     constexpr int kBurst = 256;
     Rig rig(panels);
     if (!rig.ok()) return state.SkipWithError(("set-up failed: " + rig.error()).c_str());
+    state.SetLabel(rig.label());
     std::uint64_t sent = 0;
     for (auto _ : state) {
         for (int i = 0; i < kBurst; ++i)
@@ -234,6 +247,7 @@ void BM_EncoderFlood(benchmark::State& state) {
     constexpr int kDetents = 2000;  // per knob and iteration
     Rig rig(1);
     if (!rig.ok()) return state.SkipWithError(("set-up failed: " + rig.error()).c_str());
+    state.SetLabel(rig.label());
     std::uint64_t sent = 0;
     const std::uint64_t runsBefore = rig.counter.runs();
     for (auto _ : state) {

@@ -1,13 +1,16 @@
 # What a user gets: the Windows release zip (cpack, or the `package` target)
-# and, on Linux, `cmake --install` of the program for panel diagnostics with
-# the sandbox, the examples and the documentation. The program's own install
-# rule and the version resource are in src/app/CMakeLists.txt.
+# and, on Linux, `cmake --install` of the program with the sandbox, the
+# emulated simulator, the examples, the documentation, and what runs the
+# program at boot beside a cockpit (a systemd service, its user, a udev rule
+# for the panels). The program's own install rule and the version resource
+# are in src/app/CMakeLists.txt.
 
 set(corvane_user_docs
   ${PROJECT_SOURCE_DIR}/docs/installation.md
   ${PROJECT_SOURCE_DIR}/docs/configuration.md
   ${PROJECT_SOURCE_DIR}/docs/troubleshooting.md
-  ${PROJECT_SOURCE_DIR}/docs/linux.md)
+  ${PROJECT_SOURCE_DIR}/docs/linux.md
+  ${PROJECT_SOURCE_DIR}/docs/remote.md)
 set(corvane_examples
   ${PROJECT_SOURCE_DIR}/examples/config.json
   ${PROJECT_SOURCE_DIR}/examples/hid_event_map.json
@@ -42,6 +45,18 @@ else()
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/corvanehid)
   install(FILES ${corvane_user_docs} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/corvanehid/docs)
+
+  # Starting at boot (remote.md). systemd, udev and sysusers look in
+  # <prefix>/lib (also for the prefix /usr/local), never in lib64 or a
+  # multiarch folder. The service names the installed program, so it is
+  # written at install time, for the prefix given then (--prefix).
+  set(linux_packaging ${PROJECT_SOURCE_DIR}/packaging/linux)
+  install(FILES ${linux_packaging}/70-corvanehid.rules DESTINATION lib/udev/rules.d)
+  install(FILES ${linux_packaging}/corvanehid.sysusers DESTINATION lib/sysusers.d
+    RENAME corvanehid.conf)
+  configure_file(${linux_packaging}/install_service.cmake.in
+    ${PROJECT_BINARY_DIR}/packaging/install_service.cmake @ONLY)
+  install(SCRIPT ${PROJECT_BINARY_DIR}/packaging/install_service.cmake)
   set(CPACK_GENERATOR TGZ)
   set(CPACK_SYSTEM_NAME "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
 endif()

@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "app/simulator_link.h"
 
 #include <filesystem>
 #include <iostream>
@@ -164,6 +165,10 @@ bool Application::initialize(const std::string& configPath, bool consoleMode, st
         mapping_.notifyOutputsChanged();
     };
     auto panelsPresent = [this] { return hid_.deviceCount() > 0; };
+    const SimulatorLinkPlan link = planSimulatorLinkHere(config_.simulator, services_.executableDir,
+                                                         services_.simConnectProvider);
+    applySimulatorLink(link, config_.simulator);
+    simconnect_.setSimulatorPolicy(link.policy);
     if (!simconnect_.start(kProgramName, onConnection, panelsPresent, text)) {
         logError("Failed to start SimConnect client: " + text);
         error = text;

@@ -18,6 +18,7 @@
 #include "platform/hid_bus.h"
 #include "sim/mobiflight_client.h"
 #include "sim/simconnect_client.h"
+#include "sim/simconnect_provider.h"
 
 // What the Application needs from the machine. The program passes the real
 // services; the sandbox and the end-to-end tests pass emulations.
@@ -26,6 +27,9 @@ struct AppServices {
     Clock* clock = &Clock::system();
     // Whether a simulator process runs; empty uses the process list.
     SimConnectClient::ProcessProbe simulatorProbe;
+    // The library the SimConnect functions come from: whether the program's
+    // simulator address reaches the simulator (src/app/simulator_link.h).
+    SimConnectProvider simConnectProvider = linkedSimConnectProvider();
     // Creates the device-change watcher; empty means no watcher (periodic
     // rescans still find panels).
     std::function<std::unique_ptr<platform::DeviceWatcher>()> makeDeviceWatcher;
@@ -33,7 +37,8 @@ struct AppServices {
     // Shared because the console reader may outlive the Application while
     // it waits for a line.
     std::shared_ptr<std::istream> consoleInput;
-    // Folders used for the log and the configuration search.
+    // Folders used for the log and the configuration search (and, beside
+    // the program, its SimConnect.cfg).
     std::string executableDir;
     std::string appDataDir;
 

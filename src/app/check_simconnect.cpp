@@ -1,5 +1,6 @@
 // The SimConnect row of --check: the library the program binds at start
-// lies beside it, loads, and offers every function the program imports.
+// lies beside it, loads, and offers every function the program imports (a
+// program with the network client built in needs none).
 #include "app/check_paths.h"
 #include "app/program_check.h"
 #include "platform/paths.h"
@@ -31,6 +32,10 @@ std::string missingFunctions(const platform::SharedLibrary& library) {
 
 std::vector<Finding> checkSimConnectLibrary(CheckContext& context) {
     if (!platform::librariesBesideExecutable()) return {};
+    if (context.simConnectProvider == SimConnectProvider::NetworkClient) {
+        return {
+            okFinding("SimConnect.dll not needed, this program carries its own network client")};
+    }
     if (context.executablePath.empty()) {
         return {
             warnFinding("not looked for, because the program's own path is unknown (longer "

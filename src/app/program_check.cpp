@@ -13,6 +13,7 @@ const std::vector<CheckRow>& programChecks() {
         {"Event map", checkEventMap},
         {"Button configuration", checkButtonConfiguration},
         {"SimConnect", checkSimConnectLibrary},
+        {"Simulator address", checkSimulatorAddress},
         {"Simulator", checkSimulatorRegistrations},
         {"MobiFlight module", checkMobiFlightModule},
         {"HID panels", checkPanels},

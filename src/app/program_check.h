@@ -5,8 +5,11 @@
 #include <vector>
 
 #include "addon/exe_xml_registrar.h"
+#include <chrono>
+
 #include "app/check_report.h"
 #include "config/app_config.h"
+#include "sim/simconnect_provider.h"
 
 namespace platform {
 class HidBus;
@@ -19,7 +22,8 @@ class HidBus;
 //
 // The checks form a table run in order on one thread; a further check is
 // one more row. A row gives no finding when it does not apply here (the
-// SimConnect library on Linux), or one per installation or panel found.
+// SimConnect library on Linux, the simulator address when none is set), or
+// one per installation or panel found.
 
 // What the checks look at, and what the earlier ones found.
 struct CheckContext {
@@ -28,6 +32,9 @@ struct CheckContext {
     std::string appDataDir;      // the machine-wide folder of the default search
     ExeXmlRegistrar::EnvironmentLookup environment;  // APPDATA, LOCALAPPDATA
     platform::HidBus* hidBus = nullptr;              // borrowed
+    SimConnectProvider simConnectProvider = linkedSimConnectProvider();
+    // How long the simulator address may take to answer an Open.
+    std::chrono::milliseconds simulatorAnswerTimeout{3000};
 
     // Left by the configuration's row for the rows after it.
     bool configLoaded = false;
@@ -40,7 +47,7 @@ struct CheckRow {
 };
 
 // Configuration, event map, button configuration, SimConnect library,
-// simulator registrations, MobiFlight module, HID panels.
+// simulator address, simulator registrations, MobiFlight module, HID panels.
 const std::vector<CheckRow>& programChecks();
 
 // Writes every row's lines and the summary; returns the exit code (0 when
@@ -56,6 +63,9 @@ std::vector<Finding> checkConfiguration(CheckContext& context);
 std::vector<Finding> checkEventMap(CheckContext& context);
 std::vector<Finding> checkButtonConfiguration(CheckContext& context);
 std::vector<Finding> checkSimConnectLibrary(CheckContext& context);
+// Connects to the address the network client would use and waits (at
+// most simulatorAnswerTimeout) for the simulator's answer to an Open.
+std::vector<Finding> checkSimulatorAddress(CheckContext& context);
 std::vector<Finding> checkSimulatorRegistrations(CheckContext& context);
 std::vector<Finding> checkMobiFlightModule(CheckContext& context);
 std::vector<Finding> checkPanels(CheckContext& context);

@@ -75,6 +75,17 @@ std::string checkMobiFlight(const MobiFlightSettings& mobiflight) {
     return {};
 }
 
+std::string checkSimulator(const SimulatorSettings& simulator) {
+    if (simulator.port < 1 || simulator.port > 65535) {
+        return "simulator.port must be a number from 1 to 65535";
+    }
+    if (simulator.address.empty()) return {};
+    for (const char c : simulator.address) {
+        if (isBlank(c)) return "simulator.address must not contain blanks";
+    }
+    return {};
+}
+
 std::string firstProblem(const AppConfig& config) {
     if (config.vid.empty()) return "hid.vid is required";
     if (config.pid.empty()) return "hid.pid is required";
@@ -84,6 +95,8 @@ std::string firstProblem(const AppConfig& config) {
     if (config.cdc.enabled && config.cdc.comPort.empty()) {
         return "cdc.comPort is required when cdc.enabled=1";
     }
+    problem = checkSimulator(config.simulator);
+    if (!problem.empty()) return problem;
     if (config.outputs.debounceMs < 0) return "outputs.debounceMs must be >= 0";
     for (const auto& [name, profile] : config.outputs.profiles) {
         problem = checkProfile(name, profile);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,20 @@ struct OutputsConfig {
     std::map<std::string, std::string> roleProfiles;  // normalised role -> normalised profile
 };
 
+// Where the simulator is when it runs on another computer (the network
+// client reaches it over TCP).
+struct SimulatorSettings {
+    // The port a simulator that accepts network clients is usually given,
+    // and the emulated simulator's default.
+    static constexpr std::int32_t kDefaultPort = 500;
+
+    std::string address;  // a name or a numeric address; empty when none is set
+    std::int32_t port = kDefaultPort;
+    // Whether the program ends when the simulator ends; unset leaves it to
+    // where the simulator is (yes on this computer, no over the network).
+    std::optional<bool> exitWithSimulator;
+};
+
 struct DeviceConfig {
     std::string boardId;  // normalised; empty when not given
     std::int32_t index = -1;
@@ -72,6 +87,7 @@ struct AppConfig {
     std::string hidEventMapPath;
     MobiFlightSettings mobiflight;
     CdcSettings cdc;
+    SimulatorSettings simulator;
     bool loggingDebug = false;
     OutputsConfig outputs;
     std::vector<DeviceConfig> devices;

@@ -3,6 +3,7 @@
 // app_config.cpp.
 
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -17,6 +18,43 @@ namespace {
 void readFlag(const JsonValue& object, const std::string& key, bool& out) {
     std::int32_t value = 0;
     if (getInt(object, key, value)) out = value != 0;
+}
+
+// The flag, when the key holds a number.
+void readOptionalFlag(const JsonValue& object, const std::string& key, std::optional<bool>& out) {
+    std::int32_t value = 0;
+    if (getInt(object, key, value)) out = value != 0;
+}
+
+bool hasMember(const JsonValue& object, const std::string& key) {
+    return object.object.find(key) != object.object.end();
+}
+
+// Unlike other optional keys, a simulator address or port of the wrong type
+// is refused: ignored, it would send the program elsewhere without a word.
+bool readSimulator(const JsonValue& root, SimulatorSettings& simulator, std::string& error) {
+    if (!hasMember(root, "simulator")) return true;
+    const JsonValue* section = nullptr;
+    if (!getObject(root, "simulator", section)) {
+        error = "'simulator' must be an object";
+        return false;
+    }
+    if (hasMember(*section, "address")) {
+        if (!getString(*section, "address", simulator.address)) {
+            error = "simulator.address must be a string";
+            return false;
+        }
+        if (simulator.address.empty()) {
+            error = "simulator.address must not be empty";
+            return false;
+        }
+    }
+    // A port that is no number fails the range check of the final checks.
+    if (hasMember(*section, "port") && !getInt(*section, "port", simulator.port)) {
+        simulator.port = 0;
+    }
+    readOptionalFlag(*section, "exitWithSimulator", simulator.exitWithSimulator);
+    return true;
 }
 
 bool readHid(const JsonValue& root, AppConfig& config, std::string& error) {
@@ -242,6 +280,7 @@ bool loadAppConfigFromText(const std::string& text, const std::string& path, App
     const JsonValue& root = parsed.root;
     if (!readHid(root, config, error) || !readMappings(root, config, error)) return false;
     readOptionalSections(root, config);
+    if (!readSimulator(root, config.simulator, error)) return false;
     readOutputs(root, config.outputs);
     resolvePaths(path, config);
     if (!readDevices(root, config, error)) return false;

@@ -12,7 +12,8 @@ add_library(corvane_sim_emulator_core STATIC ${sim_emulator_core_sources})
 target_link_libraries(corvane_sim_emulator_core PUBLIC corvane_common)
 target_include_directories(corvane_sim_emulator_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
 
-add_library(corvane_sim_emulation STATIC ${CMAKE_CURRENT_LIST_DIR}/simconnect_exports.cpp)
+add_library(corvane_sim_emulation STATIC ${CMAKE_CURRENT_LIST_DIR}/simconnect_exports.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/simconnect_provider_emulator.cpp)
 target_link_libraries(corvane_sim_emulation PUBLIC corvane_sim_emulator_core)
 
 # Drop-in replacement for the SDK's library, exporting the same plain names:

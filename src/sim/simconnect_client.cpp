@@ -113,6 +113,11 @@ void SimConnectClient::stop() {
     disconnect("shutdown");
 }
 
+void SimConnectClient::setSimulatorPolicy(const SimulatorPolicy& policy) {
+    MutexLock guard(lock_);
+    policy_ = policy;
+}
+
 void SimConnectClient::setBatteryHandler(std::function<void(bool)> handler) {
     MutexLock guard(lock_);
     onBatteryMaster_ = std::move(handler);
@@ -131,6 +136,11 @@ void SimConnectClient::setExitHandler(std::function<void()> handler) {
 // --- worker ----------------------------------------------------------------
 
 void SimConnectClient::workerLoop() {
+    {
+        MutexLock guard(lock_);
+        workerPolicy_ = policy_;
+    }
+    lastWaitReason_.clear();
     WorkerState state{kFirstRetry};
     while (running_) {
         try {
@@ -165,8 +175,8 @@ void SimConnectClient::runPass(WorkerState& state) {
         serveLink(state);
         return;
     }
-    const bool simulatorRunning = probe_();
-    if (everConnected_ && !simulatorRunning) requestExit();
+    const bool simulatorRunning = !workerPolicy_.localProcess || probe_();
+    if (everConnected_ && !simulatorRunning) simulatorEnded();
     if (!panelsReady(state)) return;
     if (!simulatorRunning) {
         waitForSimulator(state);
@@ -178,7 +188,7 @@ void SimConnectClient::runPass(WorkerState& state) {
     }
     std::string error;
     if (connect(error)) return;
-    if (!error.empty()) logWarn("Waiting for SimConnect connection: " + error);
+    if (!error.empty()) logWaiting(error);
     retryLater(state);
 }
 
@@ -218,7 +228,7 @@ void SimConnectClient::serveLink(WorkerState& state) {
     // dispatch procedure would pull it from under the library's own call.
     if (link_.quitReceived) {
         const bool lasted = closeLink("SimConnect quit");
-        requestExit();
+        simulatorEnded();
         settleRetry(state, lasted);
         return;
     }
@@ -268,10 +278,13 @@ void SimConnectClient::promote() {
     }
     const bool wasConnected = connected_.exchange(true);
     everConnected_ = true;
+    lastWaitReason_.clear();
+    endNoticed_ = false;
     if (!wasConnected && onConnectionChanged) onConnectionChanged(true);
 }
 
 bool SimConnectClient::simulatorStillRunning() {
+    if (!workerPolicy_.localProcess) return true;
     const Clock::TimePoint now = clock_.now();
     if (now < link_.nextProcessCheck) return true;
     link_.nextProcessCheck = now + kProcessCheckInterval;
@@ -282,8 +295,18 @@ bool SimConnectClient::closeLink(const std::string& reason) {
     const bool answered = connected_.load();
     const bool lasted = answered && clock_.now() - link_.openedAt >= kShortConnection;
     disconnect(reason);
-    if (!answered) logWarn("Waiting for SimConnect connection: " + reason);
+    if (!answered) logWaiting(reason);
     return lasted;
+}
+
+void SimConnectClient::logWaiting(const std::string& reason) {
+    const std::string text = "Waiting for SimConnect connection: " + reason;
+    if (!workerPolicy_.localProcess && reason == lastWaitReason_) {
+        logDebug(text);
+        return;
+    }
+    lastWaitReason_ = reason;
+    logWarn(text);
 }
 
 void SimConnectClient::pause(Clock::Duration d) {
@@ -381,6 +404,16 @@ void SimConnectClient::disconnect(const std::string& reason) {
     if (!handle || !wasConnected) return;
     logWarn("SimConnect disconnected: " + reason);
     if (onConnectionChanged) onConnectionChanged(false);
+}
+
+void SimConnectClient::simulatorEnded() {
+    if (endNoticed_) return;  // once per connection
+    endNoticed_ = true;
+    if (workerPolicy_.exitWithSimulator) {
+        requestExit();
+    } else {
+        logInfo("Simulator closed; the program keeps running and connects again when it is back");
+    }
 }
 
 void SimConnectClient::requestExit() {

@@ -24,7 +24,8 @@ struct SIMCONNECT_RECV;
 // by failed opens, connections that end within 10 s of opening, and worker
 // exceptions; a connection that lasted 10 s or more is reopened at once
 // and resets the delay). When the simulator exits it asks the program to
-// shut down (at most once, and never before a first connection).
+// shut down (at most once, and never before a first connection), unless
+// its SimulatorPolicy says to keep running and connect again.
 //
 // The SDK's library returns from SimConnect_Open before the simulator has
 // answered, and may keep reporting success on a link that broke. So:
@@ -33,8 +34,11 @@ struct SIMCONNECT_RECV;
 //   10 s the open has failed (closed, backed off, retried);
 // - while a connection is open, the process probe is asked every 3 s; a
 //   simulator process gone is a disconnect.
-// A probe that always answers true (a simulator on another machine) turns
-// off both the wait for a local simulator process and that check.
+// A simulator on another machine (SimulatorPolicy::localProcess off, or a
+// probe that always answers true) turns off both the wait for a local
+// simulator process and that check. Such a simulator may be down for
+// hours, so then a failed open is logged as a warning once per reason
+// until a connection is made, and as a debug line while it repeats.
 //
 // Server exceptions are logged as WARN with the exception's name and the
 // call they belong to, once per distinct case (SimConnectCallLog); nothing
@@ -68,6 +72,17 @@ public:
 
     static constexpr std::uint32_t kCommandBlockSize = 1024;
 
+    // Where the simulator is, and what its end means for the program.
+    struct SimulatorPolicy {
+        // The simulator runs on this machine: wait for its process before
+        // opening, and take the process's end for a disconnect.
+        bool localProcess = true;
+        // When the simulator ends (its QUIT; with localProcess also its
+        // process gone after a connection), ask the program to shut down.
+        // Otherwise log that it keeps running, and connect again later.
+        bool exitWithSimulator = true;
+    };
+
     // An empty probe means the machine's process list (platform process scan).
     explicit SimConnectClient(Clock& clock = Clock::system(), ProcessProbe probe = {});
     ~SimConnectClient();  // stops
@@ -80,6 +95,8 @@ public:
     // Ends and joins the worker, then disconnects ("shutdown"). Idempotent.
     void stop();
 
+    // Before start(); without a call the defaults above apply.
+    void setSimulatorPolicy(const SimulatorPolicy& policy);
     void setBatteryHandler(std::function<void(bool)> handler);
     void setClientDataHandler(ClientDataHandler handler);
     void setExitHandler(std::function<void()> handler);
@@ -141,7 +158,12 @@ private:
     bool connect(std::string& error);
     void subscribeBattery();
     void disconnect(const std::string& reason);
+    // The simulator ended: the program is asked to end, or told it goes on.
+    void simulatorEnded();
     void requestExit();
+    // "Waiting for SimConnect connection: " + reason, once per reason for a
+    // simulator elsewhere.
+    void logWaiting(const std::string& reason);
     // Waits up to d of the clock's time; returns early when stop() is called.
     void pause(Clock::Duration d) EXCLUDES(lock_);
     void* currentHandle() EXCLUDES(lock_);
@@ -185,6 +207,7 @@ private:
     std::function<void(bool)> onBatteryMaster_ GUARDED_BY(lock_);
     ClientDataHandler onClientData_ GUARDED_BY(lock_);
     std::function<void()> onSimulatorExit_ GUARDED_BY(lock_);
+    SimulatorPolicy policy_ GUARDED_BY(lock_);
     std::unordered_map<std::string, std::uint32_t> eventIds_ GUARDED_BY(lock_);
     std::uint32_t nextEventId_ GUARDED_BY(lock_) = 1;
 
@@ -199,5 +222,8 @@ private:
     std::map<std::uint32_t, std::string> areaNames_
         GUARDED_BY(recordLock_);  // client data id -> name
 
-    Link link_;  // worker thread only
+    Link link_;                     // worker thread only
+    SimulatorPolicy workerPolicy_;  // worker thread only: policy_ as the worker started
+    std::string lastWaitReason_;    // worker thread only: since the last connection
+    bool endNoticed_ = false;       // worker thread only: simulatorEnded() since then
 };

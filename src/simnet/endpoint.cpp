@@ -188,28 +188,65 @@ std::vector<std::string> simConnectCfgPaths() {
     return paths;
 }
 
+std::vector<std::string> programCfgPaths(const std::string& programFolder) {
+    std::vector<std::string> paths = simConnectCfgPaths();
+    if (!programFolder.empty()) paths.push_back(platform::joinPath(programFolder, kCfgFileName));
+    return paths;
+}
+
+std::vector<CfgFile> readCfgFiles(const std::vector<std::string>& paths) {
+    std::vector<CfgFile> files;
+    for (const std::string& path : paths) {
+        bool found = false;
+        std::string text = readWholeFile(path, found);
+        if (found) files.push_back({path, std::move(text)});
+    }
+    return files;
+}
+
+EndpointChoice chooseEndpoint(const std::optional<Endpoint>& configured,
+                              const std::vector<CfgFile>& files, std::uint32_t configIndex,
+                              bool pipesAvailable) {
+    EndpointChoice choice;
+    if (configured) {
+        choice.source = EndpointChoice::Source::Configured;
+        choice.endpoint = configured;
+        return choice;
+    }
+    std::vector<CfgValues> values;
+    for (const CfgFile& file : files) {
+        values.push_back(parseSimConnectCfg(file.text, configIndex));
+        choice.cfgPaths.push_back(file.path);
+    }
+    std::string why;
+    if (auto endpoint = endpointFromCfg(values, why)) {
+        choice.source = EndpointChoice::Source::Cfg;
+        choice.endpoint = std::move(endpoint);
+        return choice;
+    }
+    if (!files.empty()) choice.cfgProblem = why;
+    if (pipesAvailable) {
+        choice.source = EndpointChoice::Source::LocalPipe;
+        choice.endpoint = Endpoint::pipe();
+    }
+    return choice;
+}
+
 std::optional<Endpoint> resolveEndpoint(const std::optional<Endpoint>& configured,
                                         const std::vector<std::string>& cfgTexts,
                                         std::uint32_t configIndex, bool pipesAvailable) {
-    if (configured) return configured;
-    std::vector<CfgValues> files;
+    std::vector<CfgFile> files;
     for (const std::string& text : cfgTexts)
-        files.push_back(parseSimConnectCfg(text, configIndex));
-    std::string why;
-    if (auto endpoint = endpointFromCfg(files, why)) return endpoint;
-    if (pipesAvailable) return Endpoint::pipe();
-    return std::nullopt;
+        files.push_back({{}, text});
+    return chooseEndpoint(configured, files, configIndex, pipesAvailable).endpoint;
 }
 
 std::optional<Endpoint> resolveEndpointForOpen(std::uint32_t configIndex) {
-    std::vector<std::string> texts;
-    for (const std::string& path : simConnectCfgPaths()) {
-        bool found = false;
-        std::string text = readWholeFile(path, found);
-        if (found) texts.push_back(std::move(text));
-    }
-    return resolveEndpoint(configuredEndpoint(), texts, configIndex,
-                           platform::localPipesAvailable());
+    const std::optional<Endpoint> configured = configuredEndpoint();
+    if (configured) return configured;  // no file is read then
+    return chooseEndpoint(std::nullopt, readCfgFiles(simConnectCfgPaths()), configIndex,
+                          platform::localPipesAvailable())
+        .endpoint;
 }
 
 }  // namespace simnet

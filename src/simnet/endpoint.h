@@ -66,9 +66,44 @@ std::optional<Endpoint> endpointFromCfg(const std::vector<CfgValues>& files, std
 // system does not have are left out). Never the program's own folder.
 std::vector<std::string> simConnectCfgPaths();
 
-// Where SimConnect_Open connects, in order: the configured endpoint, else
-// the cfg files' TCP endpoint, else the local pipe where pipes exist, else
-// nothing. `cfgTexts` are the contents of the files that exist, in order.
+// The files the program reads: the SDK's, then SimConnect.cfg in the
+// program's own folder (when given), whose keys win over theirs.
+std::vector<std::string> programCfgPaths(const std::string& programFolder);
+
+// A SimConnect.cfg that exists: where it is and what it holds.
+struct CfgFile {
+    std::string path;
+    std::string text;
+};
+
+// The files of `paths` that can be read, in the same order.
+std::vector<CfgFile> readCfgFiles(const std::vector<std::string>& paths);
+
+// Where a connection goes, and what said so.
+struct EndpointChoice {
+    enum class Source {
+        Configured,  // the program's own setting
+        Cfg,         // the SimConnect.cfg files
+        LocalPipe,   // nothing named an address; the simulator's pipe
+        None,        // nothing named an address, and there are no pipes
+    };
+    Source source = Source::None;
+    std::optional<Endpoint> endpoint;
+    std::vector<std::string> cfgPaths;  // the cfg files found, in order
+    // Files were found but name no TCP endpoint: why (endpointFromCfg's
+    // text). Empty when none were found or they name one.
+    std::string cfgProblem;
+};
+
+// In order: the configured endpoint, else the files' TCP endpoint, else the
+// local pipe where pipes exist, else nothing. The files are not looked at
+// when an endpoint is configured.
+EndpointChoice chooseEndpoint(const std::optional<Endpoint>& configured,
+                              const std::vector<CfgFile>& files, std::uint32_t configIndex,
+                              bool pipesAvailable);
+
+// chooseEndpoint()'s endpoint for `cfgTexts`, the contents of the files
+// that exist, in order.
 std::optional<Endpoint> resolveEndpoint(const std::optional<Endpoint>& configured,
                                         const std::vector<std::string>& cfgTexts,
                                         std::uint32_t configIndex, bool pipesAvailable);

@@ -85,6 +85,17 @@ TEST(AppConfig, FailureTextsInCheckOrder) {
          "mobiflight.clientName must differ from the name of the default channels"},
         {withBase("\"cdc\":{\"enabled\":1},\"outputs\":{\"debounceMs\":-1}"),
          "cdc.comPort is required when cdc.enabled=1"},
+        {withBase("\"simulator\":\"10.0.0.2\""), "'simulator' must be an object"},
+        {withBase("\"simulator\":{\"address\":10}"), "simulator.address must be a string"},
+        {withBase("\"simulator\":{\"address\":\"\"}"), "simulator.address must not be empty"},
+        {withBase("\"simulator\":{\"address\":\"10.0.0.2 \"}"),
+         "simulator.address must not contain blanks"},
+        {withBase("\"simulator\":{\"port\":\"5050\"}"),
+         "simulator.port must be a number from 1 to 65535"},
+        {withBase("\"simulator\":{\"address\":\"pc\",\"port\":65536}"),
+         "simulator.port must be a number from 1 to 65535"},
+        {withBase("\"simulator\":{\"port\":0},\"outputs\":{\"debounceMs\":-1}"),
+         "simulator.port must be a number from 1 to 65535"},
         {withBase("\"outputs\":{\"debounceMs\":-1}"), "outputs.debounceMs must be >= 0"},
         {withBase("\"devices\":{}"), "'devices' must be an array"},
         {withBase("\"devices\":[{\"index\":0},7]"), "devices[1] must be an object"},
@@ -103,6 +114,25 @@ TEST(AppConfig, FailureTextsInCheckOrder) {
         EXPECT_FALSE(load(text, config, error)) << text;
         EXPECT_EQ(error, expected) << text;
     }
+}
+
+TEST(AppConfig, SimulatorAddressPortAndExitFlag) {
+    const AppConfig none = loaded(withBase(""));
+    EXPECT_EQ(none.simulator.address, "");
+    EXPECT_EQ(none.simulator.port, 500);
+    EXPECT_FALSE(none.simulator.exitWithSimulator.has_value());
+
+    const AppConfig set = loaded(withBase(
+        "\"simulator\":{\"address\":\"gaming-pc\",\"port\":5050,\"exitWithSimulator\":1}"));
+    EXPECT_EQ(set.simulator.address, "gaming-pc");
+    EXPECT_EQ(set.simulator.port, 5050);
+    EXPECT_EQ(set.simulator.exitWithSimulator, true);
+    // A flag is a number: false leaves it unset.
+    EXPECT_FALSE(loaded(withBase("\"simulator\":{\"exitWithSimulator\":false}"))
+                     .simulator.exitWithSimulator.has_value());
+    EXPECT_EQ(
+        loaded(withBase("\"simulator\":{\"exitWithSimulator\":0}")).simulator.exitWithSimulator,
+        false);
 }
 
 TEST(AppConfig, ProfileChecksNameTheNormalisedProfileInNameOrder) {

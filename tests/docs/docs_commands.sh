@@ -17,7 +17,7 @@ trap 'rm -rf "$WORK"' EXIT
 mkdir -p "$WORK/blocks" "$WORK/home" "$WORK/tmp"
 FAILURES=0
 DOCS=(README.md docs/installation.md docs/configuration.md docs/troubleshooting.md docs/linux.md
-  docs/architecture.md docs/simulator.md)
+  docs/architecture.md docs/simulator.md docs/remote.md)
 
 fail() {
   echo "FAIL - $*"

@@ -34,7 +34,9 @@ expected="./CorvaneHID.exe
 ./docs/configuration.md
 ./docs/installation.md
 ./docs/linux.md
-./docs/troubleshooting.md"
+./docs/remote.md
+./docs/troubleshooting.md
+./network/CorvaneHID.exe"
 check "the zip holds one folder with exactly the release files (no SimConnect.dll)" \
   [ "$(cd "$PKG" && find . -type f | LC_ALL=C sort)" = "$expected" ]
 for f in button_config.json config.json hid_event_map.json; do
@@ -52,6 +54,10 @@ check "it needs only Windows' own DLLs and SimConnect.dll (static runtime): $imp
   bash -c "! grep -qE 'libstdc|libgcc|libwinpthread|msvcp|vcruntime' <<< '$imports' && grep -qF 'simconnect.dll' <<< '$imports'"
 check "it is stripped: no symbols, no debug information" \
   bash -c "'$OBJDUMP' -t '$EXE' | grep -qF 'no symbols' && ! '$OBJDUMP' -h '$EXE' | grep -qF .debug"
+# network\CorvaneHID.exe carries the network client: no SimConnect.dll at all.
+imports=$("$OBJDUMP" -p "$PKG/network/CorvaneHID.exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | tr '\n' ' ')
+check "network\\CorvaneHID.exe needs only Windows' own DLLs: $imports" \
+  bash -c "! grep -qE 'simconnect|libstdc|libgcc|libwinpthread|msvcp|vcruntime' <<< '$imports'"
 
 # --- The version resource, as Explorer's Properties read it.
 "$WINDRES" -i "$EXE" -O rc > "$WORK/version.rc" 2>&1

@@ -283,6 +283,49 @@ TEST_F(SimConnectClientTest, QuitDisconnectsAndRequestsExitOnce) {
     EXPECT_EQ(log.count("Simulator closed; requesting application shutdown"), 1);
 }
 
+// A simulator on another machine: no process to wait for, a failed open
+// warned about once per reason, and its quit only a disconnect.
+TEST_F(SimConnectClientTest, ASimulatorElsewhereIsTriedWithoutProcessAndOutlivesItsQuit) {
+    std::atomic<int> exits{0};
+    client.setExitHandler([&] { ++exits; });
+    client.setSimulatorPolicy({false, false});
+    const std::string refused = "Waiting for SimConnect connection: SimConnect_Open failed";
+    start();
+    ASSERT_TRUE(waitFor([&] { return clock.waitsOfAtLeast(seconds(1)).size() >= 3; }));
+    EXPECT_EQ(clock.waitsOfAtLeast(seconds(1)).at(1), seconds(10));  // the same back-off
+    EXPECT_EQ(log.messages("WARN").size(), 1u) << log.dump();
+    EXPECT_GE(log.count(refused), 3);  // the repeats as debug lines
+    EXPECT_FALSE(log.contains("Waiting for flight simulator process to start"));
+
+    sim.setSimulatorRunning(true);
+    ASSERT_TRUE(waitFor([&] { return client.isConnected(); }));
+    sim.exitSimulator();  // the simulator is gone until started again
+    ASSERT_TRUE(log.waitFor("Simulator closed; the program keeps running"));
+    ASSERT_TRUE(waitFor([&] { return log.count(refused) >= 4; }));
+    sim.setSimulatorRunning(true);
+    ASSERT_TRUE(waitFor([&] { return connects.load() == 2; }));
+    EXPECT_EQ(exits.load(), 0);
+    EXPECT_TRUE(log.contains("SimConnect disconnected: SimConnect quit"));
+    EXPECT_EQ(log.messages("WARN").size(), 3u) << log.dump();  // a new warning after the quit
+}
+
+// Here too the program may be told to stay: the simulator's end (its quit,
+// then its process gone for many passes) is reported once and ends nothing.
+TEST_F(SimConnectClientTest, ALocalSimulatorsEndCanLeaveTheProgramRunning) {
+    std::atomic<int> exits{0};
+    client.setExitHandler([&] { ++exits; });
+    client.setSimulatorPolicy({true, false});
+    startConnected();
+    sim.exitSimulator();
+    ASSERT_TRUE(log.waitFor("Waiting for flight simulator process to start"));
+    const std::size_t passes = clock.waits().size();
+    ASSERT_TRUE(waitFor([&] { return clock.waits().size() >= passes + 5; }));
+    EXPECT_EQ(exits.load(), 0);
+    EXPECT_EQ(log.count("Simulator closed; the program keeps running"), 1);
+    sim.setSimulatorRunning(true);
+    ASSERT_TRUE(waitFor([&] { return connects.load() == 2; }));
+}
+
 TEST_F(SimConnectClientTest, ExitIsRequestedOnlyAfterAFirstConnection) {
     std::atomic<int> exits{0};
     client.setExitHandler([&] { ++exits; });

@@ -1,6 +1,7 @@
-// Linked like the program: against the `simconnect` target (the import
-// library of SimConnect.dll on Windows, the libSimConnect.so stand-in on
-// Linux), so whichever library the loader finds at run time answers.
+// Linked against a SimConnect library by name (the import library of
+// SimConnect.dll on Windows, as the program; the emulator's drop-in
+// libSimConnect.so on Linux), so whichever library the loader finds at run
+// time answers.
 //   simconnect_link_probe open        prints "open 0x<result>"
 //   simconnect_link_probe mobiflight [log folder]  connects, registers with MobiFlight,
 //                                     sends one RPN command; exit 0 on success

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fakes/temp_dir.h"
+#include "platform/paths.h"
 #include "simnet/endpoint.h"
 #include "simnet/wire_protocol.h"
 
@@ -74,6 +76,37 @@ TEST(EndpointResolution, ProgramAddressThenCfgThenPipeThenNothing) {
     EXPECT_EQ(pipe->pipeName, kSimulatorPipeName);
     // Linux: nothing configured means no simulator.
     EXPECT_FALSE(resolveEndpoint(std::nullopt, {}, 0, false));
+}
+
+// The program's own folder comes last, so its file's keys win; a file the
+// program found but that names no address says why.
+TEST(EndpointResolution, TheProgramsFolderWinsAndFoundFilesSayWhyTheyNameNothing) {
+    TempDir program;
+    writeFileBytes(program.file("SimConnect.cfg"), "[SimConnect]\n");
+    const std::vector<std::string> paths = programCfgPaths(program.path());
+    EXPECT_EQ(paths.size(), simConnectCfgPaths().size() + 1);
+    const std::vector<CfgFile> read = readCfgFiles(paths);
+    ASSERT_FALSE(read.empty());
+    EXPECT_EQ(read.back().path, program.file("SimConnect.cfg"));
+    EXPECT_EQ(read.back().text, "[SimConnect]\n");
+
+    const std::vector<CfgFile> files = {
+        {"documents", "[SimConnect]\nProtocol=IPv4\nAddress=10.0.0.5\nPort=500\n"},
+        {"beside", "[SimConnect]\nPort=5050\n"}};
+    EndpointChoice choice = chooseEndpoint(std::nullopt, files, 0, false);
+    EXPECT_EQ(choice.source, EndpointChoice::Source::Cfg);
+    EXPECT_EQ(choice.endpoint->describe(), "10.0.0.5:5050");
+    EXPECT_EQ(choice.cfgPaths, (std::vector<std::string>{"documents", "beside"}));
+    EXPECT_EQ(choice.cfgProblem, "");
+
+    choice = chooseEndpoint(std::nullopt, {{"beside", "[SimConnect]\nPort=http\n"}}, 0, true);
+    EXPECT_EQ(choice.source, EndpointChoice::Source::LocalPipe);
+    EXPECT_EQ(choice.cfgProblem, "Protocol '' is not IPv4 or IPv6");
+    EXPECT_EQ(chooseEndpoint(std::nullopt, {}, 0, false).source, EndpointChoice::Source::None);
+    EXPECT_EQ(chooseEndpoint(std::nullopt, {}, 0, false).cfgProblem, "");
+    choice = chooseEndpoint(Endpoint::tcp("pc", 500), files, 0, true);
+    EXPECT_EQ(choice.source, EndpointChoice::Source::Configured);
+    EXPECT_TRUE(choice.cfgPaths.empty());  // not even looked at
 }
 
 }  // namespace

@@ -175,6 +175,19 @@ std::unique_ptr<ByteStream> makeStream(Fd fd, std::string peer, std::string& err
     return stream;
 }
 
+// A server that vanishes without closing the connection (powered off, its
+// cable pulled) is noticed after about 10 + 3 * 5 s of silence.
+void enableKeepAlive(int fd) {
+    const int on = 1;
+    const int idleSeconds = 10;
+    const int intervalSeconds = 5;
+    const int probes = 3;
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+}
+
 // One non-blocking connect attempt, bounded by `timeout`.
 Fd connectOne(const addrinfo& address, std::chrono::milliseconds timeout, std::string& error) {
     Fd fd(::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
@@ -288,8 +301,9 @@ std::unique_ptr<ByteStream> connectTcp(const std::string& host, std::uint16_t po
     error = "no address for " + host;
     for (const addrinfo* a = found; a; a = a->ai_next) {
         Fd fd = connectOne(*a, timeout, error);
-        if (fd.valid())
-            return makeStream(std::move(fd), describePeer(a->ai_addr, a->ai_addrlen), error);
+        if (!fd.valid()) continue;
+        enableKeepAlive(fd.get());
+        return makeStream(std::move(fd), describePeer(a->ai_addr, a->ai_addrlen), error);
     }
     error = host + ":" + service + ": " + error;
     return nullptr;

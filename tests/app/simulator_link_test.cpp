@@ -1,0 +1,207 @@
+// Where the program connects and what the simulator's end means, by the
+// SimConnect library it is linked with and its settings; --check asking a
+// simulator address on loopback.
+#include "app/simulator_link.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/program_check.h"
+#include "fakes/temp_dir.h"
+#include "platform/paths.h"
+#include "simnet/server.h"
+
+namespace {
+
+using Source = simnet::EndpointChoice::Source;
+
+SimulatorSettings at(const std::string& address) {
+    SimulatorSettings settings;
+    settings.address = address;
+    return settings;
+}
+
+const std::vector<simnet::CfgFile> kCfg = {
+    {"SimConnect.cfg", "[SimConnect]\nProtocol=IPv4\nAddress=10.0.0.7\nPort=5050\n"}};
+
+TEST(SimulatorLinkTest, OnlyTheNetworkClientOverTcpIsRemote) {
+    struct Case {
+        const char* what;
+        SimulatorSettings settings;
+        SimConnectProvider provider;
+        std::vector<simnet::CfgFile> cfg;
+        bool pipes;
+        Source source;
+        bool remote;
+        bool exits;
+    };
+    SimulatorSettings stays = at("10.0.0.2");
+    stays.exitWithSimulator = true;
+    SimulatorSettings localStays;
+    localStays.exitWithSimulator = false;
+    const SimulatorSettings none;
+    const std::vector<Case> cases = {
+        {"address, network client", at("10.0.0.2"), SimConnectProvider::NetworkClient, kCfg, true,
+         Source::Configured, true, false},
+        {"address and exitWithSimulator",
+         stays,
+         SimConnectProvider::NetworkClient,
+         {},
+         false,
+         Source::Configured,
+         true,
+         true},
+        {"cfg, network client", none, SimConnectProvider::NetworkClient, kCfg, true, Source::Cfg,
+         true, false},
+        {"nothing, Windows",
+         none,
+         SimConnectProvider::NetworkClient,
+         {},
+         true,
+         Source::LocalPipe,
+         false,
+         true},
+        {"nothing, Linux",
+         none,
+         SimConnectProvider::NetworkClient,
+         {},
+         false,
+         Source::None,
+         false,
+         true},
+        {"address, SDK library", at("10.0.0.2"), SimConnectProvider::SdkLibrary, kCfg, true,
+         Source::None, false, true},
+        {"local, exitWithSimulator 0",
+         localStays,
+         SimConnectProvider::SdkLibrary,
+         {},
+         true,
+         Source::None,
+         false,
+         false},
+        {"emulator", none, SimConnectProvider::Emulator, kCfg, false, Source::None, false, true},
+    };
+    for (const Case& c : cases) {
+        const SimulatorLinkPlan plan = planSimulatorLink(c.settings, c.provider, c.cfg, c.pipes);
+        EXPECT_EQ(plan.choice.source, c.source) << c.what;
+        EXPECT_EQ(plan.remote, c.remote) << c.what;
+        EXPECT_EQ(plan.policy.localProcess, !c.remote) << c.what;
+        EXPECT_EQ(plan.policy.exitWithSimulator, c.exits) << c.what;
+    }
+    SimulatorSettings port = at("gaming-pc");
+    port.port = 5050;
+    EXPECT_EQ(describeSimulatorAddress(
+                  planSimulatorLink(port, SimConnectProvider::NetworkClient, {}, false)),
+              "gaming-pc:5050, set by simulator.address");
+    EXPECT_EQ(describeSimulatorAddress(
+                  planSimulatorLink({}, SimConnectProvider::NetworkClient, kCfg, false)),
+              "10.0.0.7:5050, named by SimConnect.cfg");
+}
+
+// A server on loopback that answers Open as the simulator does, says
+// nothing, or hangs up.
+class Simulator : public simnet::ClientHandler {
+public:
+    enum class Manner { Answers, Silent, HangsUp };
+    Simulator(std::shared_ptr<simnet::ServerSession> session, Manner manner)
+        : session_(std::move(session)), manner_(manner) {}
+    void onMessage(const simnet::ClientMessage&) override {
+        if (manner_ == Manner::HangsUp) session_->close();
+        if (manner_ != Manner::Answers) return;
+        simnet::RecvOpen open;
+        open.applicationName = "KittyHawk";
+        open.applicationVersionMajor = 11;
+        open.applicationBuildMajor = 282174;
+        open.applicationBuildMinor = 999;
+        session_->send({simnet::kProtocolVersion, open});
+    }
+
+private:
+    std::shared_ptr<simnet::ServerSession> session_;
+    Manner manner_;
+};
+
+class SimulatorAddressCheckTest : public ::testing::Test {
+protected:
+    std::uint16_t serve(Simulator::Manner manner) {
+        server_ = std::make_unique<simnet::Server>([manner](auto session) {
+            return std::make_unique<Simulator>(std::move(session), manner);
+        });
+        std::string error;
+        EXPECT_TRUE(server_->start(error)) << error;
+        return server_->port();
+    }
+    std::vector<std::string> check(std::uint16_t port) {
+        context.config.simulator = at("127.0.0.1");
+        context.config.simulator.port = port;
+        std::vector<std::string> lines;
+        for (const Finding& finding : checkSimulatorAddress(context))
+            lines.push_back(formatCheckLine("Simulator address", finding));
+        return lines;
+    }
+
+    TempDir folder;
+    CheckContext context = [this] {
+        CheckContext c;
+        c.executablePath = folder.file("corvanehid");
+        c.configLoaded = true;
+        c.simConnectProvider = SimConnectProvider::NetworkClient;
+        c.simulatorAnswerTimeout = std::chrono::milliseconds(300);
+        return c;
+    }();
+    std::unique_ptr<simnet::Server> server_;
+};
+
+TEST_F(SimulatorAddressCheckTest, SaysWhetherTheAddressAnswersAsASimulator) {
+    const std::string where = "Simulator address: 127.0.0.1:";
+    std::uint16_t port = serve(Simulator::Manner::Answers);
+    EXPECT_EQ(check(port),
+              std::vector<std::string>{"OK   " + where + std::to_string(port) +
+                                       ", set by simulator.address, answers: KittyHawk 11.0 (build "
+                                       "282174.999)"});
+    port = serve(Simulator::Manner::Silent);
+    EXPECT_EQ(check(port).at(0).rfind("FAIL " + where + std::to_string(port) +
+                                          ", set by simulator.address, accepted the connection "
+                                          "but gave no SimConnect answer within 1 s; ",
+                                      0),
+              0u)
+        << check(port).at(0);
+    port = serve(Simulator::Manner::HangsUp);
+    EXPECT_NE(check(port).at(0).find(", ended the connection without a SimConnect answer; "),
+              std::string::npos);
+    server_->stop();  // nothing listens there any more
+    const std::string unreachable = check(port).at(0);
+    EXPECT_EQ(unreachable.rfind("FAIL " + where + std::to_string(port) +
+                                    ", set by simulator.address, does not answer (",
+                                0),
+              0u)
+        << unreachable;
+    EXPECT_NE(unreachable.find("lets TCP port " + std::to_string(port) + " in"), std::string::npos);
+}
+
+TEST_F(SimulatorAddressCheckTest, WithoutAnAddressOrWithTheSdkLibraryNothingIsAsked) {
+    context.config.simulator = {};
+    EXPECT_TRUE(checkSimulatorAddress(context).empty());
+    writeFileBytes(folder.file("SimConnect.cfg"), "[SimConnect]\nProtocol=IPv4\nAddress=pc\n");
+    const std::vector<Finding> cfg = checkSimulatorAddress(context);
+    ASSERT_EQ(cfg.size(), 1u);
+    EXPECT_EQ(cfg[0].verdict, Verdict::Warn);
+    EXPECT_NE(cfg[0].text.find(folder.file("SimConnect.cfg") +
+                               " name no simulator address (Port '' is not a number"),
+              std::string::npos)
+        << cfg[0].text;
+
+    context.simConnectProvider = SimConnectProvider::SdkLibrary;
+    context.config.simulator = at("10.0.0.2");
+    const std::vector<Finding> sdk = checkSimulatorAddress(context);
+    ASSERT_EQ(sdk.size(), 1u);
+    EXPECT_EQ(sdk[0].verdict, Verdict::Warn);
+    EXPECT_EQ(sdk[0].text.rfind("simulator.address 10.0.0.2 is set, but this program uses "
+                                "SimConnect.dll, which reads the simulator's address from "
+                                "SimConnect.cfg instead; start network\\CorvaneHID.exe",
+                                0),
+              0u);
+}
+
+}  // namespace
