@@ -96,82 +96,16 @@ std::string missingConfigText(const std::string& configPath, const std::string& 
 
 bool Application::initialize(const std::string& configPath, bool consoleMode, std::string& error) {
     consoleMode_ = consoleMode;
-
-    std::string logFolder = services_.executableDir;
-    if (!consoleMode && !services_.appDataDir.empty()) {
-        logFolder = platform::joinPath(platform::joinPath(services_.appDataDir, "Corvane"), "logs");
-    }
-    Logger::instance().open(logFolder, kProgramName, kLogMaxBytes, kLogMaxFiles, consoleMode);
+    openLog();
     logInfo("Initializing application");
     logStartHeader(configPath);
-
-    if (!fileExists(configPath)) {
-        error = missingConfigText(configPath, services_.executableDir, services_.appDataDir);
-        logError(error);
-        return false;
-    }
-    std::string text;
-    if (!loadAppConfig(configPath, config_, text)) {
-        error = text;
-        logError(error);
-        return false;
-    }
-    if (hidTraceOverridePresent_) config_.trace = hidTraceOverrideValue_;
-    Logger::instance().setDebugEnabled(config_.loggingDebug || config_.trace);
-    logInfo("Configuration loaded");
-
-    if (!config_.hidEventMapPath.empty() && !eventMap_.load(config_.hidEventMapPath, text)) {
-        logWarn("Failed to load HID event map: " + text);
-        eventMap_ = EventMap();  // a half-read map names controls wrongly: run without names
-    }
-    if (!buttonConfig_.load(config_.buttonConfigPath, text)) {
-        logError("Failed to load button config: " + text);
-        error = text;
-        return false;
-    }
+    if (!loadConfiguration(configPath, error) || !loadMaps(error)) return false;
     if (!mapping_.start(config_, hid_, simconnect_, mobiflight_, buttonConfig_, eventMap_,
-                        simState_, text)) {
-        logError("Failed to start mapping engine: " + text);
-        error = text;
-        return false;
+                        simState_, error)) {
+        return failed("Failed to start mapping engine: ", error);
     }
     installCallbacks();
-
-    hid_.setTrace(config_.trace);
-    HidSettings settings{config_.vid, config_.pid, config_.readIntervalMs, config_.scanIntervalMs};
-    auto sink = [this](const HidProtocol::HidEvent& event, const std::string& name,
-                       std::int32_t index) { mapping_.submit(event, name, index); };
-    if (!hid_.start(settings, sink, text)) {
-        logError("Failed to start HID manager: " + text);
-        error = text;
-        stopAll();
-        return false;
-    }
-    if (!mobiflight_.start(simconnect_, config_.mobiflight, text)) {
-        logError("Failed to start MobiFlight client: " + text);
-        error = text;
-        stopAll();
-        return false;
-    }
-    auto onConnection = [this](bool connected) {
-        hid_.setSimConnected(connected);
-        mobiflight_.onSimConnectState(connected);
-        mapping_.setSimConnected(connected);
-        {
-            MutexLock guard(simState_.lock);
-            simState_.simConnected = connected;
-            simState_.simKnown = true;
-        }
-        mapping_.notifyOutputsChanged();
-    };
-    auto panelsPresent = [this] { return hid_.deviceCount() > 0; };
-    const SimulatorLinkPlan link = planSimulatorLinkHere(config_.simulator, services_.executableDir,
-                                                         services_.simConnectProvider);
-    applySimulatorLink(link, config_.simulator);
-    simconnect_.setSimulatorPolicy(link.policy);
-    if (!simconnect_.start(kProgramName, onConnection, panelsPresent, text)) {
-        logError("Failed to start SimConnect client: " + text);
-        error = text;
+    if (!startLinks(error)) {
         stopAll();
         return false;
     }
@@ -181,6 +115,82 @@ bool Application::initialize(const std::string& configPath, bool consoleMode, st
     }
     logInfo("HID manager started");
     return true;
+}
+
+bool Application::failed(const std::string& what, const std::string& error) {
+    logError(what + error);
+    return false;
+}
+
+// Beside the program in console mode, else in the user's application data.
+void Application::openLog() {
+    std::string logFolder = services_.executableDir;
+    if (!consoleMode_ && !services_.appDataDir.empty()) {
+        logFolder = platform::joinPath(platform::joinPath(services_.appDataDir, "Corvane"), "logs");
+    }
+    Logger::instance().open(logFolder, kProgramName, kLogMaxBytes, kLogMaxFiles, consoleMode_);
+}
+
+bool Application::loadConfiguration(const std::string& configPath, std::string& error) {
+    if (!fileExists(configPath)) {
+        error = missingConfigText(configPath, services_.executableDir, services_.appDataDir);
+        return failed("", error);
+    }
+    if (!loadAppConfig(configPath, config_, error)) return failed("", error);
+    if (hidTraceOverridePresent_) config_.trace = hidTraceOverrideValue_;
+    Logger::instance().setDebugEnabled(config_.loggingDebug || config_.trace);
+    logInfo("Configuration loaded");
+    return true;
+}
+
+// The event map only names controls: a broken one is a warning. The button
+// configuration is what the panels do: a broken one stops the start.
+bool Application::loadMaps(std::string& error) {
+    std::string text;
+    if (!config_.hidEventMapPath.empty() && !eventMap_.load(config_.hidEventMapPath, text)) {
+        logWarn("Failed to load HID event map: " + text);
+        eventMap_ = EventMap();  // a half-read map names controls wrongly: run without names
+    }
+    if (!buttonConfig_.load(config_.buttonConfigPath, error)) {
+        return failed("Failed to load button config: ", error);
+    }
+    return true;
+}
+
+// The panels, the MobiFlight client and the simulator link, in that order;
+// the caller stops whatever started when one fails.
+bool Application::startLinks(std::string& error) {
+    hid_.setTrace(config_.trace);
+    HidSettings settings{config_.vid, config_.pid, config_.readIntervalMs, config_.scanIntervalMs};
+    auto sink = [this](const HidProtocol::HidEvent& event, const std::string& name,
+                       std::int32_t index) { mapping_.submit(event, name, index); };
+    if (!hid_.start(settings, sink, error)) return failed("Failed to start HID manager: ", error);
+    if (!mobiflight_.start(simconnect_, config_.mobiflight, error)) {
+        return failed("Failed to start MobiFlight client: ", error);
+    }
+    const SimulatorLinkPlan link = planSimulatorLinkHere(config_.simulator, services_.executableDir,
+                                                         services_.simConnectProvider);
+    applySimulatorLink(link, config_.simulator);
+    simconnect_.setSimulatorPolicy(link.policy);
+    auto panelsPresent = [this] { return hid_.deviceCount() > 0; };
+    auto onConnection = [this](bool connected) { onSimConnection(connected); };
+    if (!simconnect_.start(kProgramName, onConnection, panelsPresent, error)) {
+        return failed("Failed to start SimConnect client: ", error);
+    }
+    return true;
+}
+
+// On the SimConnect worker: every part that follows the link learns of it.
+void Application::onSimConnection(bool connected) {
+    hid_.setSimConnected(connected);
+    mobiflight_.onSimConnectState(connected);
+    mapping_.setSimConnected(connected);
+    {
+        MutexLock guard(simState_.lock);
+        simState_.simConnected = connected;
+        simState_.simKnown = true;
+    }
+    mapping_.notifyOutputsChanged();
 }
 
 void Application::installCallbacks() {

@@ -84,6 +84,13 @@ public:
 private:
     struct ConsoleLink;
 
+    void openLog();
+    bool loadConfiguration(const std::string& configPath, std::string& error);
+    bool loadMaps(std::string& error);
+    bool startLinks(std::string& error);
+    void onSimConnection(bool connected);
+    // Logs what + error as an ERROR; returns false.
+    static bool failed(const std::string& what, const std::string& error);
     void installCallbacks();
     void startDeviceWatcher();
     void stopDeviceWatcher();
