@@ -46,6 +46,19 @@ DWORD readDword(const std::uint8_t* bytes, std::size_t offset) {
     return value;
 }
 
+bool openConnection(const std::string& name, HANDLE& handle, std::string& error) {
+    const HRESULT result = SimConnect_Open(&handle, name.c_str(), nullptr, 0, nullptr, 0);
+    if (result < 0) {
+        error = "SimConnect_Open failed (" + SimConnectClient::formatResult(result) + ")";
+        return false;
+    }
+    if (!handle) {
+        error = "SimConnect_Open returned no handle";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 // Lets the C dispatch procedure reach the client's private message handler.
@@ -321,25 +334,30 @@ bool SimConnectClient::connect(std::string& error) {
         name = clientName_;
     }
     HANDLE handle = nullptr;
-    const HRESULT result = SimConnect_Open(&handle, name.c_str(), nullptr, 0, nullptr, 0);
-    if (result < 0) {
-        error = "SimConnect_Open failed (" + formatResult(result) + ")";
+    if (!openConnection(name, handle, error)) return false;
+    if (!adoptHandle(handle)) return true;
+    beginLink(handle, name);
+    subscribeBattery();
+    logInfo("SimConnect connected");
+    return true;
+}
+
+// False (and the handle closed) when a connection is already held: a second
+// handle is never kept.
+bool SimConnectClient::adoptHandle(void* handle) {
+    MutexLock guard(lock_);
+    if (handle_) {
+        SimConnect_Close(handle);
         return false;
     }
-    if (!handle) {
-        error = "SimConnect_Open returned no handle";
-        return false;
-    }
-    {
-        MutexLock guard(lock_);
-        if (handle_) {
-            SimConnect_Close(handle);  // a second handle is never kept
-            return true;
-        }
-        handle_ = handle;
-        eventIds_.clear();
-        nextEventId_ = 1;
-    }
+    handle_ = handle;
+    eventIds_.clear();
+    nextEventId_ = 1;
+    return true;
+}
+
+// A new link's times, and its send ids counted from the open's own.
+void SimConnectClient::beginLink(void* handle, const std::string& name) {
     link_ = Link{};
     link_.openedAt = clock_.now();
     link_.nextProcessCheck = link_.openedAt + kProcessCheckInterval;
@@ -349,15 +367,10 @@ bool SimConnectClient::connect(std::string& error) {
         MutexLock serial(sendSerial_);
         lastSendId_ = openSendId;
     }
-    {
-        MutexLock guard(recordLock_);
-        callLog_.newConnection();
-        areaNames_.clear();
-        if (openSendId != 0) callLog_.record(openSendId, "SimConnect_Open", name, false);
-    }
-    subscribeBattery();
-    logInfo("SimConnect connected");
-    return true;
+    MutexLock guard(recordLock_);
+    callLog_.newConnection();
+    areaNames_.clear();
+    if (openSendId != 0) callLog_.record(openSendId, "SimConnect_Open", name, false);
 }
 
 void SimConnectClient::subscribeBattery() {
@@ -569,30 +582,7 @@ bool SimConnectClient::transmitEvent(const std::string& eventName, std::string& 
     SharedLock hold(callLock_);
     void* handle = nullptr;
     std::uint32_t eventId = 0;
-    {
-        MutexLock guard(lock_);
-        if (!handle_ || !connected_) {
-            error = "SimConnect is not connected";
-            return false;
-        }
-        handle = handle_;
-        const auto known = eventIds_.find(eventName);
-        if (known != eventIds_.end()) {
-            eventId = known->second;
-        } else {
-            // The id is used up even when mapping fails: the next try takes a new one.
-            eventId = nextEventId_++;
-            const HRESULT result = sendRecorded(
-                handle, "SimConnect_MapClientEventToSimEvent", eventName, ServerErrors::Warn, [&] {
-                    return SimConnect_MapClientEventToSimEvent(handle, eventId, eventName.c_str());
-                });
-            if (result < 0) {
-                error = "SimConnect_MapClientEventToSimEvent failed (" + formatResult(result) + ")";
-                return false;
-            }
-            eventIds_[eventName] = eventId;
-        }
-    }
+    if (!mapEvent(eventName, handle, eventId, error)) return false;
     const HRESULT result =
         sendRecorded(handle, "SimConnect_TransmitClientEvent", eventName, ServerErrors::Warn, [&] {
             return SimConnect_TransmitClientEvent(handle, SIMCONNECT_OBJECT_ID_USER, eventId, 0,
@@ -603,6 +593,34 @@ bool SimConnectClient::transmitEvent(const std::string& eventName, std::string& 
         error = "SimConnect_TransmitClientEvent failed (" + formatResult(result) + ")";
         return false;
     }
+    return true;
+}
+
+bool SimConnectClient::mapEvent(const std::string& eventName, void*& handle, std::uint32_t& eventId,
+                                std::string& error) {
+    MutexLock guard(lock_);
+    if (!handle_ || !connected_) {
+        error = "SimConnect is not connected";
+        return false;
+    }
+    handle = handle_;
+    const auto known = eventIds_.find(eventName);
+    if (known != eventIds_.end()) {
+        eventId = known->second;
+        return true;
+    }
+    // The id is used up even when mapping fails: the next try takes a new one.
+    eventId = nextEventId_++;
+    void* const connection = handle;
+    const std::uint32_t id = eventId;
+    const HRESULT result = sendRecorded(
+        connection, "SimConnect_MapClientEventToSimEvent", eventName, ServerErrors::Warn,
+        [&] { return SimConnect_MapClientEventToSimEvent(connection, id, eventName.c_str()); });
+    if (result < 0) {
+        error = "SimConnect_MapClientEventToSimEvent failed (" + formatResult(result) + ")";
+        return false;
+    }
+    eventIds_[eventName] = eventId;
     return true;
 }
 

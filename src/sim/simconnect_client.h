@@ -156,6 +156,8 @@ private:
     void settleRetry(WorkerState& state, bool lasted);
     void retryLater(WorkerState& state);
     bool connect(std::string& error);
+    bool adoptHandle(void* handle) EXCLUDES(lock_);
+    void beginLink(void* handle, const std::string& name) EXCLUDES(sendSerial_, recordLock_);
     void subscribeBattery();
     void disconnect(const std::string& reason);
     // The simulator ended: the program is asked to end, or told it goes on.
@@ -178,6 +180,9 @@ private:
                               ServerErrors errors, Call call) REQUIRES_SHARED(callLock_)
         EXCLUDES(sendSerial_, recordLock_);
     std::string areaName(std::uint32_t clientDataId) EXCLUDES(recordLock_);
+    // The connection's handle and the event's id, mapped on its first use.
+    bool mapEvent(const std::string& eventName, void*& handle, std::uint32_t& eventId,
+                  std::string& error) REQUIRES_SHARED(callLock_) EXCLUDES(lock_);
 
     friend class SimConnectDispatcher;  // the dispatch procedure
     void onMessage(const simconnect::SIMCONNECT_RECV* message, std::uint32_t size);
