@@ -31,6 +31,12 @@ else()
   if(TARGET corvanehid-sandbox)
     install(TARGETS corvanehid-sandbox RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
+  # The emulated simulator, for trying a program against it on this machine.
+  if(TARGET corvanehid-simulator)
+    install(TARGETS corvanehid-simulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(FILES ${PROJECT_SOURCE_DIR}/docs/simulator.md
+      DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/corvanehid/docs)
+  endif()
   install(FILES ${corvane_examples} DESTINATION ${CMAKE_INSTALL_DATADIR}/corvanehid/examples)
   # The README's links lead into docs/, as in the sources.
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE

@@ -5,6 +5,7 @@
 
 #include "addon/xml_tags.h"
 #include "addon/xml_wellformed.h"
+#include "common/ascii.h"
 
 namespace exe_xml {
 namespace {
@@ -26,10 +27,6 @@ constexpr const char* kUtf16Refusal =
     "the file is UTF-16 (open it in Notepad, choose Save As, set Encoding to UTF-8, save, "
     "and run this command again)";
 
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
@@ -39,11 +36,7 @@ bool isBlank(char c) {
 }
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    }
-    return true;
+    return equalsIgnoreCaseAscii(a, b);
 }
 
 bool allSpace(std::string_view text) {

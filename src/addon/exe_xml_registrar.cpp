@@ -154,7 +154,13 @@ std::int32_t ExeXmlRegistrar::registerAll(const std::string& name,
 std::int32_t ExeXmlRegistrar::unregisterAll(const std::string& name, std::string& error) const {
     std::int32_t count = 0;
     for (const std::string& path : findInstallations()) {
-        const std::string document = readFile(path);
+        // An existing file that cannot be read may still start the program:
+        // reporting success would leave the user believing it was removed.
+        std::string document;
+        if (!readForUpdate(path, document)) {
+            error = "Failed to read: " + path;
+            return count;
+        }
         if (document.empty()) continue;
         const exe_xml::Edit edit = exe_xml::withoutEntry(document, name);
         if (!edit.ok()) {

@@ -1,4 +1,5 @@
 #include "addon/xml_wellformed.h"
+#include "common/ascii.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -49,10 +50,7 @@ bool isPredefinedEntity(std::string_view name) {
 }
 
 int hexValue(unsigned char c) {
-    if (isDigit(c)) return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+    return hexDigitValue(static_cast<char>(c));
 }
 
 std::string quoted(std::string_view name) {

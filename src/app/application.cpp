@@ -1,17 +1,18 @@
 #include "app/application.h"
 
-#include <cctype>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
 #include <thread>
 
+#include "common/ascii.h"
+#include "common/mutex.h"
+#include "common/program_name.h"
 #include "log/logger.h"
 #include "platform/paths.h"
 
 namespace {
 
-constexpr const char* kApplicationName = "CorvaneHID";
 constexpr std::uint64_t kLogMaxBytes = 5242880;
 constexpr std::int32_t kLogMaxFiles = 5;
 constexpr auto kRunLoopPeriod = std::chrono::milliseconds(100);
@@ -31,16 +32,10 @@ std::string fullPath(const std::string& path) {
 // The first lines of every run: which program, which files. Several runs
 // end up in one log, and these tell them apart.
 void logStartHeader(const std::string& configPath) {
-    logInfo(std::string("CorvaneHID version ") + CORVANE_VERSION);
+    logInfo(std::string("CorvaneHID version ") + CORVANE_VERSION);  // the text the guides quote
     logInfo("Executable: " + platform::executablePath());
     logInfo("Configuration file: " + fullPath(configPath));
     logInfo("Log file: " + fullPath(Logger::instance().filePath()));
-}
-
-std::string toLowerAscii(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 }  // namespace
@@ -49,9 +44,12 @@ std::string toLowerAscii(std::string text) {
 // Application is gone; it reaches the Application only through this link,
 // which the Application clears (under the lock) before it is destroyed.
 struct Application::ConsoleLink {
-    std::mutex lock;
-    Application* app = nullptr;
-    std::shared_ptr<std::istream> input;
+    ConsoleLink(Application* owner, std::shared_ptr<std::istream> in)
+        : app(owner), input(std::move(in)) {}
+
+    Mutex lock;
+    Application* app GUARDED_BY(lock);
+    const std::shared_ptr<std::istream> input;  // the reader's alone
 };
 
 AppServices AppServices::system(platform::HidBus& bus) {
@@ -68,7 +66,9 @@ Application::Application(AppServices services)
       hid_(*services_.hidBus, *services_.clock),
       mobiflight_(*services_.clock),
       simconnect_(*services_.clock, services_.simulatorProbe),
-      mapping_(*services_.clock) {}
+      mapping_(*services_.clock) {
+    buildConsoleCommands();
+}
 
 Application::~Application() {
     stopDeviceWatcher();
@@ -85,15 +85,9 @@ std::string missingConfigText(const std::string& configPath, const std::string& 
                               const std::string& appDataDir) {
     std::string text = "Config file not found: " + configPath;
     std::string locations;
-    auto add = [&locations](const std::string& location) {
+    for (const std::string& location : defaultConfigSearchOrder(executableDir, appDataDir)) {
         if (!locations.empty()) locations += "; ";
         locations += location;
-    };
-    if (!executableDir.empty()) {
-        add(platform::joinPath(platform::joinPath(executableDir, "config"), "config.json"));
-    }
-    if (!appDataDir.empty()) {
-        add(platform::joinPath(platform::joinPath(appDataDir, "Corvane"), "config.json"));
     }
     if (!locations.empty()) text += " (default search order: " + locations + ")";
     return text;
@@ -106,7 +100,7 @@ bool Application::initialize(const std::string& configPath, bool consoleMode, st
     if (!consoleMode && !services_.appDataDir.empty()) {
         logFolder = platform::joinPath(platform::joinPath(services_.appDataDir, "Corvane"), "logs");
     }
-    Logger::instance().open(logFolder, kApplicationName, kLogMaxBytes, kLogMaxFiles, consoleMode);
+    Logger::instance().open(logFolder, kProgramName, kLogMaxBytes, kLogMaxFiles, consoleMode);
     logInfo("Initializing application");
     logStartHeader(configPath);
 
@@ -163,14 +157,14 @@ bool Application::initialize(const std::string& configPath, bool consoleMode, st
         mobiflight_.onSimConnectState(connected);
         mapping_.setSimConnected(connected);
         {
-            std::lock_guard<std::mutex> guard(simState_.lock);
+            MutexLock guard(simState_.lock);
             simState_.simConnected = connected;
             simState_.simKnown = true;
         }
         mapping_.notifyOutputsChanged();
     };
     auto panelsPresent = [this] { return hid_.deviceCount() > 0; };
-    if (!simconnect_.start(kApplicationName, onConnection, panelsPresent, text)) {
+    if (!simconnect_.start(kProgramName, onConnection, panelsPresent, text)) {
         logError("Failed to start SimConnect client: " + text);
         error = text;
         stopAll();
@@ -189,7 +183,7 @@ void Application::installCallbacks() {
         [this](const std::string& payload) { mapping_.onLVarPayload(payload); });
     simconnect_.setBatteryHandler([this](bool on) {
         {
-            std::lock_guard<std::mutex> guard(simState_.lock);
+            MutexLock guard(simState_.lock);
             simState_.batteryOn = on;
             simState_.batteryKnown = true;
         }
@@ -234,40 +228,71 @@ void Application::run() {
 // touching the Application.
 void Application::detachConsole() {
     if (!console_) return;
-    std::lock_guard<std::mutex> guard(console_->lock);
+    MutexLock guard(console_->lock);
     console_->app = nullptr;
 }
 
 void Application::startConsoleThread() {
-    console_ = std::make_shared<ConsoleLink>();
-    console_->app = this;
-    console_->input = services_.consoleInput
-                          ? services_.consoleInput
-                          : std::shared_ptr<std::istream>(&std::cin, [](std::istream*) {});
-    std::thread([link = console_] {
-        logInfo("Console commands: bootsel, quit");
+    console_ = std::make_shared<ConsoleLink>(
+        this, services_.consoleInput
+                  ? services_.consoleInput
+                  : std::shared_ptr<std::istream>(&std::cin, [](std::istream*) {}));
+    std::string names;
+    for (const std::string& name : consoleCommands_.primaryNames())
+        names += (names.empty() ? "" : ", ") + name;
+    std::thread([link = console_, names] {
+        logInfo("Console commands: " + names);
         {
-            std::lock_guard<std::mutex> guard(link->lock);
+            MutexLock guard(link->lock);
             if (!link->app || link->app->stopRequested()) return;
         }
         std::string line;
         while (std::getline(*link->input, line)) {
-            std::lock_guard<std::mutex> guard(link->lock);
+            MutexLock guard(link->lock);
             if (!link->app || !link->app->handleConsoleLine(line)) return;
         }
     }).detach();
 }
 
-// Runs one console command; false ends the console reader.
+// The console commands; each handler returns false to end the console
+// reader.
+void Application::buildConsoleCommands() {
+    using Words = CommandTable::Words;
+    consoleCommands_
+        .add("bootsel", "", "panels reboot into the boot loader",
+             [this](const Words&) {
+                 logInfo("Sending BOOTSEL command to devices");
+                 hid_.sendBootsel();
+                 return true;
+             },
+             {"boot"})
+        .add("quit", "", "stop the program",
+             [this](const Words&) {
+                 logInfo("Stop requested from console");
+                 requestStop();
+                 return false;
+             },
+             {"exit"});
+}
+
+// Runs one console command (the whole line, any letter case); false ends
+// the console reader.
 bool Application::handleConsoleLine(const std::string& line) {
-    const std::string command = toLowerAscii(line);
-    if (command == "bootsel" || command == "boot") {
-        logInfo("Sending BOOTSEL command to devices");
-        hid_.sendBootsel();
-    } else if (command == "quit" || command == "exit") {
-        logInfo("Stop requested from console");
-        requestStop();
-        return false;
-    }
+    const std::optional<bool> goOn = consoleCommands_.run({toLowerAscii(line)});
+    if (goOn && !*goOn) return false;
     return !stopRequested();
+}
+
+std::vector<std::string> defaultConfigSearchOrder(const std::string& executableDir,
+                                                  const std::string& appDataDir) {
+    std::vector<std::string> order;
+    if (!executableDir.empty()) {
+        order.push_back(
+            platform::joinPath(platform::joinPath(executableDir, "config"), "config.json"));
+    }
+    if (!appDataDir.empty()) {
+        order.push_back(
+            platform::joinPath(platform::joinPath(appDataDir, "Corvane"), "config.json"));
+    }
+    return order;
 }

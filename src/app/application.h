@@ -4,10 +4,10 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "common/clock.h"
+#include "common/command_table.h"
 #include "config/app_config.h"
 #include "config/button_config.h"
 #include "config/event_map.h"
@@ -85,6 +85,7 @@ private:
     void stopAll();
     void startConsoleThread();
     void detachConsole();
+    void buildConsoleCommands();
     bool handleConsoleLine(const std::string& line);
 
     // Members in construction order; destruction runs in reverse.
@@ -103,4 +104,11 @@ private:
     bool hidTraceOverridePresent_ = false;
     bool hidTraceOverrideValue_ = false;
     std::shared_ptr<ConsoleLink> console_;
+    CommandTable consoleCommands_;  // built by the constructor, then only read
 };
+
+// Where the program looks for config.json when no --config is given, in
+// order: beside the executable ("config" folder), then the machine's
+// application data ("Corvane" folder). An empty folder adds no entry.
+std::vector<std::string> defaultConfigSearchOrder(const std::string& executableDir,
+                                                  const std::string& appDataDir);

@@ -7,6 +7,7 @@
 #include "app/launch_arguments.h"
 #include "app/program_check.h"
 #include "app/user_cfg.h"
+#include "common/program_name.h"
 #include "platform/paths.h"
 
 namespace {
@@ -146,7 +147,7 @@ Finding moduleFinding(const std::string& userCfg) {
 
 std::vector<Finding> checkSimulatorRegistrations(CheckContext& context) {
     const std::vector<ExeXmlInspection> files =
-        ExeXmlRegistrar(context.environment).inspectAll(kApplicationName);
+        ExeXmlRegistrar(context.environment).inspectAll(kProgramName);
     if (files.empty()) return {warnFinding(kNoInstallation)};
     std::vector<Finding> findings;
     for (const ExeXmlInspection& file : files)

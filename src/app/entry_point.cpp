@@ -8,6 +8,7 @@
 #include "addon/exe_xml_registrar.h"
 #include "app/application.h"
 #include "app/program_check.h"
+#include "common/program_name.h"
 #include "log/logger.h"
 #include "platform/console.h"
 #include "platform/hid_bus.h"
@@ -16,7 +17,7 @@
 
 namespace {
 
-constexpr const char* kSingletonName = "Local\\CorvaneHID.singleton";
+const std::string kSingletonName = std::string("Local\\") + kProgramName + ".singleton";
 
 // The Application that the console stop handler reaches. Set before the
 // handler is installed and never cleared: the handler may run at any time.
@@ -30,7 +31,7 @@ bool stopFromConsole() {
 }
 
 int listExeXml() {
-    const std::vector<ExeXmlInspection> files = ExeXmlRegistrar().inspectAll(kApplicationName);
+    const std::vector<ExeXmlInspection> files = ExeXmlRegistrar().inspectAll(kProgramName);
     if (files.empty()) std::printf("No MSFS installations detected.\n");
     for (const ExeXmlInspection& file : files)
         std::printf("%s\n", exeXmlListLine(file).c_str());
@@ -41,10 +42,9 @@ int listExeXml() {
 int updateExeXml(bool doRegister, const std::string& configPath) {
     ExeXmlRegistrar registrar;
     std::string error;
-    const int count = doRegister
-                          ? registrar.registerAll(kApplicationName, platform::executablePath(),
-                                                  registrationArguments(configPath), error)
-                          : registrar.unregisterAll(kApplicationName, error);
+    const int count = doRegister ? registrar.registerAll(kProgramName, platform::executablePath(),
+                                                         registrationArguments(configPath), error)
+                                 : registrar.unregisterAll(kProgramName, error);
     if (!error.empty()) {
         std::fprintf(stderr, "EXE.xml update failed after %d file(s): %s\n", count, error.c_str());
         std::fflush(stderr);
@@ -113,16 +113,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 
 std::string defaultConfigPath(const std::string& executablePath, const std::string& appDataDir) {
     const std::string exeDir = executablePath.empty() ? "" : platform::parentPath(executablePath);
-    const std::string candidate =
-        exeDir.empty() ? platform::joinPath("config", "config.json")
-                       : platform::joinPath(platform::joinPath(exeDir, "config"), "config.json");
+    const std::vector<std::string> order = defaultConfigSearchOrder(exeDir, appDataDir);
     std::error_code ec;
-    if (!exeDir.empty() && std::filesystem::exists(platform::toPath(candidate), ec))
-        return candidate;
-    if (!appDataDir.empty()) {
-        return platform::joinPath(platform::joinPath(appDataDir, "Corvane"), "config.json");
-    }
-    return candidate;
+    if (!exeDir.empty() && std::filesystem::exists(platform::toPath(order.front()), ec))
+        return order.front();
+    if (!appDataDir.empty()) return order.back();
+    return exeDir.empty() ? platform::joinPath("config", "config.json") : order.front();
 }
 
 std::string registrationArguments(const std::string& configPath) {

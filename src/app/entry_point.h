@@ -7,9 +7,6 @@ namespace platform {
 class HidBus;
 }
 
-// The program's name in the simulator's EXE.xml files.
-constexpr const char* kApplicationName = "CorvaneHID";
-
 // Options of the command line. Arguments are compared whole and
 // case-sensitively; anything unknown is ignored.
 struct CommandLine {

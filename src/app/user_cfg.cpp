@@ -1,11 +1,11 @@
 #include "app/user_cfg.h"
 
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <system_error>
 
+#include "common/ascii.h"
 #include "platform/paths.h"
 
 namespace {
@@ -21,11 +21,7 @@ bool isBlank(char c) {
 bool startsWithKey(const std::string& line, std::size_t at) {
     const std::size_t length = std::char_traits<char>::length(kKey);
     if (line.size() - at < length) return false;
-    for (std::size_t i = 0; i < length; ++i) {
-        const auto a = static_cast<unsigned char>(line[at + i]);
-        if (std::tolower(a) != std::tolower(static_cast<unsigned char>(kKey[i]))) return false;
-    }
-    return true;
+    return equalsIgnoreCaseAscii(std::string_view(line).substr(at, length), kKey);
 }
 
 // The path a line names, or empty when it is not the packages line.

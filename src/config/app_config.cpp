@@ -1,4 +1,5 @@
 #include "config/app_config.h"
+#include "common/ascii.h"
 
 #include <cstddef>
 #include <utility>
@@ -18,12 +19,8 @@ std::string withoutBlanks(const std::string& text) {
     return result;
 }
 
-// ASCII only: bytes of multi-byte characters pass unchanged, whatever the
-// C locale says.
 void upperAscii(std::string& text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
+    text = toUpperAscii(text);
 }
 
 bool inPercentRange(std::int32_t value) {

@@ -5,12 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "common/program_name.h"
+
 // The application configuration (config.json) and its look-ups.
 // Filled once at start-up, read-only (and so freely shared) afterwards.
 
 struct MobiFlightSettings {
     bool enabled = true;
-    std::string clientName = "CorvaneHID";
+    std::string clientName = kProgramName;
     std::string commandChannel = "MobiFlight.Command";
     std::string responseChannel = "MobiFlight.Response";
     std::string lvarsChannel = "MobiFlight.LVars";

@@ -1,4 +1,5 @@
 #include "config/json.h"
+#include "common/ascii.h"
 
 #include <charconv>
 #include <cstddef>
@@ -42,13 +43,6 @@ void appendUtf8(std::string& out, unsigned code) {
         out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
     }
     out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 // The value std::from_chars refuses to deliver when the magnitude does not
@@ -258,7 +252,7 @@ private:
         if (text_.size() - pos_ < 4) return fail("Invalid unicode escape");
         code = 0;
         for (int i = 0; i < 4; ++i) {
-            const int digit = hexDigit(text_[pos_++]);
+            const int digit = hexDigitValue(text_[pos_++]);
             if (digit < 0) return fail("Invalid unicode escape");
             code = code * 16 + static_cast<unsigned>(digit);
         }

@@ -1,4 +1,5 @@
 #include "emulation/mobiflight_module.h"
+#include "common/ascii.h"
 
 #include <algorithm>
 #include <cctype>
@@ -25,10 +26,8 @@ bool startsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
-std::string upper(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
+std::string upper(const std::string& text) {
+    return toUpperAscii(text);
 }
 
 std::string trim(const std::string& text) {

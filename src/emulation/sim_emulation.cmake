@@ -22,7 +22,8 @@ target_link_libraries(corvane_sim_emulation PUBLIC corvane_sim_emulator_core)
 add_library(simconnect_emulator SHARED ${sim_emulator_core_sources}
   ${CMAKE_CURRENT_LIST_DIR}/simconnect_exports.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sim_emulator_dropin.cpp
-  ${PROJECT_SOURCE_DIR}/src/common/clock.cpp)
+  ${PROJECT_SOURCE_DIR}/src/common/clock.cpp
+  ${PROJECT_SOURCE_DIR}/src/common/command_table.cpp)
 target_include_directories(simconnect_emulator PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(simconnect_emulator PRIVATE Threads::Threads)
 set_target_properties(simconnect_emulator PROPERTIES

@@ -7,7 +7,11 @@
 #include <iterator>
 #include <thread>
 
+#include "common/ascii.h"
+#include "common/command_table.h"
+#include "common/program_name.h"
 #include "emulation/sim_event_names.h"
+#include "sim/sim_variables.h"
 
 using namespace simconnect;
 
@@ -20,14 +24,10 @@ constexpr std::size_t kMaxClientNames = 4096;
 constexpr std::uintptr_t kHandleBase = 0x5C0000;
 // Fixed-size string fields of the wire format: longer names are refused.
 constexpr std::size_t kMaxNameLength = 255;
-const char kBatteryVariable[] = "ELECTRICAL MASTER BATTERY:2";
 const char kDefaultCommandArea[] = "MobiFlight.Command";
-const char kBacklightVariable[] = "LIGHTING_POTENTIOMETER_5";
 
-std::string upper(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
+std::string upper(const std::string& text) {
+    return toUpperAscii(text);
 }
 
 std::uintptr_t handleValue(HANDLE handle) {
@@ -95,7 +95,7 @@ void appendValue(std::vector<std::uint8_t>& bytes, T value) {
 SimEmulator::SimEmulator(Clock& clock)
     : clock_(clock), knownEvents_(emulation::knownSimEventNames()), module_(*this) {
     {
-        std::lock_guard<std::mutex> guard(mutex_);
+        MutexLock guard(mutex_);
         module_.load();
     }
     g_installed.store(this);
@@ -113,12 +113,12 @@ SimEmulator* SimEmulator::installed() {
 // --- scripting -------------------------------------------------------------
 
 void SimEmulator::setSimulatorRunning(bool running) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     running_ = running;
 }
 
 bool SimEmulator::simulatorRunning() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return running_;
 }
 
@@ -127,60 +127,60 @@ std::function<bool()> SimEmulator::processProbe() {
 }
 
 void SimEmulator::setOpenResult(HRESULT result) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     openResult_ = result;
 }
 
 void SimEmulator::failNextOpens(int count, HRESULT result) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     failOpens_ = count;
     failOpenResult_ = result;
 }
 
 int SimEmulator::openAttempts() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return openAttempts_;
 }
 
 int SimEmulator::connectionCount() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return connectionCount_;
 }
 
 int SimEmulator::openConnectionCount() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return static_cast<int>(connections_.size());
 }
 
 std::string SimEmulator::clientName(int connection) const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     const auto it = clientNames_.find(connection);
     return it == clientNames_.end() ? std::string() : it->second;
 }
 
 int SimEmulator::callsOnClosedHandles() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return callsOnClosedHandles_;
 }
 
 void SimEmulator::breakConnections(HRESULT result) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     for (auto& entry : connections_)
         entry.second.brokenResult = result;
 }
 
 void SimEmulator::setAnswersOpen(bool answers) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     answersOpen_ = answers;
 }
 
 void SimEmulator::setBreakAfterOpen(HRESULT result) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     breakAfterOpen_ = result;
 }
 
 void SimEmulator::vanishSilently() {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     running_ = false;
     for (auto& entry : connections_) {
         entry.second.silent = true;
@@ -190,12 +190,12 @@ void SimEmulator::vanishSilently() {
 }
 
 std::vector<Clock::TimePoint> SimEmulator::openTimes() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return openTimes_.entries();
 }
 
 void SimEmulator::sendQuit() {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     for (auto& entry : connections_) {
         entry.second.inbox.push_back(header(sizeof(SIMCONNECT_RECV_QUIT), SIMCONNECT_RECV_ID_QUIT));
         traceLocked("quit " + std::to_string(entry.second.number));
@@ -203,7 +203,7 @@ void SimEmulator::sendQuit() {
 }
 
 void SimEmulator::exitSimulator() {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     running_ = false;
     for (auto& entry : connections_) {
         entry.second.inbox.push_back(header(sizeof(SIMCONNECT_RECV_QUIT), SIMCONNECT_RECV_ID_QUIT));
@@ -214,23 +214,23 @@ void SimEmulator::exitSimulator() {
 }
 
 void SimEmulator::failCalls(const std::string& function, HRESULT result, int count) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     callFailures_[function] = {result, count};
 }
 
 void SimEmulator::clearCallFailures() {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     callFailures_.clear();
 }
 
 void SimEmulator::queueMessage(const std::vector<std::uint8_t>& bytes) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     for (auto& entry : connections_)
         entry.second.inbox.push_back(bytes);
 }
 
 void SimEmulator::setSimVar(const std::string& name, double value) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     simVars_[upper(name)] = value;
     evaluateSimRequestsLocked();
 }
@@ -240,49 +240,49 @@ void SimEmulator::setBattery(bool on) {
 }
 
 std::vector<SimEmulator::EventMapping> SimEmulator::eventMappings() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return eventMappings_.entries();
 }
 
 std::vector<SimEmulator::TransmittedEvent> SimEmulator::transmittedEvents() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return transmittedEvents_.entries();
 }
 
 std::vector<SimEmulator::ServerException> SimEmulator::serverExceptions() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return exceptions_.entries();
 }
 
 void SimEmulator::forgetSimEvent(const std::string& name) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     knownEvents_.erase(std::remove(knownEvents_.begin(), knownEvents_.end(), name),
                        knownEvents_.end());
 }
 
 void SimEmulator::createClientData(const std::string& name, std::uint32_t size) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     createArea(name, size);
 }
 
 std::vector<std::uint8_t> SimEmulator::clientData(const std::string& name) const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return readArea(name);
 }
 
 void SimEmulator::writeClientData(const std::string& name, std::uint32_t offset,
                                   const std::vector<std::uint8_t>& bytes) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     writeAreaLocked(name, offset, bytes, 0);
 }
 
 void SimEmulator::setRegistrationReply(RegistrationReply reply) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     module_.setRegistrationReply(reply);
 }
 
 void SimEmulator::setModuleLoaded(bool loaded) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     moduleLoadPending_ = false;
     moduleLoadScheduled_ = false;
     if (loaded) {
@@ -293,12 +293,12 @@ void SimEmulator::setModuleLoaded(bool loaded) {
 }
 
 bool SimEmulator::moduleLoaded() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return module_.loaded();
 }
 
 void SimEmulator::loadModuleAfterOpen(Clock::Duration delay) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     module_.unload();
     moduleLoadPending_ = true;
     moduleLoadScheduled_ = false;
@@ -306,12 +306,12 @@ void SimEmulator::loadModuleAfterOpen(Clock::Duration delay) {
 }
 
 void SimEmulator::moduleRespond(const std::string& text, const std::string& client) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     module_.respond(client, text);
 }
 
 void SimEmulator::startSecondClient(const std::vector<std::string>& rpns) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     writeCommandLocked(kDefaultCommandArea, "MF.DummyCmd", 0);
     writeCommandLocked(kDefaultCommandArea, "MF.SimVars.Clear", 0);
     for (const std::string& rpn : rpns)
@@ -325,17 +325,17 @@ void SimEmulator::writeCommandLocked(const std::string& area, const std::string&
 }
 
 std::uint64_t SimEmulator::moduleCommandCount() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return module_.commands().total();
 }
 
 std::vector<SimEmulator::ModuleCommand> SimEmulator::moduleCommands() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return module_.commands().entries();
 }
 
 std::vector<std::string> SimEmulator::moduleCommandTexts() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     std::vector<std::string> texts;
     for (const ModuleCommand& command : module_.commands().entries())
         texts.push_back(command.text);
@@ -343,46 +343,46 @@ std::vector<std::string> SimEmulator::moduleCommandTexts() const {
 }
 
 std::vector<std::string> SimEmulator::moduleVariables(const std::string& client) const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return module_.variables(client);
 }
 
 void SimEmulator::setLVar(const std::string& name, float value) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     setLVarLocked(name, value);
 }
 
 float SimEmulator::lvarValue(const std::string& name) const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     return lvar(name);
 }
 
 void SimEmulator::pushLVarText(const std::string& text, const std::string& area) {
     std::vector<std::uint8_t> bytes(text.begin(), text.end());
     bytes.push_back(0);
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     writeAreaLocked(area, 0, bytes, 0);
 }
 
 void SimEmulator::setTraceSink(std::function<void(const std::string&)> sink) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     traceSink_ = std::move(sink);
 }
 
 void SimEmulator::setDispatchHook(std::function<void()> hook) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     dispatchHook_ = std::move(hook);
 }
 
 void SimEmulator::setClientDataCallHook(std::function<void(const std::string&)> hook) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     clientDataCallHook_ = std::move(hook);
 }
 
 void SimEmulator::runClientDataCallHook(const char* function) {
     std::function<void(const std::string&)> hook;
     {
-        std::lock_guard<std::mutex> guard(mutex_);
+        MutexLock guard(mutex_);
         hook = clientDataCallHook_;
     }
     if (hook) hook(function);
@@ -398,7 +398,71 @@ bool SimEmulator::waitUntil(const std::function<bool()>& condition,
     return true;
 }
 
+namespace {
+
+using Words = CommandTable::Words;
+
+// An option "key=yes|no": `set` gets true for yes; any other value is
+// refused.
+CommandTable::Handler either(const char* yes, const char* no, std::function<void(bool)> set) {
+    return [yes, no, set](const Words& w) {
+        if (w[1] != yes && w[1] != no) return false;
+        set(w[1] == yes);
+        return true;
+    };
+}
+
+// An option "key=<value>": an empty value is refused.
+CommandTable::Handler valued(std::function<void(const std::string&)> set) {
+    return [set](const Words& w) {
+        if (w[1].empty()) return false;
+        set(w[1]);
+        return true;
+    };
+}
+
+}  // namespace
+
+// The configuration options; each handler gets {key, value} and refuses a
+// value it does not take. `self` is null when only the help is wanted.
+CommandTable SimEmulator::optionTable(SimEmulator* self) {
+    CommandTable options;
+    options
+        .add("running|stopped", "", "the simulator runs, or has not started yet",
+             [self](const Words& w) {
+                 self->setSimulatorRunning(w[0] == "running");
+                 return true;
+             })
+        .add("battery", "=on|off", "the master battery",
+             either("on", "off", [self](bool on) { self->setBattery(on); }))
+        .add("backlight", "=<value>", "the panel backlight potentiometer",
+             valued([self](const std::string& v) {
+                 self->setLVar(kBacklightVariable, std::strtof(v.c_str(), nullptr));
+             }))
+        .add("reply", "=finished|none", "the module answers registrations, or ignores them",
+             either("finished", "none",
+                    [self](bool finished) {
+                        self->setRegistrationReply(finished ? RegistrationReply::Finished
+                                                            : RegistrationReply::None);
+                    }))
+        .add("module", "=loaded|absent", "the MobiFlight module loaded now, or not installed",
+             either("loaded", "absent", [self](bool loaded) { self->setModuleLoaded(loaded); }))
+        .add("module-late", "=<seconds>", "the module loads that long after the next connection",
+             valued([self](const std::string& v) {
+                 self->loadModuleAfterOpen(std::chrono::milliseconds(
+                     static_cast<long long>(std::strtod(v.c_str(), nullptr) * 1000)));
+             }))
+        .add("open-fail", "=<count>", "that many next connection attempts fail",
+             valued([self](const std::string& v) { self->failNextOpens(std::atoi(v.c_str())); }));
+    return options;
+}
+
+std::string SimEmulator::optionsHelp() {
+    return optionTable(nullptr).help(24);
+}
+
 bool SimEmulator::configure(const std::string& options, std::string& error) {
+    const CommandTable table = optionTable(this);
     std::size_t start = 0;
     while (start <= options.size()) {
         std::size_t comma = options.find(',', start);
@@ -411,23 +475,7 @@ bool SimEmulator::configure(const std::string& options, std::string& error) {
         const std::size_t eq = option.find('=');
         const std::string key = option.substr(0, eq);
         const std::string value = eq == std::string::npos ? std::string() : option.substr(eq + 1);
-        if (key == "running" || key == "stopped") {
-            setSimulatorRunning(key == "running");
-        } else if (key == "battery" && (value == "on" || value == "off")) {
-            setBattery(value == "on");
-        } else if (key == "backlight" && !value.empty()) {
-            setLVar(kBacklightVariable, std::strtof(value.c_str(), nullptr));
-        } else if (key == "reply" && (value == "finished" || value == "none")) {
-            setRegistrationReply(value == "finished" ? RegistrationReply::Finished
-                                                     : RegistrationReply::None);
-        } else if (key == "module" && (value == "loaded" || value == "absent")) {
-            setModuleLoaded(value == "loaded");
-        } else if (key == "module-late" && !value.empty()) {
-            loadModuleAfterOpen(std::chrono::milliseconds(
-                static_cast<long long>(std::strtod(value.c_str(), nullptr) * 1000)));
-        } else if (key == "open-fail" && !value.empty()) {
-            failNextOpens(std::atoi(value.c_str()));
-        } else {
+        if (table.run({key, value}) != std::optional<bool>(true)) {
             error = "Unknown simulator emulator option: " + option;
             return false;
         }
@@ -644,7 +692,7 @@ void SimEmulator::evaluateSimRequestsLocked() {
 // --- the SimConnect functions ----------------------------------------------
 
 SimEmulator::HRESULT SimEmulator::open(HANDLE* handle, const char* name) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     tickLocked();
     ++openAttempts_;
     if (!handle) return E_INVALIDARG_RESULT;
@@ -686,7 +734,7 @@ SimEmulator::HRESULT SimEmulator::open(HANDLE* handle, const char* name) {
 }
 
 SimEmulator::HRESULT SimEmulator::close(HANDLE handle) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     const auto it = connections_.find(handleValue(handle));
     if (it == connections_.end()) {
         if (isClosedHandleLocked(handle)) ++callsOnClosedHandles_;
@@ -700,13 +748,13 @@ SimEmulator::HRESULT SimEmulator::close(HANDLE handle) {
 SimEmulator::HRESULT SimEmulator::callDispatch(HANDLE handle, DispatchProc proc, void* context) {
     std::function<void()> hook;
     {
-        std::lock_guard<std::mutex> guard(mutex_);
+        MutexLock guard(mutex_);
         hook = dispatchHook_;
     }
     if (hook) hook();
     std::deque<std::vector<std::uint8_t>> batch;
     {
-        std::lock_guard<std::mutex> guard(mutex_);
+        MutexLock guard(mutex_);
         HRESULT result = 0;
         Connection* connection = findLocked(handle, "SimConnect_CallDispatch", result, Sends::No);
         if (!connection) return result;
@@ -717,7 +765,7 @@ SimEmulator::HRESULT SimEmulator::callDispatch(HANDLE handle, DispatchProc proc,
     // The procedure runs unlocked: it may call back in, or close the handle.
     for (std::vector<std::uint8_t>& message : batch) {
         {
-            std::lock_guard<std::mutex> guard(mutex_);
+            MutexLock guard(mutex_);
             if (connections_.count(handleValue(handle)) == 0) break;
         }
         proc(reinterpret_cast<SIMCONNECT_RECV*>(message.data()), static_cast<DWORD>(message.size()),
@@ -728,7 +776,7 @@ SimEmulator::HRESULT SimEmulator::callDispatch(HANDLE handle, DispatchProc proc,
 
 SimEmulator::HRESULT SimEmulator::addToDataDefinition(HANDLE handle, DWORD defineId,
                                                       const char* datum, SIMCONNECT_DATATYPE type) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_AddToDataDefinition", result);
     if (!connection) return result;
@@ -745,7 +793,7 @@ SimEmulator::HRESULT SimEmulator::addToDataDefinition(HANDLE handle, DWORD defin
 SimEmulator::HRESULT SimEmulator::requestDataOnSimObject(HANDLE handle, DWORD requestId,
                                                          DWORD defineId, SIMCONNECT_PERIOD period,
                                                          DWORD flags) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_RequestDataOnSimObject", result);
     if (!connection) return result;
@@ -767,7 +815,7 @@ SimEmulator::HRESULT SimEmulator::requestDataOnSimObject(HANDLE handle, DWORD re
 
 SimEmulator::HRESULT SimEmulator::mapClientEventToSimEvent(HANDLE handle, DWORD eventId,
                                                            const char* name) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_MapClientEventToSimEvent", result);
     if (!connection) return result;
@@ -790,7 +838,7 @@ SimEmulator::HRESULT SimEmulator::mapClientEventToSimEvent(HANDLE handle, DWORD 
 
 SimEmulator::HRESULT SimEmulator::transmitClientEvent(HANDLE handle, DWORD eventId, DWORD data,
                                                       DWORD groupId, DWORD flags) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_TransmitClientEvent", result);
     if (!connection) return result;
@@ -808,7 +856,7 @@ SimEmulator::HRESULT SimEmulator::transmitClientEvent(HANDLE handle, DWORD event
 SimEmulator::HRESULT SimEmulator::mapClientDataNameToId(HANDLE handle, const char* name,
                                                         DWORD clientDataId) {
     runClientDataCallHook("SimConnect_MapClientDataNameToID");
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_MapClientDataNameToID", result);
     if (!connection) return result;
@@ -827,7 +875,7 @@ SimEmulator::HRESULT SimEmulator::mapClientDataNameToId(HANDLE handle, const cha
 SimEmulator::HRESULT SimEmulator::addToClientDataDefinition(HANDLE handle, DWORD defineId,
                                                             DWORD offset, DWORD sizeOrType) {
     runClientDataCallHook("SimConnect_AddToClientDataDefinition");
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_AddToClientDataDefinition", result);
     if (!connection) return result;
@@ -851,7 +899,7 @@ SimEmulator::HRESULT SimEmulator::requestClientData(HANDLE handle, DWORD clientD
                                                     SIMCONNECT_CLIENT_DATA_PERIOD period,
                                                     DWORD flags) {
     runClientDataCallHook("SimConnect_RequestClientData");
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_RequestClientData", result);
     if (!connection) return result;
@@ -887,7 +935,7 @@ SimEmulator::HRESULT SimEmulator::requestClientData(HANDLE handle, DWORD clientD
 SimEmulator::HRESULT SimEmulator::setClientData(HANDLE handle, DWORD clientDataId, DWORD defineId,
                                                 DWORD unitSize, const void* data) {
     runClientDataCallHook("SimConnect_SetClientData");
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_SetClientData", result);
     if (!connection) return result;
@@ -930,7 +978,7 @@ SimEmulator::HRESULT SimEmulator::setClientData(HANDLE handle, DWORD clientDataI
 
 SimEmulator::HRESULT SimEmulator::createClientData(HANDLE handle, DWORD clientDataId, DWORD size,
                                                    DWORD /*flags*/) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     HRESULT result = 0;
     Connection* connection = findLocked(handle, "SimConnect_CreateClientData", result);
     if (!connection) return result;
@@ -950,7 +998,7 @@ SimEmulator::HRESULT SimEmulator::createClientData(HANDLE handle, DWORD clientDa
 }
 
 SimEmulator::HRESULT SimEmulator::getLastSentPacketId(HANDLE handle, DWORD* sendId) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    MutexLock guard(mutex_);
     if (!sendId) return E_INVALIDARG_RESULT;
     *sendId = 0;
     const auto it = connections_.find(handleValue(handle));
@@ -958,4 +1006,11 @@ SimEmulator::HRESULT SimEmulator::getLastSentPacketId(HANDLE handle, DWORD* send
     if (it->second.brokenResult < 0) return it->second.brokenResult;
     *sendId = it->second.sendId;
     return S_OK_RESULT;
+}
+
+void SimEmulator::setNextSendId(HANDLE handle, DWORD sendId) {
+    MutexLock guard(mutex_);
+    const auto it = connections_.find(handleValue(handle));
+    // A sending call counts one on before it acts.
+    if (it != connections_.end()) it->second.sendId = sendId - 1;
 }

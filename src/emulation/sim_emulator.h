@@ -7,12 +7,12 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "common/clock.h"
+#include "common/mutex.h"
 #include "emulation/bounded_log.h"
 #include "emulation/mobiflight_module.h"
 #include "sim/simconnect_api.h"
@@ -64,6 +64,8 @@
 // CallDispatch runs the client's dispatch procedure on the calling thread
 // without holding the emulator's lock, so the procedure may call back in.
 // Destroy the emulator only after every client using it has stopped.
+class CommandTable;
+
 class SimEmulator final : private MobiFlightModuleHost {
 public:
     using HRESULT = simconnect::HRESULT;
@@ -217,6 +219,8 @@ public:
     // "reply=finished|none", "module=loaded|absent", "module-late=<seconds>",
     // "open-fail=<count>". False with an error for an unknown option.
     bool configure(const std::string& options, std::string& error);
+    // One line per option, generated from the same table.
+    static std::string optionsHelp();
 
     // --- the SimConnect functions (called through simconnect_api.h) ---
     HRESULT open(simconnect::HANDLE* handle, const char* name);
@@ -241,7 +245,15 @@ public:
                              DWORD flags);
     HRESULT getLastSentPacketId(simconnect::HANDLE handle, DWORD* sendId);
 
+    // For a transport whose client numbers its own messages (a network
+    // front passes the send id from each message's header): the next call
+    // on `handle` that sends a message carries `sendId` instead of the next
+    // number, in its exceptions and in GetLastSentPacketID. Unknown handles
+    // are ignored.
+    void setNextSendId(simconnect::HANDLE handle, DWORD sendId);
+
 private:
+    static CommandTable optionTable(SimEmulator* self);
     struct Datum {
         std::uint32_t offset;
         std::uint32_t size;
@@ -282,67 +294,70 @@ private:
     enum class Sends { No, Yes };
 
     // MobiFlightModuleHost (called with mutex_ held).
-    void createArea(const std::string& name, std::uint32_t size) override;
-    void removeArea(const std::string& name) override;
+    void createArea(const std::string& name, std::uint32_t size) override REQUIRES(mutex_);
+    void removeArea(const std::string& name) override REQUIRES(mutex_);
     void writeArea(const std::string& name, std::uint32_t offset,
-                   const std::vector<std::uint8_t>& bytes) override;
-    std::vector<std::uint8_t> readArea(const std::string& name) const override;
-    float lvar(const std::string& name) const override;
-    void setLVarFromModule(const std::string& name, float value) override;
+                   const std::vector<std::uint8_t>& bytes) override REQUIRES(mutex_);
+    std::vector<std::uint8_t> readArea(const std::string& name) const override REQUIRES(mutex_);
+    float lvar(const std::string& name) const override REQUIRES(mutex_);
+    void setLVarFromModule(const std::string& name, float value) override REQUIRES(mutex_);
 
     // The connection a call acts on, or null with the call's result (an
     // error, or S_OK for a silent link). A sending call uses up a send id.
     Connection* findLocked(simconnect::HANDLE handle, const char* function, HRESULT& result,
-                           Sends sends = Sends::Yes);
+                           Sends sends = Sends::Yes) REQUIRES(mutex_);
     // A name the library refuses on its side (256 characters or more).
     static bool nameTooLong(const char* name);
-    void exceptionLocked(Connection& connection, DWORD exception, const char* function);
+    void exceptionLocked(Connection& connection, DWORD exception, const char* function)
+        REQUIRES(mutex_);
     void writeAreaLocked(const std::string& name, std::uint32_t offset,
-                         const std::vector<std::uint8_t>& bytes, int writer);
-    void notifyClientDataLocked(const std::string& area);
+                         const std::vector<std::uint8_t>& bytes, int writer) REQUIRES(mutex_);
+    void notifyClientDataLocked(const std::string& area) REQUIRES(mutex_);
     std::vector<std::uint8_t> requestedBytesLocked(const Connection& connection,
-                                                   const Request& request) const;
-    void sendClientDataLocked(Connection& connection, DWORD requestId, Request& request,
-                              bool force);
-    void sendSimDataLocked(Connection& connection, DWORD requestId, Request& request, bool force);
-    void evaluateSimRequestsLocked();
-    void setLVarLocked(const std::string& name, float value);
-    void traceLocked(const std::string& line);
-    void runClientDataCallHook(const char* function);
+                                                   const Request& request) const REQUIRES(mutex_);
+    void sendClientDataLocked(Connection& connection, DWORD requestId, Request& request, bool force)
+        REQUIRES(mutex_);
+    void sendSimDataLocked(Connection& connection, DWORD requestId, Request& request, bool force)
+        REQUIRES(mutex_);
+    void evaluateSimRequestsLocked() REQUIRES(mutex_);
+    void setLVarLocked(const std::string& name, float value) REQUIRES(mutex_);
+    void traceLocked(const std::string& line) REQUIRES(mutex_);
+    void runClientDataCallHook(const char* function) EXCLUDES(mutex_);
     // Work that waits for the emulator's clock (a module loading late).
-    void tickLocked();
-    bool isClosedHandleLocked(simconnect::HANDLE handle) const;
-    void writeCommandLocked(const std::string& area, const std::string& text, int writer);
+    void tickLocked() REQUIRES(mutex_);
+    bool isClosedHandleLocked(simconnect::HANDLE handle) const REQUIRES(mutex_);
+    void writeCommandLocked(const std::string& area, const std::string& text, int writer)
+        REQUIRES(mutex_);
 
     Clock& clock_;
-    mutable std::mutex mutex_;
-    bool running_ = false;
-    HRESULT openResult_ = 0;
-    int failOpens_ = 0;
-    HRESULT failOpenResult_ = 0;
-    bool answersOpen_ = true;
-    HRESULT breakAfterOpen_ = 0;
-    int openAttempts_ = 0;
-    int connectionCount_ = 0;
-    std::map<std::uintptr_t, Connection> connections_;  // by handle value
-    std::map<int, std::string> clientNames_;            // the latest connections only
-    int callsOnClosedHandles_ = 0;
-    std::map<std::string, CallFailure> callFailures_;
-    std::map<std::string, double> simVars_;  // upper-case names
-    std::map<std::string, float> lvars_;     // upper-case names
-    std::map<std::string, std::vector<std::uint8_t>> areas_;
-    std::vector<std::string> knownEvents_;
-    BoundedLog<EventMapping> eventMappings_;
-    BoundedLog<TransmittedEvent> transmittedEvents_;
-    BoundedLog<ServerException> exceptions_;
-    BoundedLog<Clock::TimePoint> openTimes_;
-    std::function<void(const std::string&)> traceSink_;
-    std::function<void()> dispatchHook_;
-    std::function<void(const std::string&)> clientDataCallHook_;
-    MobiFlightModule module_;
+    mutable Mutex mutex_;  // guards everything below
+    bool running_ GUARDED_BY(mutex_) = false;
+    HRESULT openResult_ GUARDED_BY(mutex_) = 0;
+    int failOpens_ GUARDED_BY(mutex_) = 0;
+    HRESULT failOpenResult_ GUARDED_BY(mutex_) = 0;
+    bool answersOpen_ GUARDED_BY(mutex_) = true;
+    HRESULT breakAfterOpen_ GUARDED_BY(mutex_) = 0;
+    int openAttempts_ GUARDED_BY(mutex_) = 0;
+    int connectionCount_ GUARDED_BY(mutex_) = 0;
+    std::map<std::uintptr_t, Connection> connections_ GUARDED_BY(mutex_);  // by handle value
+    std::map<int, std::string> clientNames_ GUARDED_BY(mutex_);  // the latest connections only
+    int callsOnClosedHandles_ GUARDED_BY(mutex_) = 0;
+    std::map<std::string, CallFailure> callFailures_ GUARDED_BY(mutex_);
+    std::map<std::string, double> simVars_ GUARDED_BY(mutex_);  // upper-case names
+    std::map<std::string, float> lvars_ GUARDED_BY(mutex_);     // upper-case names
+    std::map<std::string, std::vector<std::uint8_t>> areas_ GUARDED_BY(mutex_);
+    std::vector<std::string> knownEvents_ GUARDED_BY(mutex_);
+    BoundedLog<EventMapping> eventMappings_ GUARDED_BY(mutex_);
+    BoundedLog<TransmittedEvent> transmittedEvents_ GUARDED_BY(mutex_);
+    BoundedLog<ServerException> exceptions_ GUARDED_BY(mutex_);
+    BoundedLog<Clock::TimePoint> openTimes_ GUARDED_BY(mutex_);
+    std::function<void(const std::string&)> traceSink_ GUARDED_BY(mutex_);
+    std::function<void()> dispatchHook_ GUARDED_BY(mutex_);
+    std::function<void(const std::string&)> clientDataCallHook_ GUARDED_BY(mutex_);
+    MobiFlightModule module_ GUARDED_BY(mutex_);
     // The module loads this long after the next open (pending), then at loadAt.
-    bool moduleLoadPending_ = false;
-    Clock::Duration moduleLoadDelay_{};
-    bool moduleLoadScheduled_ = false;
-    Clock::TimePoint moduleLoadAt_{};
+    bool moduleLoadPending_ GUARDED_BY(mutex_) = false;
+    Clock::Duration moduleLoadDelay_ GUARDED_BY(mutex_){};
+    bool moduleLoadScheduled_ GUARDED_BY(mutex_) = false;
+    Clock::TimePoint moduleLoadAt_ GUARDED_BY(mutex_){};
 };

@@ -1,14 +1,17 @@
 #include "emulation/virtual_hid_bus.h"
+#include "common/ascii.h"
+#include "common/mutex.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <map>
-#include <mutex>
 
 namespace emulation {
 namespace detail {
 
+// One panel; every field but the description's path (fixed at creation) is
+// guarded by its bus's BusCore::mutex.
 struct PanelState {
     VirtualPanelSpec description;
     bool plugged = true;
@@ -36,23 +39,23 @@ struct PanelState {
 struct BusCore {
     explicit BusCore(Clock& c) : clock(c) {}
 
-    PanelState* findLocked(const std::string& path) {
+    PanelState* findLocked(const std::string& path) REQUIRES(mutex) {
         for (auto& panel : panels) {
             if (panel->description.path == path) return panel.get();
         }
         return nullptr;
     }
-    PanelState* findPluggedLocked(const std::string& path) {
+    PanelState* findPluggedLocked(const std::string& path) REQUIRES(mutex) {
         PanelState* panel = findLocked(path);
         return panel != nullptr && panel->plugged ? panel : nullptr;
     }
 
     Clock& clock;
-    mutable std::mutex mutex;
+    mutable Mutex mutex;
     mutable std::condition_variable changed;
-    std::vector<std::unique_ptr<PanelState>> panels;
-    bool enumerationFails = false;
-    std::function<void(const std::string&, const ReceivedReport&)> observer;
+    std::vector<std::unique_ptr<PanelState>> panels GUARDED_BY(mutex);
+    bool enumerationFails GUARDED_BY(mutex) = false;
+    std::function<void(const std::string&, const ReceivedReport&)> observer GUARDED_BY(mutex);
 };
 
 }  // namespace detail
@@ -85,7 +88,9 @@ public:
         : core_(std::move(core)), panel_(panel), generation_(panel->generation) {}
 
 protected:
-    bool aliveLocked() const { return panel_->plugged && panel_->generation == generation_; }
+    bool aliveLocked() const REQUIRES(core_->mutex) {
+        return panel_->plugged && panel_->generation == generation_;
+    }
 
     std::shared_ptr<BusCore> core_;
     PanelState* panel_;
@@ -99,20 +104,20 @@ public:
         ++panel_->readHandles;  // the bus holds the lock while opening
     }
     ~VirtualReadHandle() override {
-        std::lock_guard<std::mutex> lock(core_->mutex);
+        MutexLock lock(core_->mutex);
         --panel_->readHandles;
         core_->changed.notify_all();
     }
 
     bool serialNumber(std::string& utf8) override {
-        std::lock_guard<std::mutex> lock(core_->mutex);
+        MutexLock lock(core_->mutex);
         if (!aliveLocked() || panel_->description.serial.empty()) return false;
         utf8 = panel_->description.serial;
         return true;
     }
 
     bool getFeature(std::uint8_t* buffer, std::size_t length) override {
-        std::lock_guard<std::mutex> lock(core_->mutex);
+        MutexLock lock(core_->mutex);
         if (!aliveLocked() || panel_->featuresFail || length == 0) return false;
         const auto it = panel_->features.find(buffer[0]);
         if (it == panel_->features.end()) return false;
@@ -122,10 +127,13 @@ public:
 
     ReadResult read(std::uint8_t* buffer, std::size_t capacity, std::size_t& bytesRead,
                     std::chrono::milliseconds timeout) override {
-        std::unique_lock<std::mutex> lock(core_->mutex);
-        const auto failed = [this] { return cancelled_ || !aliveLocked() || panel_->readsFail; };
-        const bool ready = core_->clock.waitFor(core_->changed, lock, timeout,
-                                                [&] { return failed() || !panel_->input.empty(); });
+        MutexLock lock(core_->mutex);
+        const auto failed = [this]() REQUIRES(core_->mutex) {
+            return cancelled_ || !aliveLocked() || panel_->readsFail;
+        };
+        const bool ready = core_->clock.waitFor(
+            core_->changed, lock.native(), timeout,
+            [&]() REQUIRES(core_->mutex) { return failed() || !panel_->input.empty(); });
         if (failed()) return ReadResult::Failed;
         if (!ready) return ReadResult::Timeout;
         const std::vector<std::uint8_t> report = std::move(panel_->input.front());
@@ -137,13 +145,13 @@ public:
     }
 
     void cancel() override {
-        std::lock_guard<std::mutex> lock(core_->mutex);
+        MutexLock lock(core_->mutex);
         cancelled_ = true;
         core_->changed.notify_all();
     }
 
 private:
-    bool cancelled_ = false;  // guarded by core_->mutex
+    bool cancelled_ GUARDED_BY(core_->mutex) = false;
 };
 
 class VirtualWriteHandle final : public platform::HidWriteHandle, private HandleBase {
@@ -153,7 +161,7 @@ public:
         ++panel_->writeHandles;  // the bus holds the lock while opening
     }
     ~VirtualWriteHandle() override {
-        std::lock_guard<std::mutex> lock(core_->mutex);
+        MutexLock lock(core_->mutex);
         --panel_->writeHandles;
         core_->changed.notify_all();
     }
@@ -161,11 +169,13 @@ public:
     bool write(const std::uint8_t* data, std::size_t length, std::size_t& written,
                unsigned long& error) override {
         written = 0;
-        std::unique_lock<std::mutex> lock(core_->mutex);
+        MutexLock lock(core_->mutex);
         if (panel_->stall && aliveLocked()) {
             ++panel_->stalled;
             core_->changed.notify_all();
-            core_->changed.wait(lock, [this] { return !panel_->stall || !aliveLocked(); });
+            core_->changed.wait(lock.native(), [this]() REQUIRES(core_->mutex) {
+                return !panel_->stall || !aliveLocked();
+            });
             --panel_->stalled;
             core_->changed.notify_all();
         }
@@ -178,13 +188,15 @@ public:
             return false;
         }
         written = length;
-        record(lock, ReceivedReport::Via::WriteFile, data, length);
+        const auto notice = recordLocked(ReceivedReport::Via::WriteFile, data, length);
+        lock.unlock();
+        if (notice) notice();
         return true;
     }
 
     bool setOutputReport(const std::uint8_t* data, std::size_t length,
                          unsigned long& error) override {
-        std::unique_lock<std::mutex> lock(core_->mutex);
+        MutexLock lock(core_->mutex);
         if (!aliveLocked()) {
             error = kErrorDeviceNotConnected;
             return false;
@@ -193,36 +205,32 @@ public:
             error = panel_->setOutputError;
             return false;
         }
-        record(lock, ReceivedReport::Via::SetOutputReport, data, length);
+        const auto notice = recordLocked(ReceivedReport::Via::SetOutputReport, data, length);
+        lock.unlock();
+        if (notice) notice();
         return true;
     }
 
 private:
-    // Records the report, then calls the observer with the lock released.
-    void record(std::unique_lock<std::mutex>& lock, ReceivedReport::Via via,
-                const std::uint8_t* data, std::size_t length) {
+    // Records the report; returns the observer's call, which the caller
+    // makes with the lock released (empty without an observer).
+    std::function<void()> recordLocked(ReceivedReport::Via via, const std::uint8_t* data,
+                                       std::size_t length) REQUIRES(core_->mutex) {
         ReceivedReport report{via, std::vector<std::uint8_t>(data, data + length)};
         panel_->received.push_back(report);
         if (panel_->received.size() > kKeptReports) panel_->received.pop_front();
         ++panel_->receivedTotal;
         core_->changed.notify_all();
         const auto observer = core_->observer;
-        const std::string path = panel_->description.path;
-        lock.unlock();
-        if (observer) observer(path, report);
+        if (!observer) return {};
+        return [observer, path = panel_->description.path, report] { observer(path, report); };
     }
 };
 
 bool hexNibble(char c, std::uint8_t& value) {
-    if (c >= '0' && c <= '9') {
-        value = static_cast<std::uint8_t>(c - '0');
-    } else if (c >= 'a' && c <= 'f') {
-        value = static_cast<std::uint8_t>(c - 'a' + 10);
-    } else if (c >= 'A' && c <= 'F') {
-        value = static_cast<std::uint8_t>(c - 'A' + 10);
-    } else {
-        return false;
-    }
+    const int digit = hexDigitValue(c);
+    if (digit < 0) return false;
+    value = static_cast<std::uint8_t>(digit);
     return true;
 }
 
@@ -248,7 +256,7 @@ const std::string& VirtualPanel::path() const {
 }
 
 void VirtualPanel::unplug() {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     if (!state_->plugged) return;
     state_->plugged = false;
     ++state_->generation;
@@ -257,13 +265,13 @@ void VirtualPanel::unplug() {
 }
 
 void VirtualPanel::plug() {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     state_->plugged = true;
     core_->changed.notify_all();
 }
 
 bool VirtualPanel::plugged() const {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     return state_->plugged;
 }
 
@@ -273,7 +281,7 @@ bool VirtualPanel::pushEvent(const HidProtocol::HidEvent& event) {
 
 bool VirtualPanel::pushButton(std::uint16_t controlId, std::int8_t value, std::uint8_t mode) {
     HidProtocol::HidEvent event;
-    event.type = 1;
+    event.type = HidProtocol::kEventButton;
     event.controlId = controlId;
     event.value = value;
     event.mode = mode;
@@ -283,7 +291,7 @@ bool VirtualPanel::pushButton(std::uint16_t controlId, std::int8_t value, std::u
 bool VirtualPanel::pushEncoder(std::uint16_t controlId, std::int8_t detents, std::uint8_t speed,
                                std::uint8_t mode) {
     HidProtocol::HidEvent event;
-    event.type = 2;
+    event.type = HidProtocol::kEventEncoder;
     event.controlId = controlId;
     event.value = detents;
     event.speed = speed;
@@ -296,7 +304,7 @@ bool VirtualPanel::pushReport(const HidProtocol::Report& report) {
 }
 
 bool VirtualPanel::pushRaw(const std::vector<std::uint8_t>& bytes) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     if (!state_->plugged) return false;
     state_->input.push_back(bytes);
     core_->changed.notify_all();
@@ -304,28 +312,29 @@ bool VirtualPanel::pushRaw(const std::vector<std::uint8_t>& bytes) {
 }
 
 std::size_t VirtualPanel::pendingInput() const {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     return state_->input.size();
 }
 
 bool VirtualPanel::waitForInputDrained(std::chrono::milliseconds timeout) const {
-    std::unique_lock<std::mutex> lock(core_->mutex);
-    return core_->changed.wait_for(lock, timeout, [this] { return state_->input.empty(); });
+    MutexLock lock(core_->mutex);
+    return core_->changed.wait_for(lock.native(), timeout,
+                                   [this] { return state_->input.empty(); });
 }
 
 void VirtualPanel::failReads(bool on) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     state_->readsFail = on;
     core_->changed.notify_all();
 }
 
 void VirtualPanel::setFeatureReport(std::uint8_t id, const HidProtocol::Report& bytes) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     state_->features[id] = bytes;
 }
 
 void VirtualPanel::removeFeatureReport(std::uint8_t id) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     state_->features.erase(id);
 }
 
@@ -338,83 +347,85 @@ void VirtualPanel::setProtocol(const HidProtocol::ProtocolInfo& info) {
 }
 
 void VirtualPanel::failFeatureReports(bool on) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     state_->featuresFail = on;
 }
 
 void VirtualPanel::setSerial(const std::string& serial) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     state_->description.serial = serial;
 }
 
 void VirtualPanel::failProbe(bool on) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     state_->probeFails = on;
 }
 
 void VirtualPanel::failReadOpen(bool on) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     state_->readOpenFails = on;
 }
 
 void VirtualPanel::failWriteOpen(bool on) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     state_->writeOpenFails = on;
 }
 
 int VirtualPanel::openReadHandles() const {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     return state_->readHandles;
 }
 
 int VirtualPanel::openWriteHandles() const {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     return state_->writeHandles;
 }
 
 void VirtualPanel::failWrites(unsigned long errorCode) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     state_->writeError = errorCode;
 }
 
 void VirtualPanel::failSetOutputReport(unsigned long errorCode) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     state_->setOutputError = errorCode;
 }
 
 void VirtualPanel::stallWrites(bool on) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     state_->stall = on;
     core_->changed.notify_all();
 }
 
 int VirtualPanel::stalledWrites() const {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     return state_->stalled;
 }
 
 bool VirtualPanel::waitForStalledWrites(int count, std::chrono::milliseconds timeout) const {
-    std::unique_lock<std::mutex> lock(core_->mutex);
-    return core_->changed.wait_for(lock, timeout, [&] { return state_->stalled >= count; });
+    MutexLock lock(core_->mutex);
+    return core_->changed.wait_for(lock.native(), timeout,
+                                   [&] { return state_->stalled >= count; });
 }
 
 std::vector<ReceivedReport> VirtualPanel::received() const {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     return std::vector<ReceivedReport>(state_->received.begin(), state_->received.end());
 }
 
 std::size_t VirtualPanel::receivedCount() const {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     return state_->receivedTotal;
 }
 
 bool VirtualPanel::waitForReceived(std::size_t count, std::chrono::milliseconds timeout) const {
-    std::unique_lock<std::mutex> lock(core_->mutex);
-    return core_->changed.wait_for(lock, timeout, [&] { return state_->receivedTotal >= count; });
+    MutexLock lock(core_->mutex);
+    return core_->changed.wait_for(lock.native(), timeout,
+                                   [&] { return state_->receivedTotal >= count; });
 }
 
 void VirtualPanel::clearReceived() {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     state_->received.clear();
     state_->receivedTotal = 0;
 }
@@ -426,7 +437,7 @@ VirtualHidBus::VirtualHidBus(Clock& clock) : core_(std::make_shared<BusCore>(clo
 VirtualHidBus::~VirtualHidBus() = default;
 
 VirtualPanel VirtualHidBus::addPanel(const VirtualPanelSpec& description) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     if (PanelState* existing = core_->findLocked(description.path))
         return VirtualPanel(core_, existing);
     auto state = std::make_unique<PanelState>();
@@ -443,13 +454,13 @@ VirtualPanel VirtualHidBus::addPanel(const VirtualPanelSpec& description) {
 }
 
 std::optional<VirtualPanel> VirtualHidBus::find(const std::string& path) const {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     if (PanelState* state = core_->findLocked(path)) return VirtualPanel(core_, state);
     return std::nullopt;
 }
 
 std::vector<VirtualPanel> VirtualHidBus::panels() const {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     std::vector<VirtualPanel> list;
     for (auto& state : core_->panels)
         list.push_back(VirtualPanel(core_, state.get()));
@@ -457,18 +468,18 @@ std::vector<VirtualPanel> VirtualHidBus::panels() const {
 }
 
 void VirtualHidBus::failEnumeration(bool on) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     core_->enumerationFails = on;
 }
 
 void VirtualHidBus::setReceiveObserver(
     std::function<void(const std::string& path, const ReceivedReport& report)> observer) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     core_->observer = std::move(observer);
 }
 
 std::vector<std::string> VirtualHidBus::enumerate() {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     std::vector<std::string> paths;
     if (core_->enumerationFails) return paths;
     for (const auto& panel : core_->panels) {
@@ -479,7 +490,7 @@ std::vector<std::string> VirtualHidBus::enumerate() {
 
 bool VirtualHidBus::probe(const std::string& path, std::uint16_t& vendorId,
                           std::uint16_t& productId) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     PanelState* panel = core_->findPluggedLocked(path);
     if (panel == nullptr || panel->probeFails) return false;
     vendorId = panel->description.vendorId;
@@ -488,14 +499,14 @@ bool VirtualHidBus::probe(const std::string& path, std::uint16_t& vendorId,
 }
 
 std::unique_ptr<platform::HidReadHandle> VirtualHidBus::openRead(const std::string& path) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     PanelState* panel = core_->findPluggedLocked(path);
     if (panel == nullptr || panel->readOpenFails) return nullptr;
     return std::make_unique<VirtualReadHandle>(core_, panel);
 }
 
 std::unique_ptr<platform::HidWriteHandle> VirtualHidBus::openWrite(const std::string& path) {
-    std::lock_guard<std::mutex> lock(core_->mutex);
+    MutexLock lock(core_->mutex);
     PanelState* panel = core_->findPluggedLocked(path);
     if (panel == nullptr || panel->writeOpenFails) return nullptr;
     return std::make_unique<VirtualWriteHandle>(core_, panel);

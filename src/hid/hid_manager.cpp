@@ -5,6 +5,7 @@
 #include <system_error>
 #include <utility>
 
+#include "common/ascii.h"
 #include "log/logger.h"
 
 using HidProtocol::Report;
@@ -21,13 +22,6 @@ constexpr std::chrono::milliseconds kMinimumScanPause(10);
 // present: doubled at every further failure up to the maximum.
 constexpr std::chrono::seconds kFirstRetryPause(1);
 constexpr std::chrono::seconds kMaxRetryPause(60);
-
-int hexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 }  // namespace
 
@@ -94,7 +88,7 @@ bool HidManager::start(const HidSettings& settings, EventSink sink, std::string&
         return false;
     }
     {
-        std::lock_guard<std::mutex> lock(deviceLock_);
+        MutexLock lock(deviceLock_);
         settings_ = settings;
         sink_ = std::move(sink);
         running_ = true;
@@ -112,12 +106,12 @@ bool HidManager::start(const HidSettings& settings, EventSink sink, std::string&
 
 void HidManager::stop() {
     {
-        std::lock_guard<std::mutex> lock(deviceLock_);
+        MutexLock lock(deviceLock_);
         if (!running_.exchange(false)) return;
     }
     wake_.notify_all();
     if (scanThread_.joinable()) scanThread_.join();
-    std::lock_guard<std::mutex> lock(deviceLock_);
+    MutexLock lock(deviceLock_);
     for (auto& entry : devices_)
         disconnectLocked(*entry.second);
     devices_.clear();
@@ -129,11 +123,11 @@ void HidManager::stop() {
 void HidManager::scanLoop() {
     for (;;) {
         {
-            std::unique_lock<std::mutex> lock(deviceLock_);
+            MutexLock lock(deviceLock_);
             const auto pause = settings_.scanIntervalMs > 0
                                    ? std::chrono::milliseconds(settings_.scanIntervalMs)
                                    : kMinimumScanPause;
-            if (clock_.waitFor(wake_, lock, pause, [this] { return !running_; })) return;
+            if (clock_.waitFor(wake_, lock.native(), pause, [this] { return !running_; })) return;
         }
         scan();
         warnings_.poll();
@@ -144,7 +138,7 @@ void HidManager::scan() {
     HidSettings settings;
     std::uint64_t sequence = 0;
     {
-        std::lock_guard<std::mutex> lock(deviceLock_);
+        MutexLock lock(deviceLock_);
         if (!running_) return;
         settings = settings_;
         sequence = ++scanStarted_;
@@ -154,7 +148,7 @@ void HidManager::scan() {
     if (!parseIdentifier(settings.vid, vid) || !parseIdentifier(settings.pid, pid)) return;
     // Probing opens every HID device of the machine: done without the lock.
     const std::vector<std::string> matches = findMatches(vid, pid);
-    std::lock_guard<std::mutex> lock(deviceLock_);
+    MutexLock lock(deviceLock_);
     if (!running_ || sequence < scanApplied_) return;
     scanApplied_ = sequence;
     applyScanLocked(matches);
@@ -319,7 +313,7 @@ void HidManager::publishLocked() {
         const HidDevice& device = *entry.second;
         list.push_back({device.name, device.index, device.connection});
     }
-    std::lock_guard<std::mutex> lock(listLock_);
+    MutexLock lock(listLock_);
     published_.swap(list);
 }
 
@@ -347,12 +341,12 @@ void HidManager::readerLoop(HidDevice* device) {
 }
 
 std::vector<HidDeviceInfo> HidManager::listDevices() {
-    std::lock_guard<std::mutex> lock(listLock_);
+    MutexLock lock(listLock_);
     return published_;
 }
 
 std::size_t HidManager::deviceCount() {
-    std::lock_guard<std::mutex> lock(listLock_);
+    MutexLock lock(listLock_);
     return published_.size();
 }
 
@@ -386,7 +380,7 @@ void HidManager::writeReportLocked(HidDevice& device, const char* reportName, co
 
 void HidManager::setSimConnected(bool connected) {
     const Report report = HidProtocol::buildSimStatusReport(connected);
-    std::lock_guard<std::mutex> lock(deviceLock_);
+    MutexLock lock(deviceLock_);
     if (simStatusValid_ && report == lastSimStatus_) return;
     lastSimStatus_ = report;
     simStatusValid_ = true;
@@ -397,7 +391,7 @@ void HidManager::setSimConnected(bool connected) {
 
 bool HidManager::writeLedCommand(const std::string& name, std::int32_t index,
                                  const LedCommand& command) {
-    std::lock_guard<std::mutex> lock(deviceLock_);
+    MutexLock lock(deviceLock_);
     HidDevice* device = selectLocked(name, index);
     if (device == nullptr || !device->writeHandle) return false;
     const Report report = HidProtocol::buildLedCtlReport(command);
@@ -411,13 +405,13 @@ bool HidManager::writeLedCommand(const std::string& name, std::int32_t index,
 }
 
 void HidManager::forgetLedCommand(const std::string& name, std::int32_t index) {
-    std::lock_guard<std::mutex> lock(deviceLock_);
+    MutexLock lock(deviceLock_);
     if (HidDevice* device = selectLocked(name, index)) device->lastLedValid = false;
 }
 
 void HidManager::sendBootsel() {
     const Report report = HidProtocol::buildDeviceCtlReport(HidProtocol::kDeviceCtlBootsel);
-    std::lock_guard<std::mutex> lock(deviceLock_);
+    MutexLock lock(deviceLock_);
     if (trace_) logDebug(HidProtocol::traceDeviceCtl(report));
     bool accepted = false;
     for (auto& entry : devices_) {

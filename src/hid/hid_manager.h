@@ -6,12 +6,12 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/clock.h"
+#include "common/mutex.h"
 #include "hid/hid_protocol.h"
 #include "hid/panel_indices.h"
 #include "log/repeat_limiter.h"
@@ -85,29 +85,31 @@ public:
     // Scans once on the calling thread, then starts the scan thread. On a
     // running manager returns true and discards `sink`. The settings and the
     // sink are kept until the next start after a stop.
-    bool start(const HidSettings& settings, EventSink sink, std::string& error);
+    bool start(const HidSettings& settings, EventSink sink, std::string& error)
+        EXCLUDES(deviceLock_);
     // Disconnects every panel and joins every thread; idempotent.
-    void stop();
+    void stop() EXCLUDES(deviceLock_);
     // One rescan: panels whose path disappeared (or whose reader failed) are
     // disconnected, new matching paths are connected. Does nothing while the
     // manager is stopped.
-    void scan();
+    void scan() EXCLUDES(deviceLock_);
 
     // Open panels in byte-wise path order. Never waits on the device lock.
-    std::vector<HidDeviceInfo> listDevices();
-    std::size_t deviceCount();
+    std::vector<HidDeviceInfo> listDevices() EXCLUDES(listLock_);
+    std::size_t deviceCount() EXCLUDES(listLock_);
 
     // Writes "sim_status" to every panel when the status changes; remembered
     // for panels that connect later.
-    void setSimConnected(bool connected);
+    void setSimConnected(bool connected) EXCLUDES(deviceLock_);
     // Writes "led_ctl" to the panel selected by name, else by index; an
     // identical report to the last one is not written again. False when no
     // panel is selected or it has no write handle.
-    bool writeLedCommand(const std::string& name, std::int32_t index, const LedCommand& command);
+    bool writeLedCommand(const std::string& name, std::int32_t index, const LedCommand& command)
+        EXCLUDES(deviceLock_);
     // The next LED command for the selected panel is written even if equal.
-    void forgetLedCommand(const std::string& name, std::int32_t index);
+    void forgetLedCommand(const std::string& name, std::int32_t index) EXCLUDES(deviceLock_);
     // Asks every panel to restart into its boot loader.
-    void sendBootsel();
+    void sendBootsel() EXCLUDES(deviceLock_);
 
     // A vendor or product id as sscanf "%x" reads it (leading white space,
     // optional 0x, stops at the first non-hex character), non-empty and at
@@ -126,46 +128,46 @@ private:
 
     void scanLoop();
     std::vector<std::string> findMatches(std::uint16_t vid, std::uint16_t pid);
-    void applyScanLocked(const std::vector<std::string>& matches);
-    void deferRetryLocked(const HidDevice& device);
-    bool retryPendingLocked(const std::string& path) const;
-    void connectLocked(const std::string& path);
-    void identifyLocked(HidDevice& device);
-    void disconnectLocked(HidDevice& device);
-    void publishLocked();
+    void applyScanLocked(const std::vector<std::string>& matches) REQUIRES(deviceLock_);
+    void deferRetryLocked(const HidDevice& device) REQUIRES(deviceLock_);
+    bool retryPendingLocked(const std::string& path) const REQUIRES(deviceLock_);
+    void connectLocked(const std::string& path) REQUIRES(deviceLock_);
+    void identifyLocked(HidDevice& device) REQUIRES(deviceLock_);
+    void disconnectLocked(HidDevice& device) REQUIRES(deviceLock_);
+    void publishLocked() REQUIRES(deviceLock_);
     void readerLoop(HidDevice* device);
-    HidDevice* selectLocked(const std::string& name, std::int32_t index);
+    HidDevice* selectLocked(const std::string& name, std::int32_t index) REQUIRES(deviceLock_);
     void writeReportLocked(HidDevice& device, const char* reportName,
-                           const HidProtocol::Report& report, bool warnOnFailure);
+                           const HidProtocol::Report& report, bool warnOnFailure)
+        REQUIRES(deviceLock_);
 
     platform::HidBus& bus_;
     Clock& clock_;
 
-    std::mutex deviceLock_;
-    std::condition_variable wake_;         // paces the scan thread; signalled by stop
-    HidSettings settings_;                 // guarded by deviceLock_
-    EventSink sink_;                       // guarded by deviceLock_
-    DeviceTable devices_;                  // guarded by deviceLock_
-    HidProtocol::Report lastSimStatus_{};  // guarded by deviceLock_
-    bool simStatusValid_ = false;          // guarded by deviceLock_
-    PanelIndices indices_;                 // guarded by deviceLock_
-    std::uint64_t connections_ = 0;        // guarded by deviceLock_
+    Mutex deviceLock_;
+    std::condition_variable wake_;  // paces the scan thread; signalled by stop
+    HidSettings settings_ GUARDED_BY(deviceLock_);
+    EventSink sink_ GUARDED_BY(deviceLock_);
+    DeviceTable devices_ GUARDED_BY(deviceLock_);
+    HidProtocol::Report lastSimStatus_ GUARDED_BY(deviceLock_){};
+    bool simStatusValid_ GUARDED_BY(deviceLock_) = false;
+    PanelIndices indices_ GUARDED_BY(deviceLock_);
+    std::uint64_t connections_ GUARDED_BY(deviceLock_) = 0;
     // Panels whose reads failed while present, by path: when to reopen them
-    // and the pause that led there. Guarded by deviceLock_; only present
-    // paths are kept.
+    // and the pause that led there. Only present paths are kept.
     struct RetryPause {
         Clock::Duration pause;
         Clock::TimePoint notBefore;
     };
-    std::map<std::string, RetryPause> retries_;
+    std::map<std::string, RetryPause> retries_ GUARDED_BY(deviceLock_);
     // Scans number themselves when they start enumerating; a scan whose
     // result is older than the one already applied is discarded, so a slow
-    // scan never undoes what a newer one found. Guarded by deviceLock_.
-    std::uint64_t scanStarted_ = 0;
-    std::uint64_t scanApplied_ = 0;
+    // scan never undoes what a newer one found.
+    std::uint64_t scanStarted_ GUARDED_BY(deviceLock_) = 0;
+    std::uint64_t scanApplied_ GUARDED_BY(deviceLock_) = 0;
 
-    std::mutex listLock_;                   // taken after deviceLock_, never before
-    std::vector<HidDeviceInfo> published_;  // guarded by listLock_
+    Mutex listLock_ ACQUIRED_AFTER(deviceLock_);
+    std::vector<HidDeviceInfo> published_ GUARDED_BY(listLock_);
 
     RepeatLimiter warnings_;
 

@@ -94,6 +94,32 @@ Report buildLedCtlReport(const LedCommand& command) {
     return r;
 }
 
+bool parseLedCtlReport(const std::uint8_t* bytes, std::size_t count, LedCommand& command) {
+    if (bytes == nullptr || count < 7 || bytes[0] != kLedCtlReportId) return false;
+    command = LedCommand{};
+    command.effect = bytes[1];
+    command.brightness = bytes[2];
+    command.param0 = bytes[3];
+    command.param1 = readLe16(bytes + 4);
+    command.param2 = bytes[6];
+    return true;
+}
+
+const char* ledEffectName(std::uint8_t effect) {
+    switch (effect) {
+        case kLedOff:
+            return "off";
+        case kLedSteady:
+            return "steady";
+        case kLedBreathe:
+            return "breathe";
+        case kLedFlash:
+            return "flash";
+        default:
+            return "unknown";
+    }
+}
+
 Report buildSimStatusReport(bool connected) {
     Report r{};
     r[0] = kSimStatusReportId;

@@ -19,14 +19,39 @@ constexpr std::uint8_t kSimStatusReportId = 0x11;
 constexpr std::uint8_t kDeviceCtlReportId = 0x12;
 constexpr std::uint8_t kDeviceCtlBootsel = 2;
 
+// HidEvent::type.
+constexpr std::uint8_t kEventButton = 1;
+constexpr std::uint8_t kEventEncoder = 2;
+// The panel shows its own feedback for a while: LED writes pause.
+constexpr std::uint8_t kEventLedHoldOff = 4;
+
+// HidEvent::value of a button: released, pressed, or held (a value in the
+// hold range, repeated while the button stays down).
+constexpr std::int8_t kButtonReleased = 0;
+constexpr std::int8_t kButtonPressed = 1;
+constexpr std::int8_t kButtonHeldFirst = 2;
+constexpr std::int8_t kButtonHeldLast = 4;
+constexpr bool isHeldValue(int value) {
+    return value >= kButtonHeldFirst && value <= kButtonHeldLast;
+}
+
+// HidEvent::mode: the panel names its role; any other value leaves the role
+// to the panel's device entry in the configuration.
+constexpr std::uint8_t kModePfd = 0;
+constexpr std::uint8_t kModeMfd = 1;
+constexpr std::uint8_t kModeConfigured = 2;
+
+// An encoder turn at this speed or faster uses the control's _FAST command.
+constexpr std::uint8_t kFastSpeed = 4;
+
 // One decoded panel event; a plain value copied freely between threads.
 struct HidEvent {
     std::uint8_t aux0 = 0;
-    std::uint8_t type = 0;  // 1 button, 2 encoder, 4 LED hold-off trigger
+    std::uint8_t type = 0;  // kEventButton, kEventEncoder, kEventLedHoldOff
     std::uint16_t controlId = 0;
     std::int8_t value = 0;  // button state, or encoder detents (sign = direction)
     std::uint8_t speed = 0;
-    std::uint8_t mode = 0;  // 0 PFD, 1 MFD, other: role from the configuration
+    std::uint8_t mode = 0;  // kModePfd, kModeMfd, other: role from the configuration
     std::uint16_t aux1 = 0;
 };
 
@@ -69,9 +94,19 @@ std::string formatBoardId(const std::array<std::uint8_t, 8>& boardId);
 
 }  // namespace HidProtocol
 
+namespace HidProtocol {
+
+// LedCommand::effect.
+constexpr std::uint8_t kLedOff = 0;
+constexpr std::uint8_t kLedSteady = 1;
+constexpr std::uint8_t kLedBreathe = 2;
+constexpr std::uint8_t kLedFlash = 3;
+
+}  // namespace HidProtocol
+
 // The 7-byte LED instruction computed per panel and carried in "led_ctl".
 struct LedCommand {
-    std::uint8_t effect = 0;  // 0 off, 1 steady, 2 breathe, 3 flash
+    std::uint8_t effect = HidProtocol::kLedOff;  // HidProtocol::kLed...
     std::uint8_t brightness = 0;
     std::uint8_t param0 = 0;
     std::uint8_t reserved = 0;
@@ -88,6 +123,12 @@ struct LedCommand {
 namespace HidProtocol {
 
 Report buildLedCtlReport(const LedCommand& command);
+// The command in a "led_ctl" report as a panel receives it (the reserved
+// byte is not transmitted and stays 0). False for any other report or one
+// shorter than 7 bytes.
+bool parseLedCtlReport(const std::uint8_t* bytes, std::size_t count, LedCommand& command);
+// "off", "steady", "breathe", "flash" or "unknown".
+const char* ledEffectName(std::uint8_t effect);
 Report buildSimStatusReport(bool connected);
 Report buildDeviceCtlReport(std::uint8_t action);
 

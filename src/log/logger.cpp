@@ -77,41 +77,45 @@ Logger& Logger::instance() {
 
 void Logger::open(const std::string& directory, const std::string& baseName, std::uint64_t maxBytes,
                   std::int32_t maxFiles, bool consoleEcho) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     directory_ = directory;
     baseName_ = baseName;
     maxBytes_ = maxBytes;
     maxFiles_ = maxFiles;
     consoleEcho_ = consoleEcho;
     rotationDeferred_ = false;
-    if (!directory_.empty()) {
-        std::error_code ec;
-        fs::create_directories(platform::toPath(directory_), ec);
+    if (baseName_.empty()) {
+        filePath_.clear();
+    } else {
+        if (!directory_.empty()) {
+            std::error_code ec;
+            fs::create_directories(platform::toPath(directory_), ec);
+        }
+        filePath_ = directory_.empty() ? baseName_ + ".log"
+                                       : platform::joinPath(directory_, baseName_ + ".log");
     }
-    filePath_ = directory_.empty() ? baseName_ + ".log"
-                                   : platform::joinPath(directory_, baseName_ + ".log");
     removeStaleFilesLocked();
     openFileLocked();
 }
 
 void Logger::log(LogLevel level, const std::string& message) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     writeLocked(levelLabel(level), message);
 }
 
 void Logger::debug(const std::string& message) {
     if (!debugEnabled_.load(std::memory_order_relaxed)) return;
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     writeLocked("DEBUG", message);
 }
 
 void Logger::setDebugEnabled(bool enabled) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     debugEnabled_.store(enabled, std::memory_order_relaxed);
 }
 
 void Logger::close() {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     if (file_.is_open()) {
         file_.flush();
         file_.close();
@@ -119,7 +123,7 @@ void Logger::close() {
 }
 
 std::string Logger::filePath() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     return filePath_;
 }
 
@@ -151,13 +155,13 @@ void Logger::openFileLocked() {
 }
 
 void Logger::setFileSystem(LogFileSystem* files) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     files_ = files ? files : &LogFileSystem::system();
     rotationDeferred_ = false;
 }
 
 void Logger::setClock(Clock* clock) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     clock_ = clock ? clock : &Clock::system();
     rotationDeferred_ = false;
 }

@@ -4,10 +4,10 @@
 #include <chrono>
 #include <cstdint>
 #include <fstream>
-#include <mutex>
 #include <string>
 
 #include "common/clock.h"
+#include "common/mutex.h"
 
 // Integer values are part of the contract: callers may pass any int, and
 // values outside this set are written with the "INFO" label.
@@ -39,8 +39,10 @@ public:
 // Every operation may be called from any thread, before open() and after
 // close(): a closed file is reopened on demand at filePath. One
 // non-recursive mutex serialises all file and console output, so lines
-// never interleave. Nothing here throws for I/O problems, and the logger
-// never reports its own failures.
+// never interleave. That mutex is the last lock: any other lock of the
+// program may be held while logging, and under it the logger calls only its
+// file-system and clock seams, which must not log. Nothing here throws for
+// I/O problems, and the logger never reports its own failures.
 //
 // Rotation never costs history: the current file is first renamed aside,
 // and only then are the numbered files moved up into the first free number
@@ -57,30 +59,31 @@ public:
 
     // Stores the settings, creates the folder (failures ignored), deletes
     // stale rotated files and opens directory/baseName.log for appending.
-    // An empty directory means the current folder.
+    // An empty directory means the current folder. An empty baseName
+    // writes no file at all: only the console echo, if any.
     void open(const std::string& directory, const std::string& baseName, std::uint64_t maxBytes,
-              std::int32_t maxFiles, bool consoleEcho);
+              std::int32_t maxFiles, bool consoleEcho) EXCLUDES(lock_);
 
-    void log(LogLevel level, const std::string& message);
+    void log(LogLevel level, const std::string& message) EXCLUDES(lock_);
 
     // Written with the "DEBUG" label only while debug output is enabled;
     // otherwise returns without touching the file.
-    void debug(const std::string& message);
+    void debug(const std::string& message) EXCLUDES(lock_);
 
-    void setDebugEnabled(bool enabled);
+    void setDebugEnabled(bool enabled) EXCLUDES(lock_);
 
     // Lock-free peek for hot paths that want to skip building a debug text.
     bool isDebugEnabled() const { return debugEnabled_.load(std::memory_order_relaxed); }
 
     // Flushes and closes the file if it is open.
-    void close();
+    void close() EXCLUDES(lock_);
 
-    std::string filePath() const;
+    std::string filePath() const EXCLUDES(lock_);
 
     // Seams for tests; null restores the system's. The objects must outlive
     // their use by the logger. Setting either clears a pending rotation retry.
-    void setFileSystem(LogFileSystem* files);
-    void setClock(Clock* clock);
+    void setFileSystem(LogFileSystem* files) EXCLUDES(lock_);
+    void setClock(Clock* clock) EXCLUDES(lock_);
 
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
@@ -88,27 +91,27 @@ public:
 private:
     Logger() = default;
 
-    void writeLocked(const char* label, const std::string& message);
-    void openFileLocked();
-    void rotateIfNeededLocked();
-    bool rotateLocked();
-    bool shiftNumberedLocked();
-    void removeStaleFilesLocked();
-    std::string numberedLocked(std::int64_t number) const;
+    void writeLocked(const char* label, const std::string& message) REQUIRES(lock_);
+    void openFileLocked() REQUIRES(lock_);
+    void rotateIfNeededLocked() REQUIRES(lock_);
+    bool rotateLocked() REQUIRES(lock_);
+    bool shiftNumberedLocked() REQUIRES(lock_);
+    void removeStaleFilesLocked() REQUIRES(lock_);
+    std::string numberedLocked(std::int64_t number) const REQUIRES(lock_);
 
-    mutable std::mutex lock_;
-    std::ofstream file_;
-    std::string directory_;
-    std::string baseName_;
-    std::string filePath_;
-    std::uint64_t maxBytes_ = 0;
-    std::int32_t maxFiles_ = 0;
-    bool consoleEcho_ = false;
+    mutable Mutex lock_;
+    std::ofstream file_ GUARDED_BY(lock_);
+    std::string directory_ GUARDED_BY(lock_);
+    std::string baseName_ GUARDED_BY(lock_);
+    std::string filePath_ GUARDED_BY(lock_);
+    std::uint64_t maxBytes_ GUARDED_BY(lock_) = 0;
+    std::int32_t maxFiles_ GUARDED_BY(lock_) = 0;
+    bool consoleEcho_ GUARDED_BY(lock_) = false;
     std::atomic<bool> debugEnabled_{false};
-    LogFileSystem* files_ = &LogFileSystem::system();
-    Clock* clock_ = &Clock::system();
-    bool rotationDeferred_ = false;  // the last rotation failed
-    Clock::TimePoint rotationRetryAt_{};
+    LogFileSystem* files_ GUARDED_BY(lock_) = &LogFileSystem::system();
+    Clock* clock_ GUARDED_BY(lock_) = &Clock::system();
+    bool rotationDeferred_ GUARDED_BY(lock_) = false;  // the last rotation failed
+    Clock::TimePoint rotationRetryAt_ GUARDED_BY(lock_){};
 };
 
 // Shorthands used throughout the program.

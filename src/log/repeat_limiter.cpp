@@ -11,7 +11,7 @@ RepeatLimiter::~RepeatLimiter() {
 
 void RepeatLimiter::log(LogLevel level, const std::string& message) {
     const Clock::TimePoint now = clock_.now();
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     pollLocked(now);
     for (Entry& entry : entries_) {
         if (entry.level == level && entry.message == message) {
@@ -26,12 +26,12 @@ void RepeatLimiter::log(LogLevel level, const std::string& message) {
 
 void RepeatLimiter::poll() {
     const Clock::TimePoint now = clock_.now();
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     pollLocked(now);
 }
 
 void RepeatLimiter::flush() {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     for (const Entry& entry : entries_) {
         if (entry.repeats > 0) summarize(entry);
     }

@@ -3,11 +3,11 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "common/clock.h"
+#include "common/mutex.h"
 #include "log/logger.h"
 
 // Keeps a message that repeats from flooding the log. The first occurrence
@@ -40,10 +40,10 @@ public:
                            std::size_t capacity = kDefaultCapacity);
     ~RepeatLimiter();
 
-    void log(LogLevel level, const std::string& message);
-    void warn(const std::string& message) { log(LogLevel::Warn, message); }
-    void poll();
-    void flush();
+    void log(LogLevel level, const std::string& message) EXCLUDES(lock_);
+    void warn(const std::string& message) EXCLUDES(lock_) { log(LogLevel::Warn, message); }
+    void poll() EXCLUDES(lock_);
+    void flush() EXCLUDES(lock_);
 
     RepeatLimiter(const RepeatLimiter&) = delete;
     RepeatLimiter& operator=(const RepeatLimiter&) = delete;
@@ -56,13 +56,13 @@ private:
         std::uint64_t repeats;   // occurrences since then
     };
 
-    void pollLocked(Clock::TimePoint now);
-    void evictOldestLocked();
+    void pollLocked(Clock::TimePoint now) REQUIRES(lock_);
+    void evictOldestLocked() REQUIRES(lock_);
     static void summarize(const Entry& entry);
 
     Clock& clock_;
     const Clock::Duration period_;
     const std::size_t capacity_;
-    std::mutex lock_;
-    std::vector<Entry> entries_;  // guarded by lock_; small, searched linearly
+    Mutex lock_;
+    std::vector<Entry> entries_ GUARDED_BY(lock_);  // small, searched linearly
 };

@@ -1,21 +1,23 @@
-// The panels' LED state: computed from the simulator facts and each panel's
-// output profile, written after changes (debounced) and refreshed once a
-// second.
+#include "mapping/output_state.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <system_error>
 #include <vector>
 
+#include "common/ascii.h"
 #include "hid/hid_manager.h"
 #include "log/logger.h"
-#include "mapping/mapping_engine.h"
 #include "mapping/sim_state.h"
+#include "sim/sim_variables.h"
 
 namespace {
 
-constexpr const char* kBacklightVariable = "LIGHTING_POTENTIOMETER_5";
 constexpr auto kRefreshPeriod = std::chrono::seconds(1);
+constexpr auto kHoldOffTime = std::chrono::milliseconds(1500);
 
 std::uint8_t clampByte(std::int64_t value) {
     return static_cast<std::uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
@@ -37,13 +39,6 @@ bool readNumber(const char* text, double& value, const char** end) {
     return true;
 }
 
-std::string upperAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return text;
-}
-
 // The backlight percentage in a profile for level x, clamped for the panel.
 std::uint8_t backlightLevel(const BacklightConfig& backlight, double x) {
     if (x <= 1.0) x *= 100.0;  // a fraction becomes a percentage
@@ -61,20 +56,72 @@ std::uint8_t backlightLevel(const BacklightConfig& backlight, double x) {
 
 }  // namespace
 
-void MappingEngine::notifyOutputsChanged() {
-    {
-        std::lock_guard<std::mutex> guard(outputLock_);
-        outputPending_ = true;
-        lastChangeTime_ = clock_.now();
-    }
-    outputWake_.notify_all();
+OutputState::OutputState(Clock& clock) : clock_(clock) {}
+
+OutputState::~OutputState() {
+    stop();
 }
 
-void MappingEngine::onLVarPayload(const std::string& payload) {
+bool OutputState::start(const AppConfig& config, HidManager& hid, SimState& simState,
+                        std::string& error) {
+    config_ = &config;
+    hid_ = &hid;
+    simState_ = &simState;
+    {
+        MutexLock guard(lock_);
+        running_ = true;
+    }
+    try {
+        worker_ = std::thread(&OutputState::workerLoop, this);
+    } catch (const std::system_error& e) {
+        stop();
+        error = std::string("Failed to start mapping workers: ") + e.what();
+        return false;
+    }
+    return true;
+}
+
+void OutputState::stop() {
+    {
+        MutexLock guard(lock_);
+        running_ = false;
+    }
+    wake_.notify_all();
+    if (worker_.joinable()) worker_.join();
+}
+
+void OutputState::notifyChanged() {
+    {
+        MutexLock guard(lock_);
+        pending_ = true;
+        lastChangeTime_ = clock_.now();
+    }
+    wake_.notify_all();
+}
+
+// The panel shows its own feedback for a while (NAV_SWAP hold, hold-off
+// event); LED writes pause, and the first write after the pause goes out
+// even if unchanged.
+void OutputState::startHoldOff(const std::string& boardId, std::int32_t index) {
+    const std::string deviceKey = boardId.empty() ? "#" + std::to_string(index) : boardId;
+    {
+        MutexLock guard(holdOffLock_);
+        const Clock::TimePoint until = clock_.now() + kHoldOffTime;
+        auto found = holdOffUntil_.find(deviceKey);
+        if (found == holdOffUntil_.end()) {
+            holdOffUntil_.emplace(deviceKey, until);
+        } else if (found->second < until) {
+            found->second = until;
+        }
+    }
+    if (hid_) hid_->forgetLedCommand(boardId, index);
+}
+
+void OutputState::onLVarPayload(const std::string& payload) {
     double level = 0;
     if (parseBacklightPayload(payload, level)) {
         if (simState_) {
-            std::lock_guard<std::mutex> guard(simState_->lock);
+            MutexLock guard(simState_->lock);
             simState_->backlightLevel = level;
             simState_->backlightKnown = true;
         }
@@ -83,7 +130,7 @@ void MappingEngine::onLVarPayload(const std::string& payload) {
             std::snprintf(text, sizeof text, "%f", level);
             logDebug(std::string("State update: backlight ") + kBacklightVariable + "=" + text);
         }
-        notifyOutputsChanged();
+        notifyChanged();
     } else if (payload.find(kBacklightVariable) != std::string::npos) {
         logWarn("Backlight LVar payload received but could not be parsed: " + payload);
     }
@@ -92,7 +139,7 @@ void MappingEngine::onLVarPayload(const std::string& payload) {
 // Accepts a bare number ("0.42") or an assignment naming the variable
 // ("L:LIGHTING_POTENTIOMETER_5 = 0.8;"), any letter case. Infinities and
 // NaN are refused: they would turn into meaningless LED levels.
-bool MappingEngine::parseBacklightPayload(const std::string& text, double& level) {
+bool OutputState::parseBacklightPayload(const std::string& text, double& level) {
     if (text.empty()) return false;
     double value = 0;
     const char* end = nullptr;
@@ -101,7 +148,7 @@ bool MappingEngine::parseBacklightPayload(const std::string& text, double& level
         level = value;
         return true;
     }
-    const std::string upper = upperAscii(text);
+    const std::string upper = toUpperAscii(text);
     std::size_t at = upper.find(std::string("L:") + kBacklightVariable);
     if (at == std::string::npos) at = upper.find(kBacklightVariable);
     if (at == std::string::npos) return false;
@@ -115,14 +162,14 @@ bool MappingEngine::parseBacklightPayload(const std::string& text, double& level
     return true;
 }
 
-LedCommand MappingEngine::computeLedCommand(const OutputProfile& profile, bool simConnected,
-                                            bool batteryKnown, bool batteryOn, bool backlightKnown,
-                                            double backlightLevelValue) {
+LedCommand OutputState::computeLedCommand(const OutputProfile& profile, bool simConnected,
+                                          bool batteryKnown, bool batteryOn, bool backlightKnown,
+                                          double backlightLevelValue) {
     if (!simConnected) return effectCommand(profile.simDisconnected);
     if (batteryKnown && !batteryOn) return effectCommand(profile.batteryOff);
 
     LedCommand command;
-    command.effect = 1;
+    command.effect = HidProtocol::kLedSteady;
     const std::string mode = normalizeKey(profile.backlight.mode);
     if (mode == "FIXED") {
         command.brightness = clampByte(profile.backlight.value);
@@ -135,14 +182,14 @@ LedCommand MappingEngine::computeLedCommand(const OutputProfile& profile, bool s
     return command;
 }
 
-LedCommand MappingEngine::effectCommand(const LedEffectConfig& effect) {
+LedCommand OutputState::effectCommand(const LedEffectConfig& effect) {
     LedCommand command;
     const std::string name = normalizeKey(effect.effect);
     if (name == "STEADY") {
-        command.effect = 1;
+        command.effect = HidProtocol::kLedSteady;
         command.brightness = clampByte(effect.brightness);
     } else if (name == "BREATHE" || name == "FLASH") {
-        command.effect = name == "BREATHE" ? 2 : 3;
+        command.effect = name == "BREATHE" ? HidProtocol::kLedBreathe : HidProtocol::kLedFlash;
         command.param0 = clampByte(effect.param0);
         command.param1 = clampWord(effect.param1);
         command.param2 = clampByte(effect.param2);
@@ -150,46 +197,52 @@ LedCommand MappingEngine::effectCommand(const LedEffectConfig& effect) {
     return command;
 }
 
-void MappingEngine::outputWorkerLoop() {
-    while (running_.load()) {
-        {
-            std::unique_lock<std::mutex> lock(outputLock_);
-            if (!outputPending_) {
-                clock_.waitUntil(outputWake_, lock, clock_.now() + kRefreshPeriod,
-                                 [this] { return !running_.load() || outputPending_; });
-            }
-            if (!running_.load()) return;
-            if (outputPending_) {
-                const auto debounce = std::chrono::milliseconds(
-                    config_ ? std::max<std::int32_t>(config_->outputs.debounceMs, 0) : 0);
-                // Every notice during the wait pushes the write further out.
-                while (debounce.count() > 0 && running_.load()) {
-                    const Clock::TimePoint changed = lastChangeTime_;
-                    const Clock::TimePoint target = changed + debounce;
-                    if (clock_.now() >= target) break;
-                    clock_.waitUntil(outputWake_, lock, target, [&] {
-                        return !running_.load() || lastChangeTime_ != changed;
-                    });
-                }
-                outputPending_ = false;
-            }
-        }
-        if (!running_.load()) return;
-        applyOutputs();
+void OutputState::workerLoop() {
+    while (waitForChange())
+        apply();
+}
+
+// Until a change (then through its debounce interval) or the refresh
+// period; false once stopped.
+bool OutputState::waitForChange() {
+    MutexLock lock(lock_);
+    if (!running_) return false;
+    if (!pending_) {
+        clock_.waitUntil(wake_, lock.native(), clock_.now() + kRefreshPeriod,
+                         [this]() REQUIRES(lock_) { return !running_ || pending_; });
+    }
+    if (!running_) return false;
+    if (pending_) {
+        waitOutDebounce(lock);
+        pending_ = false;
+    }
+    return running_;
+}
+
+// Every notice during the wait pushes the write further out.
+void OutputState::waitOutDebounce(MutexLock& lock) {
+    const auto debounce = std::chrono::milliseconds(
+        config_ ? std::max<std::int32_t>(config_->outputs.debounceMs, 0) : 0);
+    while (debounce.count() > 0 && running_) {
+        const Clock::TimePoint changed = lastChangeTime_;
+        const Clock::TimePoint target = changed + debounce;
+        if (clock_.now() >= target) break;
+        clock_.waitUntil(wake_, lock.native(), target,
+                         [&]() REQUIRES(lock_) { return !running_ || lastChangeTime_ != changed; });
     }
 }
 
-void MappingEngine::applyOutputs() {
+void OutputState::apply() {
     if (!config_ || !hid_ || !simState_) return;
     bool batteryKnown, batteryOn, backlightKnown;
     double backlight;
     {
-        std::lock_guard<std::mutex> guard(simState_->lock);
+        MutexLock guard(simState_->lock);
         batteryKnown = simState_->batteryKnown;
         batteryOn = simState_->batteryOn;
     }
     {
-        std::lock_guard<std::mutex> guard(simState_->lock);
+        MutexLock guard(simState_->lock);
         backlightKnown = simState_->backlightKnown;
         backlight = simState_->backlightLevel;
     }
@@ -212,11 +265,11 @@ void MappingEngine::applyOutputs() {
     }
 }
 
-MappingEngine::HoldOff MappingEngine::checkHoldOff(const std::string& deviceKey) {
-    std::lock_guard<std::mutex> guard(holdOffLock_);
-    const auto found = holdOffTable_.find(deviceKey);
-    if (found == holdOffTable_.end()) return HoldOff::None;
+OutputState::HoldOff OutputState::checkHoldOff(const std::string& deviceKey) {
+    MutexLock guard(holdOffLock_);
+    const auto found = holdOffUntil_.find(deviceKey);
+    if (found == holdOffUntil_.end()) return HoldOff::None;
     if (clock_.now() < found->second) return HoldOff::Active;
-    holdOffTable_.erase(found);
+    holdOffUntil_.erase(found);
     return HoldOff::Expired;
 }

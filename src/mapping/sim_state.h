@@ -1,16 +1,16 @@
 #pragma once
 
-#include <mutex>
+#include "common/mutex.h"
 
 // Simulator facts shared between the Application's callbacks and the
 // mapping engine's output side. A known flag is set with its first value
-// and never cleared. Every field is guarded by `lock`.
+// and never cleared.
 struct SimState {
-    std::mutex lock;
-    bool batteryKnown = false;
-    bool batteryOn = false;
-    bool backlightKnown = false;
-    double backlightLevel = 0.0;
-    bool simKnown = false;
-    bool simConnected = false;
+    Mutex lock;
+    bool batteryKnown GUARDED_BY(lock) = false;
+    bool batteryOn GUARDED_BY(lock) = false;
+    bool backlightKnown GUARDED_BY(lock) = false;
+    double backlightLevel GUARDED_BY(lock) = 0.0;
+    bool simKnown GUARDED_BY(lock) = false;
+    bool simConnected GUARDED_BY(lock) = false;
 };

@@ -1,6 +1,6 @@
 #include <condition_variable>
-#include <mutex>
 
+#include "common/mutex.h"
 #include "platform/console.h"
 
 namespace platform {
@@ -8,9 +8,9 @@ namespace {
 
 // Never destroyed: a handler thread may still wait while the process ends.
 struct StopState {
-    std::mutex lock;
+    Mutex lock;
     std::condition_variable finished;
-    bool done = false;
+    bool done GUARDED_BY(lock) = false;
 };
 
 StopState& stopState() {
@@ -23,7 +23,7 @@ StopState& stopState() {
 void consoleStopFinished() {
     StopState& state = stopState();
     {
-        std::lock_guard<std::mutex> guard(state.lock);
+        MutexLock guard(state.lock);
         state.done = true;
     }
     state.finished.notify_all();
@@ -33,8 +33,9 @@ bool runConsoleStopHandler(bool (*handler)(), bool waitForStop, std::chrono::mil
     if (!handler || !handler()) return false;
     if (waitForStop) {
         StopState& state = stopState();
-        std::unique_lock<std::mutex> lock(state.lock);
-        state.finished.wait_for(lock, limit, [&state] { return state.done; });
+        MutexLock lock(state.lock);
+        state.finished.wait_for(lock.native(), limit,
+                                [&state]() REQUIRES(state.lock) { return state.done; });
     }
     return true;
 }

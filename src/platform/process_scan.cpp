@@ -1,6 +1,7 @@
 // Name matching shared by the process scans of every platform.
 #include <cctype>
 
+#include "common/ascii.h"
 #include "platform/process_scan.h"
 
 namespace platform {
@@ -12,13 +13,7 @@ std::string executableBaseName(const std::string& path) {
 
 bool matchesAnyName(const std::string& name, const std::vector<std::string>& names) {
     for (const std::string& candidate : names) {
-        if (candidate.size() != name.size() || name.empty()) continue;
-        bool same = true;
-        for (std::size_t i = 0; i < name.size() && same; ++i) {
-            same = std::tolower(static_cast<unsigned char>(name[i])) ==
-                   std::tolower(static_cast<unsigned char>(candidate[i]));
-        }
-        if (same) return true;
+        if (!name.empty() && equalsIgnoreCaseAscii(candidate, name)) return true;
     }
     return false;
 }

@@ -14,7 +14,7 @@ void LineChannel::close() {
 
 void LineChannel::Buffer::push(const std::string& line) {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         lines_.push_back(line + "\n");
     }
     ready_.notify_all();
@@ -22,7 +22,7 @@ void LineChannel::Buffer::push(const std::string& line) {
 
 void LineChannel::Buffer::close() {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         closed_ = true;
     }
     ready_.notify_all();
@@ -30,8 +30,8 @@ void LineChannel::Buffer::close() {
 
 LineChannel::Buffer::int_type LineChannel::Buffer::underflow() {
     if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-    std::unique_lock<std::mutex> lock(lock_);
-    ready_.wait(lock, [this] { return !lines_.empty() || closed_; });
+    MutexLock lock(lock_);
+    ready_.wait(lock.native(), [this]() REQUIRES(lock_) { return !lines_.empty() || closed_; });
     if (lines_.empty()) return traits_type::eof();
     current_ = std::move(lines_.front());
     lines_.pop_front();

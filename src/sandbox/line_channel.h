@@ -3,9 +3,10 @@
 #include <condition_variable>
 #include <deque>
 #include <istream>
-#include <mutex>
 #include <streambuf>
 #include <string>
+
+#include "common/mutex.h"
 
 // An input stream fed line by line from another thread: reads block until a
 // line arrives, and end the stream once close() was called and everything
@@ -27,11 +28,11 @@ private:
         int_type underflow() override;
 
     private:
-        std::mutex lock_;
+        Mutex lock_;
         std::condition_variable ready_;
-        std::deque<std::string> lines_;
-        std::string current_;
-        bool closed_ = false;
+        std::deque<std::string> lines_ GUARDED_BY(lock_);
+        std::string current_;  // the reading thread's; the get area points into it
+        bool closed_ GUARDED_BY(lock_) = false;
     };
 
     Buffer buffer_;

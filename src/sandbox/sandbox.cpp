@@ -4,29 +4,25 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <thread>
 
+#include "common/ascii.h"
 #include "log/logger.h"
 #include "platform/paths.h"
+#include "sim/sim_variables.h"
 
 namespace {
 
-constexpr const char* kBacklightVariable = "LIGHTING_POTENTIOMETER_5";
+// A turn "fast" reports this speed (at or above HidProtocol::kFastSpeed).
+constexpr std::uint8_t kSandboxFastSpeed = 5;
+constexpr long kDefaultHoldMs = 600;
 
-std::string lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
+std::string lower(const std::string& text) {
+    return toLowerAscii(text);
 }
 
 std::vector<std::string> words(const std::string& line) {
-    std::istringstream in(line);
-    std::vector<std::string> result;
-    for (std::string word; in >> word;)
-        result.push_back(word);
-    return result;
+    return CommandTable::split(line);
 }
 
 bool parseInt(const std::string& text, long& value) {
@@ -40,28 +36,16 @@ std::uint16_t parseHexId(const std::string& text) {
     return static_cast<std::uint16_t>(std::strtoul(text.c_str(), nullptr, 16));
 }
 
-const char* effectName(std::uint8_t effect) {
-    switch (effect) {
-        case 0:
-            return "off";
-        case 1:
-            return "steady";
-        case 2:
-            return "breathe";
-        case 3:
-            return "flash";
-        default:
-            return "unknown";
-    }
-}
-
 std::array<std::uint8_t, 8> defaultBoardId(std::uint8_t last) {
     return {0xC0, 0x4A, 0x4E, 0x00, 0x00, 0x00, 0x00, last};
 }
 
 }  // namespace
 
-Sandbox::Sandbox(std::ostream& out) : out_(out), console_(std::make_shared<LineChannel>()) {}
+Sandbox::Sandbox(std::ostream& out, SimulatorSide side)
+    : out_(out), side_(side), console_(std::make_shared<LineChannel>()) {
+    buildCommands(this, commands_);
+}
 
 Sandbox::~Sandbox() {
     closeGate();
@@ -70,41 +54,109 @@ Sandbox::~Sandbox() {
 }
 
 void Sandbox::print(const std::string& line) {
-    std::lock_guard<std::mutex> guard(outLock_);
+    MutexLock guard(outLock_);
     out_ << line << std::endl;
 }
 
 std::string Sandbox::help() {
-    return "Commands (PANEL is a panel name such as pfd or mfd; the first panel when omitted):\n"
-           "  press NAME [PANEL]            press and release a button (NAME from the event map, "
-           "or a number)\n"
-           "  down NAME [PANEL]             press a button and keep it down\n"
-           "  up NAME [PANEL]               release it\n"
-           "  hold NAME [MS] [PANEL]        press, hold for MS milliseconds (default 600), "
-           "release\n"
-           "  turn NAME +N|-N [fast] [PANEL] turn an encoder N detents (fast: speed 5)\n"
-           "  event TYPE ID VALUE [SPEED] [MODE] [PANEL]  send a raw panel event\n"
-           "  unplug [PANEL] | plug [PANEL]  pull a panel's cable or plug it back in\n"
-           "  panels                        list the panels\n"
-           "  sim start|stop|quit|crash     start the simulator, stop it, quit it (the program "
-           "ends), or break the connection\n"
-           "  battery on|off                the master battery\n"
-           "  lvar VALUE                    the panel backlight potentiometer (0.0 to 1.0)\n"
-           "  module present|absent         the MobiFlight module loaded now, or not installed\n"
-           "  module late [S]               the module loads S seconds (default 20) after the "
-           "next connection\n"
-           "  module answered               its response area already holds this program's "
-           "registration answer\n"
-           "  module silent|finished        it ignores registrations (an older module), or "
-           "answers them\n"
-           "  module second-client          another program registers variables on its default "
-           "channel\n"
-           "  module status                 the variables of each module client\n"
-           "  bootsel                       the program's console command: panels reboot into the "
-           "boot loader\n"
-           "  wait MS                       pause (for scripts)\n"
-           "  help                          this text\n"
-           "  quit                          stop the program";
+    Commands commands;
+    buildCommands(nullptr, commands);
+    return "Commands (PANEL is a panel name such as pfd or mfd; the first panel when omitted):\n" +
+           commands.top.help();
+}
+
+// The command rows; `self` is null when only the help text is wanted.
+void Sandbox::buildCommands(Sandbox* self, Commands& c) {
+    using Words = CommandTable::Words;
+    auto on = [self](bool (Sandbox::*handler)(const Words&)) {
+        return [self, handler](const Words& w) { return (self->*handler)(w); };
+    };
+    c.top
+        .add("press", "NAME [PANEL]",
+             "press and release a button (NAME from the event map, or a number)",
+             on(&Sandbox::commandButton))
+        .add("down", "NAME [PANEL]", "press a button and keep it down", on(&Sandbox::commandButton))
+        .add("up", "NAME [PANEL]", "release it", on(&Sandbox::commandButton))
+        .add("hold", "NAME [MS] [PANEL]", "press, hold for MS milliseconds (default 600), release",
+             on(&Sandbox::commandHold))
+        .add("turn", "NAME +N|-N [fast] [PANEL]", "turn an encoder N detents (fast: speed 5)",
+             on(&Sandbox::commandTurn))
+        .add("event", "TYPE ID VALUE [SPEED] [MODE] [PANEL]", "send a raw panel event",
+             on(&Sandbox::commandEvent))
+        .add("unplug", "[PANEL]", "pull a panel's cable", on(&Sandbox::commandPlug))
+        .add("plug", "[PANEL]", "plug it back in", on(&Sandbox::commandPlug))
+        .add("panels", "", "list the panels", on(&Sandbox::commandPanels))
+        .add("sim", "start|stop|quit|crash",
+             "start the simulator, stop it, quit it (the program ends), or break the connection",
+             on(&Sandbox::commandSim))
+        .add("battery", "on|off", "the master battery", on(&Sandbox::commandBattery))
+        .add("lvar", "VALUE", "the panel backlight potentiometer (0.0 to 1.0)",
+             on(&Sandbox::commandLVar))
+        .add("module", "", "", on(&Sandbox::commandModule), {}, &c.module)
+        .add("bootsel", "", "the program's console command: panels reboot into the boot loader",
+             on(&Sandbox::commandBootsel), {"boot"})
+        .add("wait", "MS", "pause (for scripts)", on(&Sandbox::commandWait))
+        .add("help", "", "this text", on(&Sandbox::commandHelp), {"?"})
+        .add("quit", "", "stop the program", on(&Sandbox::commandQuit), {"exit"});
+    buildSimCommands(self, c.sim);
+    buildModuleCommands(self, c.module);
+}
+
+void Sandbox::buildSimCommands(Sandbox* self, CommandTable& sim) {
+    using Words = CommandTable::Words;
+    sim.add("start", "", "start",
+            [self](const Words&) {
+                self->sim_.setSimulatorRunning(true);
+                return true;
+            })
+        .add("stop", "", "stop",
+             [self](const Words&) {
+                 self->sim_.breakConnections();
+                 self->sim_.setSimulatorRunning(false);
+                 return true;
+             })
+        .add("quit", "", "quit",
+             [self](const Words&) {
+                 self->sim_.exitSimulator();
+                 return true;
+             })
+        .add("crash", "", "crash", [self](const Words&) {
+            self->sim_.breakConnections();
+            return true;
+        });
+}
+
+void Sandbox::buildModuleCommands(Sandbox* self, CommandTable& module) {
+    using Words = CommandTable::Words;
+    module
+        .add("present|absent", "", "the MobiFlight module loaded now, or not installed",
+             [self](const Words& w) {
+                 self->sim_.setModuleLoaded(w[0] == "present");
+                 return true;
+             })
+        .add("late", "[S]", "the module loads S seconds (default 20) after the next connection",
+             [self](const Words& w) { return self->moduleLate(w.size() > 1 ? w[1] : ""); })
+        .add("answered", "", "its response area already holds this program's registration answer",
+             [self](const Words&) {
+                 self->sim_.moduleRespond("MF.Clients.Add." + self->config_.mobiflight.clientName +
+                                          ".Finished");
+                 return true;
+             })
+        .add("silent|finished", "", "it ignores registrations (an older module), or answers them",
+             [self](const Words& w) {
+                 self->sim_.setRegistrationReply(w[0] == "silent"
+                                                     ? SimEmulator::RegistrationReply::None
+                                                     : SimEmulator::RegistrationReply::Finished);
+                 return true;
+             })
+        .add("second-client", "", "another program registers variables on its default channel",
+             [self](const Words&) {
+                 self->sim_.startSecondClient(
+                     {"(L:SANDBOX_SECOND_CLIENT_A)", "(L:SANDBOX_SECOND_CLIENT_B)"});
+                 return true;
+             })
+        .add("status", "", "the variables of each module client",
+             [self](const Words&) { return self->moduleStatus(); });
 }
 
 void Sandbox::createPanels() {
@@ -126,14 +178,18 @@ void Sandbox::createPanels() {
         if (device.boardId.empty() || !emulation::boardIdFromText(device.boardId, boardId))
             continue;
         const std::string role = normalizeKey(device.role);
-        const std::uint8_t mode = role == "PFD" ? 0 : role == "MFD" ? 1 : 2;
+        const std::uint8_t mode = role == "PFD"   ? HidProtocol::kModePfd
+                                  : role == "MFD" ? HidProtocol::kModeMfd
+                                                  : HidProtocol::kModeConfigured;
         std::string name =
             role.empty() ? "panel" + std::to_string(panels_.size() + 1) : lower(role);
         if (findPanel(name)) name += std::to_string(panels_.size() + 1);
         add(name, boardId, mode);
     }
-    if (!findPanel("pfd") && panels_.size() < 2) add("pfd", defaultBoardId(1), 0);
-    if (!findPanel("mfd") && panels_.size() < 2) add("mfd", defaultBoardId(2), 1);
+    if (!findPanel("pfd") && panels_.size() < 2)
+        add("pfd", defaultBoardId(1), HidProtocol::kModePfd);
+    if (!findPanel("mfd") && panels_.size() < 2)
+        add("mfd", defaultBoardId(2), HidProtocol::kModeMfd);
 }
 
 bool Sandbox::start(const std::string& configPath, bool hidTrace, std::string& error) {
@@ -144,13 +200,15 @@ bool Sandbox::start(const std::string& configPath, bool hidTrace, std::string& e
     if (!config_.hidEventMapPath.empty()) eventMap_.load(config_.hidEventMapPath, ignored);
     createPanels();
 
-    sim_.setSimulatorRunning(true);
-    sim_.setBattery(true);
-    sim_.setLVar(kBacklightVariable, 0.6f);
-    sim_.setTraceSink([this](const std::string& line) {
-        if (line == "command MF.DummyCmd") return;  // follows every command; noise here
-        print("[sim] " + line);
-    });
+    if (side_ == SimulatorSide::Emulated) {
+        sim_.setSimulatorRunning(true);
+        sim_.setBattery(true);
+        sim_.setLVar(kBacklightVariable, 0.6f);
+        sim_.setTraceSink([this](const std::string& line) {
+            if (line == "command MF.DummyCmd") return;  // follows every command; noise here
+            print("[sim] " + line);
+        });
+    }
     bus_.setReceiveObserver(
         [this](const std::string& path, const emulation::ReceivedReport& report) {
             print("[panel " + panelNameForPath(path) + "] " + describeReport(report));
@@ -158,7 +216,9 @@ bool Sandbox::start(const std::string& configPath, bool hidTrace, std::string& e
 
     AppServices services;
     services.hidBus = &bus_;
-    services.simulatorProbe = sim_.processProbe();
+    // Linked, the simulator may run on another machine: no process to wait for.
+    services.simulatorProbe =
+        side_ == SimulatorSide::Emulated ? sim_.processProbe() : [] { return true; };
     services.consoleInput = console_;
     services.executableDir = platform::parentPath(platform::executablePath());
     app_ = std::make_unique<Application>(services);
@@ -169,6 +229,8 @@ bool Sandbox::start(const std::string& configPath, bool hidTrace, std::string& e
     for (const Panel& panel : panels_)
         names += " " + panel.name;
     print("[sandbox] panels:" + names + ". Type help for the commands.");
+    if (side_ == SimulatorSide::Linked)
+        print("[sandbox] the simulator is the one the linked SimConnect library reaches");
     return true;
 }
 
@@ -177,8 +239,10 @@ int Sandbox::run(std::istream& in) {
     std::thread reader([this, gate = gate_, finished, &in] {
         // Runs one command unless the gate is closed; false ends the reader.
         auto run = [this, &gate](const std::vector<std::string>& parts) {
-            std::lock_guard<std::mutex> guard(gate->lock);
-            return !gate->closed && executeLocked(parts);
+            MutexLock guard(gate->lock);
+            if (gate->closed) return false;
+            gate_->lock.assertHeld();  // the same gate, and open: this Sandbox is still there
+            return executeHere(parts);
         };
         std::string line;
         bool more = true;
@@ -209,13 +273,26 @@ int Sandbox::run(std::istream& in) {
 bool Sandbox::execute(const std::string& line) {
     const std::vector<std::string> parts = words(line);
     if (parts.empty()) return true;
-    std::lock_guard<std::mutex> guard(gate_->lock);
+    MutexLock guard(gate_->lock);
     if (gate_->closed) return false;
-    return executeLocked(parts);
+    return executeHere(parts);
+}
+
+bool Sandbox::executeHere(const std::vector<std::string>& words) {
+    static const char* const kNeedOwnSimulator[] = {"sim", "battery", "lvar", "module"};
+    if (side_ == SimulatorSide::Linked) {
+        for (const char* command : kNeedOwnSimulator) {
+            if (lower(words[0]) != command) continue;
+            print("[sandbox] " + words[0] +
+                  ": the simulator is the linked SimConnect library's; script it there");
+            return true;
+        }
+    }
+    return executeLocked(words);
 }
 
 void Sandbox::closeGate() {
-    std::lock_guard<std::mutex> guard(gate_->lock);
+    MutexLock guard(gate_->lock);
     gate_->closed = true;
 }
 
@@ -252,19 +329,21 @@ bool Sandbox::resolveControl(const std::string& name, std::uint16_t& controlId) 
 std::string Sandbox::describeReport(const emulation::ReceivedReport& report) const {
     const std::vector<std::uint8_t>& b = report.bytes;
     std::string text;
-    if (b.size() >= 7 && b[0] == HidProtocol::kLedCtlReportId) {
-        text = std::string("led_ctl ") + effectName(b[1]);
-        if (b[1] == 1) {
-            text += " brightness=" + std::to_string(b[2]);
-        } else if (b[1] == 2 || b[1] == 3) {
-            text += " param0=" + std::to_string(b[3]) +
-                    " param1=" + std::to_string(b[4] | (b[5] << 8)) +
-                    " param2=" + std::to_string(b[6]);
+    LedCommand led;
+    if (HidProtocol::parseLedCtlReport(b.data(), b.size(), led)) {
+        text = std::string("led_ctl ") + HidProtocol::ledEffectName(led.effect);
+        if (led.effect == HidProtocol::kLedSteady) {
+            text += " brightness=" + std::to_string(led.brightness);
+        } else if (led.effect == HidProtocol::kLedBreathe || led.effect == HidProtocol::kLedFlash) {
+            text += " param0=" + std::to_string(led.param0) +
+                    " param1=" + std::to_string(led.param1) +
+                    " param2=" + std::to_string(led.param2);
         }
     } else if (b.size() >= 2 && b[0] == HidProtocol::kSimStatusReportId) {
         text = std::string("sim_status ") + (b[1] ? "connected" : "disconnected");
     } else if (b.size() >= 2 && b[0] == HidProtocol::kDeviceCtlReportId) {
-        text = "device_ctl action=" + std::to_string(b[1]) + (b[1] == 2 ? " (BOOTSEL)" : "");
+        text = "device_ctl action=" + std::to_string(b[1]) +
+               (b[1] == HidProtocol::kDeviceCtlBootsel ? " (BOOTSEL)" : "");
     } else {
         text = "report " + HidProtocol::hexBytes(b.data(), b.size());
     }
@@ -274,150 +353,177 @@ std::string Sandbox::describeReport(const emulation::ReceivedReport& report) con
 }
 
 bool Sandbox::executeLocked(const std::vector<std::string>& w) {
-    const std::string command = lower(w[0]);
-    auto arg = [&w](std::size_t i) { return i < w.size() ? w[i] : std::string(); };
-    auto panelArg = [&](std::size_t i) -> Panel* {
-        Panel* panel = i < w.size() ? findPanel(w[i]) : (panels_.empty() ? nullptr : &panels_[0]);
-        if (!panel) print("[sandbox] no panel named " + arg(i) + " (try: panels)");
-        return panel;
-    };
-    auto control = [&](std::uint16_t& id) {
-        if (resolveControl(arg(1), id)) return true;
-        print("[sandbox] unknown control " + arg(1) + " (names come from the HID event map)");
-        return false;
-    };
+    std::vector<std::string> named = w;
+    named[0] = lower(w[0]);
+    const std::optional<bool> result = commands_.top.run(named);
+    if (result) return *result;
+    print("[sandbox] unknown command " + w[0] + " (type help)");
+    return true;
+}
 
-    if (command == "help" || command == "?") {
-        print(help());
-    } else if (command == "quit" || command == "exit") {
-        console_->push("quit");
-        return false;
-    } else if (command == "bootsel" || command == "boot") {
-        console_->push("bootsel");
-    } else if (command == "wait") {
-        long ms = 0;
-        parseInt(arg(1), ms);
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms > 0 ? ms : 0));
-    } else if (command == "press" || command == "down" || command == "up") {
-        std::uint16_t id = 0;
-        Panel* panel = nullptr;
-        if (!control(id) || !(panel = panelArg(2))) return true;
-        if (command != "up") panel->device.pushButton(id, 1, panel->mode);
-        if (command != "down") panel->device.pushButton(id, 0, panel->mode);
-    } else if (command == "hold") {
-        std::uint16_t id = 0;
-        long ms = 600;
-        std::size_t panelAt = 2;
-        if (parseInt(arg(2), ms)) panelAt = 3;
-        Panel* panel = nullptr;
-        if (!control(id) || !(panel = panelArg(panelAt))) return true;
-        panel->device.pushButton(id, 1, panel->mode);
-        panel->device.pushButton(id, 2, panel->mode);
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms > 0 ? ms : 0));
-        panel->device.pushButton(id, 0, panel->mode);
-    } else if (command == "turn") {
-        std::uint16_t id = 0;
-        long detents = 0;
-        if (!control(id)) return true;
-        if (!parseInt(arg(2), detents) || detents < -127 || detents > 127) {
-            print("[sandbox] turn needs a detent count such as +3 or -2");
-            return true;
-        }
-        std::size_t at = 3;
-        std::uint8_t speed = 0;
-        if (lower(arg(3)) == "fast") {
-            speed = 5;
-            at = 4;
-        }
-        if (Panel* panel = panelArg(at)) {
-            panel->device.pushEncoder(id, static_cast<std::int8_t>(detents), speed, panel->mode);
-        }
-    } else if (command == "event") {
-        long type = 0, id = 0, value = 0, speed = 0, mode = -1;
-        if (!parseInt(arg(1), type) || !parseInt(arg(2), id) || !parseInt(arg(3), value)) {
-            print("[sandbox] event TYPE ID VALUE [SPEED] [MODE] [PANEL]");
-            return true;
-        }
-        std::size_t at = 4;
-        if (parseInt(arg(at), speed)) ++at;
-        if (parseInt(arg(at), mode)) ++at;
-        if (Panel* panel = panelArg(at)) {
-            HidProtocol::HidEvent event;
-            event.type = static_cast<std::uint8_t>(type);
-            event.controlId = static_cast<std::uint16_t>(id);
-            event.value = static_cast<std::int8_t>(value);
-            event.speed = static_cast<std::uint8_t>(speed);
-            event.mode = mode < 0 ? panel->mode : static_cast<std::uint8_t>(mode);
-            panel->device.pushEvent(event);
-        }
-    } else if (command == "unplug" || command == "plug") {
-        if (Panel* panel = panelArg(1)) {
-            if (command == "unplug") {
-                panel->device.unplug();
-            } else {
-                panel->device.plug();
-            }
-            print("[sandbox] " + panel->name +
-                  (command == "unplug" ? " unplugged" : " plugged in"));
-        }
-    } else if (command == "panels") {
-        for (const Panel& panel : panels_) {
-            print("[sandbox] " + panel.name + " " + panel.device.path() +
-                  " mode=" + std::to_string(panel.mode) +
-                  (panel.device.plugged() ? " plugged" : " unplugged"));
-        }
-    } else if (command == "sim") {
-        const std::string what = lower(arg(1));
-        if (what == "start") {
-            sim_.setSimulatorRunning(true);
-        } else if (what == "stop") {
-            sim_.breakConnections();
-            sim_.setSimulatorRunning(false);
-        } else if (what == "quit") {
-            sim_.exitSimulator();
-        } else if (what == "crash") {
-            sim_.breakConnections();
-        } else {
-            print("[sandbox] sim start|stop|quit|crash");
-        }
-    } else if (command == "battery") {
-        sim_.setBattery(lower(arg(1)) != "off");
-    } else if (command == "lvar") {
-        sim_.setLVar(kBacklightVariable, std::strtof(arg(1).c_str(), nullptr));
-    } else if (command == "module") {
-        executeModule(lower(arg(1)), arg(2));
-    } else {
-        print("[sandbox] unknown command " + w[0] + " (type help)");
+std::string Sandbox::arg(const Words& w, std::size_t i) {
+    return i < w.size() ? w[i] : std::string();
+}
+
+// The panel named by w[i]; the first panel when w has no such word.
+Sandbox::Panel* Sandbox::panelArg(const Words& w, std::size_t i) {
+    Panel* panel = i < w.size() ? findPanel(w[i]) : (panels_.empty() ? nullptr : &panels_[0]);
+    if (!panel) print("[sandbox] no panel named " + arg(w, i) + " (try: panels)");
+    return panel;
+}
+
+bool Sandbox::controlArg(const Words& w, std::uint16_t& id) {
+    if (resolveControl(arg(w, 1), id)) return true;
+    print("[sandbox] unknown control " + arg(w, 1) + " (names come from the HID event map)");
+    return false;
+}
+
+bool Sandbox::commandButton(const Words& w) {
+    std::uint16_t id = 0;
+    Panel* panel = nullptr;
+    if (!controlArg(w, id) || !(panel = panelArg(w, 2))) return true;
+    if (w[0] != "up") panel->device.pushButton(id, HidProtocol::kButtonPressed, panel->mode);
+    if (w[0] != "down") panel->device.pushButton(id, HidProtocol::kButtonReleased, panel->mode);
+    return true;
+}
+
+bool Sandbox::commandHold(const Words& w) {
+    std::uint16_t id = 0;
+    long ms = kDefaultHoldMs;
+    std::size_t panelAt = 2;
+    if (parseInt(arg(w, 2), ms)) panelAt = 3;
+    Panel* panel = nullptr;
+    if (!controlArg(w, id) || !(panel = panelArg(w, panelAt))) return true;
+    panel->device.pushButton(id, HidProtocol::kButtonPressed, panel->mode);
+    panel->device.pushButton(id, HidProtocol::kButtonHeldFirst, panel->mode);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms > 0 ? ms : 0));
+    panel->device.pushButton(id, HidProtocol::kButtonReleased, panel->mode);
+    return true;
+}
+
+bool Sandbox::commandTurn(const Words& w) {
+    std::uint16_t id = 0;
+    long detents = 0;
+    if (!controlArg(w, id)) return true;
+    if (!parseInt(arg(w, 2), detents) || detents < -127 || detents > 127) {
+        print("[sandbox] turn needs a detent count such as +3 or -2");
+        return true;
+    }
+    std::size_t at = 3;
+    std::uint8_t speed = 0;
+    if (lower(arg(w, 3)) == "fast") {
+        speed = kSandboxFastSpeed;
+        at = 4;
+    }
+    if (Panel* panel = panelArg(w, at)) {
+        panel->device.pushEncoder(id, static_cast<std::int8_t>(detents), speed, panel->mode);
     }
     return true;
 }
 
-void Sandbox::executeModule(const std::string& what, const std::string& argument) {
-    const std::string client = config_.mobiflight.clientName;
-    if (what == "present" || what == "absent") {
-        sim_.setModuleLoaded(what == "present");
-    } else if (what == "late") {
-        const double seconds = argument.empty() ? 20.0 : std::strtod(argument.c_str(), nullptr);
-        sim_.loadModuleAfterOpen(std::chrono::milliseconds(static_cast<long long>(seconds * 1000)));
-        print("[sandbox] the module loads " + std::to_string(static_cast<long long>(seconds)) +
-              " s after the next connection (try: sim crash)");
-    } else if (what == "answered") {
-        sim_.moduleRespond("MF.Clients.Add." + client + ".Finished");
-    } else if (what == "silent" || what == "finished") {
-        sim_.setRegistrationReply(what == "silent" ? SimEmulator::RegistrationReply::None
-                                                   : SimEmulator::RegistrationReply::Finished);
-    } else if (what == "second-client") {
-        sim_.startSecondClient({"(L:SANDBOX_SECOND_CLIENT_A)", "(L:SANDBOX_SECOND_CLIENT_B)"});
-    } else if (what == "status") {
-        for (const std::string& name : {std::string("MobiFlight"), client}) {
-            std::string line;
-            for (const std::string& variable : sim_.moduleVariables(name))
-                line += " " + variable;
-            print("[sandbox] module client " + name + ":" + (line.empty() ? " (none)" : line));
-        }
-    } else {
-        print(
-            "[sandbox] module present|absent|late [S]|answered|silent|finished|second-client|"
-            "status");
+bool Sandbox::commandEvent(const Words& w) {
+    long type = 0, id = 0, value = 0, speed = 0, mode = -1;
+    if (!parseInt(arg(w, 1), type) || !parseInt(arg(w, 2), id) || !parseInt(arg(w, 3), value)) {
+        print("[sandbox] event TYPE ID VALUE [SPEED] [MODE] [PANEL]");
+        return true;
     }
+    std::size_t at = 4;
+    if (parseInt(arg(w, at), speed)) ++at;
+    if (parseInt(arg(w, at), mode)) ++at;
+    if (Panel* panel = panelArg(w, at)) {
+        HidProtocol::HidEvent event;
+        event.type = static_cast<std::uint8_t>(type);
+        event.controlId = static_cast<std::uint16_t>(id);
+        event.value = static_cast<std::int8_t>(value);
+        event.speed = static_cast<std::uint8_t>(speed);
+        event.mode = mode < 0 ? panel->mode : static_cast<std::uint8_t>(mode);
+        panel->device.pushEvent(event);
+    }
+    return true;
+}
+
+bool Sandbox::commandPlug(const Words& w) {
+    if (Panel* panel = panelArg(w, 1)) {
+        const bool unplug = w[0] == "unplug";
+        if (unplug) {
+            panel->device.unplug();
+        } else {
+            panel->device.plug();
+        }
+        print("[sandbox] " + panel->name + (unplug ? " unplugged" : " plugged in"));
+    }
+    return true;
+}
+
+bool Sandbox::commandPanels(const Words&) {
+    for (const Panel& panel : panels_) {
+        print("[sandbox] " + panel.name + " " + panel.device.path() + " mode=" +
+              std::to_string(panel.mode) + (panel.device.plugged() ? " plugged" : " unplugged"));
+    }
+    return true;
+}
+
+bool Sandbox::commandSim(const Words& w) {
+    if (!commands_.sim.run({lower(arg(w, 1))})) {
+        print("[sandbox] sim " + commands_.sim.synopsis());
+    }
+    return true;
+}
+
+bool Sandbox::commandBattery(const Words& w) {
+    sim_.setBattery(lower(arg(w, 1)) != "off");
+    return true;
+}
+
+bool Sandbox::commandLVar(const Words& w) {
+    sim_.setLVar(kBacklightVariable, std::strtof(arg(w, 1).c_str(), nullptr));
+    return true;
+}
+
+bool Sandbox::commandModule(const Words& w) {
+    if (!commands_.module.run({lower(arg(w, 1)), arg(w, 2)})) {
+        print("[sandbox] module " + commands_.module.synopsis());
+    }
+    return true;
+}
+
+bool Sandbox::commandBootsel(const Words&) {
+    console_->push("bootsel");
+    return true;
+}
+
+bool Sandbox::commandWait(const Words& w) {
+    long ms = 0;
+    parseInt(arg(w, 1), ms);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms > 0 ? ms : 0));
+    return true;
+}
+
+bool Sandbox::commandHelp(const Words&) {
+    print(help());
+    return true;
+}
+
+bool Sandbox::commandQuit(const Words&) {
+    console_->push("quit");
+    return false;
+}
+
+bool Sandbox::moduleLate(const std::string& argument) {
+    const double seconds = argument.empty() ? 20.0 : std::strtod(argument.c_str(), nullptr);
+    sim_.loadModuleAfterOpen(std::chrono::milliseconds(static_cast<long long>(seconds * 1000)));
+    print("[sandbox] the module loads " + std::to_string(static_cast<long long>(seconds)) +
+          " s after the next connection (try: sim crash)");
+    return true;
+}
+
+bool Sandbox::moduleStatus() {
+    const std::string client = config_.mobiflight.clientName;
+    for (const std::string& name : {std::string("MobiFlight"), client}) {
+        std::string line;
+        for (const std::string& variable : sim_.moduleVariables(name))
+            line += " " + variable;
+        print("[sandbox] module client " + name + ":" + (line.empty() ? " (none)" : line));
+    }
+    return true;
 }

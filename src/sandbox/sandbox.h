@@ -3,12 +3,13 @@
 #include <cstdint>
 #include <istream>
 #include <memory>
-#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/application.h"
+#include "common/command_table.h"
+#include "common/mutex.h"
 #include "config/app_config.h"
 #include "config/event_map.h"
 #include "emulation/sim_emulator.h"
@@ -26,7 +27,15 @@
 // (run's helper thread) or, in tests, from the caller.
 class Sandbox {
 public:
-    explicit Sandbox(std::ostream& out);
+    // Where the program's simulator is: the sandbox's own emulator, or
+    // whatever the SimConnect library the binary is linked with reaches (the
+    // SDK's library and a real simulator, or the network client and a
+    // simulator elsewhere). Linked, the simulator commands (sim, battery,
+    // lvar, module) are refused, and the program waits for no simulator
+    // process on this machine.
+    enum class SimulatorSide { Emulated, Linked };
+
+    explicit Sandbox(std::ostream& out, SimulatorSide side = SimulatorSide::Emulated);
     ~Sandbox();
 
     // Builds the virtual panels from the configuration's devices, starts the
@@ -52,24 +61,62 @@ private:
         std::uint8_t mode;  // mode byte the panel reports
     };
 
+    using Words = CommandTable::Words;
+    // The command rows: the top level, and the words after "sim" and
+    // "module".
+    struct Commands {
+        CommandTable top;
+        CommandTable sim;
+        CommandTable module;
+    };
+
+    static void buildCommands(Sandbox* self, Commands& commands);
+    static void buildSimCommands(Sandbox* self, CommandTable& sim);
+    static void buildModuleCommands(Sandbox* self, CommandTable& module);
+
     void print(const std::string& line);
     void createPanels();
     Panel* findPanel(const std::string& name);
     bool resolveControl(const std::string& name, std::uint16_t& controlId) const;
     std::string describeReport(const emulation::ReceivedReport& report) const;
     std::string panelNameForPath(const std::string& path) const;
-    bool executeLocked(const std::vector<std::string>& words);
-    void executeModule(const std::string& what, const std::string& argument);
+    bool executeLocked(const std::vector<std::string>& words) REQUIRES(gate_->lock);
+    static std::string arg(const Words& w, std::size_t i);
+    Panel* panelArg(const Words& w, std::size_t i);
+    bool controlArg(const Words& w, std::uint16_t& id);
+
+    // The commands (run under the gate's lock); false ends the sandbox.
+    bool commandButton(const Words& w);
+    bool commandHold(const Words& w);
+    bool commandTurn(const Words& w);
+    bool commandEvent(const Words& w);
+    bool commandPlug(const Words& w);
+    bool commandPanels(const Words& w);
+    bool commandSim(const Words& w);
+    bool commandBattery(const Words& w);
+    bool commandLVar(const Words& w);
+    bool commandModule(const Words& w);
+    bool commandBootsel(const Words& w);
+    bool commandWait(const Words& w);
+    bool commandHelp(const Words& w);
+    bool commandQuit(const Words& w);
+    bool moduleLate(const std::string& argument);
+    bool moduleStatus();
+    // executeLocked, unless the command needs the sandbox's own simulator
+    // and there is none.
+    bool executeHere(const std::vector<std::string>& words) REQUIRES(gate_->lock);
     void closeGate();
 
+    Commands commands_;
     std::ostream& out_;
-    std::mutex outLock_;
+    const SimulatorSide side_;
+    Mutex outLock_;  // one printed line at a time; held only while printing
     // Commands run under the gate's lock; once the gate is closed nothing
     // reaches this object any more. Shared with the command reader, which
     // may outlive the Sandbox while it waits for a line of standard input.
     struct Gate {
-        std::mutex lock;
-        bool closed = false;  // guarded by lock
+        Mutex lock;
+        bool closed GUARDED_BY(lock) = false;
     };
     std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
 

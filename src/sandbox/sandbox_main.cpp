@@ -1,10 +1,24 @@
 // corvanehid-sandbox: the program on virtual panels and an emulated
-// simulator. Usage: corvanehid-sandbox [--config PATH] [--hid-trace]
+// simulator; corvanehid-sandbox-linked: the program on virtual panels and
+// the simulator its SimConnect library reaches.
+// Usage: corvanehid-sandbox[-linked] [--config PATH] [--hid-trace]
 #include <iostream>
 #include <string>
 
 #include "log/logger.h"
 #include "sandbox/sandbox.h"
+
+namespace {
+
+// The binary decides: corvanehid-sandbox carries its own emulator,
+// corvanehid-sandbox-linked calls the SimConnect library it is linked with.
+#ifdef CORVANE_SANDBOX_LINKED
+constexpr Sandbox::SimulatorSide kSimulatorSide = Sandbox::SimulatorSide::Linked;
+#else
+constexpr Sandbox::SimulatorSide kSimulatorSide = Sandbox::SimulatorSide::Emulated;
+#endif
+
+}  // namespace
 
 int main(int argc, char** argv) {
     std::string configPath = "examples/config.json";
@@ -21,7 +35,7 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    Sandbox sandbox(std::cout);
+    Sandbox sandbox(std::cout, kSimulatorSide);
     std::string error;
     if (!sandbox.start(configPath, hidTrace, error)) {
         std::cerr << "corvanehid-sandbox: " << error << std::endl;

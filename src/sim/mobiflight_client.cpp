@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "log/logger.h"
+#include "sim/sim_variables.h"
 #include "sim/simconnect_client.h"
 
 using std::chrono::milliseconds;
@@ -26,7 +27,7 @@ const char kPing[] = "MF.Ping";
 const char kRegisterPrefix[] = "MF.Clients.Add.";
 const char kFinishedSuffix[] = ".Finished";
 const char kClear[] = "MF.SimVars.Clear";
-const char kAddBacklight[] = "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)";
+const std::string kAddBacklight = std::string("MF.SimVars.Add.(L:") + kBacklightVariable + ")";
 // A client's own channels are its name with these suffixes.
 const char kCommandSuffix[] = ".Command";
 const char kResponseSuffix[] = ".Response";
@@ -35,7 +36,6 @@ const char kLVarsSuffix[] = ".LVars";
 const char kModuleSilent[] =
     "MobiFlight module silent for 10 s; check that the MobiFlight WASM module is installed";
 
-constexpr std::uint32_t kBlockSize = MobiFlightClient::kBlockSize;
 constexpr milliseconds kNotConnectedWait{100};
 constexpr milliseconds kNotReadyWait{50};
 
@@ -128,7 +128,7 @@ bool MobiFlightClient::start(SimConnectClient& simConnect, const MobiFlightSetti
 void MobiFlightClient::stop() {
     if (!running_.exchange(false)) return;
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         ++generation_;
         registration_.end();
     }
@@ -137,20 +137,20 @@ void MobiFlightClient::stop() {
     simConnected_ = false;
     ready_ = false;
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         queue_.clear();
         queuedHolds_.clear();
         encoderSteps_.clear();
     }
     {
-        std::lock_guard<std::mutex> guard(lvarLock_);
+        MutexLock guard(lvarLock_);
         lvarHandler_ = nullptr;
     }
     if (simConnect_) simConnect_->setClientDataHandler({});
 }
 
 void MobiFlightClient::setLVarHandler(std::function<void(const std::string&)> handler) {
-    std::lock_guard<std::mutex> guard(lvarLock_);
+    MutexLock guard(lvarLock_);
     lvarHandler_ = std::move(handler);
 }
 
@@ -161,7 +161,7 @@ void MobiFlightClient::onSimConnectState(bool connected) {
     simConnected_ = connected;
     ready_ = false;
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         queue_.clear();
         queuedHolds_.clear();
         encoderSteps_.clear();
@@ -179,7 +179,7 @@ void MobiFlightClient::onSimConnectState(bool connected) {
         return;
     }
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         registration_.begin(clock_.now());
     }
     queueSignal_.notify_all();
@@ -201,14 +201,14 @@ bool MobiFlightClient::setUpChannels(std::string& error) {
 }
 
 bool MobiFlightClient::isCurrent(std::uint64_t generation) {
-    std::lock_guard<std::mutex> guard(queueLock_);
+    MutexLock guard(queueLock_);
     return generation == generation_ && running_;
 }
 
 // The module may be missing or still loading: then the subscription and the
 // writes fail on the server's side, which the silence warning reports.
 void MobiFlightClient::attemptRegistration(std::uint64_t generation) {
-    std::lock_guard<std::mutex> guard(sendLock_);
+    MutexLock guard(sendLock_);
     if (!isCurrent(generation)) return;
     std::string error;
     const bool sent =
@@ -236,7 +236,7 @@ void MobiFlightClient::completeRegistration(std::uint64_t generation) {
     bool warned = false;
     Clock::Duration waited{};
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         if (generation != generation_ || !running_) return;
         warned = registration_.warned();
         waited = registration_.since(clock_.now());
@@ -266,8 +266,8 @@ bool MobiFlightClient::setUpClientChannels(std::string& error) {
 // backlight, and read the values once (an unchanged value is never sent).
 // The dummy first: the channel may still hold this very clear.
 bool MobiFlightClient::writeClientSetUp(std::string& error) {
-    std::lock_guard<std::mutex> guard(sendLock_);
-    for (const char* text : {kDummy, kClear, kAddBacklight}) {
+    MutexLock guard(sendLock_);
+    for (const char* text : {kDummy, kClear, kAddBacklight.c_str()}) {
         if (!writeBlock(text, kClientCommandAreaId, error)) {
             logWarn("MobiFlight send failed: " + error);
             return false;
@@ -297,7 +297,7 @@ void MobiFlightClient::onResponse(const std::string& text) {
     const std::string finished = kRegisterPrefix + settings_.clientName + kFinishedSuffix;
     if (text.find(finished) == std::string::npos) return;
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         registration_.answered();
     }
     queueSignal_.notify_all();
@@ -327,7 +327,7 @@ void MobiFlightClient::onLVars(const std::uint8_t* data, std::uint32_t size) {
     if (!decodeLVarPayload(data, size, text)) return;
     std::function<void(const std::string&)> handler;
     {
-        std::lock_guard<std::mutex> guard(lvarLock_);
+        MutexLock guard(lvarLock_);
         handler = lvarHandler_;
     }
     if (handler) handler(text);
@@ -361,7 +361,7 @@ bool MobiFlightClient::send(const std::string& rpn, int kind, std::int32_t amoun
     if (amount == 0) return true;
     const std::string text = kSetPrefix + rpn;
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         if (kind == kHold) {
             if (!queuedHolds_.insert(text).second) return true;  // the earlier hold stands
         } else if (kind == kEncoder) {
@@ -378,7 +378,7 @@ bool MobiFlightClient::send(const std::string& rpn, int kind, std::int32_t amoun
 
 bool MobiFlightClient::sendNow(const std::string& rpn, std::string& error) {
     if (refused(rpn, true, error)) return false;
-    std::lock_guard<std::mutex> guard(sendLock_);
+    MutexLock guard(sendLock_);
     bool dummyWritten = false;
     return writeOnce({kSetPrefix + rpn, kPlain}, error, dummyWritten);
 }
@@ -386,7 +386,7 @@ bool MobiFlightClient::sendNow(const std::string& rpn, std::string& error) {
 void MobiFlightClient::dropPending(const std::string& rpn) {
     if (rpn.empty()) return;
     const std::string text = kSetPrefix + rpn;
-    std::lock_guard<std::mutex> guard(queueLock_);
+    MutexLock guard(queueLock_);
     if (taken_ == text) takenDropped_ = true;  // not to be put back either
     for (auto it = queue_.begin(); it != queue_.end();) {
         if (it->text != text) {
@@ -430,8 +430,8 @@ void MobiFlightClient::workerLoop() {
 
 // Registration work comes before queued commands, which wait for it anyway.
 MobiFlightClient::Work MobiFlightClient::nextWork(Command& command, std::uint64_t& generation) {
-    std::unique_lock<std::mutex> lock(queueLock_);
-    const auto ready = [this] {
+    MutexLock lock(queueLock_);
+    const auto ready = [this]() REQUIRES(queueLock_) {
         return !running_ || !queue_.empty() || registration_.due(clock_.now());
     };
     for (;;) {
@@ -444,9 +444,9 @@ MobiFlightClient::Work MobiFlightClient::nextWork(Command& command, std::uint64_
         if (takeCommandLocked(command)) return Work::Command;
         Clock::TimePoint wake;
         if (registration_.nextWake(wake)) {
-            clock_.waitUntil(queueSignal_, lock, wake, ready);
+            clock_.waitUntil(queueSignal_, lock.native(), wake, ready);
         } else {
-            queueSignal_.wait(lock, ready);
+            queueSignal_.wait(lock.native(), ready);
         }
     }
 }
@@ -486,7 +486,7 @@ void MobiFlightClient::runCommand(const Command& command, std::uint64_t generati
 
 void MobiFlightClient::putBack(const Command& command, std::uint64_t generation) {
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         // The queue was emptied by a connection change meanwhile: so is this command.
         if (generation != generation_) return;
         if (takenDropped_ && command.kind != kEncoder) return;
@@ -512,7 +512,7 @@ void MobiFlightClient::putBack(const Command& command, std::uint64_t generation)
 
 void MobiFlightClient::finishEncoder(const Command& command, std::uint64_t generation) {
     {
-        std::lock_guard<std::mutex> guard(queueLock_);
+        MutexLock guard(queueLock_);
         if (generation != generation_) return;
         const auto steps = encoderSteps_.find(command.text);
         if (steps == encoderSteps_.end()) return;
@@ -529,8 +529,9 @@ void MobiFlightClient::finishEncoder(const Command& command, std::uint64_t gener
 }
 
 void MobiFlightClient::pause(Clock::Duration d) {
-    std::unique_lock<std::mutex> lock(queueLock_);
-    clock_.waitUntil(queueSignal_, lock, clock_.now() + d, [this] { return !running_.load(); });
+    MutexLock lock(queueLock_);
+    clock_.waitUntil(queueSignal_, lock.native(), clock_.now() + d,
+                     [this] { return !running_.load(); });
 }
 
 void MobiFlightClient::waitRateLimit() {
@@ -538,7 +539,7 @@ void MobiFlightClient::waitRateLimit() {
     if (limitMs < 1) return;
     Clock::TimePoint last;
     {
-        std::lock_guard<std::mutex> guard(sendLock_);
+        MutexLock guard(sendLock_);
         if (!lastSendSet_) return;
         last = lastSend_;
     }
@@ -550,7 +551,7 @@ void MobiFlightClient::waitRateLimit() {
 // --- writing ---------------------------------------------------------------
 
 void MobiFlightClient::writeCommand(const Command& command) {
-    std::lock_guard<std::mutex> guard(sendLock_);
+    MutexLock guard(sendLock_);
     if (command.kind == kEncoder) {
         writeEncoder(command);
         return;
@@ -564,7 +565,7 @@ void MobiFlightClient::writeEncoder(const Command& command) {
     while (running_) {
         std::int32_t steps = 0;
         {
-            std::lock_guard<std::mutex> guard(queueLock_);
+            MutexLock guard(queueLock_);
             const auto entry = encoderSteps_.find(command.text);
             if (entry == encoderSteps_.end() || entry->second.amount <= 0) return;
             steps = entry->second.amount;

@@ -6,12 +6,12 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 
 #include "common/clock.h"
+#include "common/mutex.h"
 #include "config/app_config.h"
 #include "sim/mobiflight_registration.h"
 #include "sim/simconnect_client.h"
@@ -120,29 +120,31 @@ private:
     bool refused(const std::string& rpn, bool needsLink, std::string& error) const;
 
     void workerLoop();
-    Work nextWork(Command& command, std::uint64_t& generation);
-    bool takeCommandLocked(Command& command);
+    Work nextWork(Command& command, std::uint64_t& generation) EXCLUDES(queueLock_);
+    bool takeCommandLocked(Command& command) REQUIRES(queueLock_);
     void runCommand(const Command& command, std::uint64_t generation);
     void putBack(const Command& command, std::uint64_t generation);
     void finishEncoder(const Command& command, std::uint64_t generation);
-    void waitRateLimit();
+    void waitRateLimit() EXCLUDES(sendLock_, queueLock_);
     // Waits up to d of the clock's time; returns early when stop() is called.
-    void pause(Clock::Duration d);
-    bool isCurrent(std::uint64_t generation);
+    void pause(Clock::Duration d) EXCLUDES(queueLock_);
+    bool isCurrent(std::uint64_t generation) EXCLUDES(queueLock_);
 
     void attemptRegistration(std::uint64_t generation);
     void warnSilence();
     void completeRegistration(std::uint64_t generation);
     bool setUpChannels(std::string& error);
     bool setUpClientChannels(std::string& error);
-    bool writeClientSetUp(std::string& error);
+    bool writeClientSetUp(std::string& error) EXCLUDES(sendLock_);
 
-    void writeCommand(const Command& command);
-    void writeEncoder(const Command& command);
+    void writeCommand(const Command& command) EXCLUDES(sendLock_);
+    void writeEncoder(const Command& command) REQUIRES(sendLock_);
     // Writes the RPN command and its dummy; false when the command itself failed.
-    bool writeOnce(const Command& command, std::string& error, bool& dummyWritten);
+    bool writeOnce(const Command& command, std::string& error, bool& dummyWritten)
+        REQUIRES(sendLock_);
     bool writeBlock(const std::string& text, std::uint32_t areaId, std::string& error,
-                    SimConnectClient::ServerErrors errors = SimConnectClient::ServerErrors::Warn);
+                    SimConnectClient::ServerErrors errors = SimConnectClient::ServerErrors::Warn)
+        REQUIRES(sendLock_);
 
     void onClientData(std::uint32_t requestId, const std::uint8_t* data, std::uint32_t size);
     void onResponse(const std::string& text);
@@ -157,24 +159,26 @@ private:
     std::atomic<bool> ready_{false};
     std::thread worker_;
 
-    std::mutex queueLock_;  // guards the queue, the pending tables and the registration
+    // Command writes, then the queue, then the SimConnect client's locks
+    // (which the writes take): never the other way round.
+    Mutex sendLock_;  // serialises command writes
+    Clock::TimePoint lastSend_ GUARDED_BY(sendLock_){};
+    bool lastSendSet_ GUARDED_BY(sendLock_) = false;
+
+    Mutex queueLock_ ACQUIRED_AFTER(sendLock_);
     std::condition_variable queueSignal_;
-    std::deque<Command> queue_;
-    std::set<std::string> queuedHolds_;
-    std::map<std::string, EncoderSteps> encoderSteps_;
-    MobiFlightRegistration registration_;
+    std::deque<Command> queue_ GUARDED_BY(queueLock_);
+    std::set<std::string> queuedHolds_ GUARDED_BY(queueLock_);
+    std::map<std::string, EncoderSteps> encoderSteps_ GUARDED_BY(queueLock_);
+    MobiFlightRegistration registration_ GUARDED_BY(queueLock_);
     // Counts connection changes and stops, so that work taken before one is
     // not carried into the next connection.
-    std::uint64_t generation_ = 0;
+    std::uint64_t generation_ GUARDED_BY(queueLock_) = 0;
     // The command the worker holds between taking it and putting it back,
     // and whether dropPending cancelled it meanwhile.
-    std::string taken_;
-    bool takenDropped_ = false;
+    std::string taken_ GUARDED_BY(queueLock_);
+    bool takenDropped_ GUARDED_BY(queueLock_) = false;
 
-    std::mutex sendLock_;  // serialises command writes; guards lastSend
-    Clock::TimePoint lastSend_{};
-    bool lastSendSet_ = false;
-
-    std::mutex lvarLock_;
-    std::function<void(const std::string&)> lvarHandler_;
+    Mutex lvarLock_;  // held alone, never while calling the handler
+    std::function<void(const std::string&)> lvarHandler_ GUARDED_BY(lvarLock_);
 };

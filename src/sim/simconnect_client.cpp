@@ -6,8 +6,10 @@
 #include <exception>
 #include <system_error>
 
+#include "common/program_name.h"
 #include "log/logger.h"
 #include "platform/process_scan.h"
+#include "sim/sim_variables.h"
 #include "sim/simconnect_api.h"
 
 using namespace simconnect;
@@ -15,8 +17,7 @@ using std::chrono::milliseconds;
 
 namespace {
 
-const char kDefaultClientName[] = "CorvaneHID";
-const char kBatteryVariable[] = "ELECTRICAL MASTER BATTERY:2";
+const char* const kDefaultClientName = kProgramName;
 constexpr DWORD kBatteryDefinition = 1;
 constexpr DWORD kBatteryRequest = 1;
 
@@ -86,7 +87,7 @@ bool SimConnectClient::start(const std::string& clientName,
         return false;
     }
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         clientName_ = clientName.empty() ? kDefaultClientName : clientName;
         onConnectionChanged_ = std::move(onConnectionChanged);
         panelsPresent_ = std::move(panelsPresent);
@@ -105,7 +106,7 @@ void SimConnectClient::stop() {
     if (!running_.exchange(false)) return;
     {
         // Taking the lock orders the flag before a waiting worker's re-check.
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
     }
     wake_.notify_all();
     if (worker_.joinable()) worker_.join();
@@ -113,17 +114,17 @@ void SimConnectClient::stop() {
 }
 
 void SimConnectClient::setBatteryHandler(std::function<void(bool)> handler) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     onBatteryMaster_ = std::move(handler);
 }
 
 void SimConnectClient::setClientDataHandler(ClientDataHandler handler) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     onClientData_ = std::move(handler);
 }
 
 void SimConnectClient::setExitHandler(std::function<void()> handler) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     onSimulatorExit_ = std::move(handler);
 }
 
@@ -184,7 +185,7 @@ void SimConnectClient::runPass(WorkerState& state) {
 bool SimConnectClient::panelsReady(WorkerState& state) {
     std::function<bool()> panelsPresent;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         panelsPresent = panelsPresent_;
     }
     if (panelsPresent && !panelsPresent()) {
@@ -238,14 +239,14 @@ void SimConnectClient::serveLink(WorkerState& state) {
 }
 
 void* SimConnectClient::currentHandle() {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     return handle_;
 }
 
 std::int32_t SimConnectClient::pump() {
     std::int32_t result = 0;
     {
-        std::shared_lock<std::shared_mutex> call(callLock_);
+        SharedLock call(callLock_);
         void* handle = currentHandle();
         if (!handle) return 0;
         result = SimConnect_CallDispatch(handle, &SimConnectDispatcher::proc, this);
@@ -262,7 +263,7 @@ std::int32_t SimConnectClient::pump() {
 void SimConnectClient::promote() {
     std::function<void(bool)> onConnectionChanged;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         onConnectionChanged = onConnectionChanged_;
     }
     const bool wasConnected = connected_.exchange(true);
@@ -286,14 +287,14 @@ bool SimConnectClient::closeLink(const std::string& reason) {
 }
 
 void SimConnectClient::pause(Clock::Duration d) {
-    std::unique_lock<std::mutex> lock(lock_);
-    clock_.waitUntil(wake_, lock, clock_.now() + d, [this] { return !running_.load(); });
+    MutexLock lock(lock_);
+    clock_.waitUntil(wake_, lock.native(), clock_.now() + d, [this] { return !running_.load(); });
 }
 
 bool SimConnectClient::connect(std::string& error) {
     std::string name;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         name = clientName_;
     }
     HANDLE handle = nullptr;
@@ -307,7 +308,7 @@ bool SimConnectClient::connect(std::string& error) {
         return false;
     }
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (handle_) {
             SimConnect_Close(handle);  // a second handle is never kept
             return true;
@@ -322,11 +323,11 @@ bool SimConnectClient::connect(std::string& error) {
     DWORD openSendId = 0;
     if (SimConnect_GetLastSentPacketID(handle, &openSendId) < 0) openSendId = 0;
     {
-        std::lock_guard<std::mutex> serial(sendSerial_);
+        MutexLock serial(sendSerial_);
         lastSendId_ = openSendId;
     }
     {
-        std::lock_guard<std::mutex> guard(recordLock_);
+        MutexLock guard(recordLock_);
         callLog_.newConnection();
         areaNames_.clear();
         if (openSendId != 0) callLog_.record(openSendId, "SimConnect_Open", name, false);
@@ -365,9 +366,9 @@ void SimConnectClient::disconnect(const std::string& reason) {
     void* handle = nullptr;
     std::function<void(bool)> onConnectionChanged;
     {
-        std::unique_lock<std::shared_mutex> call(callLock_);  // waits for calls in flight
+        ExclusiveLock call(callLock_);  // waits for calls in flight
         {
-            std::lock_guard<std::mutex> guard(lock_);
+            MutexLock guard(lock_);
             handle = handle_;
             handle_ = nullptr;
             eventIds_.clear();
@@ -386,7 +387,7 @@ void SimConnectClient::requestExit() {
     if (exitRequested_.exchange(true)) return;
     std::function<void()> onExit;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         onExit = onSimulatorExit_;
     }
     if (!onExit) return;
@@ -429,7 +430,7 @@ void SimConnectClient::onException(const std::uint8_t* message, std::uint32_t si
     const DWORD sendId = readDword(message, offsetof(SIMCONNECT_RECV_EXCEPTION, dwSendID));
     SimConnectCallLog::Report report;
     {
-        std::lock_guard<std::mutex> guard(recordLock_);
+        MutexLock guard(recordLock_);
         report = callLog_.onException(exception, sendId);
     }
     if (report.level == SimConnectCallLog::Level::Warn) {
@@ -448,7 +449,7 @@ void SimConnectClient::onBatteryData(const std::uint8_t* message, std::uint32_t 
     const bool on = readDword(message, kRecvDataPayloadOffset) != 0;
     std::function<void(bool)> handler;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         handler = onBatteryMaster_;
     }
     if (handler) handler(on);
@@ -460,7 +461,7 @@ void SimConnectClient::onClientDataMessage(const std::uint8_t* message, std::uin
         readDword(message, offsetof(SIMCONNECT_RECV_SIMOBJECT_DATA, dwRequestID));
     ClientDataHandler handler;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         handler = onClientData_;
     }
     if (handler) {
@@ -480,11 +481,11 @@ template <typename Call>
 std::int32_t SimConnectClient::sendRecorded(void* handle, const char* function,
                                             const std::string& subject, ServerErrors errors,
                                             Call call) {
-    std::lock_guard<std::mutex> serial(sendSerial_);
+    MutexLock serial(sendSerial_);
     const DWORD expected = lastSendId_ + 1;
     const bool quiet = errors == ServerErrors::Quiet;
     {
-        std::lock_guard<std::mutex> guard(recordLock_);
+        MutexLock guard(recordLock_);
         callLog_.record(expected, function, subject, quiet);
     }
     const std::int32_t result = call();
@@ -492,7 +493,7 @@ std::int32_t SimConnectClient::sendRecorded(void* handle, const char* function,
     if (SimConnect_GetLastSentPacketID(handle, &sendId) < 0) sendId = 0;
     if (sendId != 0) lastSendId_ = sendId;
     if (sendId == expected && result >= 0) return result;
-    std::lock_guard<std::mutex> guard(recordLock_);
+    MutexLock guard(recordLock_);
     callLog_.forget(expected);
     if (result >= 0 && sendId != 0) callLog_.record(sendId, function, subject, quiet);
     return result;
@@ -502,7 +503,7 @@ template <typename Call>
 bool SimConnectClient::callOnConnection(const char* function, const std::string& subject,
                                         bool requireConnected, ServerErrors errors, Call call,
                                         std::string& error) {
-    std::shared_lock<std::shared_mutex> hold(callLock_);
+    SharedLock hold(callLock_);
     void* handle = currentHandle();
     if (requireConnected && (!handle || !connected_)) {
         error = "SimConnect is not connected";
@@ -522,7 +523,7 @@ bool SimConnectClient::callOnConnection(const char* function, const std::string&
 }
 
 std::string SimConnectClient::areaName(std::uint32_t clientDataId) {
-    std::lock_guard<std::mutex> guard(recordLock_);
+    MutexLock guard(recordLock_);
     const auto it = areaNames_.find(clientDataId);
     return it == areaNames_.end() ? "area " + std::to_string(clientDataId) : it->second;
 }
@@ -532,11 +533,11 @@ bool SimConnectClient::transmitEvent(const std::string& eventName, std::string& 
         error = "SimConnect event name is empty";
         return false;
     }
-    std::shared_lock<std::shared_mutex> hold(callLock_);
+    SharedLock hold(callLock_);
     void* handle = nullptr;
     std::uint32_t eventId = 0;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (!handle_ || !connected_) {
             error = "SimConnect is not connected";
             return false;
@@ -581,7 +582,7 @@ bool SimConnectClient::mapClientDataName(const std::string& name, std::uint32_t 
         },
         error);
     if (mapped) {
-        std::lock_guard<std::mutex> guard(recordLock_);
+        MutexLock guard(recordLock_);
         areaNames_[clientDataId] = name;
     }
     return mapped;

@@ -6,13 +6,12 @@
 #include <exception>
 #include <functional>
 #include <map>
-#include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
 
 #include "common/clock.h"
+#include "common/mutex.h"
 #include "sim/simconnect_call_log.h"
 
 namespace simconnect {
@@ -144,17 +143,19 @@ private:
     void disconnect(const std::string& reason);
     void requestExit();
     // Waits up to d of the clock's time; returns early when stop() is called.
-    void pause(Clock::Duration d);
-    void* currentHandle();
+    void pause(Clock::Duration d) EXCLUDES(lock_);
+    void* currentHandle() EXCLUDES(lock_);
     // Runs call() on the open connection while it cannot be closed, and
     // records the call's send id for the server's exceptions.
     template <typename Call>
     bool callOnConnection(const char* function, const std::string& subject, bool requireConnected,
-                          ServerErrors errors, Call call, std::string& error);
+                          ServerErrors errors, Call call, std::string& error)
+        EXCLUDES(callLock_, lock_);
     template <typename Call>
     std::int32_t sendRecorded(void* handle, const char* function, const std::string& subject,
-                              ServerErrors errors, Call call);
-    std::string areaName(std::uint32_t clientDataId);
+                              ServerErrors errors, Call call) REQUIRES_SHARED(callLock_)
+        EXCLUDES(sendSerial_, recordLock_);
+    std::string areaName(std::uint32_t clientDataId) EXCLUDES(recordLock_);
 
     friend class SimConnectDispatcher;  // the dispatch procedure
     void onMessage(const simconnect::SIMCONNECT_RECV* message, std::uint32_t size);
@@ -171,30 +172,32 @@ private:
     std::thread worker_;
 
     // Held shared by every SimConnect call on the handle and exclusively by
-    // the close, so a handle stays valid for the whole of each call. Taken
-    // before lock_, never after it.
-    std::shared_mutex callLock_;
-    std::mutex lock_;  // guards everything below down to nextEventId_
+    // the close, so a handle stays valid for the whole of each call. The
+    // order: callLock_, lock_, sendSerial_, recordLock_; a caller's own
+    // locks (the MobiFlight client's) come before all of them.
+    SharedMutex callLock_;
+    Mutex lock_ ACQUIRED_AFTER(callLock_);
     std::condition_variable wake_;
-    void* handle_ = nullptr;
-    std::string clientName_;
-    std::function<void(bool)> onConnectionChanged_;
-    std::function<bool()> panelsPresent_;
-    std::function<void(bool)> onBatteryMaster_;
-    ClientDataHandler onClientData_;
-    std::function<void()> onSimulatorExit_;
-    std::unordered_map<std::string, std::uint32_t> eventIds_;
-    std::uint32_t nextEventId_ = 1;
+    void* handle_ GUARDED_BY(lock_) = nullptr;
+    std::string clientName_ GUARDED_BY(lock_);
+    std::function<void(bool)> onConnectionChanged_ GUARDED_BY(lock_);
+    std::function<bool()> panelsPresent_ GUARDED_BY(lock_);
+    std::function<void(bool)> onBatteryMaster_ GUARDED_BY(lock_);
+    ClientDataHandler onClientData_ GUARDED_BY(lock_);
+    std::function<void()> onSimulatorExit_ GUARDED_BY(lock_);
+    std::unordered_map<std::string, std::uint32_t> eventIds_ GUARDED_BY(lock_);
+    std::uint32_t nextEventId_ GUARDED_BY(lock_) = 1;
 
-    // Serialises each sending call with the read of its send id. Taken after
-    // callLock_ and lock_, never held while waiting for anything else.
-    std::mutex sendSerial_;
-    std::uint32_t lastSendId_ = 0;  // guarded by sendSerial_
+    // Serialises each sending call with the read of its send id; never held
+    // while waiting for anything else.
+    Mutex sendSerial_ ACQUIRED_AFTER(lock_);
+    std::uint32_t lastSendId_ GUARDED_BY(sendSerial_) = 0;
     // Guards the call log and the area names; held only briefly, never
     // around a SimConnect call.
-    std::mutex recordLock_;
-    SimConnectCallLog callLog_;
-    std::map<std::uint32_t, std::string> areaNames_;  // client data id -> name
+    Mutex recordLock_ ACQUIRED_AFTER(sendSerial_);
+    SimConnectCallLog callLog_ GUARDED_BY(recordLock_);
+    std::map<std::uint32_t, std::string> areaNames_
+        GUARDED_BY(recordLock_);  // client data id -> name
 
     Link link_;  // worker thread only
 };

@@ -30,7 +30,7 @@ ClientConnection::ClientConnection(std::unique_ptr<platform::ByteStream> stream,
 
 ClientConnection::~ClientConnection() {
     {
-        std::lock_guard<std::mutex> lock(queueLock_);
+        MutexLock lock(queueLock_);
         stopping_ = true;
     }
     spaceFreed_.notify_all();
@@ -61,7 +61,7 @@ HRESULT ClientConnection::open(const Endpoint& endpoint, const std::string& name
 }
 
 HRESULT ClientConnection::send(const Call& call) {
-    std::lock_guard<std::mutex> lock(sendLock_);
+    MutexLock lock(sendLock_);
     if (linkFailed_.load()) return LINK_FAILED_RESULT;
     const std::uint32_t sendId = lastSendId_.load() + 1;
     if (encodeCall(sendId, call, sendBuffer_) != CodecError::None) {
@@ -78,7 +78,7 @@ HRESULT ClientConnection::send(const Call& call) {
 }
 
 HRESULT ClientConnection::refuseOversized() {
-    std::lock_guard<std::mutex> lock(sendLock_);
+    MutexLock lock(sendLock_);
     if (linkFailed_.load()) return LINK_FAILED_RESULT;
     ++lastSendId_;
     return INSUFFICIENT_BUFFER_RESULT;
@@ -89,7 +89,7 @@ HRESULT ClientConnection::callDispatch(DispatchProc proc, void* context) {
     std::deque<std::vector<std::uint8_t>> batch;
     bool failed = false;
     {
-        std::lock_guard<std::mutex> lock(queueLock_);
+        MutexLock lock(queueLock_);
         batch.swap(queue_);
         queuedBytes_ = 0;
         failed = linkFailed_.load();
@@ -120,9 +120,9 @@ void ClientConnection::readerLoop() {
 }
 
 bool ClientConnection::enqueue(const std::uint8_t* message, std::size_t size) {
-    std::unique_lock<std::mutex> lock(queueLock_);
+    MutexLock lock(queueLock_);
     // One message always fits, so even one larger than the bound gets through.
-    spaceFreed_.wait(lock, [&] {
+    spaceFreed_.wait(lock.native(), [&]() REQUIRES(queueLock_) {
         return stopping_ || queue_.empty() || queuedBytes_ + size <= maxQueuedBytes_;
     });
     if (stopping_) return false;
@@ -133,7 +133,7 @@ bool ClientConnection::enqueue(const std::uint8_t* message, std::size_t size) {
 
 void ClientConnection::markLinkFailed() {
     {
-        std::lock_guard<std::mutex> lock(queueLock_);
+        MutexLock lock(queueLock_);
         linkFailed_ = true;
     }
     stream_->cancel();

@@ -7,11 +7,11 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/mutex.h"
 #include "platform/stream_transport.h"
 #include "sim/simconnect_api.h"
 #include "simnet/codec.h"
@@ -68,11 +68,11 @@ public:
 
     ~ClientConnection();
 
-    HRESULT send(const Call& call);
+    HRESULT send(const Call& call) EXCLUDES(sendLock_);
     // The result of send() for a call known to exceed kMaxClientMessageSize
     // before it is built (a send id used up, or LINK_FAILED_RESULT).
-    HRESULT refuseOversized();
-    HRESULT callDispatch(simconnect::DispatchProc proc, void* context);
+    HRESULT refuseOversized() EXCLUDES(sendLock_);
+    HRESULT callDispatch(simconnect::DispatchProc proc, void* context) EXCLUDES(queueLock_);
     // The send id of the last call sent or refused (1 right after open()).
     std::uint32_t lastSentPacketId() const { return lastSendId_.load(); }
     // True once the link is gone (callDispatch() may still hold messages).
@@ -85,23 +85,23 @@ private:
     ClientConnection(std::unique_ptr<platform::ByteStream> stream, const Options& options);
 
     void readerLoop();
-    bool enqueue(const std::uint8_t* message, std::size_t size);
-    void markLinkFailed();
+    bool enqueue(const std::uint8_t* message, std::size_t size) EXCLUDES(queueLock_);
+    void markLinkFailed() EXCLUDES(queueLock_);
 
     std::unique_ptr<platform::ByteStream> stream_;
     const std::size_t maxQueuedBytes_;
     std::thread reader_;
 
-    std::mutex sendLock_;  // one message on the wire at a time; taken before queueLock_
-    std::vector<std::uint8_t> sendBuffer_;  // guarded by sendLock_
+    Mutex sendLock_;  // one message on the wire at a time
+    std::vector<std::uint8_t> sendBuffer_ GUARDED_BY(sendLock_);
     std::atomic<std::uint32_t> lastSendId_{0};
     std::atomic<bool> linkFailed_{false};
 
-    std::mutex queueLock_;  // guards the three below
+    Mutex queueLock_ ACQUIRED_AFTER(sendLock_);
     std::condition_variable spaceFreed_;
-    std::deque<std::vector<std::uint8_t>> queue_;
-    std::size_t queuedBytes_ = 0;
-    bool stopping_ = false;
+    std::deque<std::vector<std::uint8_t>> queue_ GUARDED_BY(queueLock_);
+    std::size_t queuedBytes_ GUARDED_BY(queueLock_) = 0;
+    bool stopping_ GUARDED_BY(queueLock_) = false;
 };
 
 }  // namespace simnet

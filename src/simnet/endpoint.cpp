@@ -4,9 +4,10 @@
 #include <cctype>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <sstream>
 
+#include "common/ascii.h"
+#include "common/mutex.h"
 #include "platform/documents.h"
 #include "platform/paths.h"
 #include "simnet/wire_protocol.h"
@@ -18,13 +19,11 @@ namespace {
 constexpr const char* kCfgFileName = "SimConnect.cfg";
 constexpr const char* kSectionBase = "SimConnect";
 
-std::mutex g_configuredLock;
-std::optional<Endpoint> g_configured;
+Mutex g_configuredLock;
+std::optional<Endpoint> g_configured GUARDED_BY(g_configuredLock);
 
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
+std::string lower(const std::string& text) {
+    return toLowerAscii(text);
 }
 
 std::string trim(const std::string& text) {
@@ -112,12 +111,12 @@ std::string Endpoint::describe() const {
 }
 
 void setConfiguredEndpoint(const std::optional<Endpoint>& endpoint) {
-    std::lock_guard<std::mutex> lock(g_configuredLock);
+    MutexLock lock(g_configuredLock);
     g_configured = endpoint;
 }
 
 std::optional<Endpoint> configuredEndpoint() {
-    std::lock_guard<std::mutex> lock(g_configuredLock);
+    MutexLock lock(g_configuredLock);
     return g_configured;
 }
 

@@ -5,11 +5,11 @@
 #include <deque>
 #include <exception>
 #include <list>
-#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "common/mutex.h"
 #include "log/logger.h"
 #include "platform/stream_transport.h"
 #include "simnet/frame_assembler.h"
@@ -44,7 +44,7 @@ public:
     std::string peer() const override { return peer_; }
 
     bool isOpen() const override {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         return state_ == State::Open;
     }
 
@@ -60,7 +60,7 @@ public:
     }
 
     void close() override {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (state_ == State::Open) state_ = State::Closing;
         changed_.notify_all();
     }
@@ -75,8 +75,8 @@ public:
     }
 
     // Ends the connection now; the first outcome given sticks.
-    void end(const Outcome& outcome) {
-        std::lock_guard<std::mutex> lock(mutex_);
+    void end(const Outcome& outcome) EXCLUDES(mutex_) {
+        MutexLock lock(mutex_);
         if (state_ != State::Ended) {
             state_ = State::Ended;
             queue_.clear();
@@ -90,7 +90,7 @@ public:
     // Why the server side ended or is ending the connection; empty reason
     // when it did not.
     Outcome serverOutcome() const {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (!endOutcome_.reason.empty()) return endOutcome_;
         if (state_ != State::Open) return {"closed by the server", false};
         return {};
@@ -99,22 +99,22 @@ public:
     // Last step of the reader thread: stops the writer and closes the
     // connection, so the client sees the end even while the handler's
     // owners still hold this session.
-    void finish() {
+    void finish() EXCLUDES(mutex_) {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            MutexLock lock(mutex_);
             readerDone_ = true;
         }
         end({});
         if (writer_.joinable()) writer_.join();
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         stream_.reset();
     }
 
 private:
     enum class State { Open, Closing, Ended };
 
-    bool enqueue(std::vector<std::uint8_t> bytes) {
-        std::unique_lock<std::mutex> lock(mutex_);
+    bool enqueue(std::vector<std::uint8_t> bytes) EXCLUDES(mutex_) {
+        MutexLock lock(mutex_);
         if (state_ != State::Open) return false;
         if (queuedBytes_ + bytes.size() > maxQueuedBytes_) {
             lock.unlock();
@@ -130,12 +130,15 @@ private:
     }
 
     void writerLoop() {
-        std::unique_lock<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [&] { return state_ != State::Open || !queue_.empty(); });
+            changed_.wait(lock.native(), [&]() REQUIRES(mutex_) {
+                return state_ != State::Open || !queue_.empty();
+            });
             if (state_ == State::Ended) return;
             if (queue_.empty()) {
-                hangUp(lock);
+                lock.unlock();
+                hangUp();
                 return;
             }
             std::vector<std::uint8_t> message = std::move(queue_.front());
@@ -157,13 +160,13 @@ private:
     // itself (closing first could reset the connection over bytes it sent
     // meanwhile), then cut the connection. A pipe has no half-close; the
     // client reads what was sent even after the close.
-    void hangUp(std::unique_lock<std::mutex>& lock) {
-        lock.unlock();
+    void hangUp() EXCLUDES(mutex_) {
         const bool halfClosed = stream_->shutdownSend();
-        lock.lock();
+        MutexLock lock(mutex_);
         if (halfClosed) {
-            clock_.waitFor(changed_, lock, linger_,
-                           [&] { return readerDone_ || state_ == State::Ended; });
+            clock_.waitFor(changed_, lock.native(), linger_, [&]() REQUIRES(mutex_) {
+                return readerDone_ || state_ == State::Ended;
+            });
         }
         stream_->cancel();
     }
@@ -176,13 +179,13 @@ private:
     Clock& clock_;
     std::thread writer_;
 
-    mutable std::mutex mutex_;  // guards everything below
+    mutable Mutex mutex_;
     std::condition_variable changed_;
-    State state_ = State::Open;
-    std::deque<std::vector<std::uint8_t>> queue_;
-    std::size_t queuedBytes_ = 0;
-    bool readerDone_ = false;
-    Outcome endOutcome_;
+    State state_ GUARDED_BY(mutex_) = State::Open;
+    std::deque<std::vector<std::uint8_t>> queue_ GUARDED_BY(mutex_);
+    std::size_t queuedBytes_ GUARDED_BY(mutex_) = 0;
+    bool readerDone_ GUARDED_BY(mutex_) = false;
+    Outcome endOutcome_ GUARDED_BY(mutex_);
 };
 
 // Counts a client's messages per second of the clock.
@@ -287,11 +290,11 @@ struct Server::Impl {
           clock(options.clock ? *options.clock : Clock::system()) {}
 
     bool openListeners(std::string& error);
-    void acceptLoop(platform::StreamListener& listener);
-    void admit(std::unique_ptr<platform::ByteStream> stream);
+    void acceptLoop(platform::StreamListener& listener) EXCLUDES(lock);
+    void admit(std::unique_ptr<platform::ByteStream> stream) EXCLUDES(lock);
     void runClient(Client& client);
-    std::vector<std::unique_ptr<Client>> takeClients(bool finishedOnly);
-    void pauseAfterFailure();
+    std::vector<std::unique_ptr<Client>> takeClients(bool finishedOnly) EXCLUDES(lock);
+    void pauseAfterFailure() EXCLUDES(lock);
 
     HandlerFactory factory;
     ServerOptions options;
@@ -300,12 +303,12 @@ struct Server::Impl {
     std::vector<std::thread> acceptors;
     std::atomic<std::uint16_t> tcpPort{0};
 
-    mutable std::mutex lock;  // guards everything below
+    mutable Mutex lock;
     std::condition_variable stopChanged;
-    std::list<std::unique_ptr<Client>> clients;
-    std::uint32_t nextId = 1;
-    bool started = false;
-    bool stopping = false;
+    std::list<std::unique_ptr<Client>> clients GUARDED_BY(lock);
+    std::uint32_t nextId GUARDED_BY(lock) = 1;
+    bool started GUARDED_BY(lock) = false;
+    bool stopping GUARDED_BY(lock) = false;
 };
 
 bool Server::Impl::openListeners(std::string& error) {
@@ -330,7 +333,7 @@ void Server::Impl::acceptLoop(platform::StreamListener& listener) {
         std::unique_ptr<platform::ByteStream> stream;
         const auto result = listener.accept(stream, platform::kWaitForever);
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             if (stopping) return;
         }
         if (result == platform::StreamListener::AcceptResult::Accepted) {
@@ -345,14 +348,15 @@ void Server::Impl::acceptLoop(platform::StreamListener& listener) {
 }
 
 void Server::Impl::pauseAfterFailure() {
-    std::unique_lock<std::mutex> guard(lock);
-    clock.waitFor(stopChanged, guard, kAcceptRetry, [this] { return stopping; });
+    MutexLock guard(lock);
+    clock.waitFor(stopChanged, guard.native(), kAcceptRetry,
+                  [this]() REQUIRES(lock) { return stopping; });
 }
 
 void Server::Impl::admit(std::unique_ptr<platform::ByteStream> stream) {
     for (std::unique_ptr<Client>& finished : takeClients(true))
         finished->thread.join();
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (clients.size() >= options.maxClients) {
         logWarn(kLogPrefix + std::string("refused a client from ") + stream->peer() + ": " +
                 std::to_string(clients.size()) + " clients connected already");
@@ -383,7 +387,7 @@ void Server::Impl::runClient(Client& client) {
 
 std::vector<std::unique_ptr<Server::Impl::Client>> Server::Impl::takeClients(bool finishedOnly) {
     std::vector<std::unique_ptr<Client>> taken;
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     for (auto it = clients.begin(); it != clients.end();) {
         if (!finishedOnly || (*it)->done.load()) {
             taken.push_back(std::move(*it));
@@ -404,7 +408,7 @@ Server::~Server() {
 
 bool Server::start(std::string& error) {
     {
-        std::lock_guard<std::mutex> guard(impl_->lock);
+        MutexLock guard(impl_->lock);
         if (impl_->started || impl_->stopping) {
             error = "SimConnect server already started";
             return false;
@@ -424,7 +428,7 @@ bool Server::start(std::string& error) {
 
 void Server::stop() {
     {
-        std::lock_guard<std::mutex> guard(impl_->lock);
+        MutexLock guard(impl_->lock);
         if (impl_->stopping) return;
         impl_->stopping = true;
     }
@@ -447,7 +451,7 @@ std::uint16_t Server::port() const {
 }
 
 std::size_t Server::clientCount() const {
-    std::lock_guard<std::mutex> guard(impl_->lock);
+    MutexLock guard(impl_->lock);
     std::size_t count = 0;
     for (const auto& client : impl_->clients)
         count += client->done.load() ? 0 : 1;

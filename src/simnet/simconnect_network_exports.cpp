@@ -9,9 +9,9 @@
 // kept alive for it. A null string argument is sent as an empty string.
 
 #include <memory>
-#include <mutex>
 #include <unordered_map>
 
+#include "common/mutex.h"
 #include "sim/simconnect_api.h"
 #include "simnet/client_connection.h"
 
@@ -24,20 +24,20 @@ using simnet::ClientConnection;
 class HandleTable {
 public:
     HANDLE add(std::shared_ptr<ClientConnection> connection) {
-        std::lock_guard<std::mutex> lock(lock_);
+        MutexLock lock(lock_);
         HANDLE handle = connection.get();
         live_[handle] = std::move(connection);
         return handle;
     }
 
     std::shared_ptr<ClientConnection> find(HANDLE handle) {
-        std::lock_guard<std::mutex> lock(lock_);
+        MutexLock lock(lock_);
         const auto it = live_.find(handle);
         return it == live_.end() ? nullptr : it->second;
     }
 
     std::shared_ptr<ClientConnection> remove(HANDLE handle) {
-        std::lock_guard<std::mutex> lock(lock_);
+        MutexLock lock(lock_);
         const auto it = live_.find(handle);
         if (it == live_.end()) return nullptr;
         std::shared_ptr<ClientConnection> connection = std::move(it->second);
@@ -46,8 +46,8 @@ public:
     }
 
 private:
-    std::mutex lock_;
-    std::unordered_map<HANDLE, std::shared_ptr<ClientConnection>> live_;
+    Mutex lock_;
+    std::unordered_map<HANDLE, std::shared_ptr<ClientConnection>> live_ GUARDED_BY(lock_);
 };
 
 HandleTable& handles() {

@@ -14,8 +14,8 @@ TEST(XmlWellFormedTest, AcceptsWhatEditorsAndInstallersWrite) {
     const char* documents[] = {
         "<a/>",
         "\xEF\xBB\xBF<?xml version='1.0' encoding=\"utf-8\" standalone='no' ?>\n<a/>\n",
-        "<?xml version=\"1.0\"?><!-- c --><?pi data?><a x='1' y=\"v>w\" >text &amp; &#65;&#x42;"
-        "<b/><![CDATA[<not a=tag> & ]]></a ><!-- after --><?after?>\r\n",
+        ("<?xml version=\"1.0\"?><!-- c --><?pi data?><a x='1' y=\"v>w\" >text &amp; &#65;&#x42;"
+         "<b/><![CDATA[<not a=tag> & ]]></a ><!-- after --><?after?>\r\n"),
         "<!DOCTYPE a [ <!ENTITY e \"x>\"> <!-- ] > --> ]><a>&e;</a>",
         "<a:b.c-d_e\xC3\xA9>\r\t</a:b.c-d_e\xC3\xA9>",
         "<a><!----></a>",

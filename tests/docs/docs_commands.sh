@@ -16,7 +16,8 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/corvane-docs.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 mkdir -p "$WORK/blocks" "$WORK/home" "$WORK/tmp"
 FAILURES=0
-DOCS=(README.md docs/installation.md docs/configuration.md docs/troubleshooting.md docs/linux.md)
+DOCS=(README.md docs/installation.md docs/configuration.md docs/troubleshooting.md docs/linux.md
+  docs/architecture.md docs/simulator.md)
 
 fail() {
   echo "FAIL - $*"

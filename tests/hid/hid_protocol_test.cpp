@@ -123,7 +123,7 @@ TEST(HidProtocolFeatureTest, ProtocolReportAndItsTraceLine) {
 
 TEST(HidProtocolOutputTest, OutputReportBytes) {
     LedCommand command;
-    command.effect = 3;
+    command.effect = HidProtocol::kLedFlash;
     command.brightness = 0;
     command.param0 = 4;
     command.reserved = 0xAA;  // never transmitted
@@ -137,6 +137,12 @@ TEST(HidProtocolOutputTest, OutputReportBytes) {
     command.param1 = 0x1234;
     EXPECT_EQ(buildLedCtlReport(command)[4], 0x34);
     EXPECT_EQ(buildLedCtlReport(command)[5], 0x12);
+    LedCommand back;  // as a panel reads it: the reserved byte never arrives
+    ASSERT_TRUE(parseLedCtlReport(buildLedCtlReport(command).data(), kReportSize, back));
+    command.reserved = 0;
+    EXPECT_EQ(back, command);
+    EXPECT_FALSE(parseLedCtlReport(buildSimStatusReport(true).data(), kReportSize, back));
+    EXPECT_FALSE(parseLedCtlReport(buildLedCtlReport(command).data(), 6, back));
 
     Report status{};
     status[0] = 0x11;

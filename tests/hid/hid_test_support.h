@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "emulation/virtual_hid_bus.h"
+#include "fakes/panels.h"
 #include "hid/hid_manager.h"
 
 // Shared by the HID manager suites: ids of the configured panels, a panel
@@ -32,13 +33,7 @@ inline HidSettings settings(std::int32_t scanIntervalMs = 60000) {
 inline emulation::VirtualPanelSpec panelSpec(const std::string& path,
                                              const std::array<std::uint8_t, 8>& board,
                                              const std::string& serial = "SN") {
-    emulation::VirtualPanelSpec description;
-    description.path = path;
-    description.vendorId = kVid;
-    description.productId = kPid;
-    description.serial = serial;
-    description.boardId = board;
-    return description;
+    return fakes::panelSpec(path, board, serial, false, kVid, kPid);
 }
 
 struct Received {

@@ -285,6 +285,8 @@ TEST_F(DispatchTest, StopDispatchesAtMostTheEventInHand) {
         engine->start(config, hid, simConnect, mobiflight, buttons, eventMap, simState, error));
     flush();
     EXPECT_THAT(rpnTexts(), ElementsAre("MU_PRESS", "GATE"));
+    // The trace line follows the send: the command may reach the simulator first.
+    ASSERT_TRUE(waitTraces(2));
     EXPECT_EQ(traces().size(), 2u);
     EXPECT_THAT(traces()[1], HasSubstr("(GATE)"));
 }

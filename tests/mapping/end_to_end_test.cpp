@@ -13,6 +13,7 @@
 #include "emulation/sim_emulator.h"
 #include "emulation/virtual_hid_bus.h"
 #include "fakes/log_capture.h"
+#include "fakes/panels.h"
 #include "fakes/temp_dir.h"
 #include "fakes/test_clocks.h"
 #include "log/logger.h"
@@ -45,33 +46,13 @@ const char kEvents[] = R"({
 
 const char kBoardId[] = "E6614103E7452D2F";
 
-bool isLed(const emulation::ReceivedReport& report, std::uint8_t effect, std::uint8_t level) {
-    const std::vector<std::uint8_t>& b = report.bytes;
-    return b.size() >= 3 && b[0] == HidProtocol::kLedCtlReportId && b[1] == effect &&
-           (effect != 1 || b[2] == level);
-}
-
-bool isSimStatus(const emulation::ReceivedReport& report, bool connected) {
-    const std::vector<std::uint8_t>& b = report.bytes;
-    return b.size() >= 2 && b[0] == HidProtocol::kSimStatusReportId && (b[1] != 0) == connected;
-}
-
 class EndToEndTest : public ::testing::Test {
 protected:
     EndToEndTest() {
         writeFileBytes(dir.file("config.json"), kConfig);
         writeFileBytes(dir.file("buttons.json"), kButtons);
         writeFileBytes(dir.file("events.json"), kEvents);
-        emulation::VirtualPanelSpec description;
-        description.path = "virtual://pfd";
-        description.vendorId = 0x2E8A;
-        description.productId = 0x10C0;
-        description.serial = "SN-PFD";
-        std::array<std::uint8_t, 8> id{};
-        emulation::boardIdFromText(kBoardId, id);
-        description.boardId = id;
-        description.protocol = HidProtocol::ProtocolInfo{1, 0, 0};
-        panel = bus.addPanel(description);
+        panel = bus.addPanel(fakes::panelSpec("virtual://pfd", kBoardId, "SN-PFD"));
     }
     ~EndToEndTest() override { Logger::instance().close(); }
 
@@ -123,14 +104,16 @@ TEST_F(EndToEndTest, PressBacklightBatteryAndSimulatorExit) {
     } joiner{app, runner};
 
     // No simulator yet: the panel shows the disconnected effect.
-    EXPECT_TRUE(waitReport([](const auto& r) { return isLed(r, 3, 0); }));
+    EXPECT_TRUE(
+        waitReport([](const auto& r) { return fakes::isLedReport(r, HidProtocol::kLedFlash, 0); }));
 
     sim.setBattery(true);
     sim.setLVar("LIGHTING_POTENTIOMETER_5", 0.5f);
     sim.setSimulatorRunning(true);
-    EXPECT_TRUE(waitReport([](const auto& r) { return isSimStatus(r, true); }));
+    EXPECT_TRUE(waitReport([](const auto& r) { return fakes::isSimStatusReport(r, true); }));
     ASSERT_TRUE(waitCommand("MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"));
-    EXPECT_TRUE(waitReport([](const auto& r) { return isLed(r, 1, 50); }));
+    EXPECT_TRUE(waitReport(
+        [](const auto& r) { return fakes::isLedReport(r, HidProtocol::kLedSteady, 50); }));
 
     panel->pushButton(41, 1);
     panel->pushButton(41, 0);
@@ -147,14 +130,16 @@ TEST_F(EndToEndTest, PressBacklightBatteryAndSimulatorExit) {
     EXPECT_EQ(*(press + 1), "MF.DummyCmd");
 
     sim.setLVar("LIGHTING_POTENTIOMETER_5", 0.25f);
-    EXPECT_TRUE(waitReport([](const auto& r) { return isLed(r, 1, 25); }));
+    EXPECT_TRUE(waitReport(
+        [](const auto& r) { return fakes::isLedReport(r, HidProtocol::kLedSteady, 25); }));
     sim.setBattery(false);
-    EXPECT_TRUE(waitReport([](const auto& r) { return isLed(r, 2, 0); }));
+    EXPECT_TRUE(waitReport(
+        [](const auto& r) { return fakes::isLedReport(r, HidProtocol::kLedBreathe, 0); }));
 
     sim.exitSimulator();
     EXPECT_TRUE(SimEmulator::waitUntil([&] { return returned.load(); }));
     runner.join();
-    EXPECT_TRUE(waitReport([](const auto& r) { return isSimStatus(r, false); }));
+    EXPECT_TRUE(waitReport([](const auto& r) { return fakes::isSimStatusReport(r, false); }));
 
     const LogLines log(dir.file("CorvaneHID.log"));
     EXPECT_EQ(log.count("HID event from E6614103E7452D2F index=0 type=1 action=BUTTON_PRESS "

@@ -1,8 +1,8 @@
 #include "mapping_fixture.h"
 
-namespace {
+#include "fakes/panels.h"
 
-const char kButtons[] = R"({
+const char kMappingButtons[] = R"({
   "buttons": [
     {"name": "MAP_LEFT", "commands": {"PRESS": {"PFD": "ML_PRESS"}, "HOLD": {"PFD": "ML_HOLD"}}},
     {"name": "MAP_RIGHT", "commands": {"PRESS": {"DEFAULT": "MR_PRESS"}}},
@@ -26,27 +26,20 @@ const char kButtons[] = R"({
   ]
 })";
 
-const char kEvents[] = R"({
+const char kMappingEvents[] = R"({
   "event_types": {"BUTTON": 1, "ENCODER": 2, "MODE_CHANGE": 4},
   "control_ids": {"MAP_LEFT": 1, "MAP_RIGHT": 2, "MAP_UP": 3, "AP_MASTER": 5, "AP_HDG": 7,
                   "AP_ALT": 8, "NOSE_UP": 15, "NOSE_DN": 17, "NAV_SWAP": 18, "HDG": 20, "ALT": 21,
                   "SOFTKEY_1": 41, "GATE": 60}
 })";
 
+namespace {
+
 const char kSetPrefix[] = "MF.SimVars.Set.1 ";
 
 emulation::VirtualPanel addPanel(emulation::VirtualHidBus& bus, const std::string& path,
                                  const std::string& boardId) {
-    emulation::VirtualPanelSpec description;
-    description.path = path;
-    description.vendorId = 0x2E8A;
-    description.productId = 0x10C0;
-    description.serial = "SN-" + boardId;
-    std::array<std::uint8_t, 8> id{};
-    emulation::boardIdFromText(boardId, id);
-    description.boardId = id;
-    description.protocol = HidProtocol::ProtocolInfo{1, 0, 0};
-    return bus.addPanel(description);
+    return bus.addPanel(fakes::panelSpec(path, boardId, "SN-" + boardId));
 }
 
 }  // namespace
@@ -61,8 +54,8 @@ MappingTest::MappingTest()
     config.outputs.profiles["DEFAULT"] = OutputProfile{};
     config.devices.push_back(DeviceConfig{"E6614103E7452D2F", -1, "PFD", ""});
     std::string error;
-    EXPECT_TRUE(buttons.loadFromText(kButtons, error)) << error;
-    EXPECT_TRUE(eventMap.loadFromText(kEvents, error)) << error;
+    EXPECT_TRUE(buttons.loadFromText(kMappingButtons, error)) << error;
+    EXPECT_TRUE(eventMap.loadFromText(kMappingEvents, error)) << error;
     sim.setTraceSink([this](const std::string& line) { gate.onTrace(line); });
 }
 
@@ -114,7 +107,7 @@ void MappingTest::startLink(bool waitReady) {
 
 HidProtocol::HidEvent MappingTest::button(std::uint16_t id, std::int8_t value, std::uint8_t mode) {
     HidProtocol::HidEvent event;
-    event.type = 1;
+    event.type = HidProtocol::kEventButton;
     event.controlId = id;
     event.value = value;
     event.mode = mode;
@@ -124,7 +117,7 @@ HidProtocol::HidEvent MappingTest::button(std::uint16_t id, std::int8_t value, s
 HidProtocol::HidEvent MappingTest::encoder(std::uint16_t id, std::int8_t value, std::uint8_t speed,
                                            std::uint8_t mode) {
     HidProtocol::HidEvent event = button(id, value, mode);
-    event.type = 2;
+    event.type = HidProtocol::kEventEncoder;
     event.speed = speed;
     return event;
 }
@@ -175,15 +168,9 @@ void MappingTest::blockMobiFlightQueue(const std::string& rpn) {
 std::vector<LedCommand> MappingTest::ledReports(const Panel& panel) {
     std::vector<LedCommand> result;
     for (const emulation::ReceivedReport& report : panel.device.received()) {
-        const std::vector<std::uint8_t>& b = report.bytes;
-        if (b.size() < 7 || b[0] != HidProtocol::kLedCtlReportId) continue;
-        LedCommand command;  // the report carries every byte but the reserved one
-        command.effect = b[1];
-        command.brightness = b[2];
-        command.param0 = b[3];
-        command.param1 = static_cast<std::uint16_t>(b[4] | (b[5] << 8));
-        command.param2 = b[6];
-        result.push_back(command);
+        LedCommand command;
+        if (HidProtocol::parseLedCtlReport(report.bytes.data(), report.bytes.size(), command))
+            result.push_back(command);
     }
     return result;
 }

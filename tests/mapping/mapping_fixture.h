@@ -18,13 +18,21 @@
 #include "emulation/sim_emulator.h"
 #include "emulation/virtual_hid_bus.h"
 #include "fakes/log_capture.h"
-#include "settle_clock.h"
+#include "fakes/test_clocks.h"
 #include "hid/hid_manager.h"
 #include "hid/hid_protocol.h"
 #include "mapping/mapping_engine.h"
 #include "mapping/sim_state.h"
 #include "sim/mobiflight_client.h"
 #include "sim/simconnect_client.h"
+
+// The button configuration and event map of the mapping suites: managed map
+// controls (MAP_LEFT has a PFD text only), autopilot buttons, NOSE_UP with
+// press, hold and release texts, NOSE_DN whose hold text is its press text,
+// SOFTKEY_1 with a text per role, knobs HDG (with CW_FAST) and ALT, and
+// GATE (id 60).
+extern const char kMappingButtons[];
+extern const char kMappingEvents[];
 
 // Holds the thread that writes one chosen module command inside the
 // emulator until open() is called: a test closes it on a command, lets a
@@ -134,7 +142,7 @@ protected:
     ButtonConfig buttons;
     EventMap eventMap;
     SimState simState;
-    SettleClock clock;  // for tests that run the engine on manual time
+    ManualClock clock;  // for tests that run the engine on manual time
     std::unique_ptr<MappingEngine> engine;
     Panel pfd;
     Panel aux;

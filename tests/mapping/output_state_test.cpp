@@ -3,19 +3,19 @@
 #include <cmath>
 #include <limits>
 
-#include "led_commands.h"
-#include "mapping/mapping_engine.h"
+#include "fakes/led_commands.h"
+#include "mapping/output_state.h"
 
 namespace {
 
 LedCommand connectedWithLevel(const OutputProfile& profile, double level) {
-    return MappingEngine::computeLedCommand(profile, true, true, true, true, level);
+    return OutputState::computeLedCommand(profile, true, true, true, true, level);
 }
 
 TEST(LedCommandTest, BacklightFollowsTheLevelWhileConnectedAndPowered) {
     const OutputProfile defaults;
     // Connected, no battery report, no level yet: the default 80 percent.
-    EXPECT_EQ(MappingEngine::computeLedCommand(defaults, true, false, false, false, 0), steady(80));
+    EXPECT_EQ(OutputState::computeLedCommand(defaults, true, false, false, false, 0), steady(80));
     EXPECT_EQ(connectedWithLevel(defaults, 0.5), steady(50));
     EXPECT_EQ(connectedWithLevel(defaults, 1.0), steady(100));
     // Above 1.0 the value is already a percentage: 1.5 rounds to 2.
@@ -60,43 +60,42 @@ TEST(LedCommandTest, OddLevelsNeverOverflowTheByte) {
 
 TEST(LedCommandTest, EffectsShowDisconnectedAndBatteryOff) {
     const OutputProfile defaults;
-    const LedCommand flash = animated(3, 4, 150, 100);
-    const LedCommand breathe = animated(2, 5, 1000, 50);
-    EXPECT_EQ(MappingEngine::computeLedCommand(defaults, false, false, false, true, 0.7), flash);
-    EXPECT_EQ(MappingEngine::computeLedCommand(defaults, false, true, true, true, 0.7), flash);
-    EXPECT_EQ(MappingEngine::computeLedCommand(defaults, false, true, false, true, 0.7), flash);
-    EXPECT_EQ(MappingEngine::computeLedCommand(defaults, true, true, false, true, 0.7), breathe);
+    const LedCommand flash = animated(HidProtocol::kLedFlash, 4, 150, 100);
+    const LedCommand breathe = animated(HidProtocol::kLedBreathe, 5, 1000, 50);
+    EXPECT_EQ(OutputState::computeLedCommand(defaults, false, false, false, true, 0.7), flash);
+    EXPECT_EQ(OutputState::computeLedCommand(defaults, false, true, true, true, 0.7), flash);
+    EXPECT_EQ(OutputState::computeLedCommand(defaults, false, true, false, true, 0.7), flash);
+    EXPECT_EQ(OutputState::computeLedCommand(defaults, true, true, false, true, 0.7), breathe);
 }
 
 TEST(LedCommandTest, EffectFieldsAreClamped) {
     LedEffectConfig effect{" steady ", -5, 0, 0, 0};
-    EXPECT_EQ(MappingEngine::effectCommand(effect), steady(0));
+    EXPECT_EQ(OutputState::effectCommand(effect), steady(0));
     effect.brightness = 999;
-    EXPECT_EQ(MappingEngine::effectCommand(effect), steady(255));
+    EXPECT_EQ(OutputState::effectCommand(effect), steady(255));
 
     LedEffectConfig flash{"FLASH", 77, -1, 70000, 300};
-    EXPECT_EQ(MappingEngine::effectCommand(flash), animated(3, 0, 65535, 255));
+    EXPECT_EQ(OutputState::effectCommand(flash), animated(HidProtocol::kLedFlash, 0, 65535, 255));
 
     for (const char* name : {"OFF", "", "sparkle"}) {
-        EXPECT_EQ(MappingEngine::effectCommand(LedEffectConfig{name, 9, 9, 9, 9}), LedCommand{})
+        EXPECT_EQ(OutputState::effectCommand(LedEffectConfig{name, 9, 9, 9, 9}), LedCommand{})
             << name;
     }
 }
 
 TEST(BacklightPayloadTest, AcceptsNumbersAndAssignments) {
     double level = -1;
-    EXPECT_TRUE(MappingEngine::parseBacklightPayload("0.42", level));
+    EXPECT_TRUE(OutputState::parseBacklightPayload("0.42", level));
     EXPECT_DOUBLE_EQ(level, 0.42);
-    EXPECT_TRUE(MappingEngine::parseBacklightPayload("  0.75", level));
+    EXPECT_TRUE(OutputState::parseBacklightPayload("  0.75", level));
     EXPECT_DOUBLE_EQ(level, 0.75);
-    EXPECT_TRUE(MappingEngine::parseBacklightPayload("l:lighting_potentiometer_5 = 0.8;", level));
+    EXPECT_TRUE(OutputState::parseBacklightPayload("l:lighting_potentiometer_5 = 0.8;", level));
     EXPECT_DOUBLE_EQ(level, 0.8);
     EXPECT_TRUE(
-        MappingEngine::parseBacklightPayload("x;LIGHTING_POTENTIOMETER_5=0.25\nother=9", level));
+        OutputState::parseBacklightPayload("x;LIGHTING_POTENTIOMETER_5=0.25\nother=9", level));
     EXPECT_DOUBLE_EQ(level, 0.25);
     // The value is read from the text as received, after the name.
-    EXPECT_TRUE(
-        MappingEngine::parseBacklightPayload("a=1;L:LIGHTING_POTENTIOMETER_5= 42abc", level));
+    EXPECT_TRUE(OutputState::parseBacklightPayload("a=1;L:LIGHTING_POTENTIOMETER_5= 42abc", level));
     EXPECT_DOUBLE_EQ(level, 42.0);
 }
 
@@ -105,7 +104,7 @@ TEST(BacklightPayloadTest, RefusesWhatIsNotALevel) {
     for (const char* text : {"", "0.4 ", "abc", "LIGHTING_POTENTIOMETER_5",
                              "LIGHTING_POTENTIOMETER_5=", "LIGHTING_POTENTIOMETER_5=x", "1e999",
                              "nan", "inf", "LIGHTING_POTENTIOMETER_5=inf"}) {
-        EXPECT_FALSE(MappingEngine::parseBacklightPayload(text, level)) << text;
+        EXPECT_FALSE(OutputState::parseBacklightPayload(text, level)) << text;
     }
     EXPECT_EQ(level, 7);
 }

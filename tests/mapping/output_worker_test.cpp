@@ -1,7 +1,7 @@
 // The output worker on manual time: the first pass, the 1 s refresh, the
 // debounce of change notices, the hold-off after a panel's own feedback,
 // and what the panels receive for each simulator state.
-#include "led_commands.h"
+#include "fakes/led_commands.h"
 #include "mapping_fixture.h"
 
 namespace {
@@ -10,8 +10,8 @@ using std::chrono::milliseconds;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-const LedCommand kDisconnected = animated(3, 4, 150, 100);
-const LedCommand kBatteryOff = animated(2, 5, 1000, 50);
+const LedCommand kDisconnected = animated(HidProtocol::kLedFlash, 4, 150, 100);
+const LedCommand kBatteryOff = animated(HidProtocol::kLedBreathe, 5, 1000, 50);
 
 class OutputWorkerTest : public MappingTest {
 protected:
@@ -42,7 +42,7 @@ protected:
     }
     void setBattery(bool on) {
         {
-            std::lock_guard<std::mutex> guard(simState.lock);
+            MutexLock guard(simState.lock);
             simState.batteryKnown = true;
             simState.batteryOn = on;
         }
@@ -125,7 +125,7 @@ TEST_F(OutputWorkerTest, BacklightPayloadThatDoesNotParseKeepsTheLastLevel) {
     EXPECT_THAT(log.messages("WARN"),
                 ElementsAre("Backlight LVar payload received but could not be parsed: "
                             "L:LIGHTING_POTENTIOMETER_5 = dim"));
-    std::lock_guard<std::mutex> guard(simState.lock);
+    MutexLock guard(simState.lock);
     EXPECT_TRUE(simState.backlightKnown);
     EXPECT_DOUBLE_EQ(simState.backlightLevel, 0.4);
 }
@@ -150,7 +150,7 @@ TEST_F(OutputWorkerTest, HoldOffPausesThePanelThenResendsItsState) {
 
     // Unchanged state: only the hold-off makes it go out again.
     HidProtocol::HidEvent modeChange;
-    modeChange.type = 4;
+    modeChange.type = HidProtocol::kEventLedHoldOff;
     dispatched(pfd, modeChange);
     advance(1500);
     notice();
@@ -167,7 +167,7 @@ TEST_F(OutputWorkerTest, WriteRacingTheHoldOffStartDoesNotSuppressTheResend) {
     advance(50);
     ASSERT_EQ(ledReports(pfd).size(), 2u);
     HidProtocol::HidEvent modeChange;
-    modeChange.type = 4;
+    modeChange.type = HidProtocol::kEventLedHoldOff;
     dispatched(pfd, modeChange);
     hid.writeLedCommand(pfd.name, pfd.index, steady(80));  // the racing write
     ASSERT_EQ(ledReports(pfd).size(), 3u);

@@ -16,6 +16,7 @@
 #include "app/application.h"
 #include "emulation/virtual_hid_bus.h"
 #include "fakes/log_capture.h"
+#include "fakes/panels.h"
 #include "fakes/temp_dir.h"
 #include "fakes/test_clocks.h"
 #include "log/logger.h"
@@ -66,32 +67,13 @@ std::string buttons() {
     ]})json";
 }
 
-bool isSteadyLed(const emulation::ReceivedReport& report, std::uint8_t level) {
-    const std::vector<std::uint8_t>& b = report.bytes;
-    return b.size() >= 3 && b[0] == HidProtocol::kLedCtlReportId && b[1] == 1 && b[2] == level;
-}
-
-bool isSimStatus(const emulation::ReceivedReport& report, bool connected) {
-    const std::vector<std::uint8_t>& b = report.bytes;
-    return b.size() >= 2 && b[0] == HidProtocol::kSimStatusReportId && (b[1] != 0) == connected;
-}
-
 class SimScenarioTest : public ::testing::Test {
 protected:
     SimScenarioTest() {
         writeFileBytes(dir.file("config.json"), kConfig);
         writeFileBytes(dir.file("buttons.json"), buttons());
         writeFileBytes(dir.file("events.json"), kEvents);
-        emulation::VirtualPanelSpec description;
-        description.path = "virtual://pfd";
-        description.vendorId = 0x2E8A;
-        description.productId = 0x10C0;
-        description.serial = "SN-PFD";
-        std::array<std::uint8_t, 8> id{};
-        emulation::boardIdFromText(kBoardId, id);
-        description.boardId = id;
-        description.protocol = HidProtocol::ProtocolInfo{1, 0, 0};
-        panel = bus.addPanel(description);
+        panel = bus.addPanel(fakes::panelSpec("virtual://pfd", kBoardId, "SN-PFD"));
         sim.setBattery(true);
         sim.setSimulatorRunning(true);
     }
@@ -225,7 +207,9 @@ TEST_F(SimScenarioTest, BacklightZeroAtConnectionShowsTheProfilesMinimum) {
     sim.setLVar("LIGHTING_POTENTIOMETER_5", 0.0f);
     startProgram();
     ASSERT_TRUE(waitRegistered());
-    EXPECT_TRUE(waitReport([](const auto& r) { return isSteadyLed(r, 10); })) << log().dump();
+    EXPECT_TRUE(waitReport([](const auto& r) {
+        return fakes::isLedReport(r, HidProtocol::kLedSteady, 10);
+    })) << log().dump();
 }
 
 // MobiFlight's own program uses the default channel with its own variables:
@@ -258,7 +242,7 @@ TEST_F(SimScenarioTest, ASecondClientOnTheDefaultChannelKeepsItsVariablesAndValu
 TEST_F(SimScenarioTest, AMissingModuleIsWarnedOnceAndAutopilotPressesStillWork) {
     sim.setModuleLoaded(false);
     startProgram();
-    ASSERT_TRUE(waitReport([](const auto& r) { return isSimStatus(r, true); }));
+    ASSERT_TRUE(waitReport([](const auto& r) { return fakes::isSimStatusReport(r, true); }));
     const Clock::TimePoint opened = sim.openTimes().back();
     press(kApMaster);
     ASSERT_TRUE(waitFor([&] { return !transmitted().empty(); }));
@@ -284,7 +268,7 @@ TEST_F(SimScenarioTest, AModuleLoadingTwentySecondsLateRegistersThen) {
 TEST_F(SimScenarioTest, AnFlcPressWhileTheModuleIsNotReadyUsesTheRealEvent) {
     sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
     startProgram();
-    ASSERT_TRUE(waitReport([](const auto& r) { return isSimStatus(r, true); }));
+    ASSERT_TRUE(waitReport([](const auto& r) { return fakes::isSimStatusReport(r, true); }));
     press(kApFlc);
     ASSERT_TRUE(waitFor([&] { return !transmitted().empty(); }));
     EXPECT_EQ(transmitted(), std::vector<std::string>{"FLIGHT_LEVEL_CHANGE"});
@@ -341,7 +325,7 @@ TEST_F(SimScenarioTest, AnOpenNeverAnsweredIsReopenedAfterTenSeconds) {
     ASSERT_TRUE(waitFor([&] { return sim.openTimes().size() == 2; }));
     const auto opens = sim.openTimes();
     EXPECT_GE(opens[1] - opens[0], seconds(10));
-    EXPECT_TRUE(waitReport([](const auto& r) { return isSimStatus(r, true); }));
+    EXPECT_TRUE(waitReport([](const auto& r) { return fakes::isSimStatusReport(r, true); }));
     EXPECT_TRUE(log().contains(
         "Waiting for SimConnect connection: no answer from the simulator within 10 s"));
 }

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <thread>
 
-#include "mobiflight_fixture.h"
+#include "fakes/mobiflight_fixture.h"
 #include "sim/simconnect_api.h"
 
 using namespace std::chrono;

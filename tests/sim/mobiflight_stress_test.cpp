@@ -6,7 +6,7 @@
 #include <set>
 #include <thread>
 
-#include "mobiflight_fixture.h"
+#include "fakes/mobiflight_fixture.h"
 
 namespace {
 

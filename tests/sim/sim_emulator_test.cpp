@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "fakes/test_clocks.h"
 #include "sim/simconnect_api.h"
-#include "step_clock.h"
 
 using namespace simconnect;
 
@@ -74,7 +74,7 @@ protected:
         ASSERT_EQ(SimConnect_SetClientData(handle, 2, 2, 0, 0, 1024, block.data()), 0);
     }
 
-    StepClock clock;
+    ManualClock clock{ManualClock::Mode::Step};
     SimEmulator sim{clock};
 };
 

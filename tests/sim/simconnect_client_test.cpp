@@ -11,8 +11,8 @@
 
 #include "emulation/sim_emulator.h"
 #include "fakes/log_capture.h"
+#include "fakes/test_clocks.h"
 #include "sim/simconnect_api.h"
-#include "step_clock.h"
 
 using namespace std::chrono;
 using simconnect::E_FAIL_RESULT;
@@ -45,7 +45,7 @@ protected:
     }
 
     LogCapture log;
-    StepClock clock;
+    ManualClock clock{ManualClock::Mode::Step};
     SimEmulator sim{clock};
     SimConnectClient client{clock, sim.processProbe()};
     std::atomic<int> connects{0};

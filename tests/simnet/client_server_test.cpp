@@ -19,15 +19,14 @@
 #include "sim/simconnect_api.h"
 #include "simnet/client_connection.h"
 #include "simnet/server.h"
+#include "dispatch_helpers.h"
 #include "wire_vectors.h"
 
 namespace {
 
 using namespace simnet;
 using namespace simconnect;
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::chrono::seconds kPatience{10};
+using namespace simnet_test;
 
 // What the server's handlers saw, over all clients.
 class ServerLog {
@@ -108,45 +107,6 @@ private:
     Server server_;
 };
 
-struct Inbox {
-    std::vector<Bytes> messages;
-    int sizeMismatches = 0;
-};
-
-void SIMCONNECT_CALL collect(SIMCONNECT_RECV* data, DWORD cbData, void* context) {
-    auto* inbox = static_cast<Inbox*>(context);
-    if (data->dwSize != cbData) ++inbox->sizeMismatches;
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
-    inbox->messages.emplace_back(bytes, bytes + cbData);
-}
-
-// Dispatches until `count` messages arrived, a call fails, or time is up;
-// returns the last result.
-HRESULT pump(HANDLE handle, Inbox& inbox, std::size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    for (;;) {
-        const HRESULT result = SimConnect_CallDispatch(handle, collect, &inbox);
-        if (result != S_OK_RESULT || inbox.messages.size() >= count ||
-            std::chrono::steady_clock::now() > deadline) {
-            return result;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-}
-
-HRESULT pumpUntilFailure(HANDLE handle, Inbox& inbox) {
-    return pump(handle, inbox, static_cast<std::size_t>(-1));
-}
-
-bool eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 // The SimConnect function the program would call for a decoded call.
 struct CallApi {
     HANDLE h;
@@ -199,12 +159,6 @@ Bytes recvBytes(const Recv& body) {
     Bytes bytes;
     EXPECT_EQ(encodeServerMessage(ServerMessage{kProtocolVersion, body}, bytes), CodecError::None);
     return bytes;
-}
-
-DWORD lastSendId(HANDLE handle) {
-    DWORD id = 0;
-    EXPECT_EQ(SimConnect_GetLastSentPacketID(handle, &id), S_OK_RESULT);
-    return id;
 }
 
 class SimnetLink : public ::testing::Test {

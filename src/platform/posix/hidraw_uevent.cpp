@@ -1,5 +1,6 @@
 #include <sstream>
 
+#include "common/ascii.h"
 #include "platform/hidraw.h"
 
 namespace platform {
@@ -10,10 +11,7 @@ bool parseHexField(const std::string& text, std::uint16_t& value) {
     if (text.empty() || text.size() > 8) return false;
     std::uint32_t result = 0;
     for (const char c : text) {
-        int digit = -1;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        const int digit = hexDigitValue(c);
         if (digit < 0) return false;
         result = result * 16 + static_cast<std::uint32_t>(digit);
     }

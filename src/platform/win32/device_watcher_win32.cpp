@@ -4,10 +4,10 @@
 #include <dbt.h>
 
 #include <condition_variable>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
+#include "common/mutex.h"
 #include "platform/device_watcher.h"
 
 namespace platform {
@@ -28,11 +28,11 @@ public:
 private:
     // Shared by start() and the new thread until the thread has signalled.
     struct Handshake {
-        std::mutex lock;
+        Mutex lock;
         std::condition_variable wake;
-        bool ready = false;
-        bool ok = false;
-        std::string error;
+        bool ready GUARDED_BY(lock) = false;
+        bool ok GUARDED_BY(lock) = false;
+        std::string error GUARDED_BY(lock);
     };
 
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -42,14 +42,14 @@ private:
     std::function<void()> onChange_;  // set before the thread starts
     std::thread thread_;              // owner's thread only
     DWORD threadId_ = 0;              // written before the handshake signals
-    std::mutex lock_;                 // guards the published window handles
-    HWND window_ = nullptr;
-    HDEVNOTIFY registration_ = nullptr;
+    Mutex lock_;                      // guards the published window handles
+    HWND window_ GUARDED_BY(lock_) = nullptr;
+    HDEVNOTIFY registration_ GUARDED_BY(lock_) = nullptr;
 };
 
 bool Win32DeviceWatcher::start(std::function<void()> onChange, std::string& error) {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         if (window_ != nullptr) return true;
     }
     if (thread_.joinable()) thread_.join();  // a watcher whose loop ended on an error
@@ -61,12 +61,13 @@ bool Win32DeviceWatcher::start(std::function<void()> onChange, std::string& erro
         error = "Failed to initialize notification thread";
         return false;
     }
-    std::unique_lock<std::mutex> wait(handshake.lock);
-    handshake.wake.wait(wait, [&] { return handshake.ready; });
+    MutexLock wait(handshake.lock);
+    handshake.wake.wait(wait.native(), [&]() REQUIRES(handshake.lock) { return handshake.ready; });
     if (handshake.ok) return true;
+    const std::string failure = handshake.error;
     wait.unlock();
     thread_.join();
-    error = handshake.error.empty() ? "Failed to initialize notification thread" : handshake.error;
+    error = failure.empty() ? "Failed to initialize notification thread" : failure;
     return false;
 }
 
@@ -113,12 +114,12 @@ void Win32DeviceWatcher::threadMain(Handshake* handshake) {
     std::string error;
     const bool ok = setUp(window, registration, error);
     if (ok) {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
         window_ = window;
         registration_ = registration;
     }
     {
-        std::lock_guard<std::mutex> guard(handshake->lock);
+        MutexLock guard(handshake->lock);
         handshake->ok = ok;
         handshake->error = error;
         handshake->ready = true;
@@ -132,7 +133,7 @@ void Win32DeviceWatcher::threadMain(Handshake* handshake) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     UnregisterDeviceNotification(registration_);
     registration_ = nullptr;
     DestroyWindow(window_);

@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <cwchar>
-#include <mutex>
 #include <vector>
 
+#include "common/mutex.h"
 #include "platform/win32/win32_hid.h"
 
 namespace platform {
@@ -29,7 +29,7 @@ public:
         : device_(std::move(device)), event_(std::move(event)) {}
 
     ~Win32ReadHandle() override {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (pending_) drainLocked();
     }
 
@@ -51,7 +51,7 @@ public:
         if (!startRead(capacity)) return ReadResult::Failed;
         const DWORD wait = WaitForSingleObject(event_.get(), toWaitMs(timeout));
         if (wait == WAIT_TIMEOUT) return ReadResult::Timeout;
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (wait != WAIT_OBJECT_0) {
             drainLocked();
             return ReadResult::Failed;
@@ -66,7 +66,7 @@ public:
     }
 
     void cancel() override {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         cancelled_ = true;
         // TRUE, or FALSE with ERROR_NOT_FOUND when the read just completed
         // (Wine answers TRUE even then): either way nothing is left to cancel.
@@ -82,8 +82,8 @@ private:
     // Starts a read unless one is already in flight. Checking the cancel flag
     // and issuing ReadFile under the same lock as cancel() means a read is
     // either started before the cancel (and aborted by it) or never started.
-    bool startRead(std::size_t capacity) {
-        std::lock_guard<std::mutex> lock(mutex_);
+    bool startRead(std::size_t capacity) EXCLUDES(mutex_) {
+        MutexLock lock(mutex_);
         if (cancelled_) return false;
         if (pending_) return true;
         buffer_.assign(capacity, 0);
@@ -102,7 +102,7 @@ private:
     }
 
     // Cancels the read in flight and waits until the system is done with it.
-    void drainLocked() {
+    void drainLocked() REQUIRES(mutex_) {
         CancelIoEx(device_.get(), &overlapped_);
         DWORD count = 0;
         GetOverlappedResult(device_.get(), &overlapped_, &count, TRUE);
@@ -111,11 +111,12 @@ private:
 
     UniqueHandle device_;
     UniqueHandle event_;  // manual-reset, owned by the single overlapped read
-    std::mutex mutex_;
-    OVERLAPPED overlapped_{};           // guarded by mutex_ while no read is in flight
-    std::vector<std::uint8_t> buffer_;  // likewise
-    bool pending_ = false;              // guarded by mutex_
-    bool cancelled_ = false;            // guarded by mutex_
+    Mutex mutex_;
+    // The system's while a read is in flight, otherwise guarded by mutex_.
+    OVERLAPPED overlapped_ GUARDED_BY(mutex_){};
+    std::vector<std::uint8_t> buffer_ GUARDED_BY(mutex_);
+    bool pending_ GUARDED_BY(mutex_) = false;
+    bool cancelled_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace

@@ -50,14 +50,14 @@ ByteStream::ReadResult OverlappedStream::receive(std::uint8_t* buffer, std::size
             return ReadResult::Data;
         }
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            MutexLock lock(mutex_);
             ReadResult failure = ReadResult::Failed;
             if (!ensureReadLocked(failure)) return failure;
         }
         const HANDLE waits[2] = {readEvent_.get(), cancelEvent_.get()};
         const DWORD wait = WaitForMultipleObjects(2, waits, FALSE, toWaitMs(timeout));
         if (wait == WAIT_TIMEOUT) return ReadResult::Timeout;
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (wait != WAIT_OBJECT_0) {
             drainLocked(&readOv_);
             readPending_ = false;
@@ -116,7 +116,7 @@ bool OverlappedStream::sendAll(const std::uint8_t* data, std::size_t size, std::
 bool OverlappedStream::writeOnce(const std::uint8_t* data, DWORD size, DWORD& written,
                                  std::string& error) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        MutexLock lock(mutex_);
         if (cancelled_) {
             error = "connection cancelled";
             return false;
@@ -132,7 +132,7 @@ bool OverlappedStream::writeOnce(const std::uint8_t* data, DWORD size, DWORD& wr
     }
     const HANDLE waits[2] = {writeEvent_.get(), cancelEvent_.get()};
     const DWORD wait = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (wait != WAIT_OBJECT_0) {
         drainLocked(&writeOv_);
         error = "connection cancelled";
@@ -147,13 +147,13 @@ bool OverlappedStream::writeOnce(const std::uint8_t* data, DWORD size, DWORD& wr
 }
 
 void OverlappedStream::cancel() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     cancelled_ = true;
     SetEvent(cancelEvent_.get());
 }
 
 void OverlappedStream::finishIo() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     cancelled_ = true;
     if (readPending_) drainLocked(&readOv_);
     readPending_ = false;

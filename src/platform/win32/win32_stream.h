@@ -7,9 +7,9 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include <mutex>
 #include <vector>
 
+#include "common/mutex.h"
 #include "platform/stream_transport.h"
 
 namespace platform {
@@ -84,27 +84,28 @@ protected:
     virtual bool emptyReadIsEnd() const = 0;
 
     // Cancels a read still in flight and waits for it.
-    void finishIo();
+    void finishIo() EXCLUDES(mutex_);
 
 private:
     // Starts a read unless one is in flight; false with a result otherwise.
-    bool ensureReadLocked(ReadResult& failure);
+    bool ensureReadLocked(ReadResult& failure) REQUIRES(mutex_);
     // Waits until the in-flight operation `ov` completed.
-    void drainLocked(OVERLAPPED* ov);
+    void drainLocked(OVERLAPPED* ov) REQUIRES(mutex_);
     std::size_t takeAvailable(std::uint8_t* buffer, std::size_t capacity);
-    bool writeOnce(const std::uint8_t* data, DWORD size, DWORD& written, std::string& error);
+    bool writeOnce(const std::uint8_t* data, DWORD size, DWORD& written, std::string& error)
+        EXCLUDES(mutex_);
 
-    std::mutex mutex_;
+    Mutex mutex_;
     ScopedHandle readEvent_;
     ScopedHandle writeEvent_;
     ScopedHandle cancelEvent_;
-    OVERLAPPED readOv_{};
-    OVERLAPPED writeOv_{};
-    std::vector<std::uint8_t> readBuffer_;
-    std::size_t readOffset_ = 0;  // receive() thread only
-    std::size_t readAvailable_ = 0;
-    bool readPending_ = false;  // guarded by mutex_
-    bool cancelled_ = false;    // guarded by mutex_
+    OVERLAPPED readOv_ GUARDED_BY(mutex_){};
+    OVERLAPPED writeOv_ GUARDED_BY(mutex_){};
+    std::vector<std::uint8_t> readBuffer_;  // the system's while a read is in flight
+    std::size_t readOffset_ = 0;            // receive() thread only
+    std::size_t readAvailable_ = 0;         // likewise
+    bool readPending_ GUARDED_BY(mutex_) = false;
+    bool cancelled_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace win32

@@ -1,0 +1,251 @@
+#include "mapping/dispatcher.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "config/app_config.h"
+#include "config/button_config.h"
+#include "config/event_map.h"
+#include "log/logger.h"
+#include "mapping/autopilot_fallback.h"
+#include "mapping/hold_repeater.h"
+#include "mapping/output_state.h"
+#include "mapping/sim_link.h"
+
+namespace {
+
+using HidProtocol::Action;
+using HidProtocol::HidEvent;
+
+Action deriveAction(const HidEvent& event) {
+    if (event.type == HidProtocol::kEventButton) {
+        if (event.value == HidProtocol::kButtonReleased) return HidProtocol::kActionRelease;
+        if (event.value == HidProtocol::kButtonPressed) return HidProtocol::kActionPress;
+        if (HidProtocol::isHeldValue(event.value)) return HidProtocol::kActionHold;
+        return HidProtocol::kActionNone;
+    }
+    if (event.type == HidProtocol::kEventEncoder) {
+        if (event.value > 0) return HidProtocol::kActionClockwise;
+        if (event.value < 0) return HidProtocol::kActionCounterClockwise;
+    }
+    return HidProtocol::kActionNone;
+}
+
+const char* actionKey(Action action) {
+    switch (action) {
+        case HidProtocol::kActionPress:
+            return "PRESS";
+        case HidProtocol::kActionRelease:
+            return "RELEASE";
+        case HidProtocol::kActionHold:
+            return "HOLD";
+        case HidProtocol::kActionClockwise:
+            return "CW";
+        case HidProtocol::kActionCounterClockwise:
+            return "CCW";
+        default:
+            return "";
+    }
+}
+
+bool isEncoder(Action action) {
+    return action == HidProtocol::kActionClockwise ||
+           action == HidProtocol::kActionCounterClockwise;
+}
+
+bool isManagedMapControl(const std::string& normalizedName) {
+    return normalizedName == "MAP_LEFT" || normalizedName == "MAP_RIGHT" ||
+           normalizedName == "MAP_UP" || normalizedName == "MAP_DOWN";
+}
+
+// The part of the trace line shared by the full and the short form: from
+// "HID event from " up to and including " mode=".
+std::string traceHead(const PanelEvent& queued, Action action, bool alwaysShowAction,
+                      const std::string& role, const std::string* configuredRole,
+                      const std::string& typeName, const std::string& controlName) {
+    const HidEvent& e = queued.event;
+    std::string line = "HID event from " + queued.boardId +
+                       " index=" + std::to_string(queued.index) + " type=" + std::to_string(e.type);
+    if (action != HidProtocol::kActionNone || alwaysShowAction) {
+        line += std::string(" action=") + HidProtocol::actionName(action);
+    }
+    if (!role.empty()) line += " role=" + role;
+    if (configuredRole) line += " configuredRole=" + *configuredRole;
+    if (!typeName.empty()) line += "(" + typeName + ")";
+    line += " controlId=" + std::to_string(e.controlId);
+    if (!controlName.empty()) line += "(" + controlName + ")";
+    line += " value=" + std::to_string(static_cast<int>(e.value)) +
+            " speed=" + std::to_string(e.speed) + " mode=" + std::to_string(e.mode);
+    return line;
+}
+
+}  // namespace
+
+void Dispatcher::dispatch(const PanelEvent& queued) const {
+    const Resolved r = resolve(queued);
+    if ((r.hasEntry && r.action == HidProtocol::kActionHold && r.normalizedName == "NAV_SWAP") ||
+        queued.event.type == HidProtocol::kEventLedHoldOff) {
+        outputs_.startHoldOff(queued.boardId, queued.index);
+    }
+    if (isManagedMapEvent(r)) {
+        dispatchManagedMap(r);
+        return;
+    }
+    if (r.hasEntry && r.action == HidProtocol::kActionRelease) releaseQueuedCommands(r);
+    Outcome outcome;
+    sendRpn(r, outcome);
+    sendAutopilotFallback(r, outcome);
+    traceDispatched(r, outcome);
+}
+
+Dispatcher::Resolved Dispatcher::resolve(const PanelEvent& queued) const {
+    const HidEvent& event = queued.event;
+    Resolved r{&queued, config_.findDevice(queued.boardId, queued.index),
+               {},      {},
+               {},      {},
+               false,   deriveAction(event)};
+    r.role = roleOf(event, r.entry);
+    r.typeName = eventMap_.eventTypeName(event.type);
+    r.controlName = eventMap_.controlName(event.controlId);
+    r.normalizedName = normalizeKey(r.controlName);
+    r.hasEntry = !r.controlName.empty() && buttons_.hasControl(r.controlName);
+    return r;
+}
+
+// The panel's mode byte names the role; otherwise its device entry does.
+std::string Dispatcher::roleOf(const HidEvent& event, const DeviceConfig* entry) const {
+    if (event.mode == HidProtocol::kModePfd) return "PFD";
+    if (event.mode == HidProtocol::kModeMfd) return "MFD";
+    return entry ? entry->role : std::string();
+}
+
+bool Dispatcher::isManagedMapEvent(const Resolved& r) const {
+    const bool pressHoldOrRelease = r.action == HidProtocol::kActionPress ||
+                                    r.action == HidProtocol::kActionHold ||
+                                    r.action == HidProtocol::kActionRelease;
+    return r.hasEntry && pressHoldOrRelease && isManagedMapControl(r.normalizedName) &&
+           config_.mobiflight.enabled;
+}
+
+// Map panning: the press is sent at once, a hold repeats its text until
+// the release (see HoldRepeater).
+void Dispatcher::dispatchManagedMap(const Resolved& r) const {
+    const PanelEvent& queued = *r.queued;
+    const std::string key = queued.boardId + "|" + std::to_string(queued.index) + "|" +
+                            std::to_string(queued.event.controlId) + "|" + r.role;
+    const std::string pressCommand = buttons_.lookup(r.controlName, "PRESS", r.role);
+    std::string holdCommand = buttons_.lookup(r.controlName, "HOLD", r.role);
+    if (holdCommand.empty()) holdCommand = pressCommand;
+    if (r.action == HidProtocol::kActionPress) {
+        holds_.cancel(key);
+        std::string error;
+        if (!pressCommand.empty() && !link_.sendNow(pressCommand, error)) {
+            logWarn("Managed map press send failed for " + r.controlName + ": " + error);
+        }
+    } else if (r.action == HidProtocol::kActionHold) {
+        if (!holdCommand.empty()) {
+            holds_.hold({key, r.controlName, r.role, holdCommand, queued.boardId, queued.index});
+        }
+    } else {
+        holds_.cancel(key);
+        releaseQueuedCommands(r);
+    }
+    if (Logger::instance().isDebugEnabled()) {
+        logDebug(traceHead(queued, r.action, true, r.role, nullptr, r.typeName, r.controlName));
+    }
+}
+
+// A release ends a press-and-hold: copies of the control's hold text still
+// waiting in the MobiFlight queue would act after the release. A press still
+// waiting there stays: dropping it would lose the press of every quick tap
+// that meets a busy queue. So a hold text that is also the press text is
+// left alone too (the queue cannot tell the copies apart).
+void Dispatcher::releaseQueuedCommands(const Resolved& r) const {
+    if (!config_.mobiflight.enabled) return;
+    const std::string hold = buttons_.lookup(r.controlName, "HOLD", r.role);
+    if (hold.empty() || hold == buttons_.lookup(r.controlName, "PRESS", r.role)) return;
+    link_.dropPending(hold);
+}
+
+void Dispatcher::sendRpn(const Resolved& r, Outcome& outcome) const {
+    if (!config_.mobiflight.enabled || r.action == HidProtocol::kActionNone ||
+        r.controlName.empty()) {
+        return;
+    }
+    const std::string command = commandFor(r, outcome);
+    if (command.empty()) return;
+    if (!link_.ready()) {
+        logDebug("MobiFlight not ready; using SimConnect fallback for " + r.controlName);
+        outcome.notReady = true;
+        return;
+    }
+    queueRpn(r, command, outcome);
+}
+
+// The configured text for the action and role; a fast turn takes the
+// control's _FAST text when it has one.
+std::string Dispatcher::commandFor(const Resolved& r, Outcome& outcome) const {
+    const std::string key = actionKey(r.action);
+    if (isEncoder(r.action) && r.queued->event.speed >= HidProtocol::kFastSpeed) {
+        const std::string command = buttons_.lookup(r.controlName, key + "_FAST", r.role);
+        if (!command.empty()) {
+            outcome.fast = true;
+            return command;
+        }
+    }
+    return buttons_.lookup(r.controlName, key, r.role);
+}
+
+// Encoder steps count the detents, or the speed when that is larger (a
+// _FAST text goes once).
+void Dispatcher::queueRpn(const Resolved& r, const std::string& command, Outcome& outcome) const {
+    const HidEvent& event = r.queued->event;
+    SimLink::Kind kind = SimLink::kPlain;
+    std::int32_t amount = 1;
+    if (r.action == HidProtocol::kActionHold) {
+        kind = SimLink::kHold;
+    } else if (isEncoder(r.action)) {
+        kind = SimLink::kEncoder;
+        if (!outcome.fast) {
+            const std::int32_t steps = std::max(std::abs(static_cast<int>(event.value)), 1);
+            amount = std::max<std::int32_t>(steps, event.speed);
+        }
+        outcome.mfAmount = amount;
+    }
+    std::string error;
+    if (link_.queueCommand(command, kind, amount, error)) {
+        outcome.rpnQueued = true;
+    } else {
+        logWarn("MobiFlight RPN send failed for " + r.controlName + ": " + error);
+    }
+}
+
+// Autopilot presses without an entry (or while MobiFlight is not ready)
+// still reach the simulator through its own events.
+void Dispatcher::sendAutopilotFallback(const Resolved& r, Outcome& outcome) const {
+    if (outcome.rpnQueued || r.action != HidProtocol::kActionPress ||
+        (r.hasEntry && !outcome.notReady)) {
+        return;
+    }
+    const char* simEvent = autopilotFallback(r.queued->event.controlId);
+    if (!simEvent || !link_.connected()) return;
+    std::string error;
+    if (link_.transmitEvent(simEvent, error)) {
+        outcome.simEventSent = true;
+    } else {
+        logWarn(std::string("SimConnect send failed for ") + simEvent + ": " + error);
+    }
+}
+
+void Dispatcher::traceDispatched(const Resolved& r, const Outcome& outcome) const {
+    if (!Logger::instance().isDebugEnabled()) return;
+    const std::string* configuredRole =
+        r.entry && !r.entry->role.empty() && r.entry->role != r.role ? &r.entry->role : nullptr;
+    std::string line =
+        traceHead(*r.queued, r.action, false, r.role, configuredRole, r.typeName, r.controlName);
+    if (outcome.mfAmount >= 0) line += " mfAmount=" + std::to_string(outcome.mfAmount);
+    if (outcome.fast) line += " fast=1";
+    if (outcome.simEventSent) line += " simEvent=sent";
+    if (outcome.rpnQueued) line += " rpn=queued";
+    logDebug(line);
+}

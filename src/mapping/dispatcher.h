@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "hid/hid_protocol.h"
+#include "mapping/event_queue.h"
+
+class ButtonConfig;
+class EventMap;
+class HoldRepeater;
+class OutputState;
+class SimLink;
+struct AppConfig;
+struct DeviceConfig;
+
+// From one panel event to at most one immediate simulator command, in named
+// steps: the event's role and action, a pause of the panel's LEDs, managed
+// map controls (direct sends and holds), the RPN send, the autopilot
+// fallback, and the DEBUG trace line.
+//
+// Threads: dispatch() runs on one thread at a time (the event worker, or a
+// test's). Holds no locks; calls the link, the hold repeater and the output
+// state, which must outlive it.
+class Dispatcher {
+public:
+    Dispatcher(const AppConfig& config, const ButtonConfig& buttons, const EventMap& eventMap,
+               SimLink& link, HoldRepeater& holds, OutputState& outputs)
+        : config_(config),
+          buttons_(buttons),
+          eventMap_(eventMap),
+          link_(link),
+          holds_(holds),
+          outputs_(outputs) {}
+
+    void dispatch(const PanelEvent& queued) const;
+
+private:
+    // What the event means under the configuration.
+    struct Resolved {
+        const PanelEvent* queued;
+        const DeviceConfig* entry;  // the panel's device entry, or null
+        std::string role;
+        std::string typeName;
+        std::string controlName;
+        std::string normalizedName;
+        bool hasEntry;  // the control has an entry in the button configuration
+        HidProtocol::Action action;
+    };
+    // What the RPN send and the fallback did, for the trace line.
+    struct Outcome {
+        bool rpnQueued = false;
+        bool notReady = false;
+        bool fast = false;
+        bool simEventSent = false;
+        std::int32_t mfAmount = -1;  // negative: not shown
+    };
+
+    Resolved resolve(const PanelEvent& queued) const;
+    std::string roleOf(const HidProtocol::HidEvent& event, const DeviceConfig* entry) const;
+    bool isManagedMapEvent(const Resolved& r) const;
+    void dispatchManagedMap(const Resolved& r) const;
+    void releaseQueuedCommands(const Resolved& r) const;
+    void sendRpn(const Resolved& r, Outcome& outcome) const;
+    std::string commandFor(const Resolved& r, Outcome& outcome) const;
+    void queueRpn(const Resolved& r, const std::string& command, Outcome& outcome) const;
+    void sendAutopilotFallback(const Resolved& r, Outcome& outcome) const;
+    void traceDispatched(const Resolved& r, const Outcome& outcome) const;
+
+    const AppConfig& config_;
+    const ButtonConfig& buttons_;
+    const EventMap& eventMap_;
+    SimLink& link_;
+    HoldRepeater& holds_;
+    OutputState& outputs_;
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "common/mutex.h"
+#include "hid/hid_protocol.h"
+
+// One panel event and the panel that sent it.
+struct PanelEvent {
+    HidProtocol::HidEvent event;
+    std::string boardId;
+    std::int32_t index = -1;
+};
+
+// The engine's inbox: panel events in arrival order, from the HID reader
+// threads to the one event worker. A release removes holds of the same
+// control on the same panel that still wait here: they would act after it.
+//
+// Threads: push from any thread, pop from the event worker, open/close/clear
+// from the engine's owner. One lock (lock_), held only for the queue's own
+// work; nothing is called under it.
+class EventQueue {
+public:
+    // Accepts events again (a new run).
+    void open() EXCLUDES(lock_);
+    // Wakes pop(); from here on push() drops events and pop() returns false
+    // once the queue is empty.
+    void close() EXCLUDES(lock_);
+    // Forgets the queued events.
+    void clear() EXCLUDES(lock_);
+
+    // Drops the event when closed; otherwise, removes stale holds (see
+    // above), appends the event and wakes the worker.
+    void push(PanelEvent item) EXCLUDES(lock_);
+    // Waits for an event; false when closed and empty.
+    bool pop(PanelEvent& item) EXCLUDES(lock_);
+
+private:
+    void dropPendingHoldsLocked(const PanelEvent& release) REQUIRES(lock_);
+
+    Mutex lock_;
+    std::condition_variable wake_;
+    std::deque<PanelEvent> events_ GUARDED_BY(lock_);
+    bool closed_ GUARDED_BY(lock_) = true;
+};

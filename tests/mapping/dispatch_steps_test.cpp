@@ -1,0 +1,127 @@
+// The dispatch steps on a recording link, synchronously: what each panel
+// event asks of the simulator link and the hold repeater, call by call.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "config/app_config.h"
+#include "config/button_config.h"
+#include "config/event_map.h"
+#include "fakes/log_capture.h"
+#include "fakes/recording_sim_link.h"
+#include "fakes/test_clocks.h"
+#include "mapping/dispatcher.h"
+#include "mapping/hold_repeater.h"
+#include "mapping/output_state.h"
+#include "mapping_fixture.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using Call = RecordingSimLink::Call;
+
+constexpr std::uint16_t kMapLeft = 1, kMapUp = 3, kApMaster = 5, kNoseUp = 15, kSoftkey = 41,
+                        kHdg = 20;
+const char kPfd[] = "E6614103E7452D2F";
+
+class DispatchStepsTest : public ::testing::Test {
+protected:
+    DispatchStepsTest() {
+        config.mobiflight.mapHoldRepeatMs = 100;
+        config.devices.push_back(DeviceConfig{kPfd, -1, "PFD", ""});
+        std::string error;
+        EXPECT_TRUE(buttons.loadFromText(kMappingButtons, error)) << error;
+        EXPECT_TRUE(eventMap.loadFromText(kMappingEvents, error)) << error;
+        holds.configure(link, nullptr, config.mobiflight.mapHoldRepeatMs);
+        link.setReady(true);
+        link.setConnected(true);
+    }
+
+    void event(std::uint8_t type, std::uint16_t id, std::int8_t value, std::uint8_t speed = 0,
+               std::uint8_t mode = HidProtocol::kModeConfigured) {
+        HidProtocol::HidEvent e;
+        e.type = type;
+        e.controlId = id;
+        e.value = value;
+        e.speed = speed;
+        e.mode = mode;
+        dispatcher.dispatch(PanelEvent{e, kPfd, 0});
+    }
+    void button(std::uint16_t id, std::int8_t value, std::uint8_t mode = HidProtocol::kModePfd) {
+        event(HidProtocol::kEventButton, id, value, 0, mode);
+    }
+
+    LogCapture log;
+    ManualClock clock;
+    AppConfig config;
+    ButtonConfig buttons;
+    EventMap eventMap;
+    RecordingSimLink link;
+    HoldRepeater holds{clock};
+    OutputState outputs{clock};
+    Dispatcher dispatcher{config, buttons, eventMap, link, holds, outputs};
+};
+
+TEST_F(DispatchStepsTest, EachActionAsksForItsTextKindAndAmount) {
+    button(kSoftkey, HidProtocol::kButtonPressed, HidProtocol::kModeMfd);
+    button(kSoftkey, HidProtocol::kButtonPressed, HidProtocol::kModeConfigured);  // entry: PFD
+    event(HidProtocol::kEventEncoder, kHdg, -3);
+    event(HidProtocol::kEventEncoder, kHdg, 1, HidProtocol::kFastSpeed);
+    event(HidProtocol::kEventEncoder, kHdg, 1, HidProtocol::kFastSpeed - 1);
+    button(kNoseUp, HidProtocol::kButtonHeldLast);
+    button(kNoseUp, HidProtocol::kButtonReleased);
+    EXPECT_THAT(link.calls(), ElementsAre(Call{"queue", "SK_MFD", SimLink::kPlain, 1},
+                                          Call{"queue", "SK_PFD", SimLink::kPlain, 1},
+                                          Call{"queue", "HDG_DEC", SimLink::kEncoder, 3},
+                                          Call{"queue", "HDG_INC_FAST", SimLink::kEncoder, 1},
+                                          Call{"queue", "HDG_INC", SimLink::kEncoder, 3},
+                                          Call{"queue", "NU_HOLD", SimLink::kHold, 1},
+                                          Call{"drop", "NU_HOLD", SimLink::kPlain, 0},
+                                          Call{"queue", "NU_RELEASE", SimLink::kPlain, 1}));
+}
+
+// A held map control repeats its text directly, once per period, from the
+// first period after the hold until the release; the release also drops
+// queued copies.
+TEST_F(DispatchStepsTest, MapHoldRepeatsEachPeriodUntilTheRelease) {
+    button(kMapLeft, HidProtocol::kButtonPressed);
+    button(kMapLeft, HidProtocol::kButtonHeldFirst);
+    holds.repeatDue();  // not due yet
+    clock.advance(std::chrono::milliseconds(100));
+    holds.repeatDue();
+    button(kMapLeft, HidProtocol::kButtonHeldFirst);  // keeps the pace
+    clock.advance(std::chrono::milliseconds(100));
+    holds.repeatDue();
+    button(kMapLeft, HidProtocol::kButtonReleased);
+    clock.advance(std::chrono::milliseconds(100));
+    holds.repeatDue();
+    EXPECT_THAT(link.texts("now"), ElementsAre("ML_PRESS", "ML_HOLD", "ML_HOLD"));
+    EXPECT_THAT(link.texts("drop"), ElementsAre("ML_HOLD"));
+    EXPECT_THAT(link.texts("queue"), IsEmpty());
+}
+
+TEST_F(DispatchStepsTest, AFailingHoldRepeatIsWarnedOnce) {
+    button(kMapLeft, HidProtocol::kButtonHeldFirst);
+    link.failSends("link down");
+    for (int i = 0; i < 3; ++i) {
+        clock.advance(std::chrono::milliseconds(100));
+        holds.repeatDue();
+    }
+    EXPECT_THAT(log.messages("WARN"), ElementsAre("Managed map hold send failed: link down"));
+}
+
+// Not ready: autopilot presses go to the simulator's own events, when it is
+// connected; a managed map press is refused and warned.
+TEST_F(DispatchStepsTest, NotReadyFallsBackToSimulatorEventsWhenConnected) {
+    link.setReady(false);
+    button(kApMaster, HidProtocol::kButtonPressed);
+    button(kSoftkey, HidProtocol::kButtonPressed);
+    button(kMapUp, HidProtocol::kButtonPressed);
+    link.setConnected(false);
+    button(kApMaster, HidProtocol::kButtonPressed);
+    EXPECT_THAT(link.calls(), ElementsAre(Call{"event", "AP_MASTER", SimLink::kPlain, 1}));
+    EXPECT_THAT(log.messages("WARN"),
+                ElementsAre("Managed map press send failed for MAP_UP: MobiFlight not ready"));
+}
+
+}  // namespace
