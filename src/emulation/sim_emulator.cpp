@@ -92,8 +92,14 @@ void appendValue(std::vector<std::uint8_t>& bytes, T value) {
 
 }  // namespace
 
-SimEmulator::SimEmulator(Clock& clock)
-    : clock_(clock), knownEvents_(emulation::knownSimEventNames()), module_(*this) {
+SimEmulator::SimEmulator(Clock& clock, std::size_t recordLimit)
+    : clock_(clock),
+      knownEvents_(emulation::knownSimEventNames()),
+      eventMappings_(recordLimit),
+      transmittedEvents_(recordLimit),
+      exceptions_(recordLimit),
+      openTimes_(recordLimit),
+      module_(*this, recordLimit) {
     {
         MutexLock guard(mutex_);
         module_.load();

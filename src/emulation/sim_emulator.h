@@ -96,7 +96,9 @@ public:
     // The simulator starts not running, with the MobiFlight module loaded
     // and answering registrations with ".Finished". Times recorded come from
     // `clock`.
-    explicit SimEmulator(Clock& clock = Clock::system());
+    // Each record keeps its latest `recordLimit` entries.
+    explicit SimEmulator(Clock& clock = Clock::system(),
+                         std::size_t recordLimit = kDefaultRecordLimit);
     ~SimEmulator();
 
     SimEmulator(const SimEmulator&) = delete;
