@@ -24,9 +24,9 @@ class SimLink;
 // in that summary: no report was read for them.
 //
 // Threads: start/stop from the engine's owner; hold/cancel from the event
-// worker; the repeat worker of its own. One lock (lock_); the HID manager
-// and the link are called without it. The referenced objects must outlive
-// the run.
+// worker; the repeat worker of its own. One lock (lock_); the HID manager,
+// the link and the latency summary are called without it. The referenced
+// objects must outlive the run.
 class HoldRepeater {
 public:
     // Where a hold came from: the engine's key for (panel, control, role).
