@@ -5,6 +5,10 @@
 #include <deque>
 #include <vector>
 
+// Entries an emulator's record keeps unless its owner chooses otherwise:
+// enough for any test that reads a long run back.
+constexpr std::size_t kDefaultRecordLimit = 16384;
+
 // A record that keeps only its latest `limit` entries and counts them all,
 // so an emulator left running for hours keeps a flat memory.
 //
@@ -12,9 +16,7 @@
 template <typename T>
 class BoundedLog {
 public:
-    static constexpr std::size_t kDefaultLimit = 16384;
-
-    explicit BoundedLog(std::size_t limit = kDefaultLimit) : limit_(limit ? limit : 1) {}
+    explicit BoundedLog(std::size_t limit = kDefaultRecordLimit) : limit_(limit ? limit : 1) {}
 
     void push(T entry) {
         entries_.push_back(std::move(entry));

@@ -72,7 +72,8 @@ std::vector<std::uint8_t> answerBlock(const std::string& text, std::size_t size)
 
 }  // namespace
 
-MobiFlightModule::MobiFlightModule(MobiFlightModuleHost& host) : host_(host) {}
+MobiFlightModule::MobiFlightModule(MobiFlightModuleHost& host, std::size_t recordLimit)
+    : host_(host), commands_(recordLimit) {}
 
 void MobiFlightModule::load() {
     if (loaded_) return;

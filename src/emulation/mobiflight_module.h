@@ -63,7 +63,9 @@ public:
     static constexpr std::uint32_t kLVarsSize = 4096;
     static constexpr std::uint32_t kStringVarsSize = 8192;
 
-    explicit MobiFlightModule(MobiFlightModuleHost& host);
+    // The command record keeps the latest `recordLimit` commands.
+    explicit MobiFlightModule(MobiFlightModuleHost& host,
+                              std::size_t recordLimit = kDefaultRecordLimit);
 
     // The module's start-up: the default client's areas. Does nothing when loaded.
     void load();

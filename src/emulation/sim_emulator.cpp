@@ -20,7 +20,6 @@ namespace {
 std::atomic<SimEmulator*> g_installed{nullptr};
 
 constexpr DWORD kMessageVersion = 4;
-constexpr std::size_t kMaxClientNames = 4096;
 constexpr std::uintptr_t kHandleBase = 0x5C0000;
 // Fixed-size string fields of the wire format: longer names are refused.
 constexpr std::size_t kMaxNameLength = 255;
@@ -92,8 +91,15 @@ void appendValue(std::vector<std::uint8_t>& bytes, T value) {
 
 }  // namespace
 
-SimEmulator::SimEmulator(Clock& clock)
-    : clock_(clock), knownEvents_(emulation::knownSimEventNames()), module_(*this) {
+SimEmulator::SimEmulator(Clock& clock, std::size_t recordLimit)
+    : clock_(clock),
+      recordLimit_(recordLimit ? recordLimit : 1),
+      knownEvents_(emulation::knownSimEventNames()),
+      eventMappings_(recordLimit),
+      transmittedEvents_(recordLimit),
+      exceptions_(recordLimit),
+      openTimes_(recordLimit),
+      module_(*this, recordLimit) {
     {
         MutexLock guard(mutex_);
         module_.load();
@@ -725,7 +731,7 @@ SimEmulator::HRESULT SimEmulator::open(HANDLE* handle, const char* name) {
         moduleLoadAt_ = clock_.now() + moduleLoadDelay_;
     }
     clientNames_[connection.number] = connection.name;
-    if (clientNames_.size() > kMaxClientNames) clientNames_.erase(clientNames_.begin());
+    if (clientNames_.size() > recordLimit_) clientNames_.erase(clientNames_.begin());
     openTimes_.push(clock_.now());
     *handle = handleFor(connection.number);
     traceLocked("open " + connection.name);

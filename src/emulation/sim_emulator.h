@@ -96,7 +96,10 @@ public:
     // The simulator starts not running, with the MobiFlight module loaded
     // and answering registrations with ".Finished". Times recorded come from
     // `clock`.
-    explicit SimEmulator(Clock& clock = Clock::system());
+    // Each record (and the client names) keeps its latest `recordLimit`
+    // entries.
+    explicit SimEmulator(Clock& clock = Clock::system(),
+                         std::size_t recordLimit = kDefaultRecordLimit);
     ~SimEmulator();
 
     SimEmulator(const SimEmulator&) = delete;
@@ -330,6 +333,7 @@ private:
         REQUIRES(mutex_);
 
     Clock& clock_;
+    const std::size_t recordLimit_;
     mutable Mutex mutex_;  // guards everything below
     bool running_ GUARDED_BY(mutex_) = false;
     HRESULT openResult_ GUARDED_BY(mutex_) = 0;

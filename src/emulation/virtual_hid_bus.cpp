@@ -30,14 +30,14 @@ struct PanelState {
     int stalled = 0;
     int readHandles = 0;
     int writeHandles = 0;
-    std::deque<ReceivedReport> received;  // the last kKeptReports
+    std::deque<ReceivedReport> received;  // the latest BusCore::keptReports
     std::size_t receivedTotal = 0;
 };
 
 // Everything behind one mutex: the bus is a test double, simplicity wins
 // over concurrency. `changed` is signalled on every state change.
 struct BusCore {
-    explicit BusCore(Clock& c) : clock(c) {}
+    BusCore(Clock& c, std::size_t kept) : clock(c), keptReports(kept ? kept : 1) {}
 
     PanelState* findLocked(const std::string& path) REQUIRES(mutex) {
         for (auto& panel : panels) {
@@ -51,6 +51,7 @@ struct BusCore {
     }
 
     Clock& clock;
+    const std::size_t keptReports;
     mutable Mutex mutex;
     mutable std::condition_variable changed;
     std::vector<std::unique_ptr<PanelState>> panels GUARDED_BY(mutex);
@@ -218,7 +219,7 @@ private:
                                        std::size_t length) REQUIRES(core_->mutex) {
         ReceivedReport report{via, std::vector<std::uint8_t>(data, data + length)};
         panel_->received.push_back(report);
-        if (panel_->received.size() > kKeptReports) panel_->received.pop_front();
+        if (panel_->received.size() > core_->keptReports) panel_->received.pop_front();
         ++panel_->receivedTotal;
         core_->changed.notify_all();
         const auto observer = core_->observer;
@@ -432,7 +433,8 @@ void VirtualPanel::clearReceived() {
 
 // --- VirtualHidBus ---------------------------------------------------------
 
-VirtualHidBus::VirtualHidBus(Clock& clock) : core_(std::make_shared<BusCore>(clock)) {}
+VirtualHidBus::VirtualHidBus(Clock& clock, std::size_t keptReports)
+    : core_(std::make_shared<BusCore>(clock, keptReports)) {}
 
 VirtualHidBus::~VirtualHidBus() = default;
 

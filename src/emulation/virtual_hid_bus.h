@@ -18,8 +18,9 @@
 // behaves like the machine's bus as the HID manager sees it: panels can be
 // plugged and unplugged at any time, input reports queue up until a read
 // takes them, reads honour their time-out and cancel exactly like the real
-// ones, and the reports the host writes are recorded per panel (the last
-// kKeptReports of them, and a count of all, so a long run stays small).
+// ones, and the reports the host writes are recorded per panel (the latest
+// of them, kKeptReports unless the bus is told otherwise, and a count of
+// all, so a long run stays small).
 //
 //   emulation::VirtualHidBus bus;
 //   emulation::VirtualPanel pfd = bus.addPanel({"/dev/hidraw3", 0x1A2B, 0x3C4D, "SN-1",
@@ -128,7 +129,7 @@ public:
     int stalledWrites() const;
     // Real-time wait until `count` writers are blocked by stallWrites.
     bool waitForStalledWrites(int count, std::chrono::milliseconds timeout) const;
-    // The last kKeptReports reports received, oldest first.
+    // The latest reports received (as many as the bus keeps), oldest first.
     std::vector<ReceivedReport> received() const;
     // Every report received since the panel was added or last cleared,
     // also those no longer kept.
@@ -149,7 +150,8 @@ private:
 class VirtualHidBus final : public platform::HidBus {
 public:
     // Reads time out by `clock`, so a ManualClock controls the read wait.
-    explicit VirtualHidBus(Clock& clock = Clock::system());
+    // Each panel keeps its latest `keptReports` received reports.
+    explicit VirtualHidBus(Clock& clock = Clock::system(), std::size_t keptReports = kKeptReports);
     ~VirtualHidBus() override;
 
     // Adds a panel; a path already on the bus returns that panel unchanged.

@@ -9,6 +9,7 @@
 #include "log/logger.h"
 #include "mapping/autopilot_fallback.h"
 #include "mapping/hold_repeater.h"
+#include "mapping/latency_summary.h"
 #include "mapping/output_state.h"
 #include "mapping/sim_link.h"
 
@@ -95,6 +96,7 @@ void Dispatcher::dispatch(const PanelEvent& queued) const {
     Outcome outcome;
     sendRpn(r, outcome);
     sendAutopilotFallback(r, outcome);
+    if (outcome.rpnQueued || outcome.simEventSent) recordLatency(queued);
     traceDispatched(r, outcome);
 }
 
@@ -138,10 +140,7 @@ void Dispatcher::dispatchManagedMap(const Resolved& r) const {
     if (holdCommand.empty()) holdCommand = pressCommand;
     if (r.action == HidProtocol::kActionPress) {
         holds_.cancel(key);
-        std::string error;
-        if (!pressCommand.empty() && !link_.sendNow(pressCommand, error)) {
-            logWarn("Managed map press send failed for " + r.controlName + ": " + error);
-        }
+        if (!pressCommand.empty()) sendMapPress(r, pressCommand);
     } else if (r.action == HidProtocol::kActionHold) {
         if (!holdCommand.empty()) {
             holds_.hold({key, r.controlName, r.role, holdCommand, queued.boardId, queued.index});
@@ -152,6 +151,15 @@ void Dispatcher::dispatchManagedMap(const Resolved& r) const {
     }
     if (Logger::instance().isDebugEnabled()) {
         logDebug(traceHead(queued, r.action, true, r.role, nullptr, r.typeName, r.controlName));
+    }
+}
+
+void Dispatcher::sendMapPress(const Resolved& r, const std::string& command) const {
+    std::string error;
+    if (link_.sendNow(command, error)) {
+        recordLatency(*r.queued);
+    } else {
+        logWarn("Managed map press send failed for " + r.controlName + ": " + error);
     }
 }
 
@@ -235,6 +243,10 @@ void Dispatcher::sendAutopilotFallback(const Resolved& r, Outcome& outcome) cons
     } else {
         logWarn(std::string("SimConnect send failed for ") + simEvent + ": " + error);
     }
+}
+
+void Dispatcher::recordLatency(const PanelEvent& queued) const {
+    if (latency_ && queued.readAt != Clock::TimePoint{}) latency_->record(queued.readAt);
 }
 
 void Dispatcher::traceDispatched(const Resolved& r, const Outcome& outcome) const {

@@ -9,6 +9,7 @@
 class ButtonConfig;
 class EventMap;
 class HoldRepeater;
+class LatencySummary;
 class OutputState;
 class SimLink;
 struct AppConfig;
@@ -17,21 +18,26 @@ struct DeviceConfig;
 // From one panel event to at most one immediate simulator command, in named
 // steps: the event's role and action, a pause of the panel's LEDs, managed
 // map controls (direct sends and holds), the RPN send, the autopilot
-// fallback, and the DEBUG trace line.
+// fallback, and the DEBUG trace line. An event whose command the link took
+// (a queued RPN send, a direct map press, a simulator event) is timed from
+// its report's read time to the moment the link call returned, in
+// `latency` when given; an event that wrote nothing is not.
 //
 // Threads: dispatch() runs on one thread at a time (the event worker, or a
-// test's). Holds no locks; calls the link, the hold repeater and the output
-// state, which must outlive it.
+// test's). Holds no locks; calls the link, the hold repeater, the output
+// state and the latency summary, which must outlive it.
 class Dispatcher {
 public:
     Dispatcher(const AppConfig& config, const ButtonConfig& buttons, const EventMap& eventMap,
-               SimLink& link, HoldRepeater& holds, OutputState& outputs)
+               SimLink& link, HoldRepeater& holds, OutputState& outputs,
+               LatencySummary* latency = nullptr)
         : config_(config),
           buttons_(buttons),
           eventMap_(eventMap),
           link_(link),
           holds_(holds),
-          outputs_(outputs) {}
+          outputs_(outputs),
+          latency_(latency) {}
 
     void dispatch(const PanelEvent& queued) const;
 
@@ -60,12 +66,14 @@ private:
     std::string roleOf(const HidProtocol::HidEvent& event, const DeviceConfig* entry) const;
     bool isManagedMapEvent(const Resolved& r) const;
     void dispatchManagedMap(const Resolved& r) const;
+    void sendMapPress(const Resolved& r, const std::string& command) const;
     void releaseQueuedCommands(const Resolved& r) const;
     void sendRpn(const Resolved& r, Outcome& outcome) const;
     std::string commandFor(const Resolved& r, Outcome& outcome) const;
     void queueRpn(const Resolved& r, const std::string& command, Outcome& outcome) const;
     void sendAutopilotFallback(const Resolved& r, Outcome& outcome) const;
     void traceDispatched(const Resolved& r, const Outcome& outcome) const;
+    void recordLatency(const PanelEvent& queued) const;
 
     const AppConfig& config_;
     const ButtonConfig& buttons_;
@@ -73,4 +81,5 @@ private:
     SimLink& link_;
     HoldRepeater& holds_;
     OutputState& outputs_;
+    LatencySummary* latency_;
 };

@@ -5,14 +5,17 @@
 #include <deque>
 #include <string>
 
+#include "common/clock.h"
 #include "common/mutex.h"
 #include "hid/hid_protocol.h"
 
-// One panel event and the panel that sent it.
+// One panel event, the panel that sent it, and when its report was read
+// (epoch: unknown, e.g. an event a test made up).
 struct PanelEvent {
     HidProtocol::HidEvent event;
     std::string boardId;
     std::int32_t index = -1;
+    Clock::TimePoint readAt{};
 };
 
 // The engine's inbox: panel events in arrival order, from the HID reader

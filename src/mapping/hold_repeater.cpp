@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "hid/hid_manager.h"
+#include "mapping/latency_summary.h"
 #include "mapping/sim_link.h"
 
 namespace {
@@ -13,8 +14,8 @@ constexpr auto kIdleWait = std::chrono::seconds(1);
 
 }  // namespace
 
-HoldRepeater::HoldRepeater(Clock& clock)
-    : clock_(clock), period_(kDefaultPeriod), warnings_(clock) {}
+HoldRepeater::HoldRepeater(Clock& clock, LatencySummary* latency)
+    : clock_(clock), period_(kDefaultPeriod), latency_(latency), warnings_(clock) {}
 
 HoldRepeater::~HoldRepeater() {
     stop();
@@ -96,6 +97,7 @@ void HoldRepeater::workerLoop() {
 void HoldRepeater::repeatDue() {
     std::vector<Due> batch = takeDue();
     warnings_.poll();
+    if (latency_) latency_->poll();
     dropHoldsOfGonePanels(batch);
     send(batch);
 }

@@ -12,18 +12,21 @@
 #include "log/repeat_limiter.h"
 
 class HidManager;
+class LatencySummary;
 class SimLink;
 
 // The held map controls: each held command is sent directly (not queued)
 // once per period until its release, a new press, stop(), or the end of the
 // panel opening it was held on (a panel that comes back under its old index
 // does not resume a hold). A failing repeat is warned once, then summed up
-// once a minute.
+// once a minute. Its worker, awake at least once a second, also writes the
+// engine's latency summary when a minute is over. Repeats are not counted
+// in that summary: no report was read for them.
 //
 // Threads: start/stop from the engine's owner; hold/cancel from the event
-// worker; the repeat worker of its own. One lock (lock_); the HID manager
-// and the link are called without it. The referenced objects must outlive
-// the run.
+// worker; the repeat worker of its own. One lock (lock_); the HID manager,
+// the link and the latency summary are called without it. The referenced
+// objects must outlive the run.
 class HoldRepeater {
 public:
     // Where a hold came from: the engine's key for (panel, control, role).
@@ -36,7 +39,8 @@ public:
         std::int32_t index = -1;
     };
 
-    explicit HoldRepeater(Clock& clock);
+    // `latency` (may be null) must outlive the repeater.
+    explicit HoldRepeater(Clock& clock, LatencySummary* latency = nullptr);
     ~HoldRepeater();
 
     // Where holds are sent, which panels are open (`hid` may be null: no
@@ -86,6 +90,7 @@ private:
     SimLink* link_ = nullptr;
     HidManager* hid_ = nullptr;
     Clock::Duration period_;
+    LatencySummary* latency_;
     RepeatLimiter warnings_;  // repeat worker only
     std::thread worker_;
 

@@ -6,7 +6,8 @@
 #include "mapping/client_link.h"
 #include "mapping/dispatcher.h"
 
-MappingEngine::MappingEngine(Clock& clock) : holds_(clock), outputs_(clock) {}
+MappingEngine::MappingEngine(Clock& clock)
+    : clock_(clock), latency_(clock), holds_(clock, &latency_), outputs_(clock) {}
 
 MappingEngine::~MappingEngine() {
     stop();
@@ -30,8 +31,8 @@ bool MappingEngine::start(const AppConfig& config, HidManager& hid, SimLink& lin
         error = "Mapping engine already running";
         return false;
     }
-    dispatcher_ =
-        std::make_unique<Dispatcher>(config, buttonConfig, eventMap, link, holds_, outputs_);
+    dispatcher_ = std::make_unique<Dispatcher>(config, buttonConfig, eventMap, link, holds_,
+                                               outputs_, &latency_);
     running_.store(true);
     if (startParts(config, hid, link, simState, error)) return true;
     running_.store(false);
@@ -72,7 +73,7 @@ void MappingEngine::stopParts() {
 void MappingEngine::submit(const HidProtocol::HidEvent& event, const std::string& boardId,
                            std::int32_t index) {
     if (!running_.load()) return;
-    queue_.push(PanelEvent{event, boardId, index});
+    queue_.push(PanelEvent{event, boardId, index, clock_.now()});
 }
 
 void MappingEngine::eventWorkerLoop() {

@@ -11,6 +11,7 @@
 #include "hid/hid_protocol.h"
 #include "mapping/event_queue.h"
 #include "mapping/hold_repeater.h"
+#include "mapping/latency_summary.h"
 #include "mapping/output_state.h"
 
 class ButtonConfig;
@@ -25,7 +26,10 @@ struct SimState;
 // Turns panel events into simulator commands (one event worker, in arrival
 // order, through the Dispatcher), repeats held map-panning commands
 // (HoldRepeater, its own worker), and keeps the panels' LEDs in line with
-// the simulator (OutputState, its own worker).
+// the simulator (OutputState, its own worker). With debug output on, the
+// time from a report being read (submit()) to its command being handed to
+// the link (the Dispatcher) is summed up once a minute (LatencySummary,
+// polled by the hold repeater's worker).
 //
 // Threads: start/stop from the owner; submit() from the HID reader threads;
 // setSimConnected/notifyOutputsChanged/onLVarPayload from the simulator
@@ -51,9 +55,11 @@ public:
     void stop();
     bool isRunning() const { return running_.load(); }
 
-    // The HID event sink's work: drops the event when the engine is not
-    // running; otherwise queues it (see EventQueue) and wakes the event
-    // worker. Never waits on the simulator link.
+    // The HID event sink's work, on the panel's reader thread right after
+    // the report was read and decoded (its read time is taken here): drops
+    // the event when the engine is not running; otherwise queues it (see
+    // EventQueue) and wakes the event worker. Never waits on the simulator
+    // link.
     void submit(const HidProtocol::HidEvent& event, const std::string& boardId, std::int32_t index);
 
     void setSimConnected(bool connected) { outputs_.setSimConnected(connected); }
@@ -72,7 +78,9 @@ private:
     void eventWorkerLoop();
     void stopParts();
 
+    Clock& clock_;
     EventQueue queue_;
+    LatencySummary latency_;
     HoldRepeater holds_;
     OutputState outputs_;
     std::unique_ptr<SimLink> ownedLink_;      // start() over the clients only

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <memory>
@@ -55,6 +56,13 @@ public:
     Sandbox& operator=(const Sandbox&) = delete;
 
 private:
+    // How much the emulator keeps of each of its records (module commands,
+    // events, exceptions, opens) and each virtual panel of the reports it
+    // received. The sandbox reads none of them back (it prints through the
+    // trace sinks), so small records that fill within the first minutes
+    // keep a run of hours flat in memory.
+    static constexpr std::size_t kRecordLimit = 128;
+
     struct Panel {
         std::string name;  // lower case, e.g. "pfd"
         emulation::VirtualPanel device;
@@ -122,8 +130,8 @@ private:
 
     AppConfig config_;
     EventMap eventMap_;
-    SimEmulator sim_;
-    emulation::VirtualHidBus bus_;
+    SimEmulator sim_{Clock::system(), kRecordLimit};
+    emulation::VirtualHidBus bus_{Clock::system(), kRecordLimit};
     std::vector<Panel> panels_;
     std::shared_ptr<LineChannel> console_;
     std::unique_ptr<Application> app_;

@@ -181,12 +181,14 @@ TEST(VirtualHidBusTest, StalledWriteBlocksUntilReleasedOrUnplugged) {
     EXPECT_EQ(panel.receivedCount(), 1u);
 }
 
-// A panel written to for hours keeps only the latest reports, and the count.
+// A panel written to for hours keeps only the latest reports (as many as
+// its bus was told), and the count.
 TEST(VirtualHidBusTest, RecordingsKeepTheLatestReportsAndCountAll) {
-    emulation::VirtualHidBus bus;
+    constexpr std::size_t kKept = 16;
+    emulation::VirtualHidBus bus(Clock::system(), kKept);
     auto panel = bus.addPanel(panelSpec("/dev/a", kBoardA));
     auto writer = bus.openWrite("/dev/a");
-    const std::size_t total = emulation::kKeptReports + 10;
+    const std::size_t total = kKept + 10;
     for (std::size_t i = 0; i < total; ++i) {
         std::uint8_t report[2] = {0x10, static_cast<std::uint8_t>(i)};
         std::size_t written = 0;
@@ -196,7 +198,7 @@ TEST(VirtualHidBusTest, RecordingsKeepTheLatestReportsAndCountAll) {
     EXPECT_EQ(panel.receivedCount(), total);
     EXPECT_TRUE(panel.waitForReceived(total, 0ms));
     const auto kept = panel.received();
-    ASSERT_EQ(kept.size(), emulation::kKeptReports);
+    ASSERT_EQ(kept.size(), kKept);
     EXPECT_EQ(kept.front().bytes[1], static_cast<std::uint8_t>(10));
     EXPECT_EQ(kept.back().bytes[1], static_cast<std::uint8_t>(total - 1));
     panel.clearReceived();

@@ -11,6 +11,7 @@
 #include "fakes/test_clocks.h"
 #include "mapping/dispatcher.h"
 #include "mapping/hold_repeater.h"
+#include "mapping/latency_summary.h"
 #include "mapping/output_state.h"
 #include "mapping_fixture.h"
 
@@ -21,7 +22,7 @@ using ::testing::IsEmpty;
 using Call = RecordingSimLink::Call;
 
 constexpr std::uint16_t kMapLeft = 1, kMapUp = 3, kApMaster = 5, kNoseUp = 15, kSoftkey = 41,
-                        kHdg = 20;
+                        kHdg = 20, kUnmapped = 99;
 const char kPfd[] = "E6614103E7452D2F";
 
 class DispatchStepsTest : public ::testing::Test {
@@ -38,17 +39,25 @@ protected:
     }
 
     void event(std::uint8_t type, std::uint16_t id, std::int8_t value, std::uint8_t speed = 0,
-               std::uint8_t mode = HidProtocol::kModeConfigured) {
+               std::uint8_t mode = HidProtocol::kModeConfigured, Clock::TimePoint readAt = {}) {
         HidProtocol::HidEvent e;
         e.type = type;
         e.controlId = id;
         e.value = value;
         e.speed = speed;
         e.mode = mode;
-        dispatcher.dispatch(PanelEvent{e, kPfd, 0});
+        dispatcher.dispatch(PanelEvent{e, kPfd, 0, readAt});
     }
-    void button(std::uint16_t id, std::int8_t value, std::uint8_t mode = HidProtocol::kModePfd) {
-        event(HidProtocol::kEventButton, id, value, 0, mode);
+    void button(std::uint16_t id, std::int8_t value, std::uint8_t mode = HidProtocol::kModePfd,
+                Clock::TimePoint readAt = {}) {
+        event(HidProtocol::kEventButton, id, value, 0, mode, readAt);
+    }
+    std::vector<std::string> latencyLines() const {
+        std::vector<std::string> lines;
+        for (const std::string& line : log.messages("DEBUG")) {
+            if (line.rfind("Latency over", 0) == 0) lines.push_back(line);
+        }
+        return lines;
     }
 
     LogCapture log;
@@ -57,9 +66,10 @@ protected:
     ButtonConfig buttons;
     EventMap eventMap;
     RecordingSimLink link;
-    HoldRepeater holds{clock};
+    LatencySummary latency{clock};
+    HoldRepeater holds{clock, &latency};
     OutputState outputs{clock};
-    Dispatcher dispatcher{config, buttons, eventMap, link, holds, outputs};
+    Dispatcher dispatcher{config, buttons, eventMap, link, holds, outputs, &latency};
 };
 
 TEST_F(DispatchStepsTest, EachActionAsksForItsTextKindAndAmount) {
@@ -122,6 +132,44 @@ TEST_F(DispatchStepsTest, NotReadyFallsBackToSimulatorEventsWhenConnected) {
     EXPECT_THAT(link.calls(), ElementsAre(Call{"event", "AP_MASTER", SimLink::kPlain, 1}));
     EXPECT_THAT(log.messages("WARN"),
                 ElementsAre("Managed map press send failed for MAP_UP: MobiFlight not ready"));
+}
+
+// One line a minute while events flow, written by the hold worker's step:
+// only events that handed a command to the link count (queued, direct and
+// simulator-event sends), not the hold's repeats nor events that sent
+// nothing; a quiet minute writes nothing.
+TEST_F(DispatchStepsTest, LatencyOfTheMinutesSendsIsSummedUpOnce) {
+    using std::chrono::milliseconds;
+    const Clock::TimePoint start = clock.now();
+    for (int i = 0; i < 100; ++i) {
+        const Clock::TimePoint readAt = start - milliseconds((i * 37) % 100 + 1);  // 1..100 ms
+        if (i % 3 == 0)
+            button(kSoftkey, HidProtocol::kButtonPressed, HidProtocol::kModePfd, readAt);
+        if (i % 3 == 1)
+            button(kMapLeft, HidProtocol::kButtonPressed, HidProtocol::kModePfd, readAt);
+        if (i % 3 == 2) {
+            link.setReady(false);  // the autopilot fallback
+            button(kApMaster, HidProtocol::kButtonPressed, HidProtocol::kModePfd, readAt);
+            link.setReady(true);
+        }
+    }
+    const Clock::TimePoint longAgo = start - milliseconds(1000);
+    button(kMapUp, HidProtocol::kButtonHeldFirst, HidProtocol::kModePfd, longAgo);
+    button(kUnmapped, HidProtocol::kButtonPressed, HidProtocol::kModePfd, longAgo);
+    button(kMapLeft, HidProtocol::kButtonReleased, HidProtocol::kModePfd, longAgo);  // a drop
+    ASSERT_EQ(link.calls().size(), 101u);  // 100 sends and the drop
+
+    clock.advance(std::chrono::seconds(59));
+    holds.repeatDue();
+    ASSERT_EQ(link.texts("now").back(), "MU_PRESS");  // the hold's repeat
+    EXPECT_THAT(latencyLines(), IsEmpty());
+    clock.advance(std::chrono::seconds(1));
+    holds.repeatDue();
+    clock.advance(std::chrono::minutes(1));  // quiet, but for the hold's repeats
+    holds.repeatDue();
+    EXPECT_THAT(latencyLines(), ElementsAre("Latency over the last minute (report read to command "
+                                            "sent): 100 events, p50 50.000 ms, p99 99.000 ms, "
+                                            "max 100.000 ms"));
 }
 
 }  // namespace
