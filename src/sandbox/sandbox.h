@@ -59,9 +59,11 @@ private:
     // How much the emulator keeps of each of its records (module commands,
     // events, exceptions, opens) and each virtual panel of the reports it
     // received. The sandbox reads none of them back (it prints through the
-    // trace sinks), so small records that fill within the first minutes
-    // keep a run of hours flat in memory.
-    static constexpr std::size_t kRecordLimit = 128;
+    // trace sinks), so the records stay small enough to fill within the
+    // first minutes and keep a run of hours flat in memory: at a soak's
+    // pace some get an entry a minute (opens, mapped events), and 128 of
+    // them were still filling after half an hour.
+    static constexpr std::size_t kRecordLimit = 8;
 
     struct Panel {
         std::string name;  // lower case, e.g. "pfd"
