@@ -301,7 +301,8 @@ TEST_F(SimConnectClientTest, ASimulatorElsewhereIsTriedWithoutProcessAndOutlives
     ASSERT_TRUE(waitFor([&] { return client.isConnected(); }));
     sim.exitSimulator();  // the simulator is gone until started again
     ASSERT_TRUE(log.waitFor("Simulator closed; the program keeps running"));
-    ASSERT_TRUE(waitFor([&] { return log.count(refused) >= 4; }));
+    const auto refusedBeforeQuit = log.count(refused);
+    ASSERT_TRUE(waitFor([&] { return log.count(refused) > refusedBeforeQuit; }));
     sim.setSimulatorRunning(true);
     ASSERT_TRUE(waitFor([&] { return connects.load() == 2; }));
     EXPECT_EQ(exits.load(), 0);
