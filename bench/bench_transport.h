@@ -1,20 +1,24 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "emulation/sim_emulator.h"
 #include "sim/simconnect_client.h"
+#include "sim/simconnect_library.h"
 
-// How the benchmarked program reaches the emulated simulator. The benchmarks
-// see only a SimEmulator; each benchmark executable links one
-// makeBenchTransport, as the SimConnect functions it links require:
-// in-process (they act on the emulator directly), or the network client to
-// the emulator's wire front on 127.0.0.1.
+// How the benchmarked program reaches the emulated simulator: in-process
+// (EmulatorLibrary), or the built-in network client to the emulator's wire
+// front on 127.0.0.1. Every benchmark runs once over each.
+enum class BenchLink { InProcess, Loopback };
+
 class BenchTransport {
 public:
     virtual ~BenchTransport() = default;
     // Running before the program starts; lives as long as the transport.
     virtual SimEmulator& simulator() = 0;
+    // The SimConnect the program talks through.
+    virtual simconnect::Library& library() = 0;
     // Where the simulator is, for the SimConnect client.
     virtual SimConnectClient::SimulatorPolicy policy() const = 0;
     // The benchmarks' label: "in-process" or "loopback TCP".
@@ -22,4 +26,5 @@ public:
 };
 
 // Null with `error` when the transport cannot be set up.
-std::unique_ptr<BenchTransport> makeBenchTransport(std::string& error);
+std::unique_ptr<BenchTransport> makeInProcessTransport(std::string& error);
+std::unique_ptr<BenchTransport> makeLoopbackTransport(std::string& error);

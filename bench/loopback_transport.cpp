@@ -1,8 +1,10 @@
 // The emulator behind its wire front on 127.0.0.1 (a port the system
-// chooses), and the program's SimConnect functions those of the network
-// client, pointed at it as simulator.address points the program.
+// chooses), and the program's built-in network client pointed at it as
+// simulator.address points the program.
+#include <optional>
+
 #include "bench_transport.h"
-#include "simnet/endpoint.h"
+#include "simnet/network_library.h"
 #include "simulator/emulator_front.h"
 
 namespace {
@@ -18,17 +20,15 @@ simnet::EmulatorFrontOptions frontOptions() {
 class LoopbackTransport final : public BenchTransport {
 public:
     LoopbackTransport() : front_(sim_, frontOptions()) {}
-    ~LoopbackTransport() override {
-        simnet::setConfiguredEndpoint(std::nullopt);
-        front_.stop();
-    }
+    ~LoopbackTransport() override { front_.stop(); }
     bool start(std::string& error) {
         if (!front_.start(error)) return false;
-        simnet::setConfiguredEndpoint(
+        library_.emplace(
             simnet::Endpoint::tcp("127.0.0.1", front_.port(), platform::IpFamily::V4));
         return true;
     }
     SimEmulator& simulator() override { return sim_; }
+    simconnect::Library& library() override { return *library_; }
     SimConnectClient::SimulatorPolicy policy() const override {
         SimConnectClient::SimulatorPolicy policy;
         policy.localProcess = false;  // as the program with simulator.address
@@ -40,11 +40,12 @@ public:
 private:
     SimEmulator sim_;
     simnet::EmulatorFront front_;
+    std::optional<simnet::NetworkLibrary> library_;
 };
 
 }  // namespace
 
-std::unique_ptr<BenchTransport> makeBenchTransport(std::string& error) {
+std::unique_ptr<BenchTransport> makeLoopbackTransport(std::string& error) {
     auto transport = std::make_unique<LoopbackTransport>();
     if (!transport->start(error)) return nullptr;
     return transport;

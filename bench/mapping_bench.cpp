@@ -106,10 +106,13 @@ private:
 // panels and a running simulator with a registered MobiFlight client.
 class Rig {
 public:
-    explicit Rig(int panels)
-        : transport_(makeBenchTransport(error_)),
+    Rig(int panels, BenchLink link)
+        : transport_(link == BenchLink::InProcess ? makeInProcessTransport(error_)
+                                                  : makeLoopbackTransport(error_)),
           sim_(transport_ ? &transport_->simulator() : nullptr) {
         if (!sim_) return;
+        simConnect_ = std::make_unique<SimConnectClient>(transport_->library(), Clock::system(),
+                                                         sim_->processProbe());
         const auto folder = std::filesystem::temp_directory_path() / "corvane-bench";
         std::filesystem::create_directories(folder);
         Logger::instance().open(folder.string(), "bench", 5242880, 2, false);
@@ -126,11 +129,11 @@ public:
 
         sim_->setTraceSink([this](const std::string& line) { counter.onTrace(line); });
         sim_->setSimulatorRunning(true);
-        simConnect_.setSimulatorPolicy(transport_->policy());
-        ok_ = engine_.start(config_, hid_, simConnect_, mobiflight_, buttons_, events_, state_,
+        simConnect_->setSimulatorPolicy(transport_->policy());
+        ok_ = engine_.start(config_, hid_, *simConnect_, mobiflight_, buttons_, events_, state_,
                             error) &&
-              mobiflight_.start(simConnect_, config_.mobiflight, error) &&
-              simConnect_.start(
+              mobiflight_.start(*simConnect_, config_.mobiflight, error) &&
+              simConnect_->start(
                   "CorvaneHID", [this](bool c) { onConnection(c); }, {}, error);
         const HidSettings settings{config_.vid, config_.pid, 2, 1000};
         ok_ = ok_ && hid_.start(
@@ -145,7 +148,7 @@ public:
     ~Rig() {
         engine_.stop();
         mobiflight_.stop();
-        simConnect_.stop();
+        if (simConnect_) simConnect_->stop();
         hid_.stop();
         Logger::instance().close();
     }
@@ -182,7 +185,7 @@ private:
     SimState state_;
     std::unique_ptr<BenchTransport> transport_;
     SimEmulator* sim_;  // the transport's
-    SimConnectClient simConnect_{Clock::system(), sim_ ? sim_->processProbe() : nullptr};
+    std::unique_ptr<SimConnectClient> simConnect_;
     MobiFlightClient mobiflight_;
     emulation::VirtualHidBus bus_;
     HidManager hid_{bus_};
@@ -198,8 +201,8 @@ double percentile(const std::vector<double>& samples, double fraction) {
     return samples[std::min(samples.size(), std::max<std::size_t>(rank, 1)) - 1];
 }
 
-void BM_PressLatency(benchmark::State& state) {
-    Rig rig(1);
+void BM_PressLatency(benchmark::State& state, BenchLink link) {
+    Rig rig(1, link);
     if (!rig.ok()) return state.SkipWithError(("set-up failed: " + rig.error()).c_str());
     state.SetLabel(rig.label());
     std::uint64_t sent = 0;
@@ -219,12 +222,16 @@ void BM_PressLatency(benchmark::State& state) {
     state.counters["p99_us"] = percentile(micros, 0.99);
     state.counters["p999_us"] = percentile(micros, 0.999);
 }
-BENCHMARK(BM_PressLatency)->MinTime(1.0)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_PressLatency, inprocess, BenchLink::InProcess)
+    ->MinTime(1.0)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_PressLatency, loopback, BenchLink::Loopback)->MinTime(1.0)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-void BM_PressThroughput(benchmark::State& state) {
+void BM_PressThroughput(benchmark::State& state, BenchLink link) {
     const int panels = static_cast<int>(state.range(0));
     constexpr int kBurst = 256;
-    Rig rig(panels);
+    Rig rig(panels, link);
     if (!rig.ok()) return state.SkipWithError(("set-up failed: " + rig.error()).c_str());
     state.SetLabel(rig.label());
     std::uint64_t sent = 0;
@@ -236,16 +243,22 @@ void BM_PressThroughput(benchmark::State& state) {
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(sent));
 }
-BENCHMARK(BM_PressThroughput)
+BENCHMARK_CAPTURE(BM_PressThroughput, inprocess, BenchLink::InProcess)
+    ->Arg(1)
+    ->Arg(8)
+    ->MinTime(1.0)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_PressThroughput, loopback, BenchLink::Loopback)
     ->Arg(1)
     ->Arg(8)
     ->MinTime(1.0)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
-void BM_EncoderFlood(benchmark::State& state) {
+void BM_EncoderFlood(benchmark::State& state, BenchLink link) {
     constexpr int kDetents = 2000;  // per knob and iteration
-    Rig rig(1);
+    Rig rig(1, link);
     if (!rig.ok()) return state.SkipWithError(("set-up failed: " + rig.error()).c_str());
     state.SetLabel(rig.label());
     std::uint64_t sent = 0;
@@ -264,7 +277,11 @@ void BM_EncoderFlood(benchmark::State& state) {
     state.counters["steps_per_run"] = static_cast<double>(sent) / static_cast<double>(runs);
     if (rig.counter.total() != sent) state.SkipWithError("more steps written than turned");
 }
-BENCHMARK(BM_EncoderFlood)->MinTime(1.0)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_EncoderFlood, inprocess, BenchLink::InProcess)
+    ->MinTime(1.0)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_EncoderFlood, loopback, BenchLink::Loopback)->MinTime(1.0)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

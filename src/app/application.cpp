@@ -66,7 +66,6 @@ Application::Application(AppServices services)
     : services_(std::move(services)),
       hid_(*services_.hidBus, *services_.clock),
       mobiflight_(*services_.clock),
-      simconnect_(*services_.clock, services_.simulatorProbe),
       mapping_(*services_.clock) {
     buildConsoleCommands();
 }
@@ -99,8 +98,11 @@ bool Application::initialize(const std::string& configPath, bool consoleMode, st
     openLog();
     logInfo("Initializing application");
     logStartHeader(configPath);
-    if (!loadConfiguration(configPath, error) || !loadMaps(error)) return false;
-    if (!mapping_.start(config_, hid_, simconnect_, mobiflight_, buttonConfig_, eventMap_,
+    if (!loadConfiguration(configPath, error) || !loadMaps(error) ||
+        !chooseSimulatorLink(error)) {
+        return false;
+    }
+    if (!mapping_.start(config_, hid_, *simconnect_, mobiflight_, buttonConfig_, eventMap_,
                         simState_, error)) {
         return failed("Failed to start mapping engine: ", error);
     }
@@ -157,6 +159,30 @@ bool Application::loadMaps(std::string& error) {
     return true;
 }
 
+// The SimConnect the program talks through, and where it connects. A
+// SimConnect.dll asked for but not usable stops the start (one ERROR, by
+// the caller): taking the built-in client instead would hide what the
+// user chose.
+bool Application::chooseSimulatorLink(std::string& error) {
+    const SimConnectProvider provider = services_.simConnectLibrary
+                                            ? SimConnectProvider::Emulator
+                                            : configuredProvider(config_.simulator);
+    const SimulatorLinkPlan link =
+        planSimulatorLinkHere(config_.simulator, services_.executableDir, provider);
+    simconnect::Library* library = services_.simConnectLibrary;
+    if (!library) {
+        ownLibrary_ = makeSimConnectLibrary(link, services_.executableDir, error);
+        if (!ownLibrary_) return false;
+        library = ownLibrary_.get();
+    }
+    logInfo("SimConnect client: " + library->describe());
+    applySimulatorLink(link, config_.simulator);
+    simconnect_ =
+        std::make_unique<SimConnectClient>(*library, *services_.clock, services_.simulatorProbe);
+    simconnect_->setSimulatorPolicy(link.policy);
+    return true;
+}
+
 // The panels, the MobiFlight client and the simulator link, in that order;
 // the caller stops whatever started when one fails.
 bool Application::startLinks(std::string& error) {
@@ -165,16 +191,12 @@ bool Application::startLinks(std::string& error) {
     auto sink = [this](const HidProtocol::HidEvent& event, const std::string& name,
                        std::int32_t index) { mapping_.submit(event, name, index); };
     if (!hid_.start(settings, sink, error)) return failed("Failed to start HID manager: ", error);
-    if (!mobiflight_.start(simconnect_, config_.mobiflight, error)) {
+    if (!mobiflight_.start(*simconnect_, config_.mobiflight, error)) {
         return failed("Failed to start MobiFlight client: ", error);
     }
-    const SimulatorLinkPlan link = planSimulatorLinkHere(config_.simulator, services_.executableDir,
-                                                         services_.simConnectProvider);
-    applySimulatorLink(link, config_.simulator);
-    simconnect_.setSimulatorPolicy(link.policy);
     auto panelsPresent = [this] { return hid_.deviceCount() > 0; };
     auto onConnection = [this](bool connected) { onSimConnection(connected); };
-    if (!simconnect_.start(kProgramName, onConnection, panelsPresent, error)) {
+    if (!simconnect_->start(kProgramName, onConnection, panelsPresent, error)) {
         return failed("Failed to start SimConnect client: ", error);
     }
     return true;
@@ -196,7 +218,7 @@ void Application::onSimConnection(bool connected) {
 void Application::installCallbacks() {
     mobiflight_.setLVarHandler(
         [this](const std::string& payload) { mapping_.onLVarPayload(payload); });
-    simconnect_.setBatteryHandler([this](bool on) {
+    simconnect_->setBatteryHandler([this](bool on) {
         {
             MutexLock guard(simState_.lock);
             simState_.batteryOn = on;
@@ -205,7 +227,7 @@ void Application::installCallbacks() {
         mapping_.notifyOutputsChanged();
         logDebug(std::string("State update: master battery 2=") + (on ? "1" : "0"));
     });
-    simconnect_.setExitHandler([this] { requestStop(); });
+    simconnect_->setExitHandler([this] { requestStop(); });
 }
 
 void Application::startDeviceWatcher() {
@@ -224,7 +246,7 @@ void Application::stopDeviceWatcher() {
 void Application::stopAll() {
     mapping_.stop();
     mobiflight_.stop();
-    simconnect_.stop();
+    if (simconnect_) simconnect_->stop();
     hid_.stop();
 }
 

@@ -18,7 +18,7 @@
 #include "platform/hid_bus.h"
 #include "sim/mobiflight_client.h"
 #include "sim/simconnect_client.h"
-#include "sim/simconnect_provider.h"
+#include "sim/simconnect_library.h"
 
 // What the Application needs from the machine. The program passes the real
 // services; the sandbox and the end-to-end tests pass emulations.
@@ -27,9 +27,10 @@ struct AppServices {
     Clock* clock = &Clock::system();
     // Whether a simulator process runs; empty uses the process list.
     SimConnectClient::ProcessProbe simulatorProbe;
-    // The library the SimConnect functions come from: whether the program's
-    // simulator address reaches the simulator (src/app/simulator_link.h).
-    SimConnectProvider simConnectProvider = linkedSimConnectProvider();
+    // The SimConnect the program talks through (borrowed): the sandbox's and
+    // the tests' emulator. Null: the one the configuration chooses
+    // (simulator.client, src/app/simulator_link.h).
+    simconnect::Library* simConnectLibrary = nullptr;
     // Creates the device-change watcher; empty means no watcher (periodic
     // rescans still find panels).
     std::function<std::unique_ptr<platform::DeviceWatcher>()> makeDeviceWatcher;
@@ -87,6 +88,7 @@ private:
     void openLog();
     bool loadConfiguration(const std::string& configPath, std::string& error);
     bool loadMaps(std::string& error);
+    bool chooseSimulatorLink(std::string& error);
     bool startLinks(std::string& error);
     void onSimConnection(bool connected);
     // Logs what + error as an ERROR; returns false.
@@ -108,7 +110,9 @@ private:
     HidManager hid_;
     ButtonConfig buttonConfig_;
     MobiFlightClient mobiflight_;
-    SimConnectClient simconnect_;
+    // Chosen by initialize() from the configuration (or the services).
+    std::unique_ptr<simconnect::Library> ownLibrary_;
+    std::unique_ptr<SimConnectClient> simconnect_;
     SimState simState_;
     EventMap eventMap_;
     MappingEngine mapping_;

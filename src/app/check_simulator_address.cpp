@@ -1,5 +1,5 @@
 // The simulator address row of --check: whether the address the program's
-// network client would connect to answers as a simulator does.
+// built-in client would connect to answers as a simulator does.
 #include "app/program_check.h"
 #include "app/simulator_link.h"
 #include "common/program_name.h"
@@ -54,23 +54,39 @@ Finding probeFinding(const simnet::ProbeResult& probe, const std::string& where,
     return failFinding(where + ": no result");
 }
 
+// The simulator on this computer, over its pipe: often simply not started
+// while the user checks the setup, so silence is a warning.
+Finding localProbeFinding(const simnet::ProbeResult& probe, const std::string& where) {
+    if (probe.outcome == Outcome::Answered) {
+        return okFinding(where + ", answers: " + simnet::describeApplication(probe.open));
+    }
+    std::string detail = probe.detail;
+    if (probe.outcome == Outcome::Exception) {
+        detail = "refused this program (" + SimConnectCallLog::exceptionName(probe.exception) + ")";
+    } else if (detail.empty()) {
+        detail = "no answer";
+    }
+    return warnFinding(where + ": the simulator is not running, or does not accept clients: " +
+                       detail);
+}
+
 }  // namespace
 
 std::vector<Finding> checkSimulatorAddress(CheckContext& context) {
     if (!context.configLoaded) return {};  // the configuration's row says why
     const SimulatorSettings& settings = context.config.simulator;
-    if (context.simConnectProvider == SimConnectProvider::SdkLibrary) {
+    const SimConnectProvider provider = configuredProvider(settings);
+    if (provider == SimConnectProvider::SdkLibrary) {
         if (settings.address.empty()) return {};
         return {warnFinding("simulator.address " + settings.address +
-                            " is set, but this program uses SimConnect.dll, which reads the "
-                            "simulator's address from SimConnect.cfg instead; start "
-                            "network\\CorvaneHID.exe to use it" +
+                            " is set, but simulator.client is SimConnect.dll, which reads the "
+                            "simulator's address from SimConnect.cfg instead; remove "
+                            "simulator.client to use it" +
                             kSeeRemote)};
     }
     const std::string folder =
         context.executablePath.empty() ? "" : platform::parentPath(context.executablePath);
-    const SimulatorLinkPlan plan =
-        planSimulatorLinkHere(settings, folder, context.simConnectProvider);
+    const SimulatorLinkPlan plan = planSimulatorLinkHere(settings, folder, provider);
     std::vector<Finding> findings;
     if (!plan.choice.cfgProblem.empty()) {
         std::string paths;
@@ -81,10 +97,14 @@ std::vector<Finding> checkSimulatorAddress(CheckContext& context) {
                                        "); correct it, or set simulator.address in the "
                                        "configuration"));
     }
-    if (!plan.remote) return findings;  // the simulator on this computer, or none
+    if (!plan.choice.endpoint) return findings;  // no address, and no pipes on this system
     const simnet::ProbeResult probe =
         simnet::probeServer(*plan.choice.endpoint, std::string(kProgramName) + " check",
                             context.simulatorAnswerTimeout);
+    if (!plan.remote) {
+        findings.push_back(localProbeFinding(probe, plan.choice.endpoint->describe()));
+        return findings;
+    }
     findings.push_back(probeFinding(probe, describeSimulatorAddress(plan),
                                     plan.choice.endpoint->port, context.simulatorAnswerTimeout));
     return findings;

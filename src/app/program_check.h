@@ -9,7 +9,6 @@
 
 #include "app/check_report.h"
 #include "config/app_config.h"
-#include "sim/simconnect_provider.h"
 
 namespace platform {
 class HidBus;
@@ -32,7 +31,6 @@ struct CheckContext {
     std::string appDataDir;      // the machine-wide folder of the default search
     ExeXmlRegistrar::EnvironmentLookup environment;  // APPDATA, LOCALAPPDATA
     platform::HidBus* hidBus = nullptr;              // borrowed
-    SimConnectProvider simConnectProvider = linkedSimConnectProvider();
     // How long the simulator address may take to answer an Open.
     std::chrono::milliseconds simulatorAnswerTimeout{3000};
 

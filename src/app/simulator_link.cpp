@@ -2,6 +2,8 @@
 
 #include "log/logger.h"
 #include "platform/stream_transport.h"
+#include "sim/simconnect_sdk_library.h"
+#include "simnet/network_library.h"
 
 namespace {
 
@@ -22,6 +24,12 @@ bool overTcp(const simnet::EndpointChoice& choice) {
 }
 
 }  // namespace
+
+SimConnectProvider configuredProvider(const SimulatorSettings& settings) {
+    return settings.client == SimulatorSettings::Client::SdkLibrary
+               ? SimConnectProvider::SdkLibrary
+               : SimConnectProvider::NetworkClient;
+}
 
 SimulatorLinkPlan planSimulatorLink(const SimulatorSettings& settings, SimConnectProvider provider,
                                     const std::vector<simnet::CfgFile>& cfgFiles,
@@ -60,17 +68,34 @@ std::string describeSimulatorAddress(const SimulatorLinkPlan& plan) {
 void applySimulatorLink(const SimulatorLinkPlan& plan, const SimulatorSettings& settings) {
     if (plan.provider == SimConnectProvider::SdkLibrary && !settings.address.empty()) {
         logWarn(
-            "simulator.address is ignored: this program uses SimConnect.dll, which reads the "
-            "simulator's address from SimConnect.cfg; start network\\CorvaneHID.exe to use "
-            "simulator.address");
+            "simulator.address is ignored: simulator.client is SimConnect.dll, which reads the "
+            "simulator's address from SimConnect.cfg; remove simulator.client to use "
+            "simulator.address with the built-in client");
     }
     if (!plan.choice.cfgProblem.empty()) {
         logWarn("SimConnect.cfg names no simulator address: " + plan.choice.cfgProblem + " (" +
                 joined(plan.choice.cfgPaths) + ")");
     }
     if (!plan.remote) return;
-    simnet::setConfiguredEndpoint(plan.choice.endpoint);
     logInfo("Simulator address: " + describeSimulatorAddress(plan) + "; the program " +
             (plan.policy.exitWithSimulator ? "ends" : "keeps running") +
             " when the simulator quits");
+}
+
+std::unique_ptr<simconnect::Library> makeSimConnectLibrary(const SimulatorLinkPlan& plan,
+                                                           const std::string& executableDir,
+                                                           std::string& error) {
+    switch (plan.provider) {
+        case SimConnectProvider::NetworkClient:
+            return std::make_unique<simnet::NetworkLibrary>(
+                plan.remote ? plan.choice.endpoint : std::nullopt);
+        case SimConnectProvider::SdkLibrary: {
+            simconnect::SdkLoad load = simconnect::loadSdkLibrary(executableDir);
+            error = load.error;
+            return std::move(load.library);
+        }
+        case SimConnectProvider::Emulator:
+            break;
+    }
+    return nullptr;
 }

@@ -63,6 +63,13 @@ struct SimulatorSettings {
     // and the emulated simulator's default.
     static constexpr std::int32_t kDefaultPort = 500;
 
+    // Which SimConnect the program talks through (simulator.client, any
+    // letter case): its own built-in client, or the SDK's SimConnect.dll.
+    enum class Client { BuiltIn, SdkLibrary };
+    static constexpr const char* kBuiltInClient = "built-in";
+    static constexpr const char* kSdkClient = "SimConnect.dll";
+    Client client = Client::BuiltIn;
+
     std::string address;  // a name or a numeric address; empty when none is set
     std::int32_t port = kDefaultPort;
     // Whether the program ends when the simulator ends; unset leaves it to

@@ -8,6 +8,8 @@
 #include <utility>
 
 #include "config/app_config.h"
+
+#include "common/ascii.h"
 #include "config/config_file.h"
 #include "config/json.h"
 #include "platform/paths.h"
@@ -28,6 +30,28 @@ void readOptionalFlag(const JsonValue& object, const std::string& key, std::opti
 
 bool hasMember(const JsonValue& object, const std::string& key) {
     return object.object.find(key) != object.object.end();
+}
+
+// The client is what the user asked for: an unknown name is refused, not
+// replaced by the default, which would hide the mistake.
+bool readSimulatorClient(const JsonValue& section, SimulatorSettings& simulator,
+                         std::string& error) {
+    if (!hasMember(section, "client")) return true;
+    std::string name;
+    if (getString(section, "client", name)) {
+        const std::string key = toLowerAscii(name);
+        if (key == toLowerAscii(SimulatorSettings::kBuiltInClient)) {
+            simulator.client = SimulatorSettings::Client::BuiltIn;
+            return true;
+        }
+        if (key == toLowerAscii(SimulatorSettings::kSdkClient)) {
+            simulator.client = SimulatorSettings::Client::SdkLibrary;
+            return true;
+        }
+    }
+    error = std::string("simulator.client must be \"") + SimulatorSettings::kBuiltInClient +
+            "\" or \"" + SimulatorSettings::kSdkClient + "\"";
+    return false;
 }
 
 // Unlike other optional keys, a simulator address or port of the wrong type
@@ -54,7 +78,7 @@ bool readSimulator(const JsonValue& root, SimulatorSettings& simulator, std::str
         simulator.port = 0;
     }
     readOptionalFlag(*section, "exitWithSimulator", simulator.exitWithSimulator);
-    return true;
+    return readSimulatorClient(*section, simulator, error);
 }
 
 bool readHid(const JsonValue& root, AppConfig& config, std::string& error) {

@@ -1,8 +1,8 @@
-# The simulator emulator. The core (a scriptable simulator with a MobiFlight
-# module) defines no SimConnect function, so any transport can put them in
-# front of it; corvane_sim_emulation binds the SimConnect functions to the
-# installed emulator in-process (tests and the sandbox link it); the drop-in
-# library does the same for process-level tests of the real program.
+# The simulator emulator: a scriptable simulator with a MobiFlight module.
+# Any transport can put the SimConnect functions in front of it:
+# EmulatorLibrary (emulator_library.h) in-process for the tests and the
+# sandbox, the wire front (src/simulator) over the network, and the drop-in
+# library below for process-level tests of the real program.
 set(sim_emulator_core_sources
   ${CMAKE_CURRENT_LIST_DIR}/sim_emulator.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mobiflight_module.cpp
@@ -12,16 +12,12 @@ add_library(corvane_sim_emulator_core STATIC ${sim_emulator_core_sources})
 target_link_libraries(corvane_sim_emulator_core PUBLIC corvane_common)
 target_include_directories(corvane_sim_emulator_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
 
-add_library(corvane_sim_emulation STATIC ${CMAKE_CURRENT_LIST_DIR}/simconnect_exports.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/simconnect_provider_emulator.cpp)
-target_link_libraries(corvane_sim_emulation PUBLIC corvane_sim_emulator_core)
-
 # Drop-in replacement for the SDK's library, exporting the same plain names:
 # SimConnect.dll on Windows, libSimConnect.so on Linux, each in its own
 # folder (<build>/emulator) so it never shadows the real one by accident.
 # It compiles its few dependencies itself, as position-independent code.
 add_library(simconnect_emulator SHARED ${sim_emulator_core_sources}
-  ${CMAKE_CURRENT_LIST_DIR}/simconnect_exports.cpp
+  ${PROJECT_SOURCE_DIR}/src/sim/simconnect_dropin_exports.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sim_emulator_dropin.cpp
   ${PROJECT_SOURCE_DIR}/src/common/clock.cpp
   ${PROJECT_SOURCE_DIR}/src/common/command_table.cpp)

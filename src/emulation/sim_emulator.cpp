@@ -17,8 +17,6 @@ using namespace simconnect;
 
 namespace {
 
-std::atomic<SimEmulator*> g_installed{nullptr};
-
 constexpr DWORD kMessageVersion = 4;
 constexpr std::uintptr_t kHandleBase = 0x5C0000;
 // Fixed-size string fields of the wire format: longer names are refused.
@@ -104,17 +102,9 @@ SimEmulator::SimEmulator(Clock& clock, std::size_t recordLimit)
         MutexLock guard(mutex_);
         module_.load();
     }
-    g_installed.store(this);
 }
 
-SimEmulator::~SimEmulator() {
-    SimEmulator* self = this;
-    g_installed.compare_exchange_strong(self, nullptr);
-}
-
-SimEmulator* SimEmulator::installed() {
-    return g_installed.load();
-}
+SimEmulator::~SimEmulator() = default;
 
 // --- scripting -------------------------------------------------------------
 

@@ -21,12 +21,12 @@
 // as the real one: where the real simulator's behaviour is unknown it takes
 // the harsher reading.
 //
-// The core library (corvane_sim_emulator_core) holds the emulator and its
-// MobiFlight module and defines no SimConnect function; a transport puts
-// the SimConnect functions in front of it. corvane_sim_emulation defines
-// them in-process, acting on the one installed SimEmulator (the most
-// recently constructed one still alive); without an installed emulator they
-// fail with E_FAIL, like the real library without a simulator.
+// The library (corvane_sim_emulator_core) holds the emulator and its
+// MobiFlight module; a transport puts the SimConnect functions in front of
+// it: EmulatorLibrary (emulation/emulator_library.h) in-process, the wire
+// front (src/simulator) over the network, the drop-in SimConnect.dll for
+// process tests. There is no process-wide emulator: whoever makes one
+// hands it to its transport.
 //
 // What it emulates:
 // - the simulator process (processProbe() serves as the client's probe);
@@ -104,9 +104,6 @@ public:
 
     SimEmulator(const SimEmulator&) = delete;
     SimEmulator& operator=(const SimEmulator&) = delete;
-
-    // The emulator the SimConnect functions act on, or null.
-    static SimEmulator* installed();
 
     // --- the simulator process and connections ---
     void setSimulatorRunning(bool running);
@@ -225,7 +222,7 @@ public:
     // One line per option, generated from the same table.
     static std::string optionsHelp();
 
-    // --- the SimConnect functions (called through simconnect_api.h) ---
+    // --- the SimConnect functions (called through EmulatorLibrary) ---
     HRESULT open(simconnect::HANDLE* handle, const char* name);
     HRESULT close(simconnect::HANDLE handle);
     HRESULT callDispatch(simconnect::HANDLE handle, simconnect::DispatchProc proc, void* context);

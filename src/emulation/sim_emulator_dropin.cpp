@@ -17,7 +17,9 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "emulation/emulator_library.h"
 #include "emulation/sim_emulator.h"
+#include "sim/simconnect_dropin.h"
 
 namespace {
 
@@ -45,6 +47,8 @@ public:
         if (!quitFile_.empty()) emulator_.setDispatchHook([this] { checkQuitFile(); });
     }
 
+    simconnect::Library& library() { return library_; }
+
 private:
     // Runs whenever the client pumps messages, which it does while connected.
     void checkQuitFile() {
@@ -53,11 +57,15 @@ private:
     }
 
     SimEmulator emulator_;
+    EmulatorLibrary library_{emulator_};
     std::string quitFile_;
     std::atomic<bool> quitSent_{false};
 };
 
-// Built when the library is loaded; installs itself for the SimConnect functions.
-DropInSimulator g_simulator;
-
 }  // namespace
+
+simconnect::Library& simconnect::dropInLibrary() {
+    // Built on first use, which is after the library has loaded.
+    static DropInSimulator simulator;
+    return simulator.library();
+}

@@ -216,9 +216,12 @@ bool Sandbox::start(const std::string& configPath, bool hidTrace, std::string& e
 
     AppServices services;
     services.hidBus = &bus_;
-    // Linked, the simulator may run on another machine: no process to wait for.
-    services.simulatorProbe =
-        side_ == SimulatorSide::Emulated ? sim_.processProbe() : [] { return true; };
+    // Linked, the program waits for the simulator's process as it would
+    // itself (the machine's process list, for a simulator on this machine).
+    if (side_ == SimulatorSide::Emulated) {
+        services.simulatorProbe = sim_.processProbe();
+        services.simConnectLibrary = &simLibrary_;
+    }
     services.consoleInput = console_;
     services.executableDir = platform::parentPath(platform::executablePath());
     app_ = std::make_unique<Application>(services);
@@ -230,7 +233,7 @@ bool Sandbox::start(const std::string& configPath, bool hidTrace, std::string& e
         names += " " + panel.name;
     print("[sandbox] panels:" + names + ". Type help for the commands.");
     if (side_ == SimulatorSide::Linked)
-        print("[sandbox] the simulator is the one the linked SimConnect library reaches");
+        print("[sandbox] the simulator is the one the configured SimConnect client reaches");
     return true;
 }
 

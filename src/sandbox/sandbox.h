@@ -13,6 +13,7 @@
 #include "common/mutex.h"
 #include "config/app_config.h"
 #include "config/event_map.h"
+#include "emulation/emulator_library.h"
 #include "emulation/sim_emulator.h"
 #include "emulation/virtual_hid_bus.h"
 #include "sandbox/line_channel.h"
@@ -29,11 +30,11 @@
 class Sandbox {
 public:
     // Where the program's simulator is: the sandbox's own emulator, or
-    // whatever the SimConnect library the binary is linked with reaches (the
-    // SDK's library and a real simulator, or the network client and a
-    // simulator elsewhere). Linked, the simulator commands (sim, battery,
-    // lvar, module) are refused, and the program waits for no simulator
-    // process on this machine.
+    // whatever the SimConnect client the configuration chooses reaches (the
+    // built-in client and a simulator on its pipe or elsewhere, or the SDK's
+    // SimConnect.dll). Linked, the simulator commands (sim, battery, lvar,
+    // module) are refused, and the program waits for the simulator's
+    // process as it does itself.
     enum class SimulatorSide { Emulated, Linked };
 
     explicit Sandbox(std::ostream& out, SimulatorSide side = SimulatorSide::Emulated);
@@ -133,6 +134,7 @@ private:
     AppConfig config_;
     EventMap eventMap_;
     SimEmulator sim_{Clock::system(), kRecordLimit};
+    EmulatorLibrary simLibrary_{sim_};
     emulation::VirtualHidBus bus_{Clock::system(), kRecordLimit};
     std::vector<Panel> panels_;
     std::shared_ptr<LineChannel> console_;

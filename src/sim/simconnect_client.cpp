@@ -46,8 +46,9 @@ DWORD readDword(const std::uint8_t* bytes, std::size_t offset) {
     return value;
 }
 
-bool openConnection(const std::string& name, HANDLE& handle, std::string& error) {
-    const HRESULT result = SimConnect_Open(&handle, name.c_str(), nullptr, 0, nullptr, 0);
+bool openConnection(simconnect::Library& library, const std::string& name, HANDLE& handle,
+                    std::string& error) {
+    const HRESULT result = library.open(&handle, name.c_str());
     if (result < 0) {
         error = "SimConnect_Open failed (" + SimConnectClient::formatResult(result) + ")";
         return false;
@@ -78,8 +79,8 @@ public:
     }
 };
 
-SimConnectClient::SimConnectClient(Clock& clock, ProcessProbe probe)
-    : clock_(clock), probe_(probe ? std::move(probe) : ProcessProbe(simulatorProcessRunning)) {}
+SimConnectClient::SimConnectClient(simconnect::Library& library, Clock& clock, ProcessProbe probe)
+    : library_(library), clock_(clock), probe_(probe ? std::move(probe) : ProcessProbe(simulatorProcessRunning)) {}
 
 SimConnectClient::~SimConnectClient() {
     stop();
@@ -272,7 +273,7 @@ std::int32_t SimConnectClient::pump() {
         SharedLock call(callLock_);
         void* handle = currentHandle();
         if (!handle) return 0;
-        result = SimConnect_CallDispatch(handle, &SimConnectDispatcher::proc, this);
+        result = library_.callDispatch(handle, &SimConnectDispatcher::proc, this);
     }
     if (link_.failure) {
         const std::exception_ptr failure = link_.failure;
@@ -334,7 +335,7 @@ bool SimConnectClient::connect(std::string& error) {
         name = clientName_;
     }
     HANDLE handle = nullptr;
-    if (!openConnection(name, handle, error)) return false;
+    if (!openConnection(library_, name, handle, error)) return false;
     if (!adoptHandle(handle)) return true;
     beginLink(handle, name);
     subscribeBattery();
@@ -347,7 +348,7 @@ bool SimConnectClient::connect(std::string& error) {
 bool SimConnectClient::adoptHandle(void* handle) {
     MutexLock guard(lock_);
     if (handle_) {
-        SimConnect_Close(handle);
+        library_.close(handle);
         return false;
     }
     handle_ = handle;
@@ -362,7 +363,7 @@ void SimConnectClient::beginLink(void* handle, const std::string& name) {
     link_.openedAt = clock_.now();
     link_.nextProcessCheck = link_.openedAt + kProcessCheckInterval;
     DWORD openSendId = 0;
-    if (SimConnect_GetLastSentPacketID(handle, &openSendId) < 0) openSendId = 0;
+    if (library_.getLastSentPacketId(handle, &openSendId) < 0) openSendId = 0;
     {
         MutexLock serial(sendSerial_);
         lastSendId_ = openSendId;
@@ -377,8 +378,8 @@ void SimConnectClient::subscribeBattery() {
     std::string error;
     const bool defined = callOnConnection(
         "SimConnect_AddToDataDefinition", kBatteryVariable, false, ServerErrors::Warn,
-        [](void* handle) {
-            return SimConnect_AddToDataDefinition(handle, kBatteryDefinition, kBatteryVariable,
+        [this](void* handle) {
+            return library_.addToDataDefinition(handle, kBatteryDefinition, kBatteryVariable,
                                                   "Bool", SIMCONNECT_DATATYPE_INT32, 0.0f,
                                                   SIMCONNECT_UNUSED);
         },
@@ -389,8 +390,8 @@ void SimConnectClient::subscribeBattery() {
     }
     const bool requested = callOnConnection(
         "SimConnect_RequestDataOnSimObject", kBatteryVariable, false, ServerErrors::Warn,
-        [](void* handle) {
-            return SimConnect_RequestDataOnSimObject(
+        [this](void* handle) {
+            return library_.requestDataOnSimObject(
                 handle, kBatteryRequest, kBatteryDefinition, SIMCONNECT_OBJECT_ID_USER,
                 SIMCONNECT_PERIOD_SIM_FRAME, SIMCONNECT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0);
         },
@@ -411,7 +412,7 @@ void SimConnectClient::disconnect(const std::string& reason) {
             nextEventId_ = 1;
             onConnectionChanged = onConnectionChanged_;
         }
-        if (handle) SimConnect_Close(handle);
+        if (handle) library_.close(handle);
     }
     const bool wasConnected = connected_.exchange(false);
     if (!handle || !wasConnected) return;
@@ -536,7 +537,7 @@ std::int32_t SimConnectClient::sendRecorded(void* handle, const char* function,
     }
     const std::int32_t result = call();
     DWORD sendId = 0;
-    if (SimConnect_GetLastSentPacketID(handle, &sendId) < 0) sendId = 0;
+    if (library_.getLastSentPacketId(handle, &sendId) < 0) sendId = 0;
     if (sendId != 0) lastSendId_ = sendId;
     if (sendId == expected && result >= 0) return result;
     MutexLock guard(recordLock_);
@@ -585,7 +586,7 @@ bool SimConnectClient::transmitEvent(const std::string& eventName, std::string& 
     if (!mapEvent(eventName, handle, eventId, error)) return false;
     const HRESULT result =
         sendRecorded(handle, "SimConnect_TransmitClientEvent", eventName, ServerErrors::Warn, [&] {
-            return SimConnect_TransmitClientEvent(handle, SIMCONNECT_OBJECT_ID_USER, eventId, 0,
+            return library_.transmitClientEvent(handle, SIMCONNECT_OBJECT_ID_USER, eventId, 0,
                                                   SIMCONNECT_GROUP_PRIORITY_HIGHEST,
                                                   SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY);
         });
@@ -615,7 +616,7 @@ bool SimConnectClient::mapEvent(const std::string& eventName, void*& handle, std
     const std::uint32_t id = eventId;
     const HRESULT result = sendRecorded(
         connection, "SimConnect_MapClientEventToSimEvent", eventName, ServerErrors::Warn,
-        [&] { return SimConnect_MapClientEventToSimEvent(connection, id, eventName.c_str()); });
+        [&] { return library_.mapClientEventToSimEvent(connection, id, eventName.c_str()); });
     if (result < 0) {
         error = "SimConnect_MapClientEventToSimEvent failed (" + formatResult(result) + ")";
         return false;
@@ -629,7 +630,7 @@ bool SimConnectClient::mapClientDataName(const std::string& name, std::uint32_t 
     const bool mapped = callOnConnection(
         "SimConnect_MapClientDataNameToID", name, true, ServerErrors::Warn,
         [&](void* handle) {
-            return SimConnect_MapClientDataNameToID(handle, name.c_str(), clientDataId);
+            return library_.mapClientDataNameToId(handle, name.c_str(), clientDataId);
         },
         error);
     if (mapped) {
@@ -645,7 +646,7 @@ bool SimConnectClient::addClientDataDefinition(std::uint32_t defineId, std::uint
         "SimConnect_AddToClientDataDefinition", "definition " + std::to_string(defineId), true,
         ServerErrors::Warn,
         [&](void* handle) {
-            return SimConnect_AddToClientDataDefinition(handle, defineId, 0, sizeBytes, 0.0f,
+            return library_.addToClientDataDefinition(handle, defineId, 0, sizeBytes, 0.0f,
                                                         SIMCONNECT_UNUSED);
         },
         error);
@@ -657,7 +658,7 @@ bool SimConnectClient::requestClientData(std::uint32_t clientDataId, std::uint32
     return callOnConnection(
         "SimConnect_RequestClientData", areaName(clientDataId), true, errors,
         [&](void* handle) {
-            return SimConnect_RequestClientData(
+            return library_.requestClientData(
                 handle, clientDataId, requestId, defineId, SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET,
                 SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0);
         },
@@ -669,7 +670,7 @@ bool SimConnectClient::readClientDataOnce(std::uint32_t clientDataId, std::uint3
     return callOnConnection(
         "SimConnect_RequestClientData", areaName(clientDataId), true, ServerErrors::Warn,
         [&](void* handle) {
-            return SimConnect_RequestClientData(
+            return library_.requestClientData(
                 handle, clientDataId, requestId, defineId, SIMCONNECT_CLIENT_DATA_PERIOD_ONCE,
                 SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_DEFAULT, 0, 0, 0);
         },
@@ -687,7 +688,7 @@ bool SimConnectClient::setClientData(std::uint32_t clientDataId, std::uint32_t d
         "SimConnect_SetClientData", areaName(clientDataId), true, errors,
         [&](void* handle) {
             // The library only reads the block; its C signature just lacks the const.
-            return SimConnect_SetClientData(handle, clientDataId, defineId,
+            return library_.setClientData(handle, clientDataId, defineId,
                                             SIMCONNECT_CLIENT_DATA_SET_FLAG_DEFAULT, 0,
                                             kCommandBlockSize, const_cast<std::uint8_t*>(block));
         },

@@ -13,6 +13,7 @@
 #include "common/clock.h"
 #include "common/mutex.h"
 #include "sim/simconnect_call_log.h"
+#include "sim/simconnect_library.h"
 
 namespace simconnect {
 struct SIMCONNECT_RECV;
@@ -83,8 +84,11 @@ public:
         bool exitWithSimulator = true;
     };
 
-    // An empty probe means the machine's process list (platform process scan).
-    explicit SimConnectClient(Clock& clock = Clock::system(), ProcessProbe probe = {});
+    // Calls the SimConnect functions of `library`, which must outlive the
+    // client. An empty probe means the machine's process list (platform
+    // process scan).
+    explicit SimConnectClient(simconnect::Library& library, Clock& clock = Clock::system(),
+                              ProcessProbe probe = {});
     ~SimConnectClient();  // stops
 
     // An empty clientName means "CorvaneHID". onConnectionChanged and
@@ -190,6 +194,7 @@ private:
     void onBatteryData(const std::uint8_t* message, std::uint32_t size);
     void onClientDataMessage(const std::uint8_t* message, std::uint32_t size);
 
+    simconnect::Library& library_;
     Clock& clock_;
     ProcessProbe probe_;
     std::atomic<bool> running_{false};

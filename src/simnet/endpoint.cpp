@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "common/ascii.h"
-#include "common/mutex.h"
 #include "platform/documents.h"
 #include "platform/paths.h"
 #include "simnet/wire_protocol.h"
@@ -18,9 +17,6 @@ namespace {
 
 constexpr const char* kCfgFileName = "SimConnect.cfg";
 constexpr const char* kSectionBase = "SimConnect";
-
-Mutex g_configuredLock;
-std::optional<Endpoint> g_configured GUARDED_BY(g_configuredLock);
 
 std::string lower(const std::string& text) {
     return toLowerAscii(text);
@@ -108,16 +104,6 @@ std::string Endpoint::describe() const {
         return "[" + address + "]:" + std::to_string(port);
     }
     return address + ":" + std::to_string(port);
-}
-
-void setConfiguredEndpoint(const std::optional<Endpoint>& endpoint) {
-    MutexLock lock(g_configuredLock);
-    g_configured = endpoint;
-}
-
-std::optional<Endpoint> configuredEndpoint() {
-    MutexLock lock(g_configuredLock);
-    return g_configured;
 }
 
 std::string cfgSectionName(std::uint32_t configIndex) {
@@ -241,8 +227,8 @@ std::optional<Endpoint> resolveEndpoint(const std::optional<Endpoint>& configure
     return chooseEndpoint(configured, files, configIndex, pipesAvailable).endpoint;
 }
 
-std::optional<Endpoint> resolveEndpointForOpen(std::uint32_t configIndex) {
-    const std::optional<Endpoint> configured = configuredEndpoint();
+std::optional<Endpoint> resolveEndpointForOpen(const std::optional<Endpoint>& configured,
+                                               std::uint32_t configIndex) {
     if (configured) return configured;  // no file is read then
     return chooseEndpoint(std::nullopt, readCfgFiles(simConnectCfgPaths()), configIndex,
                           platform::localPipesAvailable())

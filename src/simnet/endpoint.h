@@ -29,12 +29,6 @@ struct Endpoint {
     std::string describe() const;
 };
 
-// The address the program gives, which wins over every SimConnect.cfg: set
-// it before opening (the program's own configuration), clear it with
-// nullopt. Process-wide; any thread.
-void setConfiguredEndpoint(const std::optional<Endpoint>& endpoint);
-std::optional<Endpoint> configuredEndpoint();
-
 // ---- SimConnect.cfg ------------------------------------------------------
 //
 // The file is read as the SDK's library reads it: an INI file, section
@@ -108,8 +102,9 @@ std::optional<Endpoint> resolveEndpoint(const std::optional<Endpoint>& configure
                                         const std::vector<std::string>& cfgTexts,
                                         std::uint32_t configIndex, bool pipesAvailable);
 
-// resolveEndpoint() on this process's configured endpoint, the machine's
-// cfg files and its pipe support.
-std::optional<Endpoint> resolveEndpointForOpen(std::uint32_t configIndex);
+// resolveEndpoint() on `configured`, the machine's cfg files (the SDK's
+// places) and its pipe support; no file is read when `configured` is set.
+std::optional<Endpoint> resolveEndpointForOpen(const std::optional<Endpoint>& configured,
+                                               std::uint32_t configIndex);
 
 }  // namespace simnet

@@ -11,6 +11,8 @@
 #include "fakes/temp_dir.h"
 #include "platform/paths.h"
 #include "platform/shared_library.h"
+#include "platform/stream_transport.h"
+#include "sim/simconnect_sdk_library.h"
 
 namespace fs = std::filesystem;
 
@@ -156,17 +158,23 @@ TEST_F(FileChecksTest, EachFileGivesTheLoadersTextAndDuplicateKeysAreWarned) {
     EXPECT_EQ(checkEventMap(c).at(0).verdict, Verdict::Warn);
 }
 
-TEST(SimConnectCheckTest, TheLibraryMustLieBesideTheProgramAndLoad) {
+TEST(SimConnectCheckTest, NamesTheClientAndChecksTheDllWhenOneIsAskedFor) {
     TempDir dir;
     CheckContext c;
     c.executablePath = dir.file("CorvaneHID.exe");
-    if (!platform::librariesBesideExecutable()) {
-        EXPECT_TRUE(checkSimConnectLibrary(c).empty());
-        return;
+    if (platform::localPipesAvailable()) {
+        EXPECT_EQ(texts(checkSimConnectLibrary(c)),
+                  std::vector<std::string>{
+                      "OK   X: built-in client, pipe \\\\.\\pipe\\Microsoft Flight "
+                      "Simulator\\SimConnect"});
+    } else {
+        EXPECT_TRUE(checkSimConnectLibrary(c).empty());  // no address, no pipe: nothing to name
     }
-    const std::string library = dir.file("SimConnect.dll");
-    EXPECT_EQ(
-        texts(checkSimConnectLibrary(c)).at(0).rfind("FAIL X: " + library + " not found; ", 0), 0u);
+    c.config.simulator.client = SimulatorSettings::Client::SdkLibrary;
+    const std::string library = dir.file(simconnect::sdkLibraryFileName());
+    EXPECT_NE(texts(checkSimConnectLibrary(c)).at(0).find(" not found beside the program (" +
+                                                          library + ")"),
+              std::string::npos);
     writeFileBytes(library, "MZ but not a library");
     EXPECT_EQ(
         texts(checkSimConnectLibrary(c)).at(0).rfind("FAIL X: " + library + " does not load (", 0),

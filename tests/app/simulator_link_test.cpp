@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "app/program_check.h"
 #include "fakes/temp_dir.h"
 #include "platform/paths.h"
+#include "sim/simconnect_sdk_library.h"
 #include "simnet/server.h"
 
 namespace {
@@ -146,7 +148,6 @@ protected:
         CheckContext c;
         c.executablePath = folder.file("corvanehid");
         c.configLoaded = true;
-        c.simConnectProvider = SimConnectProvider::NetworkClient;
         c.simulatorAnswerTimeout = std::chrono::milliseconds(300);
         return c;
     }();
@@ -192,16 +193,50 @@ TEST_F(SimulatorAddressCheckTest, WithoutAnAddressOrWithTheSdkLibraryNothingIsAs
               std::string::npos)
         << cfg[0].text;
 
-    context.simConnectProvider = SimConnectProvider::SdkLibrary;
     context.config.simulator = at("10.0.0.2");
+    context.config.simulator.client = SimulatorSettings::Client::SdkLibrary;
     const std::vector<Finding> sdk = checkSimulatorAddress(context);
     ASSERT_EQ(sdk.size(), 1u);
     EXPECT_EQ(sdk[0].verdict, Verdict::Warn);
-    EXPECT_EQ(sdk[0].text.rfind("simulator.address 10.0.0.2 is set, but this program uses "
+    EXPECT_EQ(sdk[0].text.rfind("simulator.address 10.0.0.2 is set, but simulator.client is "
                                 "SimConnect.dll, which reads the simulator's address from "
-                                "SimConnect.cfg instead; start network\\CorvaneHID.exe",
+                                "SimConnect.cfg instead; remove simulator.client",
                                 0),
               0u);
+}
+
+// The configuration chooses the SimConnect when the program runs; a
+// SimConnect.dll asked for but missing or incomplete is an error that
+// names the file, never a quiet switch to the built-in client.
+TEST(SimConnectChoiceTest, TheConfigurationChoosesTheClientAndABadDllIsAnError) {
+    TempDir folder;
+    SimulatorSettings settings = at("10.0.0.2");
+    std::string error;
+    SimulatorLinkPlan plan = planSimulatorLink(settings, configuredProvider(settings), {}, false);
+    std::unique_ptr<simconnect::Library> library =
+        makeSimConnectLibrary(plan, folder.path(), error);
+    ASSERT_NE(library, nullptr) << error;
+    EXPECT_EQ(library->describe(), "built-in client, TCP 10.0.0.2:500");
+
+    settings.client = SimulatorSettings::Client::SdkLibrary;
+    plan = planSimulatorLink(settings, configuredProvider(settings), {}, false);
+    EXPECT_EQ(plan.provider, SimConnectProvider::SdkLibrary);
+    const std::string dll = simconnect::sdkLibraryFileName();
+    EXPECT_EQ(makeSimConnectLibrary(plan, folder.path(), error), nullptr);
+    EXPECT_EQ(error.rfind(dll + " not found beside the program (" + folder.file(dll) +
+                              ") nor on the system's search path; copy SimConnect.dll from the "
+                              "simulator SDK's folder",
+                          0),
+              0u)
+        << error;
+
+    std::filesystem::copy_file(
+        platform::toPath(platform::joinPath(CORVANE_INCOMPLETE_SIMCONNECT_DIR, dll)),
+        platform::toPath(folder.file(dll)));
+    EXPECT_EQ(makeSimConnectLibrary(plan, folder.path(), error), nullptr);
+    EXPECT_NE(error.find(" lacks SimConnect_Close, SimConnect_CallDispatch, "), std::string::npos)
+        << error;
+    EXPECT_NE(error.find(", so it is not the simulator's; copy SimConnect.dll"), std::string::npos);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "emulation/emulator_library.h"
 #include "emulation/sim_emulator.h"
 #include "fakes/log_capture.h"
 #include "fakes/test_clocks.h"
@@ -80,7 +81,8 @@ protected:
     ManualClock clock{ManualClock::Mode::Step};
     ManualClock simConnectClock{ManualClock::Mode::Step};
     SimEmulator sim{clock};
-    SimConnectClient simConnect{simConnectClock, sim.processProbe()};
+    EmulatorLibrary simLibrary{sim};
+    SimConnectClient simConnect{simLibrary, simConnectClock, sim.processProbe()};
     MobiFlightClient mobiflight{clock};
     std::mutex mutex;
     std::vector<std::string> lvars;

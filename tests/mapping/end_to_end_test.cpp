@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/application.h"
+#include "emulation/emulator_library.h"
 #include "emulation/sim_emulator.h"
 #include "emulation/virtual_hid_bus.h"
 #include "fakes/log_capture.h"
@@ -75,6 +76,7 @@ protected:
     // process takes half a second.
     ScaledClock clock{10};
     SimEmulator sim;
+    EmulatorLibrary simLibrary{sim};
     emulation::VirtualHidBus bus;  // reads wait in real time
     std::optional<emulation::VirtualPanel> panel;
 };
@@ -84,6 +86,7 @@ TEST_F(EndToEndTest, PressBacklightBatteryAndSimulatorExit) {
     services.hidBus = &bus;
     services.clock = &clock;
     services.simulatorProbe = sim.processProbe();
+    services.simConnectLibrary = &simLibrary;
     services.executableDir = dir.path();
     Application app(services);
     std::string error;

@@ -15,6 +15,7 @@
 #include "config/app_config.h"
 #include "config/button_config.h"
 #include "config/event_map.h"
+#include "emulation/emulator_library.h"
 #include "emulation/sim_emulator.h"
 #include "emulation/virtual_hid_bus.h"
 #include "fakes/log_capture.h"
@@ -134,7 +135,8 @@ protected:
     LogCapture log;
     CommandGate gate;
     SimEmulator sim;
-    SimConnectClient simConnect{Clock::system(), sim.processProbe()};
+    EmulatorLibrary simLibrary{sim};
+    SimConnectClient simConnect{simLibrary, Clock::system(), sim.processProbe()};
     MobiFlightClient mobiflight;
     emulation::VirtualHidBus bus;
     HidManager hid{bus};

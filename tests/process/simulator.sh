@@ -1,34 +1,31 @@
 #!/usr/bin/env bash
 # The standalone simulator and the real program over loopback, the program
-# on virtual panels (corvanehid-sandbox-linked):
-# - "cfg": its SimConnect library pointed at the simulator by a
-#   SimConnect.cfg in its current folder, simulator.exitWithSimulator on: a
-#   press reaches the module, a battery change reaches the LEDs, the
-#   simulator's quit ends the program.
-# - "remote": the network client pointed at the simulator by
+# on virtual panels (corvanehid-sandbox --linked), with the SimConnect its
+# configuration chooses:
+# - "tcp": the built-in client pointed at the simulator by a SimConnect.cfg
+#   in its current folder, simulator.exitWithSimulator on: a press reaches
+#   the module, a battery change reaches the LEDs, the simulator's quit
+#   ends the program.
+# - "dll": the same through simulator.client "SimConnect.dll", with the
+#   project's stand-in library (the network client as a drop-in) beside the
+#   program; and the real program asking for SimConnect.dll where there is
+#   none: one ERROR that says what to do, exit 1.
+# - "remote": the built-in client pointed at the simulator by
 #   simulator.address: a press reaches the module; the simulator quits and
 #   starts again, and the program keeps running, reconnects, registers
-#   again and a second press arrives. --check of the program with the
-#   network client says that the address answers.
-# - "pipe" (Windows): the SDK's way without SimConnect.cfg, over the
-#   simulator's pipe; the simulator's quit ends the program.
-# The Windows build runs "remote" with its network executables (bin/network),
-# which start without SimConnect.dll.
-# Usage: simulator.sh SANDBOX_LINKED SIMULATOR NETWORK_SANDBOX NETWORK_PROGRAM
+#   again and a second press arrives. --check says that the address answers.
+# - "pipe" (Windows): the built-in client without SimConnect.cfg, over the
+#   simulator's pipe, the simulator running as FlightSimulator.exe (the
+#   process the program waits for); --check says the pipe answers; the
+#   simulator's quit ends the program.
+# Usage: simulator.sh PROGRAM SIMULATOR SANDBOX
 source "$(dirname "$0")/lib.sh"
 SIMULATOR="$2"
-NETWORK_SANDBOX="$3"
-NETWORK_PROGRAM="$4"
+SANDBOX="$APP_DIR/$(basename "$3")"
 install_program
-if is_windows; then
-  cp "$CORVANE_BINARY_DIR/simnet/SimConnect.dll" "$APP_DIR/"
-  # The network executables, each alone in a folder: they need no DLL.
-  mkdir -p "$WORK/network-sandbox" "$WORK/network-program"
-  cp "$NETWORK_SANDBOX" "$WORK/network-sandbox/"
-  cp "$NETWORK_PROGRAM" "$WORK/network-program/"
-  NETWORK_SANDBOX="$WORK/network-sandbox/$(basename "$NETWORK_SANDBOX")"
-  NETWORK_PROGRAM="$WORK/network-program/$(basename "$NETWORK_PROGRAM")"
-fi
+cp "$3" "$APP_DIR/"
+DROPIN="$CORVANE_BINARY_DIR/simnet/libSimConnect.so"
+is_windows && DROPIN="$CORVANE_BINARY_DIR/simnet/SimConnect.dll"
 CONFIG_DIR="$WORK/panels"
 mkdir -p "$CONFIG_DIR"
 cp "$CORVANE_SOURCE_DIR/examples/"*.json "$CONFIG_DIR/"
@@ -55,13 +52,13 @@ wait_for_count() {
   return 1
 }
 
-# start_simulator NAME: the simulator reading commands from fd 3; sets
-# SIM_OUT and PORT.
+# start_simulator NAME [EXECUTABLE]: the simulator reading commands from
+# fd 3; sets SIM_OUT and PORT.
 start_simulator() {
   SIM_OUT="$WORK/$1.simulator.out"
   mkfifo "$WORK/$1.simulator.in"
   exec 3<> "$WORK/$1.simulator.in"
-  $CORVANE_RUNNER "$SIMULATOR" --port 0 < "$WORK/$1.simulator.in" > "$SIM_OUT" 2>&1 &
+  $CORVANE_RUNNER "${2:-$SIMULATOR}" --port 0 < "$WORK/$1.simulator.in" > "$SIM_OUT" 2>&1 &
   SIM_PID=$!
   BACKGROUND_PIDS+=("$SIM_PID")
   wait_for_line "$SIM_OUT" "serving 127.0.0.1:" 60 || return 1
@@ -109,19 +106,23 @@ finish_round() {
   fi
 }
 
-# ending_round NAME FOLDER PEER: the program ends with the simulator.
+# ending_round NAME FOLDER PEER [SIMULATOR_SECTION [SIMULATOR_EXECUTABLE]]:
+# the program ends with the simulator.
 ending_round() {
   local name="$1" folder="$2" peer="$3"
-  check "$name: the simulator serves" start_simulator "$name"
-  write_config "$name" '{ "exitWithSimulator": 1 }'
+  check "$name: the simulator serves" start_simulator "$name" "${5:-}"
+  local section='{ "exitWithSimulator": 1 }'
+  [ -z "${4:-}" ] || section="$4"
+  write_config "$name" "$section"
   if [ "$folder" = cfg ]; then
     folder="$WORK/$name.run"
     mkdir -p "$folder"
     printf '[SimConnect]\r\nProtocol=IPv4\r\nAddress=127.0.0.1\r\nPort=%s\r\n' "$PORT" \
       > "$folder/SimConnect.cfg"
   fi
-  start_panels "$name" "$folder" "$PROGRAM"
+  start_panels "$name" "$folder" "$SANDBOX"
   connected_and_pressing "$name" "$peer" 1
+  [ "$name" != pipe ] || check_answers "$name" "$peer"
   echo "battery off" >&3
   check "$name: battery off reaches the LEDs (day profile breathes)" \
     wait_for_line "$PANELS_OUT" "[panel pfd] led_ctl breathe param0=5 param1=1000 param2=50" 30
@@ -141,7 +142,7 @@ remote_round() {
   check "$name: the simulator serves" start_simulator "$name"
   write_config "$name" "{ \"address\": \"127.0.0.1\", \"port\": $PORT }"
   mkdir -p "$WORK/$name.run"
-  start_panels "$name" "$WORK/$name.run" "$NETWORK_SANDBOX"
+  start_panels "$name" "$WORK/$name.run" "$SANDBOX"
   check "$name: the program names the address and what the simulator's end means" \
     wait_for_line "$PANELS_OUT" \
     "Simulator address: 127.0.0.1:$PORT, set by simulator.address; the program keeps running when the simulator quits" 30
@@ -157,9 +158,9 @@ remote_round() {
     [ "$(count_lines "$PANELS_OUT" "[WARN] Waiting for SimConnect connection")" -le 1 ]
 
   set +e
-  $CORVANE_RUNNER "$NETWORK_PROGRAM" --check --config "$CONFIG" > "$WORK/check.out" 2>&1
+  run_program --check --config "$CONFIG" > "$WORK/check.out" 2>&1
   set -e
-  check "$name: --check of the program with the network client: the address answers" \
+  check "$name: --check: the address answers" \
     grep -qF "OK   Simulator address: 127.0.0.1:$PORT, set by simulator.address, answers: CorvaneHID simulator emulator" "$WORK/check.out"
   [ "$FAILURES" -eq 0 ] || tr -d '\r' < "$WORK/check.out"
 
@@ -169,11 +170,54 @@ remote_round() {
   finish_round "$name"
 }
 
+# check_answers NAME PIPE: --check of the program names the built-in client
+# and says that the simulator answers on the pipe.
+check_answers() {
+  set +e
+  run_program --check --config "$CONFIG" > "$WORK/$1.check.out" 2>&1
+  set -e
+  check "$1: --check names the built-in client and its pipe" \
+    grep -qF "OK   SimConnect: built-in client, pipe $2" "$WORK/$1.check.out"
+  check "$1: --check says the simulator answers there" \
+    grep -qF "OK   Simulator address: $2, answers: CorvaneHID simulator emulator" "$WORK/$1.check.out"
+  [ "$FAILURES" -eq 0 ] || tr -d '\r' < "$WORK/$1.check.out"
+}
+
+# dll_missing: the real program told to use SimConnect.dll where there is
+# none stops at once with one ERROR that says what to do.
+dll_missing() {
+  write_config nodll '{ "client": "SimConnect.dll" }'
+  set +e
+  printf 'quit\n' | run_program --console --config "$CONFIG" > "$WORK/nodll.out" 2>&1
+  local code=$?
+  set -e
+  check "no SimConnect.dll: the program ends with exit 1 (exit $code)" [ "$code" -eq 1 ]
+  check "no SimConnect.dll: one ERROR line" [ "$(count_lines "$APP_DIR/CorvaneHID.log" "[ERROR]")" -eq 1 ]
+  check "no SimConnect.dll: it names the file and what to do" \
+    grep -qF "not found beside the program ($(native_path "$APP_DIR")" "$APP_DIR/CorvaneHID.log"
+  [ "$FAILURES" -eq 0 ] || cat "$WORK/nodll.out" "$APP_DIR/CorvaneHID.log"
+}
+
+# The simulator under the name of the real one's process, which the program
+# waits for when the simulator is on this machine (SimConnect.dll's way).
+mkdir -p "$WORK/sim"
+FLIGHT_SIMULATOR="$WORK/sim/FlightSimulator.exe"
+cp "$SIMULATOR" "$FLIGHT_SIMULATOR"
+
+dll_missing
 ending_round tcp cfg "127.0.0.1:"
+cp "$DROPIN" "$APP_DIR/"
+ending_round dll cfg "127.0.0.1:" '{ "exitWithSimulator": 1, "client": "SimConnect.dll" }' \
+  "$FLIGHT_SIMULATOR"
+check "dll: the program names the library it loaded" \
+  grep -qF "SimConnect client: SimConnect.dll at $(native_path "$APP_DIR")" "$PANELS_OUT"
+rm -f "$APP_DIR/$(basename "$DROPIN")"
 remote_round
 if is_windows; then
-  # No SimConnect.cfg anywhere: the library takes the simulator's own pipe.
+  # No SimConnect.cfg anywhere: the built-in client takes the simulator's
+  # own pipe, once the simulator's process runs.
   mkdir -p "$WORK/pipe.run"
-  ending_round pipe "$WORK/pipe.run" '\\.\pipe\Microsoft Flight Simulator\SimConnect'
+  ending_round pipe "$WORK/pipe.run" '\\.\pipe\Microsoft Flight Simulator\SimConnect' \
+    '{ "exitWithSimulator": 1 }' "$FLIGHT_SIMULATOR"
 fi
 finish

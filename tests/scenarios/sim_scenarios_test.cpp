@@ -67,7 +67,7 @@ std::string buttons() {
     ]})json";
 }
 
-class SimScenarioTest : public ::testing::Test {
+class SimScenarioTest : public ::testing::TestWithParam<ScenarioLink> {
 protected:
     SimScenarioTest() {
         writeFileBytes(dir.file("config.json"), kConfig);
@@ -87,6 +87,7 @@ protected:
         services.hidBus = &bus;
         services.clock = &clock;
         services.simulatorProbe = sim.processProbe();
+        services.simConnectLibrary = &transport->library();
         services.executableDir = dir.path();
         app = std::make_unique<Application>(services);
         std::string error;
@@ -166,7 +167,7 @@ protected:
 
     TempDir dir;
     ScaledClock clock{10};
-    std::unique_ptr<ScenarioTransport> transport = makeScenarioTransport(clock);
+    std::unique_ptr<ScenarioTransport> transport = makeScenarioTransport(GetParam(), clock);
     SimEmulator& sim = transport->simulator();
     emulation::VirtualHidBus bus;  // reads wait in real time
     std::optional<emulation::VirtualPanel> panel;
@@ -177,7 +178,7 @@ protected:
 
 // The program restarts while the simulator and the module keep running; the
 // module's answer may then change no byte of its response area.
-TEST_F(SimScenarioTest, ARestartRegistersWithinThreeSecondsWhateverTheAreaHeld) {
+TEST_P(SimScenarioTest, ARestartRegistersWithinThreeSecondsWhateverTheAreaHeld) {
     std::vector<std::uint8_t> garbage(1024);
     for (std::size_t i = 0; i < garbage.size(); ++i)
         garbage[i] = static_cast<std::uint8_t>(i * 7 % 250 + 1);
@@ -203,7 +204,7 @@ TEST_F(SimScenarioTest, ARestartRegistersWithinThreeSecondsWhateverTheAreaHeld) 
     EXPECT_EQ(sim.connectionCount(), 4);
 }
 
-TEST_F(SimScenarioTest, BacklightZeroAtConnectionShowsTheProfilesMinimum) {
+TEST_P(SimScenarioTest, BacklightZeroAtConnectionShowsTheProfilesMinimum) {
     sim.setLVar("LIGHTING_POTENTIOMETER_5", 0.0f);
     startProgram();
     ASSERT_TRUE(waitRegistered());
@@ -214,7 +215,7 @@ TEST_F(SimScenarioTest, BacklightZeroAtConnectionShowsTheProfilesMinimum) {
 
 // MobiFlight's own program uses the default channel with its own variables:
 // our start, run and stop must leave them as they were.
-TEST_F(SimScenarioTest, ASecondClientOnTheDefaultChannelKeepsItsVariablesAndValues) {
+TEST_P(SimScenarioTest, ASecondClientOnTheDefaultChannelKeepsItsVariablesAndValues) {
     sim.setLVar("SECOND_A", 2.0f);
     sim.setLVar("SECOND_B", 3.0f);
     sim.startSecondClient({"(L:SECOND_A)", "(L:SECOND_B)"});
@@ -239,7 +240,7 @@ TEST_F(SimScenarioTest, ASecondClientOnTheDefaultChannelKeepsItsVariablesAndValu
     }
 }
 
-TEST_F(SimScenarioTest, AMissingModuleIsWarnedOnceAndAutopilotPressesStillWork) {
+TEST_P(SimScenarioTest, AMissingModuleIsWarnedOnceAndAutopilotPressesStillWork) {
     sim.setModuleLoaded(false);
     startProgram();
     ASSERT_TRUE(waitReport([](const auto& r) { return fakes::isSimStatusReport(r, true); }));
@@ -255,7 +256,7 @@ TEST_F(SimScenarioTest, AMissingModuleIsWarnedOnceAndAutopilotPressesStillWork) 
         "MobiFlight module silent for 10 s; check that the MobiFlight WASM module is installed");
 }
 
-TEST_F(SimScenarioTest, AModuleLoadingTwentySecondsLateRegistersThen) {
+TEST_P(SimScenarioTest, AModuleLoadingTwentySecondsLateRegistersThen) {
     sim.loadModuleAfterOpen(seconds(20));
     startProgram();
     ASSERT_TRUE(waitRegistered());
@@ -265,7 +266,7 @@ TEST_F(SimScenarioTest, AModuleLoadingTwentySecondsLateRegistersThen) {
     EXPECT_TRUE(waitFor([&] { return log().contains("MobiFlight module answered after 2"); }));
 }
 
-TEST_F(SimScenarioTest, AnFlcPressWhileTheModuleIsNotReadyUsesTheRealEvent) {
+TEST_P(SimScenarioTest, AnFlcPressWhileTheModuleIsNotReadyUsesTheRealEvent) {
     sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
     startProgram();
     ASSERT_TRUE(waitReport([](const auto& r) { return fakes::isSimStatusReport(r, true); }));
@@ -278,7 +279,7 @@ TEST_F(SimScenarioTest, AnFlcPressWhileTheModuleIsNotReadyUsesTheRealEvent) {
 }
 
 // The simulator in use no longer knows one of the fallback events.
-TEST_F(SimScenarioTest, AnUnknownEventNameGivesOneWarningNamingIt) {
+TEST_P(SimScenarioTest, AnUnknownEventNameGivesOneWarningNamingIt) {
     sim.forgetSimEvent("AP_BC_HOLD");
     startProgram();
     ASSERT_TRUE(waitRegistered());
@@ -299,7 +300,7 @@ TEST_F(SimScenarioTest, AnUnknownEventNameGivesOneWarningNamingIt) {
 
 // A crashing simulator whose process lingers: every connection breaks at
 // once, and the program backs off instead of reopening at once.
-TEST_F(SimScenarioTest, ADispatchErrorAfterEveryOpenKeepsToTheBackOff) {
+TEST_P(SimScenarioTest, ADispatchErrorAfterEveryOpenKeepsToTheBackOff) {
     sim.setBreakAfterOpen(simconnect::LINK_FAILED_RESULT);
     startProgram();
     ASSERT_TRUE(waitFor([&] { return sim.openTimes().size() >= 4; }));
@@ -309,7 +310,7 @@ TEST_F(SimScenarioTest, ADispatchErrorAfterEveryOpenKeepsToTheBackOff) {
         EXPECT_GE(opens[i + 1] - opens[i], steps[i]) << i;
 }
 
-TEST_F(SimScenarioTest, ASixHundredByteCommandArrivesWhole) {
+TEST_P(SimScenarioTest, ASixHundredByteCommandArrivesWhole) {
     startProgram();
     ASSERT_TRUE(waitRegistered());
     press(kLongId);
@@ -317,7 +318,7 @@ TEST_F(SimScenarioTest, ASixHundredByteCommandArrivesWhole) {
     EXPECT_FALSE(log().contains("truncated"));
 }
 
-TEST_F(SimScenarioTest, AnOpenNeverAnsweredIsReopenedAfterTenSeconds) {
+TEST_P(SimScenarioTest, AnOpenNeverAnsweredIsReopenedAfterTenSeconds) {
     sim.setAnswersOpen(false);
     startProgram();
     ASSERT_TRUE(waitFor([&] { return sim.openTimes().size() == 1; }));
@@ -331,7 +332,7 @@ TEST_F(SimScenarioTest, AnOpenNeverAnsweredIsReopenedAfterTenSeconds) {
 }
 
 // The link goes silent (no error, no QUIT) while the simulator's process ends.
-TEST_F(SimScenarioTest, AVanishedSimulatorProcessIsADisconnectWithinSeconds) {
+TEST_P(SimScenarioTest, AVanishedSimulatorProcessIsADisconnectWithinSeconds) {
     startProgram();
     ASSERT_TRUE(waitRegistered());
     const Clock::TimePoint vanished = clock.now();
@@ -343,3 +344,10 @@ TEST_F(SimScenarioTest, AVanishedSimulatorProcessIsADisconnectWithinSeconds) {
 }
 
 }  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Links, SimScenarioTest,
+                         ::testing::Values(ScenarioLink::InProcess, ScenarioLink::Loopback),
+                         [](const ::testing::TestParamInfo<ScenarioLink>& info) {
+                             return info.param == ScenarioLink::InProcess ? "InProcess"
+                                                                          : "Loopback";
+                         });

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "emulation/emulator_library.h"
 #include "fakes/log_capture.h"
 #include "fakes/temp_dir.h"
 #include "platform/paths.h"
@@ -100,10 +101,12 @@ TEST(ProcessScanTest, FindsARunningSimulatorProcessAndLosesItAfterItEnds) {
     ASSERT_TRUE(process.started());
     EXPECT_TRUE(eventually(true, names));
     {
-        // The client's default probe finds it too: with no simulator library
-        // behind it, the client goes on to try (and fail) to connect.
+        // The client's default probe finds it too: with no simulator behind
+        // its library, the client goes on to try (and fail) to connect.
         LogCapture log;
-        SimConnectClient client;
+        SimEmulator nothing;
+        EmulatorLibrary library{nothing};
+        SimConnectClient client{library};
         std::string error;
         ASSERT_TRUE(client.start("CorvaneHID", {}, {}, error)) << error;
         EXPECT_TRUE(

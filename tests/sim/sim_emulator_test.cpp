@@ -1,4 +1,5 @@
 #include "emulation/sim_emulator.h"
+#include "emulation/emulator_library.h"
 
 #include <gtest/gtest.h>
 
@@ -39,17 +40,17 @@ class SimEmulatorTest : public ::testing::Test {
 protected:
     HANDLE openConnection() {
         HANDLE handle = nullptr;
-        EXPECT_EQ(SimConnect_Open(&handle, "Probe", nullptr, 0, nullptr, 0), 0);
+        EXPECT_EQ(lib.open(&handle, "Probe"), 0);
         return handle;
     }
     Inbox dispatch(HANDLE handle) {
         Inbox inbox;
-        EXPECT_EQ(SimConnect_CallDispatch(handle, &Inbox::proc, &inbox), 0);
+        EXPECT_EQ(lib.callDispatch(handle, &Inbox::proc, &inbox), 0);
         return inbox;
     }
     DWORD lastSendId(HANDLE handle) {
         DWORD id = 0;
-        EXPECT_EQ(SimConnect_GetLastSentPacketID(handle, &id), 0);
+        EXPECT_EQ(lib.getLastSentPacketId(handle, &id), 0);
         return id;
     }
     // Maps `area` as `id` with definition `id` of `size` bytes, requested as
@@ -57,25 +58,26 @@ protected:
     void subscribe(HANDLE handle, const char* area, DWORD size, DWORD id = 1, DWORD request = 9,
                    SIMCONNECT_CLIENT_DATA_PERIOD period = SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET,
                    DWORD flags = SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED) {
-        ASSERT_EQ(SimConnect_MapClientDataNameToID(handle, area, id), 0);
+        ASSERT_EQ(lib.mapClientDataNameToId(handle, area, id), 0);
         ASSERT_EQ(
-            SimConnect_AddToClientDataDefinition(handle, id, 0, size, 0.0f, SIMCONNECT_UNUSED), 0);
-        ASSERT_EQ(SimConnect_RequestClientData(handle, id, request, id, period, flags, 0, 0, 0), 0);
+            lib.addToClientDataDefinition(handle, id, 0, size, 0.0f, SIMCONNECT_UNUSED), 0);
+        ASSERT_EQ(lib.requestClientData(handle, id, request, id, period, flags, 0, 0, 0), 0);
     }
     // The command area as id 2 with a 1024-byte definition 2.
     void mapCommands(HANDLE handle, const char* area = "MobiFlight.Command") {
-        ASSERT_EQ(SimConnect_MapClientDataNameToID(handle, area, 2), 0);
-        ASSERT_EQ(SimConnect_AddToClientDataDefinition(handle, 2, 0, 1024, 0.0f, SIMCONNECT_UNUSED),
+        ASSERT_EQ(lib.mapClientDataNameToId(handle, area, 2), 0);
+        ASSERT_EQ(lib.addToClientDataDefinition(handle, 2, 0, 1024, 0.0f, SIMCONNECT_UNUSED),
                   0);
     }
     void writeCommand(HANDLE handle, const std::string& text) {
         std::vector<std::uint8_t> block(1024, 0);
         std::memcpy(block.data(), text.data(), text.size());
-        ASSERT_EQ(SimConnect_SetClientData(handle, 2, 2, 0, 0, 1024, block.data()), 0);
+        ASSERT_EQ(lib.setClientData(handle, 2, 2, 0, 0, 1024, block.data()), 0);
     }
 
     ManualClock clock{ManualClock::Mode::Step};
     SimEmulator sim{clock};
+    EmulatorLibrary lib{sim};
 };
 
 const SIMCONNECT_RECV_EXCEPTION& exceptionAt(const Inbox& inbox, std::size_t i) {
@@ -84,20 +86,20 @@ const SIMCONNECT_RECV_EXCEPTION& exceptionAt(const Inbox& inbox, std::size_t i) 
 
 TEST_F(SimEmulatorTest, OpensOnlyWhileRunningAndHandlesDieAtClose) {
     HANDLE handle = reinterpret_cast<HANDLE>(1);
-    EXPECT_EQ(SimConnect_Open(&handle, "Probe", nullptr, 0, nullptr, 0), E_FAIL_RESULT);
+    EXPECT_EQ(lib.open(&handle, "Probe"), E_FAIL_RESULT);
     EXPECT_EQ(handle, nullptr);
     sim.setSimulatorRunning(true);
     sim.failNextOpens(1, PIPE_BROKEN_RESULT);
-    EXPECT_EQ(SimConnect_Open(&handle, "Probe", nullptr, 0, nullptr, 0), PIPE_BROKEN_RESULT);
+    EXPECT_EQ(lib.open(&handle, "Probe"), PIPE_BROKEN_RESULT);
     handle = openConnection();
     ASSERT_NE(handle, nullptr);
     EXPECT_EQ(sim.clientName(1), "Probe");
     EXPECT_EQ(dispatch(handle).ids(), std::vector<DWORD>{SIMCONNECT_RECV_ID_OPEN});
-    EXPECT_EQ(SimConnect_Close(handle), 0);
+    EXPECT_EQ(lib.close(handle), 0);
     Inbox inbox;
-    EXPECT_EQ(SimConnect_CallDispatch(handle, &Inbox::proc, &inbox), E_FAIL_RESULT);
-    EXPECT_EQ(SimConnect_TransmitClientEvent(handle, 0, 1, 0, 1, 0x10), E_FAIL_RESULT);
-    EXPECT_EQ(SimConnect_Close(handle), E_FAIL_RESULT);
+    EXPECT_EQ(lib.callDispatch(handle, &Inbox::proc, &inbox), E_FAIL_RESULT);
+    EXPECT_EQ(lib.transmitClientEvent(handle, 0, 1, 0, 1, 0x10), E_FAIL_RESULT);
+    EXPECT_EQ(lib.close(handle), E_FAIL_RESULT);
     EXPECT_EQ(sim.callsOnClosedHandles(), 3);
     EXPECT_EQ(sim.openAttempts(), 3);
 }
@@ -108,13 +110,13 @@ TEST_F(SimEmulatorTest, SendIdsCountOnlyMessagesSentAndRefusedLongNames) {
     EXPECT_EQ(lastSendId(handle), 1u);  // the open
     dispatch(handle);
     EXPECT_EQ(lastSendId(handle), 1u);  // dispatching sends nothing
-    ASSERT_EQ(SimConnect_MapClientEventToSimEvent(handle, 1, "AP_MASTER"), 0);
+    ASSERT_EQ(lib.mapClientEventToSimEvent(handle, 1, "AP_MASTER"), 0);
     EXPECT_EQ(lastSendId(handle), 2u);
     const std::string tooLong(256, 'A');
-    EXPECT_EQ(SimConnect_MapClientDataNameToID(handle, tooLong.c_str(), 5),
+    EXPECT_EQ(lib.mapClientDataNameToId(handle, tooLong.c_str(), 5),
               INSUFFICIENT_BUFFER_RESULT);
     EXPECT_EQ(lastSendId(handle), 3u);  // refused, and still counted
-    EXPECT_EQ(SimConnect_MapClientDataNameToID(handle, tooLong.substr(1).c_str(), 5), 0);
+    EXPECT_EQ(lib.mapClientDataNameToId(handle, tooLong.substr(1).c_str(), 5), 0);
 }
 
 TEST_F(SimEmulatorTest, ScriptedLinksExitAnswerNeverBreakAfterOpenOrGoSilent) {
@@ -125,8 +127,8 @@ TEST_F(SimEmulatorTest, ScriptedLinksExitAnswerNeverBreakAfterOpenOrGoSilent) {
     EXPECT_FALSE(sim.simulatorRunning());
     EXPECT_EQ(dispatch(handle).ids(), std::vector<DWORD>{SIMCONNECT_RECV_ID_QUIT});
     Inbox inbox;
-    EXPECT_EQ(SimConnect_CallDispatch(handle, &Inbox::proc, &inbox), PIPE_DISCONNECTED_RESULT);
-    EXPECT_EQ(SimConnect_Close(handle), 0);
+    EXPECT_EQ(lib.callDispatch(handle, &Inbox::proc, &inbox), PIPE_DISCONNECTED_RESULT);
+    EXPECT_EQ(lib.close(handle), 0);
 
     sim.setSimulatorRunning(true);
     sim.setAnswersOpen(false);
@@ -136,8 +138,8 @@ TEST_F(SimEmulatorTest, ScriptedLinksExitAnswerNeverBreakAfterOpenOrGoSilent) {
     sim.setBreakAfterOpen(LINK_FAILED_RESULT);
     HANDLE breaking = openConnection();
     EXPECT_EQ(dispatch(breaking).ids(), std::vector<DWORD>{SIMCONNECT_RECV_ID_OPEN});
-    EXPECT_EQ(SimConnect_CallDispatch(breaking, &Inbox::proc, &inbox), LINK_FAILED_RESULT);
-    EXPECT_EQ(SimConnect_TransmitClientEvent(breaking, 0, 1, 0, 1, 0x10), LINK_FAILED_RESULT);
+    EXPECT_EQ(lib.callDispatch(breaking, &Inbox::proc, &inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(lib.transmitClientEvent(breaking, 0, 1, 0, 1, 0x10), LINK_FAILED_RESULT);
 
     // Gone silent: every call succeeds, nothing arrives, nothing happens.
     subscribe(handle, "MobiFlight.Response", 1024);
@@ -145,7 +147,7 @@ TEST_F(SimEmulatorTest, ScriptedLinksExitAnswerNeverBreakAfterOpenOrGoSilent) {
     sim.vanishSilently();
     EXPECT_FALSE(sim.simulatorRunning());
     writeCommand(handle, "MF.Ping");
-    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(handle, 1, "NOT_AN_EVENT"), 0);
+    EXPECT_EQ(lib.mapClientEventToSimEvent(handle, 1, "NOT_AN_EVENT"), 0);
     EXPECT_TRUE(dispatch(handle).messages.empty());
     EXPECT_TRUE(sim.moduleCommands().empty());
     EXPECT_TRUE(sim.serverExceptions().empty());
@@ -173,10 +175,10 @@ TEST_F(SimEmulatorTest, ChangedRequestsStartFromTheAreasBytesAndOnceReadsThem) {
     EXPECT_EQ(data->dwDefineID, 1u);
 
     // A once read delivers what is there; a plain on-set request every write.
-    ASSERT_EQ(SimConnect_RequestClientData(reader, 1, 10, 1, SIMCONNECT_CLIENT_DATA_PERIOD_ONCE, 0,
+    ASSERT_EQ(lib.requestClientData(reader, 1, 10, 1, SIMCONNECT_CLIENT_DATA_PERIOD_ONCE, 0,
                                            0, 0, 0),
               0);
-    ASSERT_EQ(SimConnect_RequestClientData(reader, 1, 11, 1, SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET,
+    ASSERT_EQ(lib.requestClientData(reader, 1, 11, 1, SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET,
                                            0, 0, 0, 0),
               0);
     sim.writeClientData("Test.Area", 0, {'c'});
@@ -192,17 +194,17 @@ TEST_F(SimEmulatorTest, ServerSideErrorsArriveLaterAsExceptionsWithTheCallsSendI
     sim.setSimulatorRunning(true);
     HANDLE handle = openConnection();
     dispatch(handle);
-    ASSERT_EQ(SimConnect_MapClientDataNameToID(handle, "MobiFlight.Command", 1), 0);
-    ASSERT_EQ(SimConnect_AddToClientDataDefinition(handle, 1, 0, 128, 0.0f, SIMCONNECT_UNUSED), 0);
+    ASSERT_EQ(lib.mapClientDataNameToId(handle, "MobiFlight.Command", 1), 0);
+    ASSERT_EQ(lib.addToClientDataDefinition(handle, 1, 0, 128, 0.0f, SIMCONNECT_UNUSED), 0);
     std::vector<std::uint8_t> block(1024, 0);
-    EXPECT_EQ(SimConnect_SetClientData(handle, 1, 1, 0, 0, 1024, block.data()), 0);  // wrong size
+    EXPECT_EQ(lib.setClientData(handle, 1, 1, 0, 0, 1024, block.data()), 0);  // wrong size
     const DWORD sizeMismatch = lastSendId(handle);
-    EXPECT_EQ(SimConnect_TransmitClientEvent(handle, 0, 42, 0, 1, 0x10), 0);  // unmapped id
-    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(handle, 1, "AP_MASTER"), 0);
-    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(handle, 1, "AP_HDG_HOLD"), 0);  // id taken
+    EXPECT_EQ(lib.transmitClientEvent(handle, 0, 42, 0, 1, 0x10), 0);  // unmapped id
+    EXPECT_EQ(lib.mapClientEventToSimEvent(handle, 1, "AP_MASTER"), 0);
+    EXPECT_EQ(lib.mapClientEventToSimEvent(handle, 1, "AP_HDG_HOLD"), 0);  // id taken
     // Nobody created this area: it can be neither asked for nor written.
-    ASSERT_EQ(SimConnect_MapClientDataNameToID(handle, "Nobody.Area", 3), 0);
-    ASSERT_EQ(SimConnect_RequestClientData(handle, 3, 3, 1, SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET, 0,
+    ASSERT_EQ(lib.mapClientDataNameToId(handle, "Nobody.Area", 3), 0);
+    ASSERT_EQ(lib.requestClientData(handle, 3, 3, 1, SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET, 0,
                                            0, 0, 0),
               0);
     const Inbox inbox = dispatch(handle);
@@ -224,12 +226,12 @@ TEST_F(SimEmulatorTest, EventNamesTheSimulatorDoesNotKnowAreRefused) {
     sim.setSimulatorRunning(true);
     HANDLE handle = openConnection();
     dispatch(handle);
-    ASSERT_EQ(SimConnect_MapClientEventToSimEvent(handle, 1, "AP_FLC"), 0);  // returns S_OK
+    ASSERT_EQ(lib.mapClientEventToSimEvent(handle, 1, "AP_FLC"), 0);  // returns S_OK
     const DWORD refused = lastSendId(handle);
-    ASSERT_EQ(SimConnect_TransmitClientEvent(handle, 0, 1, 0, 1, 0x10), 0);
-    ASSERT_EQ(SimConnect_MapClientEventToSimEvent(handle, 2, "FLIGHT_LEVEL_CHANGE"), 0);
-    ASSERT_EQ(SimConnect_MapClientEventToSimEvent(handle, 3, "Custom.Event"), 0);
-    ASSERT_EQ(SimConnect_TransmitClientEvent(handle, 0, 2, 0, 1, 0x10), 0);
+    ASSERT_EQ(lib.transmitClientEvent(handle, 0, 1, 0, 1, 0x10), 0);
+    ASSERT_EQ(lib.mapClientEventToSimEvent(handle, 2, "FLIGHT_LEVEL_CHANGE"), 0);
+    ASSERT_EQ(lib.mapClientEventToSimEvent(handle, 3, "Custom.Event"), 0);
+    ASSERT_EQ(lib.transmitClientEvent(handle, 0, 2, 0, 1, 0x10), 0);
     const Inbox inbox = dispatch(handle);
     ASSERT_EQ(inbox.messages.size(), 2u);
     EXPECT_EQ(exceptionAt(inbox, 0).dwException,
@@ -241,7 +243,7 @@ TEST_F(SimEmulatorTest, EventNamesTheSimulatorDoesNotKnowAreRefused) {
     EXPECT_EQ(sim.transmittedEvents()[0].name, "FLIGHT_LEVEL_CHANGE");
 
     sim.forgetSimEvent("AP_MASTER");
-    ASSERT_EQ(SimConnect_MapClientEventToSimEvent(handle, 4, "AP_MASTER"), 0);
+    ASSERT_EQ(lib.mapClientEventToSimEvent(handle, 4, "AP_MASTER"), 0);
     EXPECT_EQ(dispatch(handle).ids(), std::vector<DWORD>{SIMCONNECT_RECV_ID_EXCEPTION});
 }
 
@@ -279,11 +281,11 @@ TEST_F(SimEmulatorTest, ModuleAnswersRegistrationsAndPingsAndSeesOnlyChangedComm
     EXPECT_TRUE(dispatch(handle).messages.empty());
 
     // A client name seen before keeps its record, variables included.
-    ASSERT_EQ(SimConnect_MapClientDataNameToID(handle, "Probe.Command", 4), 0);
+    ASSERT_EQ(lib.mapClientDataNameToId(handle, "Probe.Command", 4), 0);
     std::vector<std::uint8_t> block(1024, 0);
     const std::string add = "MF.SimVars.Add.(L:Y)";
     std::memcpy(block.data(), add.data(), add.size());
-    ASSERT_EQ(SimConnect_SetClientData(handle, 4, 2, 0, 0, 1024, block.data()), 0);
+    ASSERT_EQ(lib.setClientData(handle, 4, 2, 0, 0, 1024, block.data()), 0);
     writeCommand(handle, "MF.Clients.Add.Probe");
     EXPECT_EQ(sim.moduleVariables("Probe"), std::vector<std::string>{"(L:Y)"});
     EXPECT_EQ(dispatch(handle).payloadText(0), "MF.Clients.Add.Probe.Finished");
@@ -357,26 +359,14 @@ TEST_F(SimEmulatorTest, ConfigurationTextSetsUpTheSimulator) {
     EXPECT_TRUE(sim.simulatorRunning());
     EXPECT_EQ(sim.lvarValue("LIGHTING_POTENTIOMETER_5"), 0.25f);
     HANDLE handle = nullptr;
-    EXPECT_EQ(SimConnect_Open(&handle, "P", nullptr, 0, nullptr, 0), E_FAIL_RESULT);
-    EXPECT_EQ(SimConnect_Open(&handle, "P", nullptr, 0, nullptr, 0), E_FAIL_RESULT);
-    EXPECT_EQ(SimConnect_Open(&handle, "P", nullptr, 0, nullptr, 0), 0);
+    EXPECT_EQ(lib.open(&handle, "P"), E_FAIL_RESULT);
+    EXPECT_EQ(lib.open(&handle, "P"), E_FAIL_RESULT);
+    EXPECT_EQ(lib.open(&handle, "P"), 0);
     EXPECT_TRUE(sim.configure("module=absent", error));
     EXPECT_FALSE(sim.moduleLoaded());
     EXPECT_TRUE(sim.configure("", error));
     EXPECT_FALSE(sim.configure("running,bogus", error));
     EXPECT_EQ(error, "Unknown simulator emulator option: bogus");
-}
-
-TEST(SimEmulatorLifetimeTest, WithoutAnEmulatorOpenFailsLikeWithoutASimulator) {
-    ASSERT_EQ(SimEmulator::installed(), nullptr);
-    HANDLE handle = reinterpret_cast<HANDLE>(1);
-    EXPECT_EQ(SimConnect_Open(&handle, "P", nullptr, 0, nullptr, 0), E_FAIL_RESULT);
-    EXPECT_EQ(handle, nullptr);
-    {
-        SimEmulator sim;
-        EXPECT_EQ(SimEmulator::installed(), &sim);
-    }
-    EXPECT_EQ(SimEmulator::installed(), nullptr);
 }
 
 TEST(BoundedLogTest, KeepsTheLatestEntriesAndCountsThemAll) {

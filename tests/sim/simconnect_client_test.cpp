@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "emulation/emulator_library.h"
 #include "emulation/sim_emulator.h"
 #include "fakes/log_capture.h"
 #include "fakes/test_clocks.h"
@@ -47,7 +48,8 @@ protected:
     LogCapture log;
     ManualClock clock{ManualClock::Mode::Step};
     SimEmulator sim{clock};
-    SimConnectClient client{clock, sim.processProbe()};
+    EmulatorLibrary library{sim};
+    SimConnectClient client{library, clock, sim.processProbe()};
     std::atomic<int> connects{0};
     std::atomic<int> disconnects{0};
 };
@@ -237,7 +239,7 @@ TEST_F(SimConnectClientTest, WaitNoticesAreLoggedOnceAndAgainOnlyAfterAPanelWait
 }
 
 TEST_F(SimConnectClientTest, StopReturnsPromptlyFromALongBackOffOnTheRealClock) {
-    SimConnectClient real(Clock::system(), sim.processProbe());
+    SimConnectClient real(library, Clock::system(), sim.processProbe());
     sim.setSimulatorRunning(true);
     sim.setOpenResult(E_FAIL_RESULT);
     std::string error;
@@ -250,7 +252,7 @@ TEST_F(SimConnectClientTest, StopReturnsPromptlyFromALongBackOffOnTheRealClock) 
 
 TEST_F(SimConnectClientTest, WorkerExceptionsAreLoggedAndBackedOffLikeFailedConnects) {
     std::atomic<int> probes{0};
-    SimConnectClient throwing(clock, [&]() -> bool {
+    SimConnectClient throwing(library, clock, [&]() -> bool {
         if (probes++ < 2) throw std::runtime_error("probe exploded");
         return true;
     });

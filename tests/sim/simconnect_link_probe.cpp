@@ -1,8 +1,7 @@
-// Linked against a SimConnect library by name (the import library of
-// SimConnect.dll on Windows, as the program; the emulator's drop-in
-// libSimConnect.so on Linux), so whichever library the loader finds at run
-// time answers.
-//   simconnect_link_probe open        prints "open 0x<result>"
+// Loads SimConnect.dll (libSimConnect.so on Linux) at run time as the
+// program does when its configuration asks for the SDK's library: beside
+// the executable, else on the system's search path.
+//   simconnect_link_probe open        prints "open 0x<result>", or "load failed: <why>"
 //   simconnect_link_probe mobiflight [log folder]  connects, registers with MobiFlight,
 //                                     sends one RPN command; exit 0 on success
 #include <chrono>
@@ -11,18 +10,18 @@
 #include <thread>
 
 #include "log/logger.h"
+#include "platform/paths.h"
 #include "sim/mobiflight_client.h"
-#include "sim/simconnect_api.h"
 #include "sim/simconnect_client.h"
+#include "sim/simconnect_sdk_library.h"
 
 namespace {
 
-int probeOpen() {
+int probeOpen(simconnect::Library& library) {
     simconnect::HANDLE handle = nullptr;
-    const simconnect::HRESULT result =
-        simconnect::SimConnect_Open(&handle, "CorvaneHIDProbe", nullptr, 0, nullptr, 0);
+    const simconnect::HRESULT result = library.open(&handle, "CorvaneHIDProbe");
     std::printf("open %s\n", SimConnectClient::formatResult(result).c_str());
-    if (result >= 0) simconnect::SimConnect_Close(handle);
+    if (result >= 0) library.close(handle);
     return 0;
 }
 
@@ -34,8 +33,8 @@ bool waitFor(bool (*condition)(MobiFlightClient&), MobiFlightClient& client) {
     return false;
 }
 
-int probeMobiFlight() {
-    SimConnectClient simConnect(Clock::system(), [] { return true; });
+int probeMobiFlight(simconnect::Library& library) {
+    SimConnectClient simConnect(library, Clock::system(), [] { return true; });
     MobiFlightClient mobiflight;
     std::string error;
     if (!mobiflight.start(simConnect, MobiFlightSettings{}, error) ||
@@ -67,8 +66,15 @@ int main(int argc, char** argv) {
         Logger::instance().open(argv[2], "probe", 1 << 20, 1, true);
         Logger::instance().setDebugEnabled(true);
     }
-    if (mode == "open") return probeOpen();
-    if (mode == "mobiflight") return probeMobiFlight();
+    const simconnect::SdkLoad load =
+        simconnect::loadSdkLibrary(platform::parentPath(platform::executablePath()));
+    if (!load.library) {
+        std::printf("load failed: %s\n", load.error.c_str());
+        return 1;
+    }
+    std::printf("loaded %s\n", load.library->describe().c_str());
+    if (mode == "open") return probeOpen(*load.library);
+    if (mode == "mobiflight") return probeMobiFlight(*load.library);
     std::printf("unknown mode %s\n", mode.c_str());
     return 2;
 }

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Linking SimConnect by name, checked end to end: a probe linked against the
-# import library (Windows, as the program) or the drop-in emulator library
-# (Linux) runs without and with the drop-in emulator library.
+# Loading SimConnect.dll at run time, checked end to end: a probe that loads
+# it as the program does (beside itself, else on the search path) runs
+# without it, with a library that lacks its functions, and with the
+# emulator's drop-in library.
 #   $1 probe executable   $2 folder of the drop-in library
+#   $3 folder of a library named like it that lacks its functions
 set -u
 probe="$1"
 emulator_dir="$2"
+incomplete_dir="${3:-}"
 runner="${CORVANE_RUNNER:-}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -20,26 +23,32 @@ check() {  # description, expected text, actual text
   fi
 }
 
+# The probe in a folder of its own, first without the library.
+library=libSimConnect.so
+[ -n "$runner" ] && library=SimConnect.dll
+cp "$probe" "$work/"
+probe_copy="$work/$(basename "$probe")"
 if [ -n "$runner" ]; then
-  # Windows: SimConnect.dll is looked up beside the executable.
-  cp "$probe" "$work/probe.exe"
-  out=$("$runner" "$work/probe.exe" open 2>&1)
-  status=$?
-  if [ $status -eq 0 ]; then
-    echo "FAILED: the probe started without SimConnect.dll (not load-time linked?)"
-    failures=$((failures + 1))
-  else
-    echo "ok: without SimConnect.dll the program does not start (status $status)"
-  fi
-  cp "$emulator_dir/SimConnect.dll" "$work/"
-  run() { "$runner" "$work/probe.exe" "$@" 2>&1; }
+  run() { "$runner" "$probe_copy" "$@" 2>&1; }
   log_name="Z:$work/emulator.log"
   log_folder="Z:$work"
 else
-  run() { LD_LIBRARY_PATH="$emulator_dir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" "$probe" "$@" 2>&1; }
+  run() { "$probe_copy" "$@" 2>&1; }
   log_name="$work/emulator.log"
   log_folder="$work"
 fi
+out=$(run open)
+check "without the library the program starts and says it is not found" \
+  "load failed: $library not found beside the program" "$out"
+check "and what to do" "copy SimConnect.dll from the simulator SDK's folder" "$out"
+if [ -n "$incomplete_dir" ]; then
+  cp "$incomplete_dir/$library" "$work/"
+  check "a library without the functions is named as not the simulator's" \
+    "lacks SimConnect_Close, " "$(run open)"
+fi
+cp "$emulator_dir/$library" "$work/"
+check "the library beside the program is the one loaded" "loaded SimConnect.dll at " \
+  "$(CORVANE_SIM_EMULATOR=running run open)"
 
 check "no simulator: open fails with E_FAIL" "open 0x80004005" "$(run open)"
 check "a running simulator accepts" "open 0x0" "$(CORVANE_SIM_EMULATOR=running run open)"

@@ -109,42 +109,43 @@ private:
 
 // The SimConnect function the program would call for a decoded call.
 struct CallApi {
+    simconnect::Library& lib;
     HANDLE h;
     HRESULT operator()(const OpenCall&) const { return E_FAIL_RESULT; }
     HRESULT operator()(const MapClientEventToSimEventCall& c) const {
-        return SimConnect_MapClientEventToSimEvent(h, c.eventId, c.eventName.c_str());
+        return lib.mapClientEventToSimEvent(h, c.eventId, c.eventName.c_str());
     }
     HRESULT operator()(const TransmitClientEventCall& c) const {
-        return SimConnect_TransmitClientEvent(h, c.objectId, c.eventId, c.data, c.groupId, c.flags);
+        return lib.transmitClientEvent(h, c.objectId, c.eventId, c.data, c.groupId, c.flags);
     }
     HRESULT operator()(const AddToDataDefinitionCall& c) const {
-        return SimConnect_AddToDataDefinition(
+        return lib.addToDataDefinition(
             h, c.defineId, c.datumName.c_str(), c.unitsName.c_str(),
             static_cast<SIMCONNECT_DATATYPE>(c.datumType), c.epsilon, c.datumId);
     }
     HRESULT operator()(const RequestDataOnSimObjectCall& c) const {
-        return SimConnect_RequestDataOnSimObject(h, c.requestId, c.defineId, c.objectId,
+        return lib.requestDataOnSimObject(h, c.requestId, c.defineId, c.objectId,
                                                  static_cast<SIMCONNECT_PERIOD>(c.period), c.flags,
                                                  c.origin, c.interval, c.limit);
     }
     HRESULT operator()(const MapClientDataNameToIdCall& c) const {
-        return SimConnect_MapClientDataNameToID(h, c.name.c_str(), c.clientDataId);
+        return lib.mapClientDataNameToId(h, c.name.c_str(), c.clientDataId);
     }
     HRESULT operator()(const CreateClientDataCall& c) const {
-        return SimConnect_CreateClientData(h, c.clientDataId, c.size, c.flags);
+        return lib.createClientData(h, c.clientDataId, c.size, c.flags);
     }
     HRESULT operator()(const AddToClientDataDefinitionCall& c) const {
-        return SimConnect_AddToClientDataDefinition(h, c.defineId, c.offset, c.sizeOrType,
+        return lib.addToClientDataDefinition(h, c.defineId, c.offset, c.sizeOrType,
                                                     c.epsilon, c.datumId);
     }
     HRESULT operator()(const RequestClientDataCall& c) const {
-        return SimConnect_RequestClientData(h, c.clientDataId, c.requestId, c.defineId,
+        return lib.requestClientData(h, c.clientDataId, c.requestId, c.defineId,
                                             static_cast<SIMCONNECT_CLIENT_DATA_PERIOD>(c.period),
                                             c.flags, c.origin, c.interval, c.limit);
     }
     HRESULT operator()(const SetClientDataCall& c) const {
         Bytes data = c.data.bytes;
-        return SimConnect_SetClientData(h, c.clientDataId, c.defineId, c.flags, c.reserved,
+        return lib.setClientData(h, c.clientDataId, c.defineId, c.flags, c.reserved,
                                         static_cast<DWORD>(data.size()), data.data());
     }
 };
@@ -163,12 +164,12 @@ Bytes recvBytes(const Recv& body) {
 
 class SimnetLink : public ::testing::Test {
 protected:
-    void TearDown() override { setConfiguredEndpoint(std::nullopt); }
+    TargetedLibrary lib;
 
     HANDLE open(const Endpoint& endpoint, const char* name = "CorvaneHID") {
-        setConfiguredEndpoint(endpoint);
+        lib.setTarget(endpoint);
         HANDLE handle = nullptr;
-        EXPECT_EQ(SimConnect_Open(&handle, name, nullptr, 0, nullptr, 0), S_OK_RESULT);
+        EXPECT_EQ(lib.open(&handle, name), S_OK_RESULT);
         EXPECT_NE(handle, nullptr);
         return handle;
     }
@@ -190,18 +191,18 @@ TEST_F(SimnetLink, EveryCallArrivesAsTheLibrarySendsIt) {
                       CodecError::None);
             if (message.sendId == 1) continue;
             for (; sent + 1 < message.sendId; ++sent) {
-                EXPECT_EQ(SimConnect_MapClientEventToSimEvent(h, 11, std::string(256, 'B').c_str()),
+                EXPECT_EQ(lib.mapClientEventToSimEvent(h, 11, std::string(256, 'B').c_str()),
                           INSUFFICIENT_BUFFER_RESULT);
             }
-            EXPECT_EQ(std::visit(CallApi{h}, message.call), S_OK_RESULT) << v.name;
-            EXPECT_EQ(lastSendId(h), ++sent) << v.name;
+            EXPECT_EQ(std::visit(CallApi{lib, h}, message.call), S_OK_RESULT) << v.name;
+            EXPECT_EQ(lastSendId(lib, h), ++sent) << v.name;
         }
         const std::vector<ClientMessage> received = server.log.messages(1, vectors.size());
         ASSERT_EQ(received.size(), vectors.size()) << folder;
         for (std::size_t i = 0; i < vectors.size(); ++i) {
             EXPECT_EQ(encoded(received[i]), vectors[i].bytes) << vectors[i].name;
         }
-        EXPECT_EQ(SimConnect_Close(h), S_OK_RESULT);
+        EXPECT_EQ(lib.close(h), S_OK_RESULT);
     }
 }
 
@@ -223,10 +224,10 @@ TEST_F(SimnetLink, EveryServerMessageReachesTheDispatchProcedureUnchanged) {
     sent.back()[4] = 6;
 
     Inbox inbox;
-    EXPECT_EQ(pump(h, inbox, sent.size()), S_OK_RESULT);
+    EXPECT_EQ(pump(lib, h, inbox, sent.size()), S_OK_RESULT);
     EXPECT_EQ(inbox.messages, sent);
     EXPECT_EQ(inbox.sizeMismatches, 0);
-    EXPECT_EQ(SimConnect_Close(h), S_OK_RESULT);
+    EXPECT_EQ(lib.close(h), S_OK_RESULT);
 }
 
 // Data and QUIT, then the server hangs up: one CallDispatch delivers both
@@ -270,22 +271,22 @@ TEST_F(SimnetLink, AVanishedServerFailsTheLinkAndAReconnectStartsAfresh) {
     server.log.session(1)->abort();
 
     Inbox inbox;
-    EXPECT_EQ(pumpUntilFailure(h, inbox), LINK_FAILED_RESULT);
-    EXPECT_EQ(SimConnect_CallDispatch(h, collect, &inbox), LINK_FAILED_RESULT);
-    EXPECT_EQ(SimConnect_TransmitClientEvent(h, 0, 1, 0, 1, 0x10), LINK_FAILED_RESULT);
-    EXPECT_EQ(lastSendId(h), 1u);
-    EXPECT_EQ(SimConnect_Close(h), S_OK_RESULT);
-    EXPECT_EQ(SimConnect_Close(h), E_FAIL_RESULT);
-    EXPECT_EQ(SimConnect_CallDispatch(h, collect, &inbox), E_FAIL_RESULT);
+    EXPECT_EQ(pumpUntilFailure(lib, h, inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(lib.callDispatch(h, collect, &inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(lib.transmitClientEvent(h, 0, 1, 0, 1, 0x10), LINK_FAILED_RESULT);
+    EXPECT_EQ(lastSendId(lib, h), 1u);
+    EXPECT_EQ(lib.close(h), S_OK_RESULT);
+    EXPECT_EQ(lib.close(h), E_FAIL_RESULT);
+    EXPECT_EQ(lib.callDispatch(h, collect, &inbox), E_FAIL_RESULT);
 
     HANDLE again = open(server.endpoint());
-    EXPECT_EQ(SimConnect_TransmitClientEvent(again, 0, 1, 0, 1, 0x10), S_OK_RESULT);
+    EXPECT_EQ(lib.transmitClientEvent(again, 0, 1, 0, 1, 0x10), S_OK_RESULT);
     const auto received = server.log.messages(2, 2);
     ASSERT_EQ(received.size(), 2u);
     EXPECT_TRUE(std::holds_alternative<OpenCall>(received[0].call));
     EXPECT_EQ(received[0].sendId, 1u);
     EXPECT_EQ(received[1].sendId, 2u);
-    EXPECT_EQ(SimConnect_Close(again), S_OK_RESULT);
+    EXPECT_EQ(lib.close(again), S_OK_RESULT);
     EXPECT_EQ(server.log.closedReason(2), "disconnected");
 }
 
@@ -297,9 +298,9 @@ TEST_F(SimnetLink, TwoClientsAtOnceKeepTheirOwnSendIdsAndMessages) {
     ASSERT_TRUE(server.log.session(1));
     HANDLE second = open(server.endpoint(), "second");
     ASSERT_TRUE(server.log.session(2));
-    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(second, 1, "AP_MASTER"), S_OK_RESULT);
-    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(first, 2, "NO_SUCH_EVENT"), S_OK_RESULT);
-    EXPECT_EQ(SimConnect_TransmitClientEvent(second, 0, 1, 0, 1, 0x10), S_OK_RESULT);
+    EXPECT_EQ(lib.mapClientEventToSimEvent(second, 1, "AP_MASTER"), S_OK_RESULT);
+    EXPECT_EQ(lib.mapClientEventToSimEvent(first, 2, "NO_SUCH_EVENT"), S_OK_RESULT);
+    EXPECT_EQ(lib.transmitClientEvent(second, 0, 1, 0, 1, 0x10), S_OK_RESULT);
 
     const auto ofFirst = server.log.messages(1, 2);
     const auto ofSecond = server.log.messages(2, 3);
@@ -318,8 +319,8 @@ TEST_F(SimnetLink, TwoClientsAtOnceKeepTheirOwnSendIdsAndMessages) {
     }
     Inbox atFirst;
     Inbox atSecond;
-    pump(first, atFirst, 2);
-    pump(second, atSecond, 1);
+    pump(lib, first, atFirst, 2);
+    pump(lib, second, atSecond, 1);
     ASSERT_EQ(atFirst.messages.size(), 2u);
     const auto* exception =
         reinterpret_cast<const SIMCONNECT_RECV_EXCEPTION*>(atFirst.messages[0].data());
@@ -328,8 +329,8 @@ TEST_F(SimnetLink, TwoClientsAtOnceKeepTheirOwnSendIdsAndMessages) {
     EXPECT_EQ(exception->dwIndex, 2u);
     ASSERT_EQ(atSecond.messages.size(), 1u);
     EXPECT_EQ(atSecond.messages[0], recvBytes(RecvQuit{}));
-    SimConnect_Close(first);
-    SimConnect_Close(second);
+    lib.close(first);
+    lib.close(second);
 }
 
 // Each kind of garbage closes its sender with a warning; the good client
@@ -378,7 +379,7 @@ TEST_F(SimnetLink, GarbageSendersAreClosedWhileOthersGoOn) {
             EXPECT_NE(result, platform::ByteStream::ReadResult::Data) << i;
             EXPECT_NE(result, platform::ByteStream::ReadResult::Timeout) << i;
         }
-        EXPECT_EQ(SimConnect_TransmitClientEvent(good, 0, 1, static_cast<DWORD>(i), 1, 0x10),
+        EXPECT_EQ(lib.transmitClientEvent(good, 0, 1, static_cast<DWORD>(i), 1, 0x10),
                   S_OK_RESULT);
     }
     const auto received = server.log.messages(1, 1 + garbage.size());
@@ -389,7 +390,7 @@ TEST_F(SimnetLink, GarbageSendersAreClosedWhileOthersGoOn) {
     EXPECT_EQ(logs.count("message size 0 below the minimum 16"), 1) << logs.dump();
     EXPECT_EQ(logs.count("message size 2147483648 above the bound 41088"), 1) << logs.dump();
     EXPECT_EQ(logs.count("unknown call id"), 1) << logs.dump();
-    SimConnect_Close(good);
+    lib.close(good);
 }
 
 TEST_F(SimnetLink, AFloodingClientIsClosed) {
@@ -402,18 +403,18 @@ TEST_F(SimnetLink, AFloodingClientIsClosed) {
     HANDLE calm = open(server.endpoint());
     HANDLE flood = open(server.endpoint());
     for (int i = 0; i < 19; ++i) {
-        EXPECT_EQ(SimConnect_TransmitClientEvent(calm, 0, 1, 0, 1, 0x10), S_OK_RESULT);
+        EXPECT_EQ(lib.transmitClientEvent(calm, 0, 1, 0, 1, 0x10), S_OK_RESULT);
     }
     for (int i = 0; i < 25; ++i)
-        SimConnect_TransmitClientEvent(flood, 0, 1, 0, 1, 0x10);
+        lib.transmitClientEvent(flood, 0, 1, 0, 1, 0x10);
     Inbox inbox;
-    EXPECT_EQ(pumpUntilFailure(flood, inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(pumpUntilFailure(lib, flood, inbox), LINK_FAILED_RESULT);
     EXPECT_EQ(server.log.messages(1, 20).size(), 20u);
     EXPECT_EQ(server.log.messages(2, 20).size(), 20u);
     EXPECT_TRUE(logs.waitFor("closed: flood: more than 20 messages in a second"));
-    EXPECT_EQ(pump(calm, inbox, 0), S_OK_RESULT);
-    SimConnect_Close(calm);
-    SimConnect_Close(flood);
+    EXPECT_EQ(pump(lib, calm, inbox, 0), S_OK_RESULT);
+    lib.close(calm);
+    lib.close(flood);
 }
 
 TEST_F(SimnetLink, OpenFailsWhenNothingListensOrTheNameIsTooLong) {
@@ -422,14 +423,14 @@ TEST_F(SimnetLink, OpenFailsWhenNothingListensOrTheNameIsTooLong) {
     ASSERT_TRUE(listener) << error;
     const std::uint16_t port = listener->port();
     listener.reset();
-    setConfiguredEndpoint(Endpoint::tcp("127.0.0.1", port));
+    lib.setTarget(Endpoint::tcp("127.0.0.1", port));
     HANDLE handle = reinterpret_cast<HANDLE>(1);
-    EXPECT_EQ(SimConnect_Open(&handle, "CorvaneHID", nullptr, 0, nullptr, 0), E_FAIL_RESULT);
+    EXPECT_EQ(lib.open(&handle, "CorvaneHID"), E_FAIL_RESULT);
     EXPECT_EQ(handle, nullptr);
 
     TestServer server;
-    setConfiguredEndpoint(server.endpoint());
-    EXPECT_EQ(SimConnect_Open(&handle, std::string(256, 'N').c_str(), nullptr, 0, nullptr, 0),
+    lib.setTarget(server.endpoint());
+    EXPECT_EQ(lib.open(&handle, std::string(256, 'N').c_str()),
               INSUFFICIENT_BUFFER_RESULT);
     EXPECT_EQ(handle, nullptr);
     EXPECT_EQ(server.server().clientCount(), 0u);
@@ -445,15 +446,15 @@ TEST_F(SimnetLink, OpenFollowsSimConnectCfgInTheCurrentFolder) {
                        std::to_string(server.server().port()) + "\r\n");
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(platform::toPath(folder.path()));
-    setConfiguredEndpoint(std::nullopt);
+    lib.setTarget(std::nullopt);
     HANDLE handle = nullptr;
-    const HRESULT result = SimConnect_Open(&handle, "viaCfg", nullptr, 0, nullptr, 0);
+    const HRESULT result = lib.open(&handle, "viaCfg");
     std::filesystem::current_path(previous);
     ASSERT_EQ(result, S_OK_RESULT);
     const auto received = server.log.messages(1, 1);
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(std::get<OpenCall>(received[0].call).name, "viaCfg");
-    SimConnect_Close(handle);
+    lib.close(handle);
 }
 
 // A client that does not dispatch holds back the server, not its memory,
@@ -497,11 +498,11 @@ TEST_F(SimnetLink, StoppingTheServerEndsEveryClient) {
     server.server().stop();
     EXPECT_EQ(server.server().clientCount(), 0u);
     Inbox inbox;
-    EXPECT_EQ(pumpUntilFailure(first, inbox), LINK_FAILED_RESULT);
-    EXPECT_EQ(pumpUntilFailure(second, inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(pumpUntilFailure(lib, first, inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(pumpUntilFailure(lib, second, inbox), LINK_FAILED_RESULT);
     EXPECT_EQ(server.log.closedReason(1), "closed by the server");
-    SimConnect_Close(first);
-    SimConnect_Close(second);
+    lib.close(first);
+    lib.close(second);
 }
 
 // The local pipe (Windows): the same conversation, and the simulator's own
@@ -519,23 +520,23 @@ TEST_F(SimnetLink, NamedPipeCarriesTheSameConversation) {
         const auto previous = std::filesystem::current_path();
         std::filesystem::current_path(platform::toPath(emptyFolder.path()));
         if (name == kSimulatorPipeName)
-            setConfiguredEndpoint(std::nullopt);
+            lib.setTarget(std::nullopt);
         else
-            setConfiguredEndpoint(Endpoint::pipe(name));
+            lib.setTarget(Endpoint::pipe(name));
         HANDLE h = nullptr;
-        const HRESULT opened = SimConnect_Open(&h, "CorvaneHID", nullptr, 0, nullptr, 0);
+        const HRESULT opened = lib.open(&h, "CorvaneHID");
         std::filesystem::current_path(previous);
         ASSERT_EQ(opened, S_OK_RESULT) << name;
 
         // A second client meanwhile gets its own pipe instance.
         HANDLE other = nullptr;
-        ASSERT_EQ(SimConnect_Open(&other, "other", nullptr, 0, nullptr, 0), S_OK_RESULT);
+        ASSERT_EQ(lib.open(&other, "other"), S_OK_RESULT);
         ASSERT_TRUE(server.log.session(2));
-        EXPECT_EQ(SimConnect_Close(other), S_OK_RESULT);
+        EXPECT_EQ(lib.close(other), S_OK_RESULT);
 
-        EXPECT_EQ(SimConnect_TransmitClientEvent(h, 0, 1, 0, 1, 0x10), S_OK_RESULT);
+        EXPECT_EQ(lib.transmitClientEvent(h, 0, 1, 0, 1, 0x10), S_OK_RESULT);
         Bytes big(8192, 'A');
-        EXPECT_EQ(SimConnect_SetClientData(h, 0x1000, 0x1100, 0, 0, 8192, big.data()), S_OK_RESULT);
+        EXPECT_EQ(lib.setClientData(h, 0x1000, 0x1100, 0, 0, 8192, big.data()), S_OK_RESULT);
         const auto received = server.log.messages(1, 3);
         ASSERT_EQ(received.size(), 3u) << name;
         EXPECT_EQ(std::get<SetClientDataCall>(received[2].call).data.bytes, big);
@@ -551,10 +552,10 @@ TEST_F(SimnetLink, NamedPipeCarriesTheSameConversation) {
         }
         session->close();
         Inbox inbox;
-        EXPECT_EQ(pumpUntilFailure(h, inbox), LINK_FAILED_RESULT) << name;
+        EXPECT_EQ(pumpUntilFailure(lib, h, inbox), LINK_FAILED_RESULT) << name;
         EXPECT_EQ(inbox.messages, sent) << name;
-        EXPECT_EQ(SimConnect_TransmitClientEvent(h, 0, 1, 0, 1, 0x10), LINK_FAILED_RESULT);
-        SimConnect_Close(h);
+        EXPECT_EQ(lib.transmitClientEvent(h, 0, 1, 0, 1, 0x10), LINK_FAILED_RESULT);
+        lib.close(h);
     }
 }
 

@@ -26,10 +26,10 @@ void SIMCONNECT_CALL collect(SIMCONNECT_RECV* data, DWORD cbData, void* context)
     inbox->messages.emplace_back(bytes, bytes + cbData);
 }
 
-HRESULT pump(HANDLE handle, Inbox& inbox, std::size_t count) {
+HRESULT pump(simconnect::Library& lib, HANDLE handle, Inbox& inbox, std::size_t count) {
     const auto deadline = std::chrono::steady_clock::now() + kPatience;
     for (;;) {
-        const HRESULT result = SimConnect_CallDispatch(handle, collect, &inbox);
+        const HRESULT result = lib.callDispatch(handle, collect, &inbox);
         if (result != S_OK_RESULT || inbox.messages.size() >= count ||
             std::chrono::steady_clock::now() > deadline) {
             return result;
@@ -38,8 +38,8 @@ HRESULT pump(HANDLE handle, Inbox& inbox, std::size_t count) {
     }
 }
 
-HRESULT pumpUntilFailure(HANDLE handle, Inbox& inbox) {
-    return pump(handle, inbox, static_cast<std::size_t>(-1));
+HRESULT pumpUntilFailure(simconnect::Library& lib, HANDLE handle, Inbox& inbox) {
+    return pump(lib, handle, inbox, static_cast<std::size_t>(-1));
 }
 
 bool eventually(const std::function<bool()>& condition) {
@@ -51,10 +51,29 @@ bool eventually(const std::function<bool()>& condition) {
     return true;
 }
 
-DWORD lastSendId(HANDLE handle) {
+DWORD lastSendId(simconnect::Library& lib, HANDLE handle) {
     DWORD id = 0;
-    EXPECT_EQ(SimConnect_GetLastSentPacketID(handle, &id), S_OK_RESULT);
+    EXPECT_EQ(lib.getLastSentPacketId(handle, &id), S_OK_RESULT);
     return id;
+}
+
+HRESULT TargetedLibrary::open(HANDLE* handle, const char* name) {
+    libraries_.push_back(std::make_unique<simnet::NetworkLibrary>(target_));
+    const HRESULT result = libraries_.back()->open(handle, name);
+    if (result == S_OK_RESULT && handle && *handle) owners_[*handle] = libraries_.back().get();
+    return result;
+}
+
+HRESULT TargetedLibrary::close(HANDLE handle) {
+    const HRESULT result = owner(handle).close(handle);
+    owners_.erase(handle);
+    return result;
+}
+
+simconnect::Library& TargetedLibrary::owner(HANDLE handle) {
+    const auto it = owners_.find(handle);
+    if (it == owners_.end()) return none_;
+    return *it->second;
 }
 
 }  // namespace simnet_test

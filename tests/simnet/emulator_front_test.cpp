@@ -39,7 +39,7 @@ protected:
         sim.setSimulatorRunning(true);
         sim.setBattery(true);
     }
-    void TearDown() override { setConfiguredEndpoint(std::nullopt); }
+    TargetedLibrary lib;
 
     void startFront(EmulatorFrontOptions options = {}) {
         front = std::make_unique<EmulatorFront>(sim, std::move(options));
@@ -48,9 +48,9 @@ protected:
         endpoint = Endpoint::tcp("127.0.0.1", front->port(), platform::IpFamily::V4);
     }
     HANDLE open(const char* name) {
-        setConfiguredEndpoint(endpoint);
+        lib.setTarget(endpoint);
         HANDLE handle = nullptr;
-        EXPECT_EQ(SimConnect_Open(&handle, name, nullptr, 0, nullptr, 0), S_OK_RESULT);
+        EXPECT_EQ(lib.open(&handle, name), S_OK_RESULT);
         return handle;
     }
     // A raw connection that sends `message` and reads what comes back until
@@ -87,29 +87,29 @@ TEST_F(FrontTest, TwoClientsEachHaveTheirOwnConnection) {
     HANDLE first = open("first");
     ASSERT_TRUE(eventually([&] { return sim.connectionCount() == 1; }));  // numbered in order
     HANDLE second = open("second");
-    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(first, 1, "AP_MASTER"), S_OK_RESULT);
-    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(second, 1, "AP_HDG_HOLD"), S_OK_RESULT);
-    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(second, 2, std::string(256, 'N').c_str()),
+    EXPECT_EQ(lib.mapClientEventToSimEvent(first, 1, "AP_MASTER"), S_OK_RESULT);
+    EXPECT_EQ(lib.mapClientEventToSimEvent(second, 1, "AP_HDG_HOLD"), S_OK_RESULT);
+    EXPECT_EQ(lib.mapClientEventToSimEvent(second, 2, std::string(256, 'N').c_str()),
               INSUFFICIENT_BUFFER_RESULT);
-    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(second, 3, "NO_SUCH_EVENT_XYZ"), S_OK_RESULT);
-    const DWORD unknownNameId = lastSendId(second);
+    EXPECT_EQ(lib.mapClientEventToSimEvent(second, 3, "NO_SUCH_EVENT_XYZ"), S_OK_RESULT);
+    const DWORD unknownNameId = lastSendId(lib, second);
     EXPECT_EQ(unknownNameId, 4u);
-    EXPECT_EQ(SimConnect_TransmitClientEvent(first, 0, 1, 0, 1, 0x10), S_OK_RESULT);
-    EXPECT_EQ(SimConnect_TransmitClientEvent(second, 0, 1, 0, 1, 0x10), S_OK_RESULT);
-    EXPECT_EQ(SimConnect_TransmitClientEvent(first, 0, 7, 0, 1, 0x10), S_OK_RESULT);
-    const DWORD unmappedId = lastSendId(first);
-    EXPECT_EQ(SimConnect_AddToDataDefinition(first, 1, kBattery, "Bool", SIMCONNECT_DATATYPE_INT32,
+    EXPECT_EQ(lib.transmitClientEvent(first, 0, 1, 0, 1, 0x10), S_OK_RESULT);
+    EXPECT_EQ(lib.transmitClientEvent(second, 0, 1, 0, 1, 0x10), S_OK_RESULT);
+    EXPECT_EQ(lib.transmitClientEvent(first, 0, 7, 0, 1, 0x10), S_OK_RESULT);
+    const DWORD unmappedId = lastSendId(lib, first);
+    EXPECT_EQ(lib.addToDataDefinition(first, 1, kBattery, "Bool", SIMCONNECT_DATATYPE_INT32,
                                              0.0f, SIMCONNECT_UNUSED),
               S_OK_RESULT);
     EXPECT_EQ(
-        SimConnect_RequestDataOnSimObject(first, 1, 1, 0, SIMCONNECT_PERIOD_SIM_FRAME, 1, 0, 0, 0),
+        lib.requestDataOnSimObject(first, 1, 1, 0, SIMCONNECT_PERIOD_SIM_FRAME, 1, 0, 0, 0),
         S_OK_RESULT);
 
     Inbox atFirst, atSecond;
-    pump(first, atFirst, 3);
+    pump(lib, first, atFirst, 3);
     sim.setBattery(false);  // a change scripted on the emulator goes out on its own
-    pump(first, atFirst, 4);
-    pump(second, atSecond, 2);
+    pump(lib, first, atFirst, 4);
+    pump(lib, second, atSecond, 2);
 
     EXPECT_EQ(atFirst.withId(SIMCONNECT_RECV_ID_OPEN).size(), 1u);
     const auto unmapped = onlyException(atFirst);
@@ -131,8 +131,8 @@ TEST_F(FrontTest, TwoClientsEachHaveTheirOwnConnection) {
         events[event.connection] += event.name;
     EXPECT_EQ(events, (std::map<int, std::string>{{1, "AP_MASTER"}, {2, "AP_HDG_HOLD"}}));
     EXPECT_EQ(sim.clientName(2), "second");
-    SimConnect_Close(first);
-    SimConnect_Close(second);
+    lib.close(first);
+    lib.close(second);
     EXPECT_TRUE(eventually([&] { return sim.openConnectionCount() == 0; }));
 }
 
@@ -142,31 +142,31 @@ TEST_F(FrontTest, TwoClientsEachHaveTheirOwnConnection) {
 TEST_F(FrontTest, ReconnectAndTheSimulatorQuitting) {
     startFront();
     HANDLE handle = open("CorvaneHID");
-    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(handle, 1, "AP_MASTER"), S_OK_RESULT);
+    EXPECT_EQ(lib.mapClientEventToSimEvent(handle, 1, "AP_MASTER"), S_OK_RESULT);
     ASSERT_TRUE(eventually([&] { return sim.eventMappings().size() == 1; }));
-    SimConnect_Close(handle);
+    lib.close(handle);
     ASSERT_TRUE(eventually([&] { return sim.openConnectionCount() == 0; }));
 
     handle = open("CorvaneHID");
-    EXPECT_EQ(SimConnect_TransmitClientEvent(handle, 0, 1, 0, 1, 0x10), S_OK_RESULT);
+    EXPECT_EQ(lib.transmitClientEvent(handle, 0, 1, 0, 1, 0x10), S_OK_RESULT);
     Inbox inbox;
-    pump(handle, inbox, 2);
+    pump(lib, handle, inbox, 2);
     EXPECT_EQ(onlyException(inbox).dwException,
               static_cast<DWORD>(SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID));
     EXPECT_EQ(sim.connectionCount(), 2);
 
     sim.exitSimulator();
-    EXPECT_EQ(pumpUntilFailure(handle, inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(pumpUntilFailure(lib, handle, inbox), LINK_FAILED_RESULT);
     EXPECT_EQ(inbox.withId(SIMCONNECT_RECV_ID_QUIT).size(), 1u);
-    EXPECT_EQ(SimConnect_TransmitClientEvent(handle, 0, 1, 0, 1, 0x10), LINK_FAILED_RESULT);
-    SimConnect_Close(handle);
+    EXPECT_EQ(lib.transmitClientEvent(handle, 0, 1, 0, 1, 0x10), LINK_FAILED_RESULT);
+    lib.close(handle);
 
     HANDLE late = open("CorvaneHID");
     Inbox nothing;
-    EXPECT_EQ(pumpUntilFailure(late, nothing), LINK_FAILED_RESULT);
+    EXPECT_EQ(pumpUntilFailure(lib, late, nothing), LINK_FAILED_RESULT);
     EXPECT_TRUE(nothing.messages.empty());
     EXPECT_EQ(sim.connectionCount(), 2);
-    SimConnect_Close(late);
+    lib.close(late);
 }
 
 TEST_F(FrontTest, TheServerVanishingEndsEveryLinkAndConnection) {
@@ -178,11 +178,11 @@ TEST_F(FrontTest, TheServerVanishingEndsEveryLinkAndConnection) {
     front->stop();
     EXPECT_EQ(sim.openConnectionCount(), 0);
     Inbox inbox;
-    EXPECT_EQ(pumpUntilFailure(first, inbox), LINK_FAILED_RESULT);
-    EXPECT_EQ(pumpUntilFailure(second, inbox), LINK_FAILED_RESULT);
-    EXPECT_EQ(SimConnect_TransmitClientEvent(first, 0, 1, 0, 1, 0x10), LINK_FAILED_RESULT);
-    SimConnect_Close(first);
-    SimConnect_Close(second);
+    EXPECT_EQ(pumpUntilFailure(lib, first, inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(pumpUntilFailure(lib, second, inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(lib.transmitClientEvent(first, 0, 1, 0, 1, 0x10), LINK_FAILED_RESULT);
+    lib.close(first);
+    lib.close(second);
 }
 
 // Clients that break the rules are closed with a warning; the one that
@@ -213,25 +213,25 @@ TEST_F(FrontTest, RuleBreakersAreClosedWhileOthersGoOn) {
 
     HANDLE greedy = open("greedy");
     for (DWORD i = 0; i < 9; ++i) {
-        SimConnect_AddToDataDefinition(greedy, i, kBattery, "Bool", SIMCONNECT_DATATYPE_INT32, 0.0f,
+        lib.addToDataDefinition(greedy, i, kBattery, "Bool", SIMCONNECT_DATATYPE_INT32, 0.0f,
                                        SIMCONNECT_UNUSED);
     }
     Inbox inbox;
-    EXPECT_EQ(pumpUntilFailure(greedy, inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(pumpUntilFailure(lib, greedy, inbox), LINK_FAILED_RESULT);
     EXPECT_TRUE(logs.waitFor("holds more than 8 definitions, mappings and requests"));
-    SimConnect_Close(greedy);
+    lib.close(greedy);
 
-    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(good, 1, "AP_MASTER"), S_OK_RESULT);
+    EXPECT_EQ(lib.mapClientEventToSimEvent(good, 1, "AP_MASTER"), S_OK_RESULT);
     for (int i = 0; i < 20; ++i)  // a repeated id is no new entry
         EXPECT_EQ(
-            SimConnect_RequestDataOnSimObject(good, 1, 1, 0, SIMCONNECT_PERIOD_NEVER, 0, 0, 0, 0),
+            lib.requestDataOnSimObject(good, 1, 1, 0, SIMCONNECT_PERIOD_NEVER, 0, 0, 0, 0),
             S_OK_RESULT);
-    EXPECT_EQ(SimConnect_TransmitClientEvent(good, 0, 1, 0, 1, 0x10), S_OK_RESULT);
+    EXPECT_EQ(lib.transmitClientEvent(good, 0, 1, 0, 1, 0x10), S_OK_RESULT);
     EXPECT_TRUE(eventually([&] { return sim.transmittedEvents().size() == 1; }));
-    EXPECT_EQ(pump(good, inbox, 0), S_OK_RESULT);
+    EXPECT_EQ(pump(lib, good, inbox, 0), S_OK_RESULT);
     EXPECT_EQ(sim.clientName(1), "good");
     EXPECT_EQ(sim.connectionCount(), 2);  // newer was never opened
-    SimConnect_Close(good);
+    lib.close(good);
 }
 
 // The simulator's pipe transport (Windows): the same front serves it.
@@ -244,16 +244,16 @@ TEST_F(FrontTest, ThePipeIsServedToo) {
     startFront(options);
     endpoint = Endpoint::pipe(options.server.pipeName);
     HANDLE handle = open("piped");
-    EXPECT_EQ(SimConnect_MapClientEventToSimEvent(handle, 1, "AP_MASTER"), S_OK_RESULT);
-    EXPECT_EQ(SimConnect_TransmitClientEvent(handle, 0, 1, 0, 1, 0x10), S_OK_RESULT);
+    EXPECT_EQ(lib.mapClientEventToSimEvent(handle, 1, "AP_MASTER"), S_OK_RESULT);
+    EXPECT_EQ(lib.transmitClientEvent(handle, 0, 1, 0, 1, 0x10), S_OK_RESULT);
     Inbox inbox;
-    pump(handle, inbox, 1);
+    pump(lib, handle, inbox, 1);
     EXPECT_EQ(inbox.withId(SIMCONNECT_RECV_ID_OPEN).size(), 1u);
     EXPECT_TRUE(eventually([&] { return sim.transmittedEvents().size() == 1; }));
     sim.exitSimulator();
-    EXPECT_EQ(pumpUntilFailure(handle, inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(pumpUntilFailure(lib, handle, inbox), LINK_FAILED_RESULT);
     EXPECT_EQ(inbox.withId(SIMCONNECT_RECV_ID_QUIT).size(), 1u);
-    SimConnect_Close(handle);
+    lib.close(handle);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <link.h>
 
 #include "platform/shared_library.h"
 
@@ -12,6 +13,14 @@ public:
 
     bool exports(const std::string& name) const override {
         return dlsym(handle_, name.c_str()) != nullptr;
+    }
+
+    void* symbol(const std::string& name) const override { return dlsym(handle_, name.c_str()); }
+
+    std::string filePath() const override {
+        link_map* map = nullptr;
+        if (dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name) return {};
+        return map->l_name;
     }
 
     PosixLibrary(const PosixLibrary&) = delete;

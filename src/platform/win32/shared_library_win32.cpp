@@ -15,6 +15,16 @@ public:
         return GetProcAddress(module_, name.c_str()) != nullptr;
     }
 
+    void* symbol(const std::string& name) const override {
+        return reinterpret_cast<void*>(GetProcAddress(module_, name.c_str()));
+    }
+
+    std::string filePath() const override {
+        char buffer[MAX_PATH];
+        const DWORD n = GetModuleFileNameA(module_, buffer, MAX_PATH);
+        return n == 0 || n >= MAX_PATH ? std::string() : std::string(buffer, n);
+    }
+
     Win32Library(const Win32Library&) = delete;
     Win32Library& operator=(const Win32Library&) = delete;
 
@@ -30,8 +40,12 @@ std::unique_ptr<SharedLibrary> loadSharedLibrary(const std::string& path, std::s
     DWORD previousMode = 0;
     const bool modeSet =
         SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode) != 0;
-    // The altered search path finds the library's own dependencies beside it.
-    const HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    // The altered search path finds the library's own dependencies beside
+    // it; it is defined for full paths only, so a bare name takes the usual
+    // search order.
+    const bool bareName = path.find_first_of("\\/:") == std::string::npos;
+    const HMODULE module =
+        LoadLibraryExA(path.c_str(), nullptr, bareName ? 0 : LOAD_WITH_ALTERED_SEARCH_PATH);
     const DWORD code = GetLastError();
     if (modeSet) SetThreadErrorMode(previousMode, nullptr);
     if (module == nullptr) {
