@@ -71,7 +71,7 @@ start_panels() {
   PANELS_OUT="$WORK/$1.panels.out"
   mkfifo "$WORK/$1.panels.in"
   exec 4<> "$WORK/$1.panels.in"
-  (cd "$2" && exec $CORVANE_RUNNER "$3" --config "$CONFIG" \
+  (cd "$2" && exec $CORVANE_RUNNER "$3" --linked --config "$CONFIG" \
     < "$WORK/$1.panels.in" > "$PANELS_OUT" 2>&1) &
   PANELS_PID=$!
   BACKGROUND_PIDS+=("$PANELS_PID")
