@@ -23,8 +23,7 @@ public:
     ~LoopbackTransport() override { front_.stop(); }
     bool start(std::string& error) {
         if (!front_.start(error)) return false;
-        library_.emplace(
-            simnet::Endpoint::tcp("127.0.0.1", front_.port(), platform::IpFamily::V4));
+        library_.emplace(simnet::Endpoint::tcp("127.0.0.1", front_.port(), platform::IpFamily::V4));
         return true;
     }
     SimEmulator& simulator() override { return sim_; }

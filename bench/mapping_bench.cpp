@@ -226,7 +226,10 @@ BENCHMARK_CAPTURE(BM_PressLatency, inprocess, BenchLink::InProcess)
     ->MinTime(1.0)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_PressLatency, loopback, BenchLink::Loopback)->MinTime(1.0)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_PressLatency, loopback, BenchLink::Loopback)
+    ->MinTime(1.0)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_PressThroughput(benchmark::State& state, BenchLink link) {
     const int panels = static_cast<int>(state.range(0));
@@ -281,7 +284,10 @@ BENCHMARK_CAPTURE(BM_EncoderFlood, inprocess, BenchLink::InProcess)
     ->MinTime(1.0)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_EncoderFlood, loopback, BenchLink::Loopback)->MinTime(1.0)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_EncoderFlood, loopback, BenchLink::Loopback)
+    ->MinTime(1.0)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

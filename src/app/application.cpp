@@ -98,8 +98,7 @@ bool Application::initialize(const std::string& configPath, bool consoleMode, st
     openLog();
     logInfo("Initializing application");
     logStartHeader(configPath);
-    if (!loadConfiguration(configPath, error) || !loadMaps(error) ||
-        !chooseSimulatorLink(error)) {
+    if (!loadConfiguration(configPath, error) || !loadMaps(error) || !chooseSimulatorLink(error)) {
         return false;
     }
     if (!mapping_.start(config_, hid_, *simconnect_, mobiflight_, buttonConfig_, eventMap_,

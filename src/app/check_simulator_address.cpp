@@ -66,8 +66,8 @@ Finding localProbeFinding(const simnet::ProbeResult& probe, const std::string& w
     } else if (detail.empty()) {
         detail = "no answer";
     }
-    return warnFinding(where + ": the simulator is not running, or does not accept clients: " +
-                       detail);
+    return warnFinding(where +
+                       ": the simulator is not running, or does not accept clients: " + detail);
 }
 
 }  // namespace

@@ -87,8 +87,8 @@ std::unique_ptr<simconnect::Library> makeSimConnectLibrary(const SimulatorLinkPl
                                                            std::string& error) {
     switch (plan.provider) {
         case SimConnectProvider::NetworkClient:
-            return std::make_unique<simnet::NetworkLibrary>(
-                plan.remote ? plan.choice.endpoint : std::nullopt);
+            return std::make_unique<simnet::NetworkLibrary>(plan.remote ? plan.choice.endpoint
+                                                                        : std::nullopt);
         case SimConnectProvider::SdkLibrary: {
             simconnect::SdkLoad load = simconnect::loadSdkLibrary(executableDir);
             error = load.error;

@@ -42,8 +42,8 @@ public:
     HRESULT mapClientDataNameToId(HANDLE handle, const char* name, DWORD clientDataId) override {
         return sim_.mapClientDataNameToId(handle, name, clientDataId);
     }
-    HRESULT addToClientDataDefinition(HANDLE handle, DWORD defineId, DWORD offset,
-                                      DWORD sizeOrType, float, DWORD) override {
+    HRESULT addToClientDataDefinition(HANDLE handle, DWORD defineId, DWORD offset, DWORD sizeOrType,
+                                      float, DWORD) override {
         return sim_.addToClientDataDefinition(handle, defineId, offset, sizeOrType);
     }
     HRESULT requestClientData(HANDLE handle, DWORD clientDataId, DWORD requestId, DWORD defineId,

@@ -80,7 +80,9 @@ public:
 };
 
 SimConnectClient::SimConnectClient(simconnect::Library& library, Clock& clock, ProcessProbe probe)
-    : library_(library), clock_(clock), probe_(probe ? std::move(probe) : ProcessProbe(simulatorProcessRunning)) {}
+    : library_(library),
+      clock_(clock),
+      probe_(probe ? std::move(probe) : ProcessProbe(simulatorProcessRunning)) {}
 
 SimConnectClient::~SimConnectClient() {
     stop();
@@ -380,8 +382,8 @@ void SimConnectClient::subscribeBattery() {
         "SimConnect_AddToDataDefinition", kBatteryVariable, false, ServerErrors::Warn,
         [this](void* handle) {
             return library_.addToDataDefinition(handle, kBatteryDefinition, kBatteryVariable,
-                                                  "Bool", SIMCONNECT_DATATYPE_INT32, 0.0f,
-                                                  SIMCONNECT_UNUSED);
+                                                "Bool", SIMCONNECT_DATATYPE_INT32, 0.0f,
+                                                SIMCONNECT_UNUSED);
         },
         error);
     if (!defined) {
@@ -587,8 +589,8 @@ bool SimConnectClient::transmitEvent(const std::string& eventName, std::string& 
     const HRESULT result =
         sendRecorded(handle, "SimConnect_TransmitClientEvent", eventName, ServerErrors::Warn, [&] {
             return library_.transmitClientEvent(handle, SIMCONNECT_OBJECT_ID_USER, eventId, 0,
-                                                  SIMCONNECT_GROUP_PRIORITY_HIGHEST,
-                                                  SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY);
+                                                SIMCONNECT_GROUP_PRIORITY_HIGHEST,
+                                                SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY);
         });
     if (result < 0) {
         error = "SimConnect_TransmitClientEvent failed (" + formatResult(result) + ")";
@@ -647,7 +649,7 @@ bool SimConnectClient::addClientDataDefinition(std::uint32_t defineId, std::uint
         ServerErrors::Warn,
         [&](void* handle) {
             return library_.addToClientDataDefinition(handle, defineId, 0, sizeBytes, 0.0f,
-                                                        SIMCONNECT_UNUSED);
+                                                      SIMCONNECT_UNUSED);
         },
         error);
 }
@@ -658,9 +660,9 @@ bool SimConnectClient::requestClientData(std::uint32_t clientDataId, std::uint32
     return callOnConnection(
         "SimConnect_RequestClientData", areaName(clientDataId), true, errors,
         [&](void* handle) {
-            return library_.requestClientData(
-                handle, clientDataId, requestId, defineId, SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET,
-                SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0);
+            return library_.requestClientData(handle, clientDataId, requestId, defineId,
+                                              SIMCONNECT_CLIENT_DATA_PERIOD_ON_SET,
+                                              SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0);
         },
         error);
 }
@@ -670,9 +672,9 @@ bool SimConnectClient::readClientDataOnce(std::uint32_t clientDataId, std::uint3
     return callOnConnection(
         "SimConnect_RequestClientData", areaName(clientDataId), true, ServerErrors::Warn,
         [&](void* handle) {
-            return library_.requestClientData(
-                handle, clientDataId, requestId, defineId, SIMCONNECT_CLIENT_DATA_PERIOD_ONCE,
-                SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_DEFAULT, 0, 0, 0);
+            return library_.requestClientData(handle, clientDataId, requestId, defineId,
+                                              SIMCONNECT_CLIENT_DATA_PERIOD_ONCE,
+                                              SIMCONNECT_CLIENT_DATA_REQUEST_FLAG_DEFAULT, 0, 0, 0);
         },
         error);
 }
@@ -689,8 +691,8 @@ bool SimConnectClient::setClientData(std::uint32_t clientDataId, std::uint32_t d
         [&](void* handle) {
             // The library only reads the block; its C signature just lacks the const.
             return library_.setClientData(handle, clientDataId, defineId,
-                                            SIMCONNECT_CLIENT_DATA_SET_FLAG_DEFAULT, 0,
-                                            kCommandBlockSize, const_cast<std::uint8_t*>(block));
+                                          SIMCONNECT_CLIENT_DATA_SET_FLAG_DEFAULT, 0,
+                                          kCommandBlockSize, const_cast<std::uint8_t*>(block));
         },
         error);
 }

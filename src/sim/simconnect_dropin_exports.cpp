@@ -71,8 +71,8 @@ HRESULT SIMCONNECT_CALL SimConnect_RequestClientData(HANDLE hSimConnect,
                                                      SIMCONNECT_CLIENT_DATA_PERIOD Period,
                                                      SIMCONNECT_CLIENT_DATA_REQUEST_FLAG Flags,
                                                      DWORD origin, DWORD interval, DWORD limit) {
-    return dropInLibrary().requestClientData(hSimConnect, ClientDataID, RequestID, DefineID,
-                                             Period, Flags, origin, interval, limit);
+    return dropInLibrary().requestClientData(hSimConnect, ClientDataID, RequestID, DefineID, Period,
+                                             Flags, origin, interval, limit);
 }
 
 HRESULT SIMCONNECT_CALL SimConnect_SetClientData(HANDLE hSimConnect,

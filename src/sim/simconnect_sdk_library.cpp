@@ -11,11 +11,12 @@ namespace simconnect {
 namespace {
 
 // Every function the program takes from the library, by the name it exports.
-#define CORVANE_SDK_FUNCTIONS(X)                                                                \
-    X(Open) X(Close) X(CallDispatch) X(AddToDataDefinition) X(RequestDataOnSimObject)           \
-        X(MapClientEventToSimEvent) X(TransmitClientEvent) X(MapClientDataNameToID)             \
-            X(AddToClientDataDefinition) X(RequestClientData) X(SetClientData)                  \
-                X(CreateClientData) X(GetLastSentPacketID)
+#define CORVANE_SDK_FUNCTIONS(X)                                                                   \
+    X(Open)                                                                                        \
+    X(Close) X(CallDispatch) X(AddToDataDefinition) X(RequestDataOnSimObject)                      \
+        X(MapClientEventToSimEvent) X(TransmitClientEvent) X(MapClientDataNameToID)                \
+            X(AddToClientDataDefinition) X(RequestClientData) X(SetClientData) X(CreateClientData) \
+                X(GetLastSentPacketID)
 
 struct Functions {
 #define CORVANE_FIELD(name) decltype(&SimConnect_##name) name = nullptr;
@@ -69,8 +70,8 @@ public:
     HRESULT requestDataOnSimObject(HANDLE handle, SIMCONNECT_DATA_REQUEST_ID requestId,
                                    SIMCONNECT_DATA_DEFINITION_ID defineId,
                                    SIMCONNECT_OBJECT_ID objectId, SIMCONNECT_PERIOD period,
-                                   SIMCONNECT_DATA_REQUEST_FLAG flags, DWORD origin,
-                                   DWORD interval, DWORD limit) override {
+                                   SIMCONNECT_DATA_REQUEST_FLAG flags, DWORD origin, DWORD interval,
+                                   DWORD limit) override {
         return f_.RequestDataOnSimObject(handle, requestId, defineId, objectId, period, flags,
                                          origin, interval, limit);
     }
@@ -91,8 +92,7 @@ public:
     HRESULT addToClientDataDefinition(HANDLE handle, SIMCONNECT_CLIENT_DATA_DEFINITION_ID defineId,
                                       DWORD offset, DWORD sizeOrType, float epsilon,
                                       DWORD datumId) override {
-        return f_.AddToClientDataDefinition(handle, defineId, offset, sizeOrType, epsilon,
-                                            datumId);
+        return f_.AddToClientDataDefinition(handle, defineId, offset, sizeOrType, epsilon, datumId);
     }
     HRESULT requestClientData(HANDLE handle, SIMCONNECT_CLIENT_DATA_ID clientDataId,
                               SIMCONNECT_DATA_REQUEST_ID requestId,
@@ -149,7 +149,8 @@ SdkLoad loadSdkLibrary(const std::string& programFolder) {
     if (!file) {
         load.error = found ? beside + " does not load (" + error +
                                  "); it needs the Microsoft Visual C++ runtime (x64), which the "
-                                 "simulator installs; else " + kWhatToDo
+                                 "simulator installs; else " +
+                                 kWhatToDo
                            : fileName + " not found beside the program" +
                                  (beside.empty() ? "" : " (" + beside + ")") +
                                  " nor on the system's search path; " + kWhatToDo;
@@ -162,8 +163,8 @@ SdkLoad loadSdkLibrary(const std::string& programFolder) {
     CORVANE_SDK_FUNCTIONS(CORVANE_BIND)
 #undef CORVANE_BIND
     if (!missing.empty()) {
-        load.error = load.path + " lacks " + missing + ", so it is not the simulator's; " +
-                     kWhatToDo;
+        load.error =
+            load.path + " lacks " + missing + ", so it is not the simulator's; " + kWhatToDo;
         return load;
     }
     load.library = std::make_unique<SdkLibrary>(std::move(file), functions);

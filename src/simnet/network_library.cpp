@@ -49,7 +49,8 @@ NetworkLibrary::HRESULT NetworkLibrary::open(HANDLE* handle, const char* name) {
     if (!endpoint) return E_FAIL_RESULT;
     std::unique_ptr<ClientConnection> connection;
     std::string error;
-    const HRESULT result = ClientConnection::open(*endpoint, text(name), options_, connection, error);
+    const HRESULT result =
+        ClientConnection::open(*endpoint, text(name), options_, connection, error);
     if (result != S_OK_RESULT) return result;
     MutexLock lock(lock_);
     *handle = connection.get();
@@ -81,9 +82,9 @@ NetworkLibrary::HRESULT NetworkLibrary::addToDataDefinition(
     HANDLE handle, simconnect::SIMCONNECT_DATA_DEFINITION_ID defineId, const char* datumName,
     const char* unitsName, simconnect::SIMCONNECT_DATATYPE datumType, float epsilon,
     DWORD datumId) {
-    return sendCall(handle, AddToDataDefinitionCall{defineId, text(datumName), text(unitsName),
-                                                    static_cast<DWORD>(datumType), epsilon,
-                                                    datumId});
+    return sendCall(handle,
+                    AddToDataDefinitionCall{defineId, text(datumName), text(unitsName),
+                                            static_cast<DWORD>(datumType), epsilon, datumId});
 }
 
 NetworkLibrary::HRESULT NetworkLibrary::requestDataOnSimObject(
@@ -127,24 +128,27 @@ NetworkLibrary::HRESULT NetworkLibrary::requestClientData(
     simconnect::SIMCONNECT_CLIENT_DATA_PERIOD period,
     simconnect::SIMCONNECT_CLIENT_DATA_REQUEST_FLAG flags, DWORD origin, DWORD interval,
     DWORD limit) {
-    return sendCall(handle, RequestClientDataCall{clientDataId, requestId, defineId,
-                                                  static_cast<DWORD>(period), flags, origin,
-                                                  interval, limit});
+    return sendCall(
+        handle, RequestClientDataCall{clientDataId, requestId, defineId, static_cast<DWORD>(period),
+                                      flags, origin, interval, limit});
 }
 
 NetworkLibrary::HRESULT NetworkLibrary::setClientData(
     HANDLE handle, simconnect::SIMCONNECT_CLIENT_DATA_ID clientDataId,
     simconnect::SIMCONNECT_CLIENT_DATA_DEFINITION_ID defineId,
-    simconnect::SIMCONNECT_CLIENT_DATA_SET_FLAG flags, DWORD reserved, DWORD unitSize,
-    void* data) {
+    simconnect::SIMCONNECT_CLIENT_DATA_SET_FLAG flags, DWORD reserved, DWORD unitSize, void* data) {
     if (!data && unitSize > 0) return E_INVALIDARG_RESULT;
     const std::shared_ptr<ClientConnection> connection = find(handle);
     if (!connection) return E_FAIL_RESULT;
     // Data that cannot fit the send buffer is refused without copying it.
     if (unitSize > kMaxClientMessageSize) return connection->refuseOversized();
     const auto* bytes = static_cast<const std::uint8_t*>(data);
-    return connection->send(SetClientDataCall{
-        clientDataId, defineId, flags, reserved, {std::vector<std::uint8_t>(bytes, bytes + unitSize)}});
+    return connection->send(
+        SetClientDataCall{clientDataId,
+                          defineId,
+                          flags,
+                          reserved,
+                          {std::vector<std::uint8_t>(bytes, bytes + unitSize)}});
 }
 
 NetworkLibrary::HRESULT NetworkLibrary::createClientData(

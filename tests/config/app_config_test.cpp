@@ -135,6 +135,24 @@ TEST(AppConfig, SimulatorAddressPortAndExitFlag) {
         false);
 }
 
+// The client is the user's explicit choice: an unknown one is refused, never
+// replaced by the default.
+TEST(AppConfig, SimulatorClientIsTheBuiltInOneUnlessTheDllIsNamed) {
+    using Client = SimulatorSettings::Client;
+    EXPECT_EQ(loaded(withBase("")).simulator.client, Client::BuiltIn);
+    EXPECT_EQ(loaded(withBase("\"simulator\":{\"client\":\"simconnect.DLL\"}")).simulator.client,
+              Client::SdkLibrary);
+    EXPECT_EQ(loaded(withBase("\"simulator\":{\"client\":\"Built-In\"}")).simulator.client,
+              Client::BuiltIn);
+    for (const char* bad : {"\"SimConnect\"", "1", "true"}) {
+        AppConfig config;
+        std::string error;
+        EXPECT_FALSE(
+            load(withBase(std::string("\"simulator\":{\"client\":") + bad + "}"), config, error));
+        EXPECT_EQ(error, "simulator.client must be \"built-in\" or \"SimConnect.dll\"") << bad;
+    }
+}
+
 TEST(AppConfig, ProfileChecksNameTheNormalisedProfileInNameOrder) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"\"backlight\":{\"min\":-1}", "backlight min/max must be between 0-100"},

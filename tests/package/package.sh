@@ -2,7 +2,7 @@
 # The Windows release zip as a cockpit builder gets it: built by the build's
 # package target, unpacked into a new folder (whose path holds a blank, as
 # many Windows paths do), checked file by file, and started under Wine from
-# there, with the emulator's SimConnect.dll where the user puts the real one.
+# there, with no SimConnect.dll anywhere: the program carries its own client.
 # The Windows commands of the documentation (the `bat` blocks) run here, as
 # written, in the unpacked folder.
 # Usage: package.sh PROGRAM VERSION CMAKE OBJDUMP WINDRES
@@ -35,29 +35,23 @@ expected="./CorvaneHID.exe
 ./docs/installation.md
 ./docs/linux.md
 ./docs/remote.md
-./docs/troubleshooting.md
-./network/CorvaneHID.exe"
+./docs/troubleshooting.md"
 check "the zip holds one folder with exactly the release files (no SimConnect.dll)" \
   [ "$(cd "$PKG" && find . -type f | LC_ALL=C sort)" = "$expected" ]
 for f in button_config.json config.json hid_event_map.json; do
   check "config/$f is the example" cmp -s "$PKG/config/$f" "$CORVANE_SOURCE_DIR/examples/$f"
 done
 check "the license is the MIT License" grep -qF "Copyright (c) 2026 The CorvaneHID developers" "$PKG/LICENSE.txt"
-check "README.txt names the version and where SimConnect.dll comes from" \
-  bash -c "grep -qF 'CorvaneHID $VERSION' '$PKG/README.txt' && grep -qF 'SimConnect SDK\\lib\\SimConnect.dll' '$PKG/README.txt'"
+check "README.txt names the version" grep -qF "CorvaneHID $VERSION" "$PKG/README.txt"
 
 # --- The executable: GUI subsystem, no runtime DLLs of its own, stripped.
 "$OBJDUMP" -p "$EXE" > "$WORK/headers.txt"
 check "the program is a Windows GUI program" grep -qE 'Subsystem[[:space:]]+00000002' "$WORK/headers.txt"
 imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' "$WORK/headers.txt" | tr 'A-Z' 'a-z' | LC_ALL=C sort -u | tr '\n' ' ')
-check "it needs only Windows' own DLLs and SimConnect.dll (static runtime): $imports" \
-  bash -c "! grep -qE 'libstdc|libgcc|libwinpthread|msvcp|vcruntime' <<< '$imports' && grep -qF 'simconnect.dll' <<< '$imports'"
+check "it needs only Windows' own DLLs, not SimConnect.dll (static runtime): $imports" \
+  bash -c "! grep -qE 'simconnect|libstdc|libgcc|libwinpthread|msvcp|vcruntime' <<< '$imports'"
 check "it is stripped: no symbols, no debug information" \
   bash -c "'$OBJDUMP' -t '$EXE' | grep -qF 'no symbols' && ! '$OBJDUMP' -h '$EXE' | grep -qF .debug"
-# network\CorvaneHID.exe carries the network client: no SimConnect.dll at all.
-imports=$("$OBJDUMP" -p "$PKG/network/CorvaneHID.exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | tr '\n' ' ')
-check "network\\CorvaneHID.exe needs only Windows' own DLLs: $imports" \
-  bash -c "! grep -qE 'simconnect|libstdc|libgcc|libwinpthread|msvcp|vcruntime' <<< '$imports'"
 
 # --- The version resource, as Explorer's Properties read it.
 "$WINDRES" -i "$EXE" -O rc > "$WORK/version.rc" 2>&1
@@ -71,7 +65,6 @@ for value in '"CompanyName", "CorvaneHID developers"' '"ProductName", "CorvaneHI
 done
 
 # --- Started from the unpacked folder, without --config.
-cp "$CORVANE_BINARY_DIR/emulator/SimConnect.dll" "$PKG/"
 LOG="$PKG/CorvaneHID.log"
 PKG_WIN=$(native_path "$PKG")
 COMMON_CONFIG='C:\ProgramData\Corvane\config.json'
@@ -83,6 +76,8 @@ set -e
 check "a console run with stdin \"quit\" exits 0" [ "$code" -eq 0 ]
 check "it loads config\\config.json from beside itself" grep -qF "Configuration loaded" "$LOG"
 check "the examples load without a warning or an error" bash -c "! grep -qE '\\[(WARN|ERROR)\\]' '$LOG'"
+check "it names its built-in client and the simulator's pipe" \
+  grep -qF 'SimConnect client: built-in client, pipe \\.\pipe\Microsoft Flight Simulator\SimConnect' "$LOG"
 
 mv "$PKG/config" "$PKG/config.away"
 rm -f "$LOG"

@@ -58,11 +58,14 @@ check "the event map loaded" \
   has_line "OK   Event map: $(native_path "$PANELS/hid_event_map.json") loaded (3 event types, 45 controls)"
 check "the button configuration loaded" \
   has_line "OK   Button configuration: $(native_path "$PANELS/button_config.json") loaded"
+PIPE='\\.\pipe\Microsoft Flight Simulator\SimConnect'
 if is_windows; then
-  check "SimConnect.dll beside the program loads" \
-    has_line "OK   SimConnect: $(native_path "$APP_DIR/SimConnect.dll") loads, with the 13 functions the program uses"
+  check "the built-in client and the simulator's pipe" \
+    has_line "OK   SimConnect: built-in client, pipe $PIPE"
+  check "no simulator on the pipe is a warning" \
+    has_start "WARN Simulator address: $PIPE: the simulator is not running, or does not accept clients: "
 else
-  check "no SimConnect line on Linux" bash -c "! grep -q SimConnect '$WORK/report.clean'"
+  check "no address and no pipe on Linux: no SimConnect line" bash -c "! grep -q SimConnect '$WORK/report.clean'"
 fi
 check "the 2020 installation starts the program with this configuration" \
   has_line "OK   Simulator: $(shown '\Microsoft Flight Simulator\EXE.xml'): registered with this configuration"
@@ -74,10 +77,10 @@ check "the 2024 installation, without UserCfg.opt, is not looked at" \
   [ "$(grep -c '^[A-Z ]*MobiFlight module: ' "$WORK/report.clean")" -eq 1 ]
 check "no panel is a warning" \
   has_line "WARN HID panels: none with VID 2E8A and PID 10C0 is plugged in; plug a panel in, or check hid.vid and hid.pid in the configuration (Device Manager shows a panel's ids under Hardware Ids)"
-ok_lines=5
-is_windows && ok_lines=6
+ok_lines=5 warn_lines=2
+is_windows && ok_lines=6 warn_lines=3
 check "the summary counts the lines, and comes last" \
-  [ "$(tail -n 1 "$WORK/report.clean")" = "Checked: $ok_lines OK, 2 WARN, 0 FAIL" ]
+  [ "$(tail -n 1 "$WORK/report.clean")" = "Checked: $ok_lines OK, $warn_lines WARN, 0 FAIL" ]
 check "every other line starts with its verdict and subject" \
   bash -c "! head -n -1 '$WORK/report.clean' | grep -vqE '^(OK   |WARN |FAIL )[A-Za-z ]+: '"
 check "nothing on stderr" [ ! -s "$WORK/stderr.txt" ]
@@ -124,18 +127,37 @@ echo "quit" >&3
 wait_exit "$running" 20
 exec 3>&-
 
-# --- Windows: SimConnect.dll found elsewhere on the path, not beside the program.
+# --- simulator.client "SimConnect.dll": found on the system's search path
+# when it is not beside the program, and named with what to do when it is
+# nowhere.
+sed '0,/{/s//{ "simulator": { "client": "SimConnect.dll" },/' "$PANELS/config.json" > "$PANELS/dll.json"
+DLL_CONFIG=$(native_path "$PANELS/dll.json")
+mkdir -p "$WORK/elsewhere"
 if is_windows; then
-  mkdir -p "$WORK/elsewhere"
-  mv "$APP_DIR/SimConnect.dll" "$WORK/elsewhere/"
-  set +e
-  $CORVANE_RUNNER cmd /c "set APPDATA=$(native_path "$ROAMING")&& set LOCALAPPDATA=&& set PATH=$(native_path "$WORK/elsewhere");%PATH%&& $(native_path "$PROGRAM") --check --config $CONFIG" > "$WORK/report.txt" 2>&1
-  CODE=$?
-  set -e
-  clean < "$WORK/report.txt" > "$WORK/report.clean"
-  check "SimConnect.dll not beside the program: exit 1" [ "$CODE" -eq 1 ]
-  check "SimConnect.dll not beside the program: where it belongs and where it comes from" \
-    has_start "FAIL SimConnect: $(native_path "$APP_DIR/SimConnect.dll") not found; copy SimConnect.dll from the simulator SDK's folder \"SimConnect SDK\\lib\" beside the program"
+  LIBRARY=SimConnect.dll
+  cp "$CORVANE_BINARY_DIR/emulator/$LIBRARY" "$WORK/elsewhere/"
+  check_with_path() {
+    $CORVANE_RUNNER cmd /c "set APPDATA=$(native_path "$ROAMING")&& set LOCALAPPDATA=&& set PATH=$(native_path "$WORK/elsewhere");%PATH%&& $(native_path "$PROGRAM") --check --config $DLL_CONFIG"
+  }
+else
+  LIBRARY=libSimConnect.so
+  cp "$CORVANE_BINARY_DIR/emulator/$LIBRARY" "$WORK/elsewhere/"
+  check_with_path() {
+    APPDATA="$ROAMING" LD_LIBRARY_PATH="$WORK/elsewhere" "$PROGRAM" --check --config "$DLL_CONFIG"
+  }
 fi
+set +e
+check_with_path > "$WORK/report.txt" 2>&1
+CODE=$?
+set -e
+clean < "$WORK/report.txt" > "$WORK/report.clean"
+check "SimConnect.dll on the search path: it loads" \
+  has_start "OK   SimConnect: SimConnect.dll at "
+check "and offers every function" grep -qF "$LIBRARY (loads, 13 functions found)" "$WORK/report.clean"
+rm -rf "$WORK/elsewhere"
+run_program_check --config "$DLL_CONFIG"
+check "SimConnect.dll nowhere: exit 1" [ "$CODE" -eq 1 ]
+check "SimConnect.dll nowhere: where it belongs and where it comes from" \
+  has_start "FAIL SimConnect: $LIBRARY not found beside the program ($(native_path "$APP_DIR/$LIBRARY")) nor on the system's search path; copy SimConnect.dll from the simulator SDK's folder \"SimConnect SDK\\lib\" beside the program"
 
 finish

@@ -34,11 +34,6 @@ install_program() {
   local dir
   dir=$(dirname "$PROGRAM_BUILT")
   cp "$dir"/*.dll "$APP_DIR/" 2>/dev/null || true
-  # The Windows program cannot start without SimConnect.dll beside it; the
-  # tests use the emulator's drop-in library (no simulator unless told).
-  if is_windows && [ ! -f "$APP_DIR/SimConnect.dll" ]; then
-    cp "$CORVANE_BINARY_DIR/emulator/SimConnect.dll" "$APP_DIR/"
-  fi
   PROGRAM="$APP_DIR/$(basename "$PROGRAM_BUILT")"
   export XDG_DATA_HOME="$WORK/data"
 }

@@ -25,8 +25,7 @@ public:
     explicit NetworkTransport(Clock& clock) : sim_(clock), front_(sim_) {
         std::string error;
         if (!front_.start(error)) ADD_FAILURE() << "the wire front did not start: " << error;
-        library_.emplace(
-            simnet::Endpoint::tcp("127.0.0.1", front_.port(), platform::IpFamily::V4));
+        library_.emplace(simnet::Endpoint::tcp("127.0.0.1", front_.port(), platform::IpFamily::V4));
     }
     ~NetworkTransport() override { front_.stop(); }
     SimEmulator& simulator() override { return sim_; }

@@ -69,9 +69,9 @@ public:
     }
     simconnect::HRESULT requestDataOnSimObject(simconnect::HANDLE h, simconnect::DWORD a,
                                                simconnect::DWORD b, simconnect::DWORD c,
-                                               simconnect::SIMCONNECT_PERIOD d,
-                                               simconnect::DWORD e, simconnect::DWORD f,
-                                               simconnect::DWORD g, simconnect::DWORD i) override {
+                                               simconnect::SIMCONNECT_PERIOD d, simconnect::DWORD e,
+                                               simconnect::DWORD f, simconnect::DWORD g,
+                                               simconnect::DWORD i) override {
         return owner(h).requestDataOnSimObject(h, a, b, c, d, e, f, g, i);
     }
     simconnect::HRESULT mapClientEventToSimEvent(simconnect::HANDLE h, simconnect::DWORD a,
@@ -88,8 +88,8 @@ public:
         return owner(h).mapClientDataNameToId(h, a, b);
     }
     simconnect::HRESULT addToClientDataDefinition(simconnect::HANDLE h, simconnect::DWORD a,
-                                                  simconnect::DWORD b, simconnect::DWORD c,
-                                                  float d, simconnect::DWORD e) override {
+                                                  simconnect::DWORD b, simconnect::DWORD c, float d,
+                                                  simconnect::DWORD e) override {
         return owner(h).addToClientDataDefinition(h, a, b, c, d, e);
     }
     simconnect::HRESULT requestClientData(simconnect::HANDLE h, simconnect::DWORD a,
@@ -100,9 +100,8 @@ public:
         return owner(h).requestClientData(h, a, b, c, d, e, f, g, i);
     }
     simconnect::HRESULT setClientData(simconnect::HANDLE h, simconnect::DWORD a,
-                                      simconnect::DWORD b, simconnect::DWORD c,
-                                      simconnect::DWORD d, simconnect::DWORD e,
-                                      void* f) override {
+                                      simconnect::DWORD b, simconnect::DWORD c, simconnect::DWORD d,
+                                      simconnect::DWORD e, void* f) override {
         return owner(h).setClientData(h, a, b, c, d, e, f);
     }
     simconnect::HRESULT createClientData(simconnect::HANDLE h, simconnect::DWORD a,
