@@ -5,6 +5,7 @@
 
 #include "app/program_check.h"
 #include "hid/hid_manager.h"
+#include "log/outside_text.h"
 #include "platform/hid_bus.h"
 
 namespace {
@@ -40,7 +41,7 @@ Finding panelFinding(platform::HidBus& bus, const std::string& path, const AppCo
     const PanelIdentity panel = HidManager::identify(*handle, path);
     handle.reset();
     std::string text = panel.name + " (";
-    if (panel.identityValid && !panel.serial.empty()) text += "serial " + panel.serial + ", ";
+    if (panel.identityValid && !panel.serial.empty()) text += "serial " + outsideText(panel.serial) + ", ";
     text += protocolText(panel) + deviceEntryText(panel, config) + ") at " + path;
     if (panel.identityValid) return okFinding(text);
     return warnFinding(text +
