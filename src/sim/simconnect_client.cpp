@@ -461,6 +461,16 @@ void SimConnectClient::requestExit() {
 
 // --- messages --------------------------------------------------------------
 
+void SimConnectClient::dispatchForHarness(const std::uint8_t* message, std::uint32_t size) {
+    // The library's C signature lacks the const; nothing writes through it.
+    SimConnectDispatcher::proc(reinterpret_cast<SIMCONNECT_RECV*>(const_cast<std::uint8_t*>(message)),
+                               size, this);
+    if (!link_.failure) return;
+    const std::exception_ptr failure = link_.failure;
+    link_.failure = nullptr;
+    std::rethrow_exception(failure);
+}
+
 void SimConnectClient::onMessage(const SIMCONNECT_RECV* message, std::uint32_t size) {
     // Trust neither length alone: read no further than both allow.
     if (size < sizeof(SIMCONNECT_RECV)) return;

@@ -129,6 +129,12 @@ public:
                        const std::uint8_t* block, std::string& error,
                        ServerErrors errors = ServerErrors::Warn);
 
+    // Hands one received message (as the library would pass it, `size` its
+    // cbData) to the client's dispatch on the calling thread, and throws on
+    // what a handler threw. For a harness (the fuzz target) only, on a
+    // client that was never started.
+    void dispatchForHarness(const std::uint8_t* message, std::uint32_t size);
+
     // "0x" + the 32-bit code in upper-case hex without leading zeros.
     static std::string formatResult(std::int32_t result);
 
