@@ -41,7 +41,8 @@ Finding panelFinding(platform::HidBus& bus, const std::string& path, const AppCo
     const PanelIdentity panel = HidManager::identify(*handle, path);
     handle.reset();
     std::string text = panel.name + " (";
-    if (panel.identityValid && !panel.serial.empty()) text += "serial " + outsideText(panel.serial) + ", ";
+    if (panel.identityValid && !panel.serial.empty())
+        text += "serial " + outsideText(panel.serial) + ", ";
     text += protocolText(panel) + deviceEntryText(panel, config) + ") at " + path;
     if (panel.identityValid) return okFinding(text);
     return warnFinding(text +

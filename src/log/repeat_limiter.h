@@ -46,8 +46,7 @@ public:
     ~RepeatLimiter();
 
     void log(LogLevel level, const std::string& message) EXCLUDES(lock_);
-    void log(LogLevel level, const std::string& message, const std::string& detail)
-        EXCLUDES(lock_);
+    void log(LogLevel level, const std::string& message, const std::string& detail) EXCLUDES(lock_);
     void warn(const std::string& message) EXCLUDES(lock_) { log(LogLevel::Warn, message); }
     void warn(const std::string& message, const std::string& detail) EXCLUDES(lock_) {
         log(LogLevel::Warn, message, detail);

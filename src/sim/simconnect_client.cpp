@@ -58,7 +58,8 @@ std::string describeOpenAnswer(const std::uint8_t* bytes, std::uint32_t size) {
     const void* zero = std::memchr(name, 0, kNameSize);
     const std::size_t length = zero ? static_cast<const char*>(zero) - name : kNameSize;
     return outsideText(std::string_view(name, length)) + " " +
-           std::to_string(readDword(bytes, kMajor)) + "." + std::to_string(readDword(bytes, kMinor));
+           std::to_string(readDword(bytes, kMajor)) + "." +
+           std::to_string(readDword(bytes, kMinor));
 }
 
 bool openConnection(const std::string& name, HANDLE& handle, std::string& error) {
@@ -463,8 +464,8 @@ void SimConnectClient::requestExit() {
 
 void SimConnectClient::dispatchForHarness(const std::uint8_t* message, std::uint32_t size) {
     // The library's C signature lacks the const; nothing writes through it.
-    SimConnectDispatcher::proc(reinterpret_cast<SIMCONNECT_RECV*>(const_cast<std::uint8_t*>(message)),
-                               size, this);
+    SimConnectDispatcher::proc(
+        reinterpret_cast<SIMCONNECT_RECV*>(const_cast<std::uint8_t*>(message)), size, this);
     if (!link_.failure) return;
     const std::exception_ptr failure = link_.failure;
     link_.failure = nullptr;

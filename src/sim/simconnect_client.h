@@ -47,11 +47,10 @@ struct SIMCONNECT_RECV;
 // outsideText() (log/outside_text.h), and what it may repeat at will (a
 // second open answer, exceptions beyond the budget) through a repeat
 // limiter. Server exceptions are logged as WARN with the exception's name
-// and the call they belong to, once per distinct case (SimConnectCallLog);
-// nothing
-// thrown by a message handler or callback crosses the library's frames: the
-// dispatch procedure catches it and the worker handles it like any worker
-// exception.
+// and the call they belong to, once per distinct case (SimConnectCallLog).
+// Nothing thrown by a message handler or callback crosses the library's
+// frames: the dispatch procedure catches it and the worker handles it like
+// any worker exception.
 //
 // Threads: start/stop from the owner, never from one of the callbacks; the
 // send and client-data operations from any thread (they are serialised, so

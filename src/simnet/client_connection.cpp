@@ -25,9 +25,10 @@ std::unique_ptr<platform::ByteStream> connectTo(const Endpoint& endpoint,
 
 }  // namespace
 
-ClientConnection::ClientConnection(std::unique_ptr<platform::ByteStream> stream,
-                                   std::string server, const Options& options)
-    : stream_(std::move(stream)), server_(std::move(server)),
+ClientConnection::ClientConnection(std::unique_ptr<platform::ByteStream> stream, std::string server,
+                                   const Options& options)
+    : stream_(std::move(stream)),
+      server_(std::move(server)),
       maxQueuedBytes_(options.maxQueuedBytes) {}
 
 ClientConnection::~ClientConnection() {

@@ -43,8 +43,8 @@ void SIMCONNECT_CALL onMessage(SIMCONNECT_RECV* data, DWORD size, void* context)
 
 void noteEnd(const ClientConnection& connection, ProbeResult& result) {
     result.detail = connection.brokenStream();
-    result.outcome = result.detail.empty() ? ProbeResult::Outcome::Ended
-                                           : ProbeResult::Outcome::NotSimConnect;
+    result.outcome =
+        result.detail.empty() ? ProbeResult::Outcome::Ended : ProbeResult::Outcome::NotSimConnect;
 }
 
 }  // namespace
@@ -78,8 +78,8 @@ ProbeResult probeServer(const Endpoint& endpoint, const std::string& clientName,
 }
 
 std::string describeApplication(const RecvOpen& open) {
-    return outsideText(open.applicationName) + " " + std::to_string(open.applicationVersionMajor) + "." +
-           std::to_string(open.applicationVersionMinor) + " (build " +
+    return outsideText(open.applicationName) + " " + std::to_string(open.applicationVersionMajor) +
+           "." + std::to_string(open.applicationVersionMinor) + " (build " +
            std::to_string(open.applicationBuildMajor) + "." +
            std::to_string(open.applicationBuildMinor) + ")";
 }

@@ -12,13 +12,13 @@ namespace simnet {
 // What a SimConnect server made of one Open.
 struct ProbeResult {
     enum class Outcome {
-        Answered,     // RECV_OPEN came: `open` holds it
-        Unreachable,  // no connection (refused, timed out, no route): `detail` says
-        Silent,       // connected, but no answer within the time
-        Ended,        // the server ended the connection without an answer
+        Answered,       // RECV_OPEN came: `open` holds it
+        Unreachable,    // no connection (refused, timed out, no route): `detail` says
+        Silent,         // connected, but no answer within the time
+        Ended,          // the server ended the connection without an answer
         NotSimConnect,  // the server sent bytes that are not SimConnect: `detail` says
-        Quit,         // QUIT instead of an answer
-        Exception,    // an EXCEPTION instead of an answer: `exception` is its code
+        Quit,           // QUIT instead of an answer
+        Exception,      // an EXCEPTION instead of an answer: `exception` is its code
     };
     Outcome outcome = Outcome::Unreachable;
     RecvOpen open;
