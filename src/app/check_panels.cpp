@@ -61,7 +61,8 @@ std::vector<Finding> checkPanels(CheckContext& context) {
     std::uint16_t pid = 0;
     if (!HidManager::parseIdentifier(config.vid, vid) ||
         !HidManager::parseIdentifier(config.pid, pid)) {
-        return {failFinding("hid.vid \"" + config.vid + "\" or hid.pid \"" + config.pid +
+        return {failFinding("hid.vid \"" + outsideText(config.vid) + "\" or hid.pid \"" +
+                            outsideText(config.pid) +
                             "\" is not a hexadecimal id (Invalid VID/PID), so the program does "
                             "not start; correct it in the configuration")};
     }
