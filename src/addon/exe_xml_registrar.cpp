@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "log/logger.h"
+#include "log/outside_text.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -73,6 +74,10 @@ std::string refusalText(const exe_xml::Edit& edit, const std::string& path) {
     return "Not written, " + edit.refusal + ": " + path;
 }
 
+// The file's own text: a command line is shown safely, and cut at a length
+// no real one reaches.
+constexpr std::size_t kCommandLineLimit = 1024;
+
 std::string registrationField(const ExeXmlInspection& file) {
     if (file.exists && (!file.readable || file.utf16)) return "not examined";
     const std::vector<std::string>& lines = file.commandLines;
@@ -82,7 +87,7 @@ std::string registrationField(const ExeXmlInspection& file) {
                            : "registered " + std::to_string(lines.size()) + " times: ";
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (i > 0) text += " | ";
-        text += lines[i].empty() ? "(no command line)" : lines[i];
+        text += lines[i].empty() ? "(no command line)" : outsideText(lines[i], kCommandLineLimit);
     }
     return text;
 }

@@ -28,7 +28,8 @@ struct ExeXmlInspection {
 // holds, so that the first field is exactly the path:
 // - the path;
 // - "registered: <command line>", "registered <n> times: <first> | <second>...",
-//   "not registered", or "not examined" (UTF-16 or unreadable);
+//   each command line through outsideText() (log/outside_text.h), so the file
+//   cannot add a tab or a line; "not registered", or "not examined" (UTF-16 or unreadable);
 // - "well-formed", "not well-formed: line <l>, column <c>: <what>",
 //   "UTF-16 (save it as UTF-8)", "cannot be read" or
 //   "no file yet (--register creates it)".

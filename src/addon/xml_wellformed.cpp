@@ -1,5 +1,6 @@
 #include "addon/xml_wellformed.h"
 #include "common/ascii.h"
+#include "log/outside_text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -54,8 +55,7 @@ int hexValue(unsigned char c) {
 }
 
 std::string quoted(std::string_view name) {
-    if (name.size() <= kQuotedNameLimit) return std::string(name);
-    return std::string(name.substr(0, kQuotedNameLimit)) + "...";
+    return outsideText(name, kQuotedNameLimit);
 }
 
 std::size_t firstControlByte(std::string_view bytes) {

@@ -5,6 +5,7 @@
 
 #include "app/program_check.h"
 #include "hid/hid_manager.h"
+#include "log/outside_text.h"
 #include "platform/hid_bus.h"
 
 namespace {
@@ -40,7 +41,8 @@ Finding panelFinding(platform::HidBus& bus, const std::string& path, const AppCo
     const PanelIdentity panel = HidManager::identify(*handle, path);
     handle.reset();
     std::string text = panel.name + " (";
-    if (panel.identityValid && !panel.serial.empty()) text += "serial " + panel.serial + ", ";
+    if (panel.identityValid && !panel.serial.empty())
+        text += "serial " + outsideText(panel.serial) + ", ";
     text += protocolText(panel) + deviceEntryText(panel, config) + ") at " + path;
     if (panel.identityValid) return okFinding(text);
     return warnFinding(text +
@@ -59,7 +61,8 @@ std::vector<Finding> checkPanels(CheckContext& context) {
     std::uint16_t pid = 0;
     if (!HidManager::parseIdentifier(config.vid, vid) ||
         !HidManager::parseIdentifier(config.pid, pid)) {
-        return {failFinding("hid.vid \"" + config.vid + "\" or hid.pid \"" + config.pid +
+        return {failFinding("hid.vid \"" + outsideText(config.vid) + "\" or hid.pid \"" +
+                            outsideText(config.pid) +
                             "\" is not a hexadecimal id (Invalid VID/PID), so the program does "
                             "not start; correct it in the configuration")};
     }

@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+#include "log/outside_text.h"
+
 namespace {
 
 const char* label(Verdict verdict) {
@@ -19,7 +21,7 @@ const char* label(Verdict verdict) {
 }  // namespace
 
 std::string formatCheckLine(const std::string& subject, const Finding& finding) {
-    return label(finding.verdict) + subject + ": " + finding.text;
+    return label(finding.verdict) + withoutControlBytes(subject + ": " + finding.text);
 }
 
 void CheckTally::add(Verdict verdict) {

@@ -33,6 +33,8 @@ inline Finding failFinding(std::string text) {
     return {Verdict::Fail, std::move(text)};
 }
 
+// "OK   <subject>: <text>", its control bytes shown as \xNN (withoutControlBytes):
+// a finding may quote what a server or a file holds.
 std::string formatCheckLine(const std::string& subject, const Finding& finding);
 
 // Counts the lines of a report as they are written.

@@ -42,6 +42,10 @@ Finding probeFinding(const simnet::ProbeResult& probe, const std::string& where,
                                "may be starting or ending, or serve no more clients (MaxClients "
                                "in its SimConnect.xml)" +
                                kSeeRemote);
+        case Outcome::NotSimConnect:
+            return failFinding(where + ", " + probe.detail +
+                               "; check that this is the port of the simulator's SimConnect.xml" +
+                               kSeeRemote);
         case Outcome::Quit:
             return warnFinding(where +
                                ", answered that the simulator is closing; check again "

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "log/logger.h"
+#include "log/outside_text.h"
 #include "platform/paths.h"
 
 namespace fs = std::filesystem;
@@ -51,7 +52,7 @@ bool readConfigText(const std::string& path, const ConfigFileTexts& texts, std::
 
 std::string duplicateKeyText(const std::string& key, const std::string& source) {
     const std::string where = source.empty() ? "'" : "' in " + source;
-    return "Duplicate key '" + key + where + "; the first one is used";
+    return "Duplicate key '" + outsideText(key) + where + "; the first one is used";
 }
 
 namespace {

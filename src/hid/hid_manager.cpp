@@ -7,6 +7,7 @@
 
 #include "common/ascii.h"
 #include "log/logger.h"
+#include "log/outside_text.h"
 
 using HidProtocol::Report;
 using ReadResult = platform::HidReadHandle::ReadResult;
@@ -271,7 +272,8 @@ PanelIdentity HidManager::identify(platform::HidReadHandle& handle, const std::s
         panel.name = HidProtocol::formatBoardId(panel.identity.boardId);
     } else {
         panel.identity = HidProtocol::DeviceIdentity{};
-        panel.name = panel.serial.empty() ? path : panel.serial;
+        // The panel's own text names it in every log line: shown safely once.
+        panel.name = panel.serial.empty() ? path : outsideText(panel.serial);
     }
 
     buffer = Report{};

@@ -34,7 +34,7 @@ struct HidDeviceInfo {
 
 // What a panel says about itself when it is opened.
 struct PanelIdentity {
-    std::string name;    // board id, else serial number, else path
+    std::string name;    // board id, else serial number (outsideText), else path
     std::string serial;  // empty when the panel gives none
     HidProtocol::DeviceIdentity identity;
     bool identityValid = false;  // it answered the identity feature report

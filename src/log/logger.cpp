@@ -1,10 +1,13 @@
 #include "log/logger.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
 
+#include "log/outside_text.h"
 #include "platform/local_time.h"
 #include "platform/paths.h"
 
@@ -84,6 +87,8 @@ void Logger::open(const std::string& directory, const std::string& baseName, std
     maxFiles_ = maxFiles;
     consoleEcho_ = consoleEcho;
     rotationDeferred_ = false;
+    lostLines_ = 0;
+    lostReason_.clear();
     if (baseName_.empty()) {
         filePath_.clear();
     } else {
@@ -130,28 +135,63 @@ std::string Logger::filePath() const {
 void Logger::writeLocked(const char* label, const std::string& message) {
     if (!file_.is_open()) openFileLocked();
     rotateIfNeededLocked();
+    const std::string line = formatLine(label, message);
+    if (!filePath_.empty()) {
+        if (lostLines_ > 0) reportLostLocked();
+        if (!writeFileLocked(line)) countLostLocked();
+    }
+    if (consoleEcho_) echo(line);
+}
+
+std::string Logger::formatLine(const char* label, const std::string& message) {
     std::string line = timestamp();
     line += " [";
     line += label;
     line += "] ";
-    line += message;
+    line += withoutControlBytes(message);
     line += '\n';
-    if (file_.is_open()) {
-        file_.write(line.data(), static_cast<std::streamsize>(line.size()));
-        file_.flush();
-        if (!file_) file_.close();  // a failed stream is reopened by the next line
-    }
-    if (consoleEcho_) {
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fflush(stdout);
-    }
+    return line;
+}
+
+void Logger::echo(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+}
+
+bool Logger::writeFileLocked(const std::string& line) {
+    if (!file_.is_open()) return false;
+    file_.write(line.data(), static_cast<std::streamsize>(line.size()));
+    file_.flush();
+    if (file_) return true;
+    if (lostLines_ == 0) lostReason_ = "writing " + filePath_ + " failed";
+    file_.close();  // a failed stream is reopened by the next line
+    return false;
+}
+
+void Logger::countLostLocked() {
+    if (lostReason_.empty()) lostReason_ = "cannot open " + filePath_;
+    ++lostLines_;
+}
+
+// Said once the file takes lines again, before the line that found it so.
+void Logger::reportLostLocked() {
+    const std::string notice =
+        formatLine("WARN", std::to_string(lostLines_) + " log lines lost: " + lostReason_);
+    if (!writeFileLocked(notice)) return;
+    if (consoleEcho_) echo(notice);
+    lostLines_ = 0;
+    lostReason_.clear();
 }
 
 void Logger::openFileLocked() {
     if (file_.is_open()) file_.close();
     file_.clear();
     if (filePath_.empty()) return;
+    errno = 0;
     file_.open(platform::toPath(filePath_), std::ios::out | std::ios::app);
+    if (file_.is_open() || lostLines_ > 0) return;
+    lostReason_ = "cannot open " + filePath_;
+    if (errno != 0) lostReason_ += std::string(": ") + std::strerror(errno);
 }
 
 void Logger::setFileSystem(LogFileSystem* files) {

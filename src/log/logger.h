@@ -42,7 +42,16 @@ public:
 // never interleave. That mutex is the last lock: any other lock of the
 // program may be held while logging, and under it the logger calls only its
 // file-system and clock seams, which must not log. Nothing here throws for
-// I/O problems, and the logger never reports its own failures.
+// I/O problems.
+//
+// Every line is written with its control bytes shown as \xNN
+// (withoutControlBytes, log/outside_text.h): one message is one line.
+//
+// Lines the file does not take (it cannot be opened, or a write fails) are
+// counted, and the first line it takes again is preceded by one WARN
+// "<n> log lines lost: <reason>" (echoed too when the console echo is on),
+// the reason being that of the first lost line. The console echo itself
+// loses nothing; open() starts the count afresh.
 //
 // Rotation never costs history: the current file is first renamed aside,
 // and only then are the numbered files moved up into the first free number
@@ -92,6 +101,12 @@ private:
     Logger() = default;
 
     void writeLocked(const char* label, const std::string& message) REQUIRES(lock_);
+    static std::string formatLine(const char* label, const std::string& message);
+    static void echo(const std::string& line);
+    // False when the line did not reach the file.
+    bool writeFileLocked(const std::string& line) REQUIRES(lock_);
+    void countLostLocked() REQUIRES(lock_);
+    void reportLostLocked() REQUIRES(lock_);
     void openFileLocked() REQUIRES(lock_);
     void rotateIfNeededLocked() REQUIRES(lock_);
     bool rotateLocked() REQUIRES(lock_);
@@ -112,6 +127,8 @@ private:
     Clock* clock_ GUARDED_BY(lock_) = &Clock::system();
     bool rotationDeferred_ GUARDED_BY(lock_) = false;  // the last rotation failed
     Clock::TimePoint rotationRetryAt_ GUARDED_BY(lock_){};
+    std::uint64_t lostLines_ GUARDED_BY(lock_) = 0;  // since the file last took a line
+    std::string lostReason_ GUARDED_BY(lock_);       // why the first of them was lost
 };
 
 // Shorthands used throughout the program.

@@ -10,6 +10,14 @@ RepeatLimiter::~RepeatLimiter() {
 }
 
 void RepeatLimiter::log(LogLevel level, const std::string& message) {
+    record(level, message, nullptr);
+}
+
+void RepeatLimiter::log(LogLevel level, const std::string& message, const std::string& detail) {
+    record(level, message, &detail);
+}
+
+void RepeatLimiter::record(LogLevel level, const std::string& message, const std::string* detail) {
     const Clock::TimePoint now = clock_.now();
     MutexLock guard(lock_);
     pollLocked(now);
@@ -20,7 +28,7 @@ void RepeatLimiter::log(LogLevel level, const std::string& message) {
         }
     }
     if (entries_.size() >= capacity_) evictOldestLocked();
-    Logger::instance().log(level, message);
+    Logger::instance().log(level, detail ? message + ": " + *detail : message);
     entries_.push_back(Entry{level, message, now, 0});
 }
 

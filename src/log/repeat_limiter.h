@@ -26,6 +26,11 @@
 // a loop that runs anyway, so the count of a flood that stopped still
 // reaches the log.
 //
+// A message that quotes something changing (an outside payload, say) is
+// given as a fixed message and a detail: repeats are judged on the message
+// alone, the line written in full is "<message>: <detail>", and the
+// summary names the message only.
+//
 // Memory is bounded: at most `capacity` texts are tracked; a new text
 // pushes out the one tracked longest (its count is summarised first).
 //
@@ -41,7 +46,11 @@ public:
     ~RepeatLimiter();
 
     void log(LogLevel level, const std::string& message) EXCLUDES(lock_);
+    void log(LogLevel level, const std::string& message, const std::string& detail) EXCLUDES(lock_);
     void warn(const std::string& message) EXCLUDES(lock_) { log(LogLevel::Warn, message); }
+    void warn(const std::string& message, const std::string& detail) EXCLUDES(lock_) {
+        log(LogLevel::Warn, message, detail);
+    }
     void poll() EXCLUDES(lock_);
     void flush() EXCLUDES(lock_);
 
@@ -56,6 +65,8 @@ private:
         std::uint64_t repeats;   // occurrences since then
     };
 
+    void record(LogLevel level, const std::string& message, const std::string* detail)
+        EXCLUDES(lock_);
     void pollLocked(Clock::TimePoint now) REQUIRES(lock_);
     void evictOldestLocked() REQUIRES(lock_);
     static void summarize(const Entry& entry);

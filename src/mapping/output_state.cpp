@@ -11,6 +11,7 @@
 #include "common/ascii.h"
 #include "hid/hid_manager.h"
 #include "log/logger.h"
+#include "log/outside_text.h"
 #include "mapping/sim_state.h"
 #include "sim/sim_variables.h"
 
@@ -18,6 +19,7 @@ namespace {
 
 constexpr auto kRefreshPeriod = std::chrono::seconds(1);
 constexpr auto kHoldOffTime = std::chrono::milliseconds(1500);
+const char kUnparsedBacklight[] = "Backlight LVar payload received but could not be parsed";
 
 std::uint8_t clampByte(std::int64_t value) {
     return static_cast<std::uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
@@ -132,7 +134,7 @@ void OutputState::onLVarPayload(const std::string& payload) {
         }
         notifyChanged();
     } else if (payload.find(kBacklightVariable) != std::string::npos) {
-        logWarn("Backlight LVar payload received but could not be parsed: " + payload);
+        payloadWarnings_.warn(kUnparsedBacklight, outsideText(payload));
     }
 }
 
@@ -198,8 +200,10 @@ LedCommand OutputState::effectCommand(const LedEffectConfig& effect) {
 }
 
 void OutputState::workerLoop() {
-    while (waitForChange())
+    while (waitForChange()) {
         apply();
+        payloadWarnings_.poll();
+    }
 }
 
 // Until a change (then through its debounce interval) or the refresh

@@ -11,6 +11,7 @@
 #include "common/mutex.h"
 #include "config/app_config.h"
 #include "hid/hid_protocol.h"
+#include "log/repeat_limiter.h"
 
 class HidManager;
 struct SimState;
@@ -40,6 +41,9 @@ public:
     // interval.
     void notifyChanged() EXCLUDES(lock_);
     // A payload from the MobiFlight L-variable channel (backlight level).
+    // One that names the backlight variable but does not parse is logged
+    // through a repeat limiter (its first line quotes it, cut, through
+    // outsideText()), whatever it holds.
     void onLVarPayload(const std::string& payload);
     // The panel shows its own feedback now: LED writes to it pause.
     void startHoldOff(const std::string& boardId, std::int32_t index) EXCLUDES(holdOffLock_);
@@ -63,6 +67,7 @@ private:
     HoldOff checkHoldOff(const std::string& deviceKey) EXCLUDES(holdOffLock_);
 
     Clock& clock_;
+    RepeatLimiter payloadWarnings_{clock_};  // polled by the worker
     const AppConfig* config_ = nullptr;
     HidManager* hid_ = nullptr;
     SimState* simState_ = nullptr;

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "log/logger.h"
+#include "log/outside_text.h"
 #include "sim/sim_variables.h"
 #include "sim/simconnect_client.h"
 
@@ -289,7 +290,7 @@ void MobiFlightClient::onClientData(std::uint32_t requestId, const std::uint8_t*
     } else if (requestId == kLVarsRequest || requestId == kLVarsReadRequest) {
         onLVars(data, size);
     } else if (requestId == kClientResponseRequest) {
-        logDebug("MobiFlight response: " + payloadText(data, size));
+        logDebug("MobiFlight response: " + outsideText(payloadText(data, size)));
     }
 }
 
@@ -331,7 +332,7 @@ void MobiFlightClient::onLVars(const std::uint8_t* data, std::uint32_t size) {
         handler = lvarHandler_;
     }
     if (handler) handler(text);
-    logDebug("MobiFlight LVars: " + text);
+    logDebug("MobiFlight LVars: " + outsideText(text));
 }
 
 // --- queue -----------------------------------------------------------------

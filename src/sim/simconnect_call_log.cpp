@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "log/outside_text.h"
 #include "sim/simconnect_api.h"
 
 using namespace simconnect;
@@ -69,6 +70,7 @@ std::string SimConnectCallLog::exceptionName(std::uint32_t exception) {
 
 void SimConnectCallLog::newConnection() {
     calls_.clear();
+    reportedThisConnection_ = 0;
 }
 
 void SimConnectCallLog::record(std::uint32_t sendId, const char* function, std::string subject,
@@ -94,10 +96,17 @@ const SimConnectCallLog::Call* SimConnectCallLog::find(std::uint32_t sendId) con
     return nullptr;
 }
 
-bool SimConnectCallLog::firstTime(const std::string& key) {
-    if (reported_.count(key) != 0 || reported_.size() >= kMaxCases) return false;
-    reported_.insert(key);
-    return true;
+SimConnectCallLog::Report SimConnectCallLog::reportOnce(const std::string& key, Level level,
+                                                        std::string text) {
+    if (reported_.count(key) != 0) return {};
+    if (reportedThisConnection_ >= kMaxCases) {
+        return {Level::OverBudget, "SimConnect server sent more than " + std::to_string(kMaxCases) +
+                                       " different exceptions on this connection; further ones "
+                                       "are not logged until it reconnects"};
+    }
+    ++reportedThisConnection_;
+    if (reported_.size() < kRememberedCases) reported_.insert(key);
+    return {level, std::move(text)};
 }
 
 SimConnectCallLog::Report SimConnectCallLog::onException(std::uint32_t exception,
@@ -105,9 +114,9 @@ SimConnectCallLog::Report SimConnectCallLog::onException(std::uint32_t exception
     const std::string name = exceptionName(exception);
     const Call* call = find(sendId);
     if (!call) {
-        if (!firstTime(name + " unknown")) return {};
-        return {Level::Warn, "SimConnect exception " + name + " for an unknown call (send id " +
-                                 std::to_string(sendId) + ")"};
+        return reportOnce(name + " unknown", Level::Warn,
+                          "SimConnect exception " + name + " for an unknown call (send id " +
+                              std::to_string(sendId) + ")");
     }
     const bool mapping = std::strcmp(call->function, kMapEvent) == 0;
     if (mapping && exception == SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED &&
@@ -118,8 +127,8 @@ SimConnectCallLog::Report SimConnectCallLog::onException(std::uint32_t exception
         refusedEvents_.count(call->subject) != 0) {
         return {};
     }
-    const std::string what = std::string(call->function) + "(" + call->subject + ")";
-    if (!firstTime((call->quiet ? "quiet " : "") + name + " " + what)) return {};
-    return {call->quiet ? Level::Debug : Level::Warn,
-            "SimConnect exception " + name + " for " + what};
+    const std::string what = std::string(call->function) + "(" + outsideText(call->subject) + ")";
+    return reportOnce((call->quiet ? "quiet " : "") + name + " " + what,
+                      call->quiet ? Level::Debug : Level::Warn,
+                      "SimConnect exception " + name + " for " + what);
 }

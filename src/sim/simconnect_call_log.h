@@ -16,13 +16,22 @@
 // of the log; so is an exception whose call is no longer remembered, per
 // exception name. A transmission of an event whose name the server already
 // refused is part of that case. A call recorded as quiet (its caller reports
-// the failure its own way) is reported at debug level.
+// the failure its own way) is reported at debug level. Subjects are quoted
+// through outsideText().
 //
-// Bounded: the latest kRememberedCalls calls and kMaxCases cases are kept.
+// A server may send exceptions at will, so each connection may report at
+// most kMaxCases new cases; beyond them each new case is an OverBudget
+// report with one fixed text, for the caller's repeat limiter. A new
+// connection has the whole budget again, so a flood on one connection
+// silences none of the next.
+//
+// Bounded: the latest kRememberedCalls calls, kRememberedCases reported
+// cases and kMaxCases refused event names are kept; a case beyond what is
+// remembered may be reported again on a later connection.
 // Not thread-safe: the SimConnect client guards it.
 class SimConnectCallLog {
 public:
-    enum class Level { None, Debug, Warn };
+    enum class Level { None, Debug, Warn, OverBudget };
     struct Report {
         Level level = Level::None;
         std::string text;
@@ -30,8 +39,10 @@ public:
 
     static constexpr std::size_t kRememberedCalls = 4096;
     static constexpr std::size_t kMaxCases = 256;
+    static constexpr std::size_t kRememberedCases = 4096;
 
-    // A new connection: its send ids start again. Reported cases stay reported.
+    // A new connection: its send ids start again, its budget is whole.
+    // Reported cases stay reported.
     void newConnection();
     void record(std::uint32_t sendId, const char* function, std::string subject, bool quiet);
     // The call recorded under this id sent nothing after all.
@@ -51,10 +62,11 @@ private:
     };
 
     const Call* find(std::uint32_t sendId) const;
-    // True the first time `key` is seen (within the bound).
-    bool firstTime(const std::string& key);
+    // The report for a case not reported before, within the budget.
+    Report reportOnce(const std::string& key, Level level, std::string text);
 
     std::deque<Call> calls_;
     std::set<std::string> reported_;
     std::set<std::string> refusedEvents_;
+    std::size_t reportedThisConnection_ = 0;
 };

@@ -8,6 +8,7 @@
 
 #include "common/program_name.h"
 #include "log/logger.h"
+#include "log/outside_text.h"
 #include "platform/process_scan.h"
 #include "sim/sim_variables.h"
 #include "sim/simconnect_api.h"
@@ -44,6 +45,21 @@ DWORD readDword(const std::uint8_t* bytes, std::size_t offset) {
     DWORD value = 0;
     std::memcpy(&value, bytes + offset, sizeof(value));
     return value;
+}
+
+// "KittyHawk 11.0": the answering application, as far as the answer holds it.
+std::string describeOpenAnswer(const std::uint8_t* bytes, std::uint32_t size) {
+    constexpr std::size_t kName = offsetof(SIMCONNECT_RECV_OPEN, szApplicationName);
+    constexpr std::size_t kNameSize = sizeof(SIMCONNECT_RECV_OPEN::szApplicationName);
+    constexpr std::size_t kMajor = offsetof(SIMCONNECT_RECV_OPEN, dwApplicationVersionMajor);
+    constexpr std::size_t kMinor = offsetof(SIMCONNECT_RECV_OPEN, dwApplicationVersionMinor);
+    if (size < kMinor + sizeof(DWORD)) return "(a short answer)";
+    const char* name = reinterpret_cast<const char*>(bytes + kName);
+    const void* zero = std::memchr(name, 0, kNameSize);
+    const std::size_t length = zero ? static_cast<const char*>(zero) - name : kNameSize;
+    return outsideText(std::string_view(name, length)) + " " +
+           std::to_string(readDword(bytes, kMajor)) + "." +
+           std::to_string(readDword(bytes, kMinor));
 }
 
 bool openConnection(simconnect::Library& library, const std::string& name, HANDLE& handle,
@@ -240,6 +256,7 @@ void SimConnectClient::waitForSimulator(WorkerState& state) {
 
 void SimConnectClient::serveLink(WorkerState& state) {
     const std::int32_t result = pump();
+    receiveWarnings_.poll();
     // A QUIT is acted on only now: closing the handle from inside the
     // dispatch procedure would pull it from under the library's own call.
     if (link_.quitReceived) {
@@ -296,7 +313,9 @@ void SimConnectClient::promote() {
     everConnected_ = true;
     lastWaitReason_.clear();
     endNoticed_ = false;
-    if (!wasConnected && onConnectionChanged) onConnectionChanged(true);
+    if (wasConnected) return;
+    logInfo("SimConnect connected");
+    if (onConnectionChanged) onConnectionChanged(true);
 }
 
 bool SimConnectClient::simulatorStillRunning() {
@@ -341,7 +360,7 @@ bool SimConnectClient::connect(std::string& error) {
     if (!adoptHandle(handle)) return true;
     beginLink(handle, name);
     subscribeBattery();
-    logInfo("SimConnect connected");
+    logInfo("SimConnect connecting");
     return true;
 }
 
@@ -446,6 +465,16 @@ void SimConnectClient::requestExit() {
 
 // --- messages --------------------------------------------------------------
 
+void SimConnectClient::dispatchForHarness(const std::uint8_t* message, std::uint32_t size) {
+    // The library's C signature lacks the const; nothing writes through it.
+    SimConnectDispatcher::proc(
+        reinterpret_cast<SIMCONNECT_RECV*>(const_cast<std::uint8_t*>(message)), size, this);
+    if (!link_.failure) return;
+    const std::exception_ptr failure = link_.failure;
+    link_.failure = nullptr;
+    std::rethrow_exception(failure);
+}
+
 void SimConnectClient::onMessage(const SIMCONNECT_RECV* message, std::uint32_t size) {
     // Trust neither length alone: read no further than both allow.
     if (size < sizeof(SIMCONNECT_RECV)) return;
@@ -456,8 +485,7 @@ void SimConnectClient::onMessage(const SIMCONNECT_RECV* message, std::uint32_t s
             onException(bytes, length);
             break;
         case SIMCONNECT_RECV_ID_OPEN:
-            link_.answered = true;
-            logInfo("SimConnect session opened");
+            onOpenAnswer(bytes, length);
             break;
         case SIMCONNECT_RECV_ID_QUIT:
             link_.quitReceived = true;
@@ -473,6 +501,17 @@ void SimConnectClient::onMessage(const SIMCONNECT_RECV* message, std::uint32_t s
     }
 }
 
+// The first answer opens the session; a server that repeats it is
+// counted, not logged each time.
+void SimConnectClient::onOpenAnswer(const std::uint8_t* message, std::uint32_t size) {
+    if (link_.answered) {
+        receiveWarnings_.warn("SimConnect server answered the open again; ignored");
+        return;
+    }
+    link_.answered = true;
+    logInfo("SimConnect session opened: " + describeOpenAnswer(message, size));
+}
+
 void SimConnectClient::onException(const std::uint8_t* message, std::uint32_t size) {
     if (size < sizeof(SIMCONNECT_RECV_EXCEPTION)) return;
     const DWORD exception = readDword(message, offsetof(SIMCONNECT_RECV_EXCEPTION, dwException));
@@ -486,6 +525,8 @@ void SimConnectClient::onException(const std::uint8_t* message, std::uint32_t si
         logWarn(report.text);
     } else if (report.level == SimConnectCallLog::Level::Debug) {
         logDebug(report.text);
+    } else if (report.level == SimConnectCallLog::Level::OverBudget) {
+        receiveWarnings_.warn(report.text);
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include "common/clock.h"
 #include "common/mutex.h"
+#include "log/repeat_limiter.h"
 #include "sim/simconnect_call_log.h"
 #include "sim/simconnect_library.h"
 
@@ -41,11 +42,16 @@ struct SIMCONNECT_RECV;
 // hours, so then a failed open is logged as a warning once per reason
 // until a connection is made, and as a debug line while it repeats.
 //
-// Server exceptions are logged as WARN with the exception's name and the
-// call they belong to, once per distinct case (SimConnectCallLog); nothing
-// thrown by a message handler or callback crosses the library's frames: the
-// dispatch procedure catches it and the worker handles it like any worker
-// exception.
+// "SimConnect connecting" is logged when the open is sent, "SimConnect
+// session opened: <application>" and "SimConnect connected" when the
+// simulator answers. What the server sends is logged through
+// outsideText() (log/outside_text.h), and what it may repeat at will (a
+// second open answer, exceptions beyond the budget) through a repeat
+// limiter. Server exceptions are logged as WARN with the exception's name
+// and the call they belong to, once per distinct case (SimConnectCallLog).
+// Nothing thrown by a message handler or callback crosses the library's
+// frames: the dispatch procedure catches it and the worker handles it like
+// any worker exception.
 //
 // Threads: start/stop from the owner, never from one of the callbacks; the
 // send and client-data operations from any thread (they are serialised, so
@@ -126,6 +132,12 @@ public:
                        const std::uint8_t* block, std::string& error,
                        ServerErrors errors = ServerErrors::Warn);
 
+    // Hands one received message (as the library would pass it, `size` its
+    // cbData) to the client's dispatch on the calling thread, and throws on
+    // what a handler threw. For a harness (the fuzz target) only, on a
+    // client that was never started.
+    void dispatchForHarness(const std::uint8_t* message, std::uint32_t size);
+
     // "0x" + the 32-bit code in upper-case hex without leading zeros.
     static std::string formatResult(std::int32_t result);
 
@@ -190,6 +202,7 @@ private:
 
     friend class SimConnectDispatcher;  // the dispatch procedure
     void onMessage(const simconnect::SIMCONNECT_RECV* message, std::uint32_t size);
+    void onOpenAnswer(const std::uint8_t* message, std::uint32_t size);
     void onException(const std::uint8_t* message, std::uint32_t size);
     void onBatteryData(const std::uint8_t* message, std::uint32_t size);
     void onClientDataMessage(const std::uint8_t* message, std::uint32_t size);
@@ -232,6 +245,9 @@ private:
     std::map<std::uint32_t, std::string> areaNames_
         GUARDED_BY(recordLock_);  // client data id -> name
 
+    // What the server sends again and again (open answers, exceptions over
+    // the budget): one line, then a count a minute.
+    RepeatLimiter receiveWarnings_{clock_};
     Link link_;                     // worker thread only
     SimulatorPolicy workerPolicy_;  // worker thread only: policy_ as the worker started
     std::string lastWaitReason_;    // worker thread only: since the last connection

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "log/logger.h"
 #include "simnet/frame_assembler.h"
 
 namespace simnet {
@@ -24,9 +25,11 @@ std::unique_ptr<platform::ByteStream> connectTo(const Endpoint& endpoint,
 
 }  // namespace
 
-ClientConnection::ClientConnection(std::unique_ptr<platform::ByteStream> stream,
+ClientConnection::ClientConnection(std::unique_ptr<platform::ByteStream> stream, std::string server,
                                    const Options& options)
-    : stream_(std::move(stream)), maxQueuedBytes_(options.maxQueuedBytes) {}
+    : stream_(std::move(stream)),
+      server_(std::move(server)),
+      maxQueuedBytes_(options.maxQueuedBytes) {}
 
 ClientConnection::~ClientConnection() {
     {
@@ -48,7 +51,8 @@ HRESULT ClientConnection::open(const Endpoint& endpoint, const std::string& name
     }
     std::unique_ptr<platform::ByteStream> stream = connectTo(endpoint, options, error);
     if (!stream) return E_FAIL_RESULT;
-    std::unique_ptr<ClientConnection> connection(new ClientConnection(std::move(stream), options));
+    std::unique_ptr<ClientConnection> connection(
+        new ClientConnection(std::move(stream), endpoint.describe(), options));
     OpenCall call;
     call.name = name;
     if (connection->send(call) != S_OK_RESULT) {
@@ -114,9 +118,29 @@ void ClientConnection::readerLoop() {
             stream_->receive(buffer.data(), buffer.size(), received, platform::kWaitForever);
         if (result == platform::ByteStream::ReadResult::Timeout) continue;
         if (result != platform::ByteStream::ReadResult::Data) break;
-        if (!assembler.feed(buffer.data(), received, sink)) break;
+        if (!assembler.feed(buffer.data(), received, sink)) {
+            noteBrokenStream(assembler);
+            break;
+        }
     }
     markLinkFailed();
+}
+
+// Once per connection: its reader ends here. A stop of the receiver (the
+// connection closing) is no fault of the server.
+void ClientConnection::noteBrokenStream(const FrameAssembler& assembler) {
+    if (!assembler.framingLost()) return;
+    const std::string reason = kNotSimConnect + assembler.error();
+    {
+        MutexLock lock(queueLock_);
+        brokenStream_ = reason;
+    }
+    logWarn("SimConnect link to " + server_ + " ended: " + reason);
+}
+
+std::string ClientConnection::brokenStream() const {
+    MutexLock lock(queueLock_);
+    return brokenStream_;
 }
 
 bool ClientConnection::enqueue(const std::uint8_t* message, std::size_t size) {

@@ -19,6 +19,8 @@
 
 namespace simnet {
 
+class FrameAssembler;
+
 // One client connection to a SimConnect server over TCP or a local pipe,
 // with the results the SDK's library gives:
 //
@@ -38,8 +40,11 @@ namespace simnet {
 // - Destroying the connection is SimConnect_Close: it sends nothing.
 //
 // The only check on received messages is the framing: a size word below
-// 12 or above kMaxServerMessageSize ends the link. Contents pass through
-// as they came, as the SDK's library passes them.
+// 12 or above kMaxServerMessageSize ends the link, with one WARN "SimConnect
+// link to <server> ended: " + kNotSimConnect + the assembler's reason
+// ("message size 2147483648 above the bound 65536"), kept for
+// brokenStream(). Contents pass through as they came, as the SDK's library
+// passes them.
 //
 // Threads: send() and lastSentPacketId() from any threads (sends are
 // serialised, one whole message at a time); callDispatch() from one thread
@@ -77,18 +82,26 @@ public:
     std::uint32_t lastSentPacketId() const { return lastSendId_.load(); }
     // True once the link is gone (callDispatch() may still hold messages).
     bool linkFailed() const { return linkFailed_.load(); }
+    // Why the server's stream broke the framing; empty while it did not.
+    std::string brokenStream() const EXCLUDES(queueLock_);
+
+    static constexpr const char* kNotSimConnect =
+        "the server sent something that is not SimConnect: ";
 
     ClientConnection(const ClientConnection&) = delete;
     ClientConnection& operator=(const ClientConnection&) = delete;
 
 private:
-    ClientConnection(std::unique_ptr<platform::ByteStream> stream, const Options& options);
+    ClientConnection(std::unique_ptr<platform::ByteStream> stream, std::string server,
+                     const Options& options);
 
     void readerLoop();
+    void noteBrokenStream(const FrameAssembler& assembler) EXCLUDES(queueLock_);
     bool enqueue(const std::uint8_t* message, std::size_t size) EXCLUDES(queueLock_);
     void markLinkFailed() EXCLUDES(queueLock_);
 
     std::unique_ptr<platform::ByteStream> stream_;
+    const std::string server_;  // the endpoint, described
     const std::size_t maxQueuedBytes_;
     std::thread reader_;
 
@@ -97,11 +110,12 @@ private:
     std::atomic<std::uint32_t> lastSendId_{0};
     std::atomic<bool> linkFailed_{false};
 
-    Mutex queueLock_ ACQUIRED_AFTER(sendLock_);
+    mutable Mutex queueLock_ ACQUIRED_AFTER(sendLock_);
     std::condition_variable spaceFreed_;
     std::deque<std::vector<std::uint8_t>> queue_ GUARDED_BY(queueLock_);
     std::size_t queuedBytes_ GUARDED_BY(queueLock_) = 0;
     bool stopping_ GUARDED_BY(queueLock_) = false;
+    std::string brokenStream_ GUARDED_BY(queueLock_);
 };
 
 }  // namespace simnet

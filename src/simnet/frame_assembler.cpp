@@ -73,6 +73,7 @@ std::size_t FrameAssembler::fillPartial(const std::uint8_t* data, std::size_t si
 bool FrameAssembler::deliver(const FrameSink& sink, const std::uint8_t* message, std::size_t size) {
     if (sink(message, size)) return true;
     error_ = "stopped by the receiver";
+    stoppedByReceiver_ = true;
     return false;
 }
 

@@ -31,6 +31,8 @@ public:
     bool feed(const std::uint8_t* data, std::size_t size, const FrameSink& sink);
 
     bool broken() const { return !error_.empty(); }
+    // Broken by a size word out of range (not by the receiver).
+    bool framingLost() const { return broken() && !stoppedByReceiver_; }
     const std::string& error() const { return error_; }
     // Bytes of an unfinished message held back; 0 between messages.
     std::size_t pending() const { return partial_.size(); }
@@ -48,6 +50,7 @@ private:
     std::vector<std::uint8_t> partial_;
     std::size_t partialTarget_ = 0;  // full size of the partial message, 0 while unknown
     std::string error_;
+    bool stoppedByReceiver_ = false;
 };
 
 }  // namespace simnet

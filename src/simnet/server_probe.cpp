@@ -3,6 +3,7 @@
 #include <thread>
 #include <variant>
 
+#include "log/outside_text.h"
 #include "simnet/client_connection.h"
 
 namespace simnet {
@@ -40,6 +41,12 @@ void SIMCONNECT_CALL onMessage(SIMCONNECT_RECV* data, DWORD size, void* context)
     }
 }
 
+void noteEnd(const ClientConnection& connection, ProbeResult& result) {
+    result.detail = connection.brokenStream();
+    result.outcome =
+        result.detail.empty() ? ProbeResult::Outcome::Ended : ProbeResult::Outcome::NotSimConnect;
+}
+
 }  // namespace
 
 ProbeResult probeServer(const Endpoint& endpoint, const std::string& clientName,
@@ -57,7 +64,7 @@ ProbeResult probeServer(const Endpoint& endpoint, const std::string& clientName,
     const auto deadline = std::chrono::steady_clock::now() + answerTimeout;
     while (!verdict.decided) {
         if (connection->callDispatch(&onMessage, &verdict) != S_OK_RESULT) {
-            if (!verdict.decided) verdict.result.outcome = ProbeResult::Outcome::Ended;
+            if (!verdict.decided) noteEnd(*connection, verdict.result);
             break;
         }
         if (verdict.decided) break;
@@ -71,8 +78,8 @@ ProbeResult probeServer(const Endpoint& endpoint, const std::string& clientName,
 }
 
 std::string describeApplication(const RecvOpen& open) {
-    return open.applicationName + " " + std::to_string(open.applicationVersionMajor) + "." +
-           std::to_string(open.applicationVersionMinor) + " (build " +
+    return outsideText(open.applicationName) + " " + std::to_string(open.applicationVersionMajor) +
+           "." + std::to_string(open.applicationVersionMinor) + " (build " +
            std::to_string(open.applicationBuildMajor) + "." +
            std::to_string(open.applicationBuildMinor) + ")";
 }

@@ -121,7 +121,9 @@ TEST(XmlWellFormedTest, HugeDeepAndBinaryInputIsCheckedInOnePass) {
     // A long name is cut in the text.
     const std::string name(5000, 'n');
     EXPECT_EQ(checkWellFormed("<" + name + ">").what,
-              "<" + name.substr(0, 40) + "...> is never closed");
+              "<" + name.substr(0, 40) + "... (5000 bytes in all)> is never closed");
+    // A name's bytes from 0x80 up are shown, not passed on.
+    EXPECT_EQ(checkWellFormed("<na\xE9me>").what, "<na\\xE9me> is never closed");
 }
 
 }  // namespace

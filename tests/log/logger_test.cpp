@@ -96,6 +96,41 @@ TEST_F(LoggerTest, LinesCarryTimestampLabelAndMessage) {
     EXPECT_EQ(got[5].substr(20), "[DEBUG] four <tag> 100%");
 }
 
+// A message never starts a line of its own or reaches the terminal as an
+// escape sequence, whoever forgot to quote outside text safely.
+TEST_F(LoggerTest, ControlBytesInAMessageStayOnItsLine) {
+    openLogger();
+    Logger::instance().log(LogLevel::Warn,
+                           "payload: 1\r\n2026-01-01 00:00:00 [ERROR] FORGED\x1b[2J\t\x7f é");
+    const auto got = lines(logPath());
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].substr(20),
+              "[WARN] payload: 1\\x0D\\x0A2026-01-01 00:00:00 [ERROR] FORGED\\x1B[2J\\x09\\x7F é");
+}
+
+// A directory stands where the file should be: the lines are counted, and
+// the first line the file takes again says how many were lost.
+TEST_F(LoggerTest, LostLinesAreAdmittedOnceWritingWorksAgain) {
+    fs::create_directories(platform::toPath(logPath()));
+    ::testing::internal::CaptureStdout();
+    Logger::instance().open(dir.path(), "CorvaneHID", kMaxBytes, 5, true);
+    for (int i = 0; i < 3; ++i)
+        Logger::instance().log(LogLevel::Info, "lost " + std::to_string(i));
+    fs::remove(platform::toPath(logPath()));
+    Logger::instance().log(LogLevel::Info, "back");
+    Logger::instance().log(LogLevel::Info, "and on");
+    const std::string console = ::testing::internal::GetCapturedStdout();
+
+    const auto got = lines(logPath());
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].substr(20, 36), "[WARN] 3 log lines lost: cannot open");
+    EXPECT_NE(got[0].find(logPath()), std::string::npos) << got[0];
+    EXPECT_EQ(got[1].substr(20), "[INFO] back");
+    EXPECT_EQ(got[2].substr(20), "[INFO] and on");
+    EXPECT_NE(console.find("lost 2"), std::string::npos);
+    EXPECT_NE(console.find("[WARN] 3 log lines lost: "), std::string::npos);
+}
+
 TEST_F(LoggerTest, DebugLinesOffDoNotTouchTheFile) {
     openLogger();
     Logger::instance().close();

@@ -4,6 +4,8 @@
 #include <limits>
 
 #include "fakes/led_commands.h"
+#include "fakes/log_capture.h"
+#include "fakes/test_clocks.h"
 #include "mapping/output_state.h"
 
 namespace {
@@ -107,6 +109,32 @@ TEST(BacklightPayloadTest, RefusesWhatIsNotALevel) {
         EXPECT_FALSE(OutputState::parseBacklightPayload(text, level)) << text;
     }
     EXPECT_EQ(level, 7);
+}
+
+// A simulator (or anyone on its link) sending garbage that names the
+// backlight: one line quoting the first, cut and on its own line, then a
+// count; never a line per payload.
+TEST(BacklightPayloadTest, GarbageIsLoggedOnceSafelyThenCounted) {
+    LogCapture log;
+    ManualClock clock;
+    {
+        OutputState state(clock);
+        for (int i = 0; i < 10000; ++i) {
+            state.onLVarPayload("LIGHTING_POTENTIOMETER_5=x" + std::to_string(i) +
+                                "\n2026-01-01 00:00:00 [ERROR] FORGED" + std::string(60000, 'g'));
+        }
+        const auto lines = log.lines();
+        ASSERT_EQ(lines.size(), 1u) << log.dump();
+        EXPECT_NE(lines[0].find("could not be parsed: LIGHTING_POTENTIOMETER_5=x0\\x0A2026"),
+                  std::string::npos)
+            << lines[0];
+        EXPECT_LT(lines[0].size(), 300u);
+    }
+    EXPECT_EQ(log.count("Backlight LVar payload received but could not be parsed (repeated 9999 "
+                        "times)"),
+              1)
+        << log.dump();
+    EXPECT_EQ(log.lines().size(), 2u);
 }
 
 }  // namespace

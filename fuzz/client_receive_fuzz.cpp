@@ -1,0 +1,56 @@
+// What the program does with the messages a SimConnect server sends it: the
+// SimConnect client's dispatch (open answers, exceptions, the battery's
+// data, client data), the MobiFlight client's handling of its areas and the
+// backlight payload that reaches the LED state. The input is a stream of
+// messages, each cut where its size word says (or at the end), so that a
+// message's size word and the length it arrives with may differ. Beyond
+// "no crash": nothing a server sends makes a handler throw.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "config/app_config.h"
+#include "mapping/output_state.h"
+#include "sim/mobiflight_client.h"
+#include "sim/simconnect_client.h"
+#include "simnet/network_library.h"
+
+namespace {
+
+struct Receiver {
+    Receiver() {
+        MobiFlightSettings settings;
+        std::string error;
+        if (!mobiflight.start(client, settings, error)) std::abort();
+        mobiflight.setLVarHandler([this](const std::string& text) { lights.onLVarPayload(text); });
+        client.setBatteryHandler([](bool) {});
+    }
+
+    simnet::NetworkLibrary library;  // never opened: the client is not started
+    SimConnectClient client{library, Clock::system(), [] { return false; }};
+    MobiFlightClient mobiflight;
+    OutputState lights{Clock::system()};
+};
+
+std::size_t nextMessageSize(const std::uint8_t* data, std::size_t rest) {
+    if (rest < 4) return rest;
+    std::uint32_t size = 0;
+    std::memcpy(&size, data, sizeof size);
+    if (size < 4 || size > rest) return rest;
+    return size;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static Receiver* receiver = new Receiver();  // lives for the process, its worker too
+    std::size_t pos = 0;
+    while (pos < size) {
+        const std::size_t length = nextMessageSize(data + pos, size - pos);
+        receiver->client.dispatchForHarness(data + pos, static_cast<std::uint32_t>(length));
+        pos += length;
+    }
+    return 0;
+}
