@@ -51,9 +51,9 @@ enum class Placement {
 
 // One Launch.Addon element of any program.
 struct AddonEntry {
-    EntryRange range;             // as findEntries gives it
-    std::size_t line = 0;         // 1-based line of its opening tag
-    std::string name;             // Name and Path, decoded and trimmed
+    EntryRange range;      // as findEntries gives it
+    std::size_t line = 0;  // 1-based line of its opening tag
+    std::string name;      // Name and Path, decoded and trimmed
     std::string executablePath;
     Placement placement = Placement::Seen;
     // For OutsideSimBaseDocument: the element it sits in, as written

@@ -217,7 +217,8 @@ ExeXmlInspection ExeXmlRegistrar::inspect(const std::string& path, const std::st
     }
     for (exe_xml::AddonEntry& entry : exe_xml::listEntries(document)) {
         if (entry.placement != exe_xml::Placement::Seen) result.unseen.push_back(entry);
-        if (programMissing(entry.executablePath)) result.missingPrograms.push_back(std::move(entry));
+        if (programMissing(entry.executablePath))
+            result.missingPrograms.push_back(std::move(entry));
     }
     return result;
 }

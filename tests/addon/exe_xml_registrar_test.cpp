@@ -319,8 +319,9 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 }  // namespace
 
 TEST_F(ExeXmlFilesTest, TheCorpusReportsWhatTheSimulatorSkipsAndRefusesToRegisterThere) {
-    const std::string after = "after the file's first root element, and the simulator reads only "
-                              "the first";
+    const std::string after =
+        "after the file's first root element, and the simulator reads only "
+        "the first";
     const std::string unseen = "Not written, the simulator would not see the entry there, ";
     const DoctorCase cases[] = {
         {"doctor_second_root.xml",
