@@ -17,7 +17,7 @@ clean() { tr -d '\r'; }
   { cat "$WORK/package.log"; exit 1; }
 ZIP="$CORVANE_BINARY_DIR/CorvaneHID-$VERSION-win64.zip"
 SETUP="$CORVANE_BINARY_DIR/CorvaneHID-$VERSION-setup.exe"
-check "the package target makes $(basename "$SETUP") beside the zip" \
+check "the package target makes $(basename "$SETUP") beside the zip (makensis: scripts/setup installs nsis)" \
   bash -c "[ -f '$SETUP' ] && [ -f '$ZIP' ]"
 [ -f "$SETUP" ] || { finish; exit 1; }
 
@@ -62,20 +62,31 @@ run_setup() {  # ARGS...: the installer, silently; sets SETUP_CODE
 
 # What the zip holds is what the installer installs; the examples also go
 # to config\examples, and the uninstaller beside the program.
-program_files=$(cd "$WORK" && "$CMAKE" -E tar tf "$ZIP" | sed 's|^[^/]*/||' | grep -v '/$' | grep . |
-  grep -v '^config/' | LC_ALL=C sort)
-examples=$(cd "$WORK" && "$CMAKE" -E tar tf "$ZIP" | sed -n 's|^[^/]*/config/||p' | grep . | LC_ALL=C sort)
+mkdir -p "$WORK/zip"
+(cd "$WORK/zip" && "$CMAKE" -E tar xf "$ZIP")
+PKG="$WORK/zip/CorvaneHID-$VERSION-win64"
+program_files=$(cd "$PKG" && find . -type f ! -path './config/*' | sed 's|^\./||' | LC_ALL=C sort)
+examples=$(cd "$PKG/config" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 
 # --- First installation.
 run_setup
 check "a silent installation exits 0" [ "$SETUP_CODE" -eq 0 ]
+# cpack strips the programs once for each package, and each strip writes
+# its own time stamp and checksum into the PE header: at most 8 bytes differ.
+same_file() {
+  case "$1" in
+    *.exe) [ "$(stat -c %s "$1")" = "$(stat -c %s "$2")" ] && [ "$(cmp -l "$1" "$2" | wc -l)" -le 8 ] ;;
+    *) cmp -s "$1" "$2" ;;
+  esac
+}
 missing=""
-for f in $program_files Uninstall.exe; do [ -f "$INSTDIR/$f" ] || missing+=" $f"; done
+for f in $program_files; do same_file "$INSTDIR/$f" "$PKG/$f" 2>/dev/null || missing+=" $f"; done
 for f in $examples; do
-  cmp -s "$INSTDIR/config/$f" "$CORVANE_SOURCE_DIR/examples/$f" || missing+=" config/$f"
-  cmp -s "$INSTDIR/config/examples/$f" "$CORVANE_SOURCE_DIR/examples/$f" || missing+=" config/examples/$f"
+  cmp -s "$INSTDIR/config/$f" "$PKG/config/$f" || missing+=" config/$f"
+  cmp -s "$INSTDIR/config/examples/$f" "$PKG/config/$f" || missing+=" config/examples/$f"
 done
-check "the program, its documents and the examples are in $INSTDIR_WIN:$missing" [ -z "$missing" ]
+[ -f "$INSTDIR/Uninstall.exe" ] || missing+=" Uninstall.exe"
+check "the zip's files, the examples and the uninstaller are in $INSTDIR_WIN:$missing" [ -z "$missing" ]
 
 KEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\CorvaneHID'
 $CORVANE_RUNNER reg query "$KEY" 2>/dev/null | clean | sed "s/    /\t/g" > "$WORK/key.txt" || true
@@ -110,6 +121,17 @@ check "the changed config\\config.json survives" cmp -s "$INSTDIR/config/config.
 check "config\\examples holds this version's example" \
   cmp -s "$INSTDIR/config/examples/config.json" "$CORVANE_SOURCE_DIR/examples/config.json"
 check "still registered once" [ "$(list_exe_xml)" = "$registered" ]
+
+# --- An EXE.xml the program cannot edit: the silent uninstallation stops
+# before removing anything, so that no entry is left behind without its program.
+cp "$EXE_XML" "$WORK/registered.xml"
+printf '\xff\xfe<\0S\0/\0>\0' > "$EXE_XML"
+UNINSTALL_CODE=0
+$CORVANE_RUNNER "$INSTDIR/Uninstall.exe" /S "_?=$INSTDIR_WIN" > "$WORK/uninstall.out" 2>&1 || UNINSTALL_CODE=$?
+check "an uninstallation that cannot unregister exits 2" [ "$UNINSTALL_CODE" -eq 2 ]
+check "... and leaves the program and its uninstall entry" \
+  bash -c "[ -f '$INSTDIR/CorvaneHID.exe' ] && $CORVANE_RUNNER reg query '$KEY' > /dev/null 2>&1"
+cp "$WORK/registered.xml" "$EXE_XML"
 
 # --- Uninstalled while the simulator's copy runs. The uninstaller runs in
 # place with _?= (otherwise it copies itself away and returns at once), so
