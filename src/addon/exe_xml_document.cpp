@@ -1,6 +1,7 @@
 #include "addon/exe_xml_document.h"
 
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "addon/xml_tags.h"
@@ -265,25 +266,36 @@ private:
         return line_;
     }
 
+    // A closing tag that closes nothing is passed over at once, and every
+    // element is popped once: linear in the tags, however they nest.
     void follow(const XmlTag& tag) {
         if (tag.kind == XmlTag::Kind::End) {
-            for (std::size_t n = stack_.size(); n-- > 0;) {
-                if (!equalsNoCase(stack_[n], tag.name)) continue;
-                stack_.resize(n);
-                if (n == 0 && root_ == Root::Open) root_ = Root::Closed;
-                return;
+            const auto open = openCount_.find(lowerAscii(tag.name));
+            if (open == openCount_.end() || open->second == 0) return;
+            while (!stack_.empty()) {
+                const std::string top = lowerAscii(stack_.back());
+                stack_.pop_back();
+                --openCount_[top];
+                if (top == open->first) break;
             }
+            if (stack_.empty() && root_ == Root::Open) root_ = Root::Closed;
             return;
         }
         if (stack_.empty() && root_ == Root::None) {
             root_ = tag.kind == XmlTag::Kind::Start ? Root::Open : Root::Closed;
         }
-        if (tag.kind == XmlTag::Kind::Start) stack_.push_back(tag.name);
+        if (tag.kind == XmlTag::Kind::Start) {
+            stack_.push_back(tag.name);
+            ++openCount_[lowerAscii(tag.name)];
+        }
     }
+
+    static std::string lowerAscii(std::string_view text) { return toLowerAscii(std::string(text)); }
 
     std::string_view doc_;
     const XmlTagScan& scan_;
     std::vector<std::string_view> stack_;
+    std::unordered_map<std::string, std::size_t> openCount_;  // names on the stack, lower case
     Root root_ = Root::None;
     mutable std::size_t counted_ = 0;
     mutable std::size_t line_ = 1;
@@ -299,8 +311,8 @@ std::string unseenRefusal(const std::string& after, std::size_t at) {
                 ? "move the entries after the first </SimBase.Document> into it, delete what "
                   "is left after it, and run this command again"
                 : "the simulator reads only Launch.Addon elements directly inside "
-                  "<SimBase.Document>; correct the file, or delete it (the simulator's own "
-                  "add-ons do not need it), and run this command again";
+                  "<SimBase.Document>; move the entries there, or put EXE.xml.bak back if that "
+                  "copy is good, and run this command again";
         return "the simulator would not see the entry there, " + placementText(entry) + " (" +
                remedy + ")";
     }

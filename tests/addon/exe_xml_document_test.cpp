@@ -377,6 +377,16 @@ TEST(ExeXmlPropertyTest, BinaryAndHugeDocuments) {
     line += "</SimBase.Document>";
     EXPECT_EQ(unreg(line), "<SimBase.Document> </SimBase.Document>");
     EXPECT_EQ(reg(line), "<SimBase.Document>" + kEntry + " </SimBase.Document>");
+    // Deep nesting and closing tags that close nothing cost no more than
+    // their bytes, when the entries' places are listed.
+    std::string deep = "<SimBase.Document>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "<a>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "</b>";
+    const std::vector<exe_xml::AddonEntry> nested = exe_xml::listEntries(deep + kEntry);
+    ASSERT_EQ(nested.size(), 1u);
+    EXPECT_EQ(nested[0].container, "a");
 }
 
 }  // namespace

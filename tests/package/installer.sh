@@ -105,7 +105,8 @@ for link in "CorvaneHID - check setup" "CorvaneHID console" "Configuration folde
 done
 
 list_exe_xml() {
-  $CORVANE_RUNNER "$INSTDIR/CorvaneHID.exe" --list-exe-xml 2>&1 | clean | grep -F "$(native_path "$EXE_XML")" || true
+  run_windows $CORVANE_RUNNER "$INSTDIR/CorvaneHID.exe" --list-exe-xml 2>&1 | clean |
+    grep -F "$(native_path "$EXE_XML")" || true
 }
 TAB=$'\t'
 registered="$(native_path "$EXE_XML")${TAB}registered: --config \"$INSTDIR_WIN\\config\\config.json\"${TAB}well-formed"
