@@ -48,8 +48,9 @@ VIAddVersionKey /LANG=1033 "OriginalFilename" "${PRODUCT}-${VERSION}-setup.exe"
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "Check the setup now (CorvaneHID.exe --check)"
 !define MUI_FINISHPAGE_RUN_FUNCTION RunCheck
-!define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\docs\installation.md"
-!define MUI_FINISHPAGE_SHOWREADME_TEXT "Open the installation guide"
+; A text file: Windows opens .txt with Notepad, .md perhaps with nothing.
+!define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\README.txt"
+!define MUI_FINISHPAGE_SHOWREADME_TEXT "Show README.txt (what is where)"
 !define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
 
 !insertmacro MUI_PAGE_LICENSE "${LICENSE}"
