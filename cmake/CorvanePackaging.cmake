@@ -1,5 +1,5 @@
-# What a user gets: the Windows release zip (cpack, or the `package` target)
-# and, on Linux, `cmake --install` of the program with the sandbox, the
+# What a user gets: the Windows release zip and installer (cpack, or the
+# `package` target) and, on Linux, `cmake --install` of the program with the sandbox, the
 # emulated simulator, the examples, the documentation, and what runs the
 # program at boot beside a cockpit (a systemd service, its user, a udev rule
 # for the panels). The program's own install rule and the version resource
@@ -29,6 +29,19 @@ if(WIN32)
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
+  # The installer, CorvaneHID-<version>-setup.exe beside the zip: cpack
+  # stages the same install rules once more and packaging/windows makes an
+  # NSIS installer of that folder (makensis: Debian's nsis package).
+  find_program(CORVANE_MAKENSIS makensis)
+  if(CORVANE_MAKENSIS)
+    list(APPEND CPACK_GENERATOR External)
+  else()
+    message(WARNING "makensis not found (apt-get install nsis): the package target makes no installer")
+  endif()
+  set(CPACK_EXTERNAL_ENABLE_STAGING ON)
+  set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${PROJECT_SOURCE_DIR}/packaging/windows/make_installer.cmake)
+  set(CPACK_CORVANE_MAKENSIS "${CORVANE_MAKENSIS}")
+  set(CPACK_CORVANE_NSI ${PROJECT_SOURCE_DIR}/packaging/windows/installer.nsi)
 else()
   include(GNUInstallDirs)
   if(TARGET corvanehid-sandbox)

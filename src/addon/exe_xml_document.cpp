@@ -1,6 +1,7 @@
 #include "addon/exe_xml_document.h"
 
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "addon/xml_tags.h"
@@ -205,6 +206,119 @@ std::string illFormed(std::string_view doc, const XmlCheck& check) {
            where(doc, check.offset) + ")";
 }
 
+// The Launch.Addon elements with their places, in one pass over the tags.
+// The open elements are kept as a stack of names; an element after the
+// first root's end (or beside an empty-element root) is after the first root.
+class EntryLister {
+public:
+    EntryLister(std::string_view doc, const XmlTagScan& scan) : doc_(doc), scan_(scan) {}
+
+    std::vector<AddonEntry> run() {
+        std::vector<AddonEntry> entries;
+        constexpr std::size_t none = static_cast<std::size_t>(-1);
+        std::size_t open = none;
+        AddonEntry pending;
+        for (std::size_t i = 0; i < scan_.tags.size(); ++i) {
+            const XmlTag& tag = scan_.tags[i];
+            if (is(tag, XmlTag::Kind::Start, kEntryTag)) {
+                open = i;
+                pending = opened(tag);
+            } else if (open != none && is(tag, XmlTag::Kind::End, kEntryTag)) {
+                pending.range = {true, rangeStart(doc_, scan_.tags[open].begin),
+                                 rangeEnd(doc_, tag.end)};
+                pending.name = unescape(elementText(doc_, scan_.tags, open + 1, i, kNameTag));
+                pending.executablePath =
+                    unescape(elementText(doc_, scan_.tags, open + 1, i, kPathTag));
+                entries.push_back(std::move(pending));
+                pending = AddonEntry{};
+                open = none;
+            }
+            follow(tag);
+        }
+        return entries;
+    }
+
+private:
+    enum class Root { None, Open, Closed };
+
+    // The place of an element starting at `tag`, before it is followed.
+    AddonEntry opened(const XmlTag& tag) const {
+        AddonEntry entry;
+        entry.line = lineAt(tag.begin);
+        if (root_ == Root::Closed) {
+            entry.placement = Placement::AfterFirstRoot;
+        } else if (stack_.size() == 1 && equalsNoCase(stack_.front(), kRootTag)) {
+            entry.placement = Placement::Seen;
+        } else {
+            entry.placement = Placement::OutsideSimBaseDocument;
+            if (!stack_.empty()) entry.container = std::string(stack_.back());
+        }
+        return entry;
+    }
+
+    // Lines are counted on from the last entry: counting from the start each
+    // time would cost the square of the length for many entries.
+    std::size_t lineAt(std::size_t offset) const {
+        for (; counted_ < offset; ++counted_) {
+            const char c = doc_[counted_];
+            if (c == '\r' || (c == '\n' && (counted_ == 0 || doc_[counted_ - 1] != '\r'))) ++line_;
+        }
+        return line_;
+    }
+
+    // A closing tag that closes nothing is passed over at once, and every
+    // element is popped once: linear in the tags, however they nest.
+    void follow(const XmlTag& tag) {
+        if (tag.kind == XmlTag::Kind::End) {
+            const auto open = openCount_.find(lowerAscii(tag.name));
+            if (open == openCount_.end() || open->second == 0) return;
+            while (!stack_.empty()) {
+                const std::string top = lowerAscii(stack_.back());
+                stack_.pop_back();
+                --openCount_[top];
+                if (top == open->first) break;
+            }
+            if (stack_.empty() && root_ == Root::Open) root_ = Root::Closed;
+            return;
+        }
+        if (stack_.empty() && root_ == Root::None) {
+            root_ = tag.kind == XmlTag::Kind::Start ? Root::Open : Root::Closed;
+        }
+        if (tag.kind == XmlTag::Kind::Start) {
+            stack_.push_back(tag.name);
+            ++openCount_[lowerAscii(tag.name)];
+        }
+    }
+
+    static std::string lowerAscii(std::string_view text) { return toLowerAscii(std::string(text)); }
+
+    std::string_view doc_;
+    const XmlTagScan& scan_;
+    std::vector<std::string_view> stack_;
+    std::unordered_map<std::string, std::size_t> openCount_;  // names on the stack, lower case
+    Root root_ = Root::None;
+    mutable std::size_t counted_ = 0;
+    mutable std::size_t line_ = 1;
+};
+
+// The refusal for an entry of ours at `at` that the simulator would not see.
+std::string unseenRefusal(const std::string& after, std::size_t at) {
+    const XmlTagScan scan = scanTags(after);
+    for (const AddonEntry& entry : EntryLister(after, scan).run()) {
+        if (entry.range.start != at || entry.placement == Placement::Seen) continue;
+        const std::string remedy =
+            entry.placement == Placement::AfterFirstRoot
+                ? "move the entries after the first </SimBase.Document> into it, delete what "
+                  "is left after it, and run this command again"
+                : "the simulator reads only Launch.Addon elements directly inside "
+                  "<SimBase.Document>; move the entries there, or put EXE.xml.bak back if that "
+                  "copy is good, and run this command again";
+        return "the simulator would not see the entry there, " + placementText(entry) + " (" +
+               remedy + ")";
+    }
+    return {};
+}
+
 // The checks every added entry passes before the document is handed out.
 Edit checkedAddition(const std::string& before, std::string after, const std::string& name,
                      std::size_t at, const std::string& entry) {
@@ -224,6 +338,8 @@ Edit checkedAddition(const std::string& before, std::string after, const std::st
     if (read.size() != 1 || read[0].start != at || read[0].end != at + entry.size()) {
         return refuse("the entry would not read back as written");
     }
+    std::string unseen = unseenRefusal(after, at);
+    if (!unseen.empty()) return refuse(std::move(unseen));
     return {std::move(after), ""};
 }
 
@@ -285,6 +401,23 @@ std::string entryElementText(const std::string& document, const EntryRange& rang
 
 std::vector<EntryRange> findEntries(const std::string& document, const std::string& name) {
     return entriesNamed(document, scanTags(document), escape(name));
+}
+
+std::vector<AddonEntry> listEntries(const std::string& document) {
+    return EntryLister(document, scanTags(document)).run();
+}
+
+std::string placementText(const AddonEntry& entry) {
+    switch (entry.placement) {
+        case Placement::Seen:
+            return {};
+        case Placement::AfterFirstRoot:
+            return "after the file's first root element, and the simulator reads only the first";
+        case Placement::OutsideSimBaseDocument:
+            break;
+    }
+    if (entry.container.empty()) return "outside <SimBase.Document>, as a root element of its own";
+    return "inside <" + entry.container + ">, not directly inside <SimBase.Document>";
 }
 
 std::string commandLineOf(const std::string& document, const EntryRange& range) {

@@ -39,6 +39,38 @@ std::string commandLineOf(const std::string& document, const EntryRange& range);
 // The same for its Path element: the executable the simulator starts.
 std::string executablePathOf(const std::string& document, const EntryRange& range);
 
+// Where a Launch.Addon element sits, as the simulator reads the file: it
+// looks only at the elements directly inside the file's first root element,
+// and only when that root is SimBase.Document. A file with a second root (an
+// installer appended a whole document) is read up to the end of the first.
+enum class Placement {
+    Seen,                    // directly inside the first root, a SimBase.Document
+    AfterFirstRoot,          // in or after a later root element
+    OutsideSimBaseDocument,  // the root itself, or inside another element
+};
+
+// One Launch.Addon element of any program.
+struct AddonEntry {
+    EntryRange range;      // as findEntries gives it
+    std::size_t line = 0;  // 1-based line of its opening tag
+    std::string name;      // Name and Path, decoded and trimmed
+    std::string executablePath;
+    Placement placement = Placement::Seen;
+    // For OutsideSimBaseDocument: the element it sits in, as written
+    // (empty when the entry is itself a root element).
+    std::string container;
+};
+
+// Every Launch.Addon element, in document order, found as findEntries finds
+// them (an element opened and never closed is none). Ill-formed text is
+// read leniently: a closing tag closes the nearest element of its name
+// still open, one that closes nothing is passed over.
+std::vector<AddonEntry> listEntries(const std::string& document);
+
+// Why the simulator does not see an entry placed so, e.g. "after the file's
+// first root element, and the simulator reads only the first"; empty for Seen.
+std::string placementText(const AddonEntry& entry);
+
 // An edited document, or the reason it must not be edited. `refusal` is a
 // lower-case phrase for the error text ("the file is UTF-16 (...)"), empty
 // when `document` may be written; when refused, `document` is the input.
@@ -54,8 +86,9 @@ struct Edit {
 // document has none). A blank document, also one holding only a UTF-8
 // byte-order mark and white space, becomes the default document (after the
 // mark). Refused: UTF-16 documents, a comment that never ends, a document
-// ending inside markup where the entry would be appended, and edits failing
-// the checks above.
+// ending inside markup where the entry would be appended, an entry the
+// simulator would not see there (see Placement; the refusal says what to do),
+// and edits failing the checks above.
 Edit withEntry(const std::string& document, const std::string& name,
                const std::string& executablePath, const std::string& arguments);
 

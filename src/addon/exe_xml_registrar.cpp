@@ -70,6 +70,14 @@ void removeQuietly(const std::string& path) {
     fs::remove(platform::toPath(path), ec);
 }
 
+// Only a full path can be judged here: the simulator resolves others itself.
+bool programMissing(const std::string& path) {
+    if (path.empty()) return false;
+    const fs::path program = platform::toPath(path);
+    std::error_code ec;
+    return program.is_absolute() && !fs::is_regular_file(fs::status(program, ec));
+}
+
 std::string refusalText(const exe_xml::Edit& edit, const std::string& path) {
     return "Not written, " + edit.refusal + ": " + path;
 }
@@ -104,7 +112,17 @@ std::string stateField(const ExeXmlInspection& file) {
 }  // namespace
 
 std::string exeXmlListLine(const ExeXmlInspection& inspection) {
-    return inspection.path + "\t" + registrationField(inspection) + "\t" + stateField(inspection);
+    std::string line =
+        inspection.path + "\t" + registrationField(inspection) + "\t" + stateField(inspection);
+    for (const exe_xml::AddonEntry& entry : inspection.unseen) {
+        line += "\tnot seen by the simulator: " + entry.name + " (line " +
+                std::to_string(entry.line) + ", " + exe_xml::placementText(entry) + ")";
+    }
+    for (const exe_xml::AddonEntry& entry : inspection.missingPrograms) {
+        line += "\tprogram missing: " + entry.name + " (line " + std::to_string(entry.line) +
+                "): " + entry.executablePath;
+    }
+    return line;
 }
 
 ExeXmlRegistrar::ExeXmlRegistrar(EnvironmentLookup lookup) : lookup_(std::move(lookup)) {
@@ -201,6 +219,11 @@ ExeXmlInspection ExeXmlRegistrar::inspect(const std::string& path, const std::st
     for (const EntryRange& entry : exe_xml::findEntries(document, name)) {
         result.commandLines.push_back(exe_xml::commandLineOf(document, entry));
         result.executablePaths.push_back(exe_xml::executablePathOf(document, entry));
+    }
+    for (exe_xml::AddonEntry& entry : exe_xml::listEntries(document)) {
+        if (entry.placement != exe_xml::Placement::Seen) result.unseen.push_back(entry);
+        if (programMissing(entry.executablePath))
+            result.missingPrograms.push_back(std::move(entry));
     }
     return result;
 }

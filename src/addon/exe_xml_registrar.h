@@ -22,6 +22,12 @@ struct ExeXmlInspection {
     std::vector<std::string> commandLines;
     // The Path (executable) of the same entries, in the same order.
     std::vector<std::string> executablePaths;
+    // Entries of any program (ours too) that the simulator will not see,
+    // and those whose Path is a full path to no file, in file order. A
+    // relative Path, resolved by the simulator in a folder of its own, and an
+    // entry without a Path are not judged.
+    std::vector<exe_xml::AddonEntry> unseen;
+    std::vector<exe_xml::AddonEntry> missingPrograms;
 };
 
 // One line of --list-exe-xml: three fields separated by tabs, which no path
@@ -33,6 +39,9 @@ struct ExeXmlInspection {
 // - "well-formed", "not well-formed: line <l>, column <c>: <what>",
 //   "UTF-16 (save it as UTF-8)", "cannot be read" or
 //   "no file yet (--register creates it)".
+// Then one more field for each entry in `unseen` and in `missingPrograms`:
+// - "not seen by the simulator: <name> (line <l>, <placement text>)";
+// - "program missing: <name> (line <l>): <path>".
 std::string exeXmlListLine(const ExeXmlInspection& inspection);
 
 // Adds, replaces and removes the program's own Launch.Addon entry in the

@@ -1,12 +1,13 @@
 // The simulator's rows of --check: for each installation found (the EXE.xml
 // candidates), whether the simulator starts this program with this
-// configuration, and whether the MobiFlight WASM module is in its
-// Community folder.
+// configuration, which entries of any program it skips or cannot start, and
+// whether the MobiFlight WASM module is in its Community folder.
 #include "app/check_paths.h"
 #include "app/entry_point.h"
 #include "app/launch_arguments.h"
 #include "app/program_check.h"
 #include "app/user_cfg.h"
+#include "common/ascii.h"
 #include "common/program_name.h"
 #include "platform/paths.h"
 
@@ -120,6 +121,38 @@ void addRegistrationFindings(const ExeXmlInspection& file, const CheckContext& c
     }
 }
 
+bool isOurs(const exe_xml::AddonEntry& entry) {
+    return equalsIgnoreCaseAscii(entry.name, kProgramName);
+}
+
+std::string entryName(const ExeXmlInspection& file, const exe_xml::AddonEntry& entry) {
+    return file.path + ": the entry " + (entry.name.empty() ? "without a name" : entry.name) +
+           " (line " + std::to_string(entry.line) + ")";
+}
+
+// Entries of any program that the simulator skips or cannot start: other
+// programs' entries are only reported, never changed.
+void addEntryFindings(const ExeXmlInspection& file, std::vector<Finding>& findings) {
+    for (const exe_xml::AddonEntry& entry : file.unseen) {
+        const std::string remedy =
+            entry.placement == exe_xml::Placement::AfterFirstRoot
+                ? "move the entries after the first </SimBase.Document> into it and delete what "
+                  "is left after it"
+                : "move it directly inside <SimBase.Document>";
+        const std::string text = entryName(file, entry) + " is " + exe_xml::placementText(entry) +
+                                 ", so the simulator never starts it; " + remedy;
+        findings.push_back(isOurs(entry) ? failFinding(text) : warnFinding(text));
+    }
+    for (const exe_xml::AddonEntry& entry : file.missingPrograms) {
+        // Our own entry's program is judged with its registration above.
+        if (isOurs(entry)) continue;
+        findings.push_back(warnFinding(
+            entryName(file, entry) + " starts " + entry.executablePath +
+            ", which does not exist, so the simulator complains about it at every start; "
+            "reinstall that program, or remove its entry (its uninstaller, or by hand)"));
+    }
+}
+
 std::string unknownPackagesFolder() {
     return ", so the packages folder is unknown; start the simulator once, or look for " +
            std::string(kModuleFolder) + " in its Community folder yourself";
@@ -150,8 +183,10 @@ std::vector<Finding> checkSimulatorRegistrations(CheckContext& context) {
         ExeXmlRegistrar(context.environment).inspectAll(kProgramName);
     if (files.empty()) return {warnFinding(kNoInstallation)};
     std::vector<Finding> findings;
-    for (const ExeXmlInspection& file : files)
+    for (const ExeXmlInspection& file : files) {
         addRegistrationFindings(file, context, findings);
+        addEntryFindings(file, findings);
+    }
     return findings;
 }
 

@@ -182,10 +182,14 @@ TEST_F(ExeXmlFilesTest, EachCandidateIsInspected) {
     writeFileBytes(roaming(0), "<SimBase.Document>\r\n" + kEntry +
                                    "  <Launch.Addon><Name>CorvaneHID</Name></Launch.Addon>\r\n"
                                    "  <Launch.Addon><Name>X</Name></Launch.Addon>\r\n");
+    // The first three fields; the entries judged after them are the
+    // corpus's (kExe exists on no machine, but is a full path only on Windows).
     std::vector<std::string> lines;
     const std::vector<ExeXmlInspection> files = registrar().inspectAll(kName);
-    for (const ExeXmlInspection& file : files)
-        lines.push_back(exeXmlListLine(file));
+    for (const ExeXmlInspection& file : files) {
+        const std::string line = exeXmlListLine(file);
+        lines.push_back(line.substr(0, line.find("\tprogram missing: ")));
+    }
     EXPECT_EQ(files.at(2).executablePaths, std::vector<std::string>{kExe});
     EXPECT_EQ(files.at(3).executablePaths, (std::vector<std::string>{kExe, ""}));
     const std::vector<std::string> expected = {
@@ -292,3 +296,95 @@ TEST_F(ExeXmlFilesTest, ALinkedFileIsReplacedThroughTheLink) {
 #endif
 
 }  // namespace
+
+namespace {
+
+// The EXE.xml corpus of what the simulator skips or cannot start: each file
+// with the fields that --list-exe-xml adds for it and what --register says.
+// @PRESENT@ stands for a program that exists, @MISSING@ for one that does not.
+struct DoctorCase {
+    const char* file;
+    std::vector<std::string> fields;
+    std::string refusal;  // empty: registering succeeds
+};
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
+        text.replace(at, from.size(), to);
+        at += to.size();
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST_F(ExeXmlFilesTest, TheCorpusReportsWhatTheSimulatorSkipsAndRefusesToRegisterThere) {
+    const std::string after =
+        "after the file's first root element, and the simulator reads only "
+        "the first";
+    const std::string unseen = "Not written, the simulator would not see the entry there, ";
+    const DoctorCase cases[] = {
+        {"doctor_second_root.xml",
+         {"not seen by the simulator: Appended Tool (line 19, " + after + ")"},
+         ""},
+        {"doctor_second_root_ours.xml",
+         {"not seen by the simulator: CorvaneHID (line 19, " + after + ")"},
+         unseen + after +
+             " (move the entries after the first </SimBase.Document> into it, delete what is "
+             "left after it, and run this command again)"},
+        {"doctor_nested.xml",
+         {"not seen by the simulator: Pasted Tool (line 10, inside <Launch.Addon>, not directly "
+          "inside <SimBase.Document>)"},
+         ""},
+        {"doctor_other_root.xml",
+         {"not seen by the simulator: Old Tool (line 3, inside <SimBase.Documents>, not directly "
+          "inside <SimBase.Document>)"},
+         "Not written, the entry would be outside the root element"},
+        {"doctor_missing_program.xml",
+         {"program missing: Deleted Tool (line 12): @MISSING@",
+          "program missing: CorvaneHID (line 25): @MISSING@"},
+         ""},
+    };
+    env_ = {{"APPDATA", dir_.file("roaming")}};
+    makeParent(roaming(0));
+    const std::string present = dir_.file("other.exe");
+    const std::string missing = dir_.file("deleted.exe");
+    writeFileBytes(present, "MZ");
+    for (const DoctorCase& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string source = readFileBytes(platform::joinPath(
+            platform::joinPath(CORVANE_SOURCE_DIR, "tests/data/exe_xml"), c.file));
+        ASSERT_FALSE(source.empty());
+        const std::string document =
+            replaced(replaced(source, "@PRESENT@", present), "@MISSING@", missing);
+        writeFileBytes(roaming(0), document);
+        fs::remove(platform::toPath(roaming(0) + ".bak"));
+
+        std::string expected = roaming(0);
+        for (const std::string& field : c.fields)
+            expected += "\t" + replaced(field, "@MISSING@", missing);
+        const std::string line = exeXmlListLine(R::inspect(roaming(0), kName));
+        std::size_t fieldsEnd = line.find('\t', line.find('\t', line.find('\t') + 1) + 1);
+        fieldsEnd = fieldsEnd == std::string::npos ? line.size() : fieldsEnd;
+        EXPECT_EQ(line.substr(0, line.find('\t')) + line.substr(fieldsEnd), expected);
+
+        std::string error;
+        const int count = registrar().registerAll(kName, present, kArgs, error);
+        if (c.refusal.empty()) {
+            EXPECT_GT(count, 0);
+            EXPECT_EQ(error, "");
+            // The other entries as they were; ours now where the simulator looks.
+            EXPECT_EQ(R::withoutEntry(readFileBytes(roaming(0)), kName),
+                      R::withoutEntry(document, kName));
+            const ExeXmlInspection now = R::inspect(roaming(0), kName);
+            ASSERT_EQ(now.executablePaths.size(), 1u);
+            for (const exe_xml::AddonEntry& entry : now.unseen)
+                EXPECT_NE(entry.name, kName);
+        } else {
+            EXPECT_EQ(count, 0);
+            EXPECT_EQ(error, c.refusal + ": " + roaming(0));
+            EXPECT_EQ(readFileBytes(roaming(0)), document);
+            EXPECT_FALSE(fs::exists(platform::toPath(roaming(0) + ".bak")));
+        }
+    }
+}

@@ -305,6 +305,43 @@ TEST_F(SimulatorCheckTest, SaysWhetherTheSimulatorStartsThisProgramWithThisConfi
     EXPECT_EQ(first().rfind("FAIL X: : not well-formed: line 1, column 19: ", 0), 0u) << first();
 }
 
+TEST_F(SimulatorCheckTest, NamesEntriesTheSimulatorSkipsOrCannotStartWithoutTouchingThem) {
+    const std::string ours =
+        entry(context.executablePath, "--config \"" + context.configPath + "\"");
+    const std::string gone =
+        "<Launch.Addon><Name>Gone</Name><Path>" + dir.file("gone.exe") + "</Path></Launch.Addon>";
+    const std::string appended = "<SimBase.Document>\n<Launch.Addon><Name>Late</Name><Path>" +
+                                 context.executablePath + "</Path></Launch.Addon>\n" + ours +
+                                 "</SimBase.Document>";
+    const std::string document =
+        "<SimBase.Document>\n" + gone + "\n</SimBase.Document>\n" + appended;
+    writeFileBytes(exeXml, document);
+    std::vector<std::string> lines;
+    for (const Finding& finding : checkSimulatorRegistrations(context))
+        lines.push_back(formatCheckLine("X", finding));
+    ASSERT_EQ(lines.size(), 5u);  // the 2024 file comes last
+    EXPECT_EQ(lines[0].rfind("FAIL X: " + exeXml +
+                                 ": not well-formed: line 4, column 1: a second "
+                                 "root element",
+                             0),
+              0u)
+        << lines[0];
+    const std::string skipped =
+        " is after the file's first root element, and the simulator reads "
+        "only the first, so the simulator never starts it; move the "
+        "entries after the first </SimBase.Document> into it and delete "
+        "what is left after it";
+    EXPECT_EQ(lines[1], "WARN X: " + exeXml + ": the entry Late (line 5)" + skipped);
+    // Our own entry there means the program is not started: a failure.
+    EXPECT_EQ(lines[2], "FAIL X: " + exeXml + ": the entry CorvaneHID (line 6)" + skipped);
+    EXPECT_EQ(lines[3], "WARN X: " + exeXml + ": the entry Gone (line 2) starts " +
+                            dir.file("gone.exe") +
+                            ", which does not exist, so the simulator complains about it at every "
+                            "start; reinstall that program, or remove its entry (its uninstaller, "
+                            "or by hand)");
+    EXPECT_EQ(readFileBytes(exeXml), document);
+}
+
 TEST_F(SimulatorCheckTest, LooksForTheModuleWhereUserCfgSaysAndSaysWhere) {
     const std::string userCfg = userCfgBeside(exeXml);
     const std::string packages = dir.file("Packages");

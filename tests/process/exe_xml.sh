@@ -33,12 +33,14 @@ printf '<?xml version="1.0" encoding="Windows-1252"?>\r\n<SimBase.Document Type=
 cp "$STORE_XML" "$WORK/original.xml"
 
 TAB=$'\t'
+# The other program's file is nowhere: the list names it without touching it.
+GONE="${TAB}program missing: Other Tool (line 3): C:\\Tools\\other.exe"
 out=$(run_with_env "$ROAMING" "$LOCAL" --list-exe-xml | clean)
 expected="$(native_path "$STORE_XML")
 $(native_path "$BOXED_XML")"
 check "the list's first fields are exactly the existing candidates, in order" \
   [ "$(cut -f1 <<< "$out")" = "$expected" ]
-expected="$(native_path "$STORE_XML")${TAB}not registered${TAB}well-formed
+expected="$(native_path "$STORE_XML")${TAB}not registered${TAB}well-formed$GONE
 $(native_path "$BOXED_XML")${TAB}not registered${TAB}no file yet (--register creates it)"
 check "the list says what each file holds" [ "$out" = "$expected" ]
 
@@ -53,7 +55,7 @@ check "the edited file was backed up first" cmp -s "$STORE_XML.bak" "$WORK/origi
 check "a missing file becomes the default document with the entry" grep -qF "<Filename>EXE.xml</Filename>" "$BOXED_XML"
 out=$(run_with_env "$ROAMING" "$LOCAL" --list-exe-xml | clean)
 check "the list shows the registered command line" \
-  [ "$(head -n 1 <<< "$out")" = "$(native_path "$STORE_XML")${TAB}registered: --config \"$CONFIG_WIN\"${TAB}well-formed" ]
+  [ "$(head -n 1 <<< "$out")" = "$(native_path "$STORE_XML")${TAB}registered: --config \"$CONFIG_WIN\"${TAB}well-formed$GONE" ]
 
 # Registering again changes nothing: nothing is written, the backup keeps the original.
 cp "$BOXED_XML" "$WORK/boxed-registered.xml"
@@ -116,7 +118,7 @@ expected_entry="    <!-- <Launch.Addon><Name>CorvaneHID</Name><Path>C:\\old\\Cor
 check "the template file gets the entry after its comments, before the closing tag" \
   bash -c "grep -A1 -F '$expected_entry' '$STORE_XML' | tail -n 1 | grep -qF '    <Launch.Addon>'"
 out=$(run_with_env "$ROAMING" "$LOCAL" --list-exe-xml | clean)
-expected="$(native_path "$STORE_XML")${TAB}registered: --config \"$CONFIG_WIN\"${TAB}well-formed
+expected="$(native_path "$STORE_XML")${TAB}registered: --config \"$CONFIG_WIN\"${TAB}well-formed${GONE/line 3/line 5}
 $(native_path "$BOXED_XML")${TAB}not examined${TAB}UTF-16 (save it as UTF-8)"
 check "the list shows the template file registered and well-formed, the UTF-16 file not examined" \
   [ "$out" = "$expected" ]
