@@ -46,15 +46,6 @@ EXE_XML="$ROAMING/Microsoft Flight Simulator/EXE.xml"
 printf '<?xml version="1.0" encoding="Windows-1252"?>\r\n<SimBase.Document Type="SimConnect" version="1,0">\r\n    <Descr>SimConnect</Descr>\r\n    <Launch.Addon>\r\n        <Name>Other Tool</Name>\r\n        <Path>C:\\windows\\notepad.exe</Path>\r\n    </Launch.Addon>\r\n    <!-- keep me -->\r\n</SimBase.Document>\r\n' > "$EXE_XML"
 cp "$EXE_XML" "$WORK/original.xml"
 
-# A program that imports SimConnect.dll cannot start without it: the user's
-# copy goes into the folder before installing, as a user would put it there
-# (the installer leaves files it did not install alone).
-if "$OBJDUMP" -p "$PROGRAM_BUILT" 2>/dev/null |
-   grep -qi 'DLL Name: simconnect.dll'; then
-  mkdir -p "$INSTDIR"
-  cp "$CORVANE_BINARY_DIR/emulator/SimConnect.dll" "$INSTDIR/"
-fi
-
 run_setup() {  # ARGS...: the installer, silently; sets SETUP_CODE
   SETUP_CODE=0
   $CORVANE_RUNNER "$SETUP" /S "$@" > "$WORK/setup.out" 2>&1 || SETUP_CODE=$?
