@@ -96,6 +96,9 @@ TEST(ProcessScanTest, NamesCompareWithoutCaseAndPathsLoseTheirFolders) {
 
 TEST(ProcessScanTest, FindsARunningSimulatorProcessAndLosesItAfterItEnds) {
     const std::vector<std::string> names{"flightsimulator.EXE"};
+    // The process list is the machine's: a simulator (or another test's
+    // stand-in) already running hides the end of ours.
+    const bool anotherRuns = platform::isAnyProcessRunning(names);
     TempDir folder;
     FakeSimulatorProcess process(folder.path());
     ASSERT_TRUE(process.started());
@@ -115,7 +118,7 @@ TEST(ProcessScanTest, FindsARunningSimulatorProcessAndLosesItAfterItEnds) {
     }
     EXPECT_FALSE(platform::isAnyProcessRunning({"NoSuchSimulator.exe"}));
     process.stop();
-    EXPECT_TRUE(eventually(false, names));
+    if (!anotherRuns) EXPECT_TRUE(eventually(false, names));
 }
 
 }  // namespace
