@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
 #include <iterator>
 #include <sstream>
 
 #include "common/ascii.h"
+#include "log/logger.h"
 #include "platform/documents.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "simnet/wire_protocol.h"
 
@@ -73,11 +74,16 @@ std::optional<platform::IpFamily> parseProtocol(const std::string& text) {
     return std::nullopt;
 }
 
+// Only a regular file of at most platform::kMaxInputFileBytes is read; an
+// existing one refused for its kind or size is named in a warning.
 std::string readWholeFile(const std::string& path, bool& found) {
-    std::ifstream in(platform::toPath(path), std::ios::binary);
-    found = in.good();
-    if (!found) return {};
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string text;
+    unsigned long code = 0;
+    const platform::InputFile result = platform::readInputFile(path, text, code);
+    found = result == platform::InputFile::Ok;
+    const std::string refusal = platform::inputFileRefusal(result);
+    if (!refusal.empty()) logWarn("SimConnect.cfg ignored: " + path + " (" + refusal + ")");
+    return text;
 }
 
 }  // namespace
