@@ -6,7 +6,6 @@
 #include <sstream>
 
 #include "common/ascii.h"
-#include "log/logger.h"
 #include "platform/documents.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -74,15 +73,13 @@ std::optional<platform::IpFamily> parseProtocol(const std::string& text) {
     return std::nullopt;
 }
 
-// Only a regular file of at most platform::kMaxInputFileBytes is read; an
-// existing one refused for its kind or size is named in a warning.
+// Only a regular file of at most platform::kMaxInputFileBytes is read;
+// anything else counts as no file (this code also runs inside the drop-in
+// library, which has no log).
 std::string readWholeFile(const std::string& path, bool& found) {
     std::string text;
     unsigned long code = 0;
-    const platform::InputFile result = platform::readInputFile(path, text, code);
-    found = result == platform::InputFile::Ok;
-    const std::string refusal = platform::inputFileRefusal(result);
-    if (!refusal.empty()) logWarn("SimConnect.cfg ignored: " + path + " (" + refusal + ")");
+    found = platform::readInputFile(path, text, code) == platform::InputFile::Ok;
     return text;
 }
 

@@ -549,9 +549,9 @@ TEST_F(SimnetLink, IdleConnectionsAreClosedAndRefusalsAreLoggedOnce) {
     auto next = connect();
     ASSERT_TRUE(next) << error;
     EXPECT_TRUE(server.log.session(3));
-    EXPECT_EQ(SimConnect_TransmitClientEvent(opened, 0, 1, 0, 1, 0x10), S_OK_RESULT);
+    EXPECT_EQ(lib.transmitClientEvent(opened, 0, 1, 0, 1, 0x10), S_OK_RESULT);
     EXPECT_EQ(server.log.messages(1, 2).size(), 2u);
-    SimConnect_Close(opened);
+    lib.close(opened);
 }
 
 // The local pipe (Windows): the same conversation, and the simulator's own

@@ -242,20 +242,18 @@ TEST_F(FrontTest, BigAsksAreRefusedBeforeTheyCostMemory) {
     startFront();
     HANDLE client = open("client");
     const DWORD area = 7, definition = 1;
-    ASSERT_EQ(SimConnect_MapClientDataNameToID(client, "Area", area), S_OK_RESULT);
-    ASSERT_EQ(SimConnect_CreateClientData(client, area, SIMCONNECT_CLIENTDATA_MAX_SIZE, 0),
+    ASSERT_EQ(lib.mapClientDataNameToId(client, "Area", area), S_OK_RESULT);
+    ASSERT_EQ(lib.createClientData(client, area, SIMCONNECT_CLIENTDATA_MAX_SIZE, 0),
               S_OK_RESULT);
-    ASSERT_EQ(SimConnect_AddToClientDataDefinition(client, definition, 0,
-                                                   SIMCONNECT_CLIENTDATA_MAX_SIZE, 0.0f,
-                                                   SIMCONNECT_UNUSED),
+    ASSERT_EQ(lib.addToClientDataDefinition(client, definition, 0, SIMCONNECT_CLIENTDATA_MAX_SIZE,
+                                            0.0f, SIMCONNECT_UNUSED),
               S_OK_RESULT);
     // The library sends one byte more; the server refuses it.
-    EXPECT_EQ(SimConnect_AddToClientDataDefinition(client, definition, 0, 1, 0.0f,
-                                                   SIMCONNECT_UNUSED),
+    EXPECT_EQ(lib.addToClientDataDefinition(client, definition, 0, 1, 0.0f, SIMCONNECT_UNUSED),
               S_OK_RESULT);
     Inbox inbox;
     ASSERT_TRUE(eventually([&] {
-        pump(client, inbox, 0);
+        pump(lib, client, inbox, 0);
         return !inbox.withId(SIMCONNECT_RECV_ID_EXCEPTION).empty();
     }));
     EXPECT_EQ(onlyException(inbox).dwException,
@@ -263,12 +261,12 @@ TEST_F(FrontTest, BigAsksAreRefusedBeforeTheyCostMemory) {
 
     // Each request may answer 8 KiB; 4 MiB of them is the bound.
     for (DWORD request = 0; request < 600; ++request) {
-        SimConnect_RequestClientData(client, area, request, definition,
-                                     SIMCONNECT_CLIENT_DATA_PERIOD_NEVER, 0, 0, 0, 0);
+        lib.requestClientData(client, area, request, definition,
+                              SIMCONNECT_CLIENT_DATA_PERIOD_NEVER, 0, 0, 0, 0);
     }
-    EXPECT_EQ(pumpUntilFailure(client, inbox), LINK_FAILED_RESULT);
+    EXPECT_EQ(pumpUntilFailure(lib, client, inbox), LINK_FAILED_RESULT);
     EXPECT_TRUE(logs.waitFor("or 4096 KiB of them")) << logs.dump();
-    SimConnect_Close(client);
+    lib.close(client);
 }
 
 // The simulator's pipe transport (Windows): the same front serves it.
