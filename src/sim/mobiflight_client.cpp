@@ -398,7 +398,7 @@ bool MobiFlightClient::addEncoderStepsLocked(EncoderSteps& steps, std::int32_t a
 }
 
 void MobiFlightClient::warnBacklog(const std::string& rpn) {
-    logWarn("MobiFlight encoder steps pile up for " + rpn + ": more than " +
+    logWarn("MobiFlight encoder steps pile up for " + outsideText(rpn) + ": more than " +
             std::to_string(kMaxEncoderBacklog) + " waiting; the extra steps are dropped");
 }
 
