@@ -25,25 +25,26 @@ constexpr const char* kRoamingSuffixes[] = {
     "\\Microsoft Flight Simulator 2024\\EXE.xml",
 };
 
+// Only a regular file of at most platform::kMaxInputFileBytes is read.
 bool readWhole(const std::string& path, std::string& bytes) {
-    std::ifstream in(platform::toPath(path), std::ios::binary);
-    if (!in.is_open()) return false;
-    char buffer[16384];
-    for (;;) {
-        in.read(buffer, sizeof buffer);
-        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-        if (!in) break;
-    }
-    return in.eof() && !in.bad();
+    unsigned long code = 0;
+    return platform::readInputFile(path, bytes, code) == platform::InputFile::Ok;
 }
 
-// A missing file reads as empty. An existing file that cannot be read must
-// not be replaced by a fresh document: every other add-on in it would be lost.
-bool readForUpdate(const std::string& path, std::string& bytes) {
-    if (readWhole(path, bytes)) return true;
+// A missing file reads as empty, and so does a folder in its place (the
+// write then fails on it). An existing file that cannot be read must not be
+// replaced by a fresh document: every other add-on in it would be lost; nor
+// must a device or a file too large to be an EXE.xml.
+bool readForUpdate(const std::string& path, std::string& bytes, std::string& error) {
+    unsigned long code = 0;
+    const platform::InputFile result = platform::readInputFile(path, bytes, code);
+    if (result == platform::InputFile::Ok) return true;
     bytes.clear();
-    std::error_code ec;
-    return !fs::is_regular_file(fs::status(platform::toPath(path), ec));
+    if (result == platform::InputFile::NotFound || result == platform::InputFile::Folder)
+        return true;
+    const std::string refusal = platform::inputFileRefusal(result);
+    error = "Failed to read: " + path + (refusal.empty() ? "" : " (" + refusal + ")");
+    return false;
 }
 
 void backUp(const std::string& path) {
@@ -156,10 +157,7 @@ std::int32_t ExeXmlRegistrar::registerAll(const std::string& name,
     std::int32_t count = 0;
     for (const std::string& path : findInstallations()) {
         std::string document;
-        if (!readForUpdate(path, document)) {
-            error = "Failed to read: " + path;
-            return count;
-        }
+        if (!readForUpdate(path, document, error)) return count;
         const exe_xml::Edit edit = exe_xml::withEntry(document, name, executablePath, arguments);
         if (!edit.ok()) {
             error = refusalText(edit, path);
@@ -180,10 +178,7 @@ std::int32_t ExeXmlRegistrar::unregisterAll(const std::string& name, std::string
         // An existing file that cannot be read may still start the program:
         // reporting success would leave the user believing it was removed.
         std::string document;
-        if (!readForUpdate(path, document)) {
-            error = "Failed to read: " + path;
-            return count;
-        }
+        if (!readForUpdate(path, document, error)) return count;
         if (document.empty()) continue;
         const exe_xml::Edit edit = exe_xml::withoutEntry(document, name);
         if (!edit.ok()) {

@@ -58,7 +58,15 @@ int updateExeXml(bool doRegister, const std::string& configPath) {
 
 int runNormally(const CommandLine& options) {
     platform::SingleInstance instance(kSingletonName);
-    if (instance.state() == platform::SingleInstance::State::AlreadyRunning) return 0;
+    if (instance.state() == platform::SingleInstance::State::AlreadyRunning) {
+        // Started by the simulator while a copy runs is normal: exit 0, and
+        // only a console user is told.
+        if (options.consoleMode) {
+            std::printf("%s is already running; this copy ends.\n", kProgramName);
+            std::fflush(stdout);
+        }
+        return 0;
+    }
 
     std::unique_ptr<platform::HidBus> bus = platform::createSystemHidBus();
     int exitCode = 0;

@@ -1,12 +1,9 @@
 #include "app/user_cfg.h"
 
-#include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <system_error>
 
 #include "common/ascii.h"
-#include "platform/paths.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -42,17 +39,10 @@ std::string valueOf(const std::string& line) {
     return last < at ? std::string() : line.substr(at, last + 1 - at);
 }
 
-// A folder opens as a stream on Linux and reads as empty: only a regular
-// file counts.
+// Only a regular file of at most platform::kMaxInputFileBytes counts.
 bool readWhole(const std::string& path, std::string& text) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(platform::toPath(path), ec)) return false;
-    std::ifstream in(platform::toPath(path), std::ios::binary);
-    if (!in.is_open()) return false;
-    char buffer[8192];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
-        text.append(buffer, static_cast<std::size_t>(in.gcount()));
-    return !in.bad();
+    unsigned long code = 0;
+    return platform::readInputFile(path, text, code) == platform::InputFile::Ok;
 }
 
 }  // namespace

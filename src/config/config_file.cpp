@@ -1,48 +1,42 @@
 #include "config/config_file.h"
 
-#include <filesystem>
-#include <fstream>
-#include <system_error>
-#include <utility>
 #include <vector>
 
 #include "log/logger.h"
 #include "log/outside_text.h"
-#include "platform/paths.h"
+#include "platform/files.h"
 
-namespace fs = std::filesystem;
-
-ConfigFileStatus readConfigFile(const std::string& path, std::string& bytes) {
-    const fs::path native = platform::toPath(path);
-    std::error_code ec;
-    const fs::file_status status = fs::status(native, ec);
-    if (status.type() == fs::file_type::not_found) return ConfigFileStatus::NotFound;
-    // Any other failure of the existence test (access denied on a parent
-    // folder, a name too long) is left to the open below to report.
-    if (status.type() == fs::file_type::directory) return ConfigFileStatus::OpenFailed;
-
-    // Binary: the reader treats CR as white space, and text mode would stop
-    // at a stray Ctrl-Z on Windows.
-    std::ifstream in(native, std::ios::binary);
-    if (!in.is_open()) return ConfigFileStatus::OpenFailed;
-    std::string content;
-    char buffer[16384];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        content.append(buffer, static_cast<std::size_t>(in.gcount()));
+ConfigFileStatus readConfigFile(const std::string& path, std::string& bytes,
+                                std::string* refusal) {
+    // Read as bytes: the reader treats CR as white space.
+    unsigned long code = 0;
+    const platform::InputFile result = platform::readInputFile(path, bytes, code);
+    switch (result) {
+        case platform::InputFile::Ok:
+            return ConfigFileStatus::Ok;
+        case platform::InputFile::NotFound:
+            return ConfigFileStatus::NotFound;
+        case platform::InputFile::NotRegular:
+        case platform::InputFile::TooLarge:
+            if (refusal) *refusal = platform::inputFileRefusal(result);
+            return ConfigFileStatus::Refused;
+        default:
+            return ConfigFileStatus::OpenFailed;
     }
-    if (in.bad()) return ConfigFileStatus::OpenFailed;
-    bytes = std::move(content);
-    return ConfigFileStatus::Ok;
 }
 
 bool readConfigText(const std::string& path, const ConfigFileTexts& texts, std::string& text,
                     std::string& error) {
-    switch (readConfigFile(path, text)) {
+    std::string refusal;
+    switch (readConfigFile(path, text, &refusal)) {
         case ConfigFileStatus::NotFound:
             error = texts.notFound + path;
             return false;
         case ConfigFileStatus::OpenFailed:
             error = texts.openFailed + path;
+            return false;
+        case ConfigFileStatus::Refused:
+            error = texts.openFailed + path + " (" + refusal + ")";
             return false;
         case ConfigFileStatus::Ok:
             break;

@@ -10,12 +10,17 @@ enum class ConfigFileStatus {
     Ok,
     NotFound,    // nothing exists at the path
     OpenFailed,  // something exists but cannot be read (a folder, no access, ...)
+    Refused,     // not a regular file (a device, a FIFO), or larger than the bound
 };
 
 // Reads the file at `path` (program text, converted by the platform layer)
-// byte for byte into `bytes`. Never throws: a file-system error other than
-// "not found" is reported as OpenFailed. Safe from any thread.
-ConfigFileStatus readConfigFile(const std::string& path, std::string& bytes);
+// byte for byte into `bytes`: only a regular file of at most
+// platform::kMaxInputFileBytes (see platform::readInputFile; nothing else
+// is read or waited for). Never throws: a file-system error other than
+// "not found" is reported as OpenFailed; `refusal` (when given) says why a
+// file was Refused. Safe from any thread.
+ConfigFileStatus readConfigFile(const std::string& path, std::string& bytes,
+                                std::string* refusal = nullptr);
 
 // The texts one loader reports for the failures all loaders share.
 struct ConfigFileTexts {
@@ -26,7 +31,8 @@ struct ConfigFileTexts {
 };
 
 // readConfigFile with the loader's texts: false leaves notFound or
-// openFailed followed by the path in `error`.
+// openFailed followed by the path in `error`, and for a refused file the
+// reason in parentheses ("... (not a regular file)").
 bool readConfigText(const std::string& path, const ConfigFileTexts& texts, std::string& text,
                     std::string& error);
 

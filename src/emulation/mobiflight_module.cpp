@@ -150,7 +150,10 @@ void MobiFlightModule::respond(const std::string& client, const std::string& tex
 
 void MobiFlightModule::registerClient(const std::string& client, const std::string& name) {
     if (reply_ == RegistrationReply::None || name.empty()) return;
-    if (clients_.find(name) == clients_.end()) addClient(name);
+    if (clients_.find(name) == clients_.end()) {
+        if (clients_.size() >= kMaxClients) return;  // left unanswered
+        addClient(name);
+    }
     respond(client, std::string(kAddClient) + name + kFinished);
 }
 

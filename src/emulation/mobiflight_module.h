@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -62,6 +63,10 @@ public:
     static constexpr std::uint32_t kResponseSize = 1024;
     static constexpr std::uint32_t kLVarsSize = 4096;
     static constexpr std::uint32_t kStringVarsSize = 8192;
+    // Clients it registers (the default one included), each with 14 KiB of
+    // areas; a registration beyond is left unanswered, so no stream of new
+    // names grows it without end.
+    static constexpr std::size_t kMaxClients = 64;
 
     // The command record keeps the latest `recordLimit` commands.
     explicit MobiFlightModule(MobiFlightModuleHost& host,

@@ -81,6 +81,15 @@ std::uint32_t sizeOfType(DWORD sizeOrType) {
     }
 }
 
+// A definition's datums add up to at most this many bytes (a client-data
+// area's largest size): one answer to a request never holds more.
+constexpr std::size_t kMaxDefinitionBytes = SIMCONNECT_CLIENTDATA_MAX_SIZE;
+
+// The bytes a sim-variable datum of `type` takes in an answer.
+std::size_t simDatumSize(SIMCONNECT_DATATYPE type) {
+    return type == SIMCONNECT_DATATYPE_INT32 || type == SIMCONNECT_DATATYPE_FLOAT32 ? 4 : 8;
+}
+
 template <typename T>
 void appendValue(std::vector<std::uint8_t>& bytes, T value) {
     const auto* raw = reinterpret_cast<const std::uint8_t*>(&value);
@@ -782,7 +791,16 @@ SimEmulator::HRESULT SimEmulator::addToDataDefinition(HANDLE handle, DWORD defin
                         "SimConnect_AddToDataDefinition");
         return S_OK_RESULT;
     }
-    connection->dataDefinitions[defineId].push_back({datum, type});
+    std::vector<SimDatum>& datums = connection->dataDefinitions[defineId];
+    std::size_t bytes = simDatumSize(type);
+    for (const SimDatum& existing : datums)
+        bytes += simDatumSize(existing.type);
+    if (bytes > kMaxDefinitionBytes) {
+        exceptionLocked(*connection, SIMCONNECT_EXCEPTION_INVALID_DATA_SIZE,
+                        "SimConnect_AddToDataDefinition");
+        return S_OK_RESULT;
+    }
+    datums.push_back({datum, type});
     return S_OK_RESULT;
 }
 
@@ -880,8 +898,11 @@ SimEmulator::HRESULT SimEmulator::addToClientDataDefinition(HANDLE handle, DWORD
     if (offset == SIMCONNECT_CLIENTDATAOFFSET_AUTO) {
         offset = datums.empty() ? 0 : datums.back().offset + datums.back().size;
     }
+    std::size_t bytes = size;
+    for (const Datum& existing : datums)
+        bytes += existing.size;
     if (size == 0 || size > SIMCONNECT_CLIENTDATA_MAX_SIZE ||
-        offset > SIMCONNECT_CLIENTDATA_MAX_SIZE - size) {
+        offset > SIMCONNECT_CLIENTDATA_MAX_SIZE - size || bytes > kMaxDefinitionBytes) {
         exceptionLocked(*connection, SIMCONNECT_EXCEPTION_INVALID_DATA_SIZE,
                         "SimConnect_AddToClientDataDefinition");
         return S_OK_RESULT;

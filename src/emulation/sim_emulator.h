@@ -49,7 +49,9 @@
 //   offending call) for server-side errors, which the real library reports
 //   only after the call returned S_OK: an event name the simulator does not
 //   know, a request or write on an area nobody created, sizes that do not
-//   match the definition, unmapped ids;
+//   match the definition, a datum that takes a definition past 8 KiB (the
+//   largest client-data area; for sim-variable definitions too), unmapped
+//   ids;
 // - broken connections: CallDispatch and every other call on them return a
 //   chosen code (0xC00000B0 by default, what follows the simulator closing);
 //   silent ones: every call succeeds and nothing arrives or has an effect;

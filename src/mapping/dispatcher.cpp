@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
 
 #include "config/app_config.h"
 #include "config/button_config.h"
@@ -207,17 +208,13 @@ std::string Dispatcher::commandFor(const Resolved& r, Outcome& outcome) const {
 // Encoder steps count the detents, or the speed when that is larger (a
 // _FAST text goes once).
 void Dispatcher::queueRpn(const Resolved& r, const std::string& command, Outcome& outcome) const {
-    const HidEvent& event = r.queued->event;
     SimLink::Kind kind = SimLink::kPlain;
     std::int32_t amount = 1;
     if (r.action == HidProtocol::kActionHold) {
         kind = SimLink::kHold;
     } else if (isEncoder(r.action)) {
         kind = SimLink::kEncoder;
-        if (!outcome.fast) {
-            const std::int32_t steps = std::max(std::abs(static_cast<int>(event.value)), 1);
-            amount = std::max<std::int32_t>(steps, event.speed);
-        }
+        if (!outcome.fast) amount = encoderSteps(r);
         outcome.mfAmount = amount;
     }
     std::string error;
@@ -226,6 +223,19 @@ void Dispatcher::queueRpn(const Resolved& r, const std::string& command, Outcome
     } else {
         logWarn("MobiFlight RPN send failed for " + r.controlName + ": " + error);
     }
+}
+
+// The detents, or the speed when that is larger; capped.
+std::int32_t Dispatcher::encoderSteps(const Resolved& r) const {
+    const HidEvent& event = r.queued->event;
+    const std::int32_t detents = std::max(std::abs(static_cast<int>(event.value)), 1);
+    const std::int32_t steps = std::max<std::int32_t>(detents, event.speed);
+    if (steps <= kMaxEncoderStepsPerReport) return steps;
+    stepWarnings_.warn("Panel " + r.queued->boardId + " reported more than " +
+                       std::to_string(kMaxEncoderStepsPerReport) +
+                       " encoder steps at once; sending " +
+                       std::to_string(kMaxEncoderStepsPerReport));
+    return kMaxEncoderStepsPerReport;
 }
 
 // Autopilot presses without an entry (or while MobiFlight is not ready)

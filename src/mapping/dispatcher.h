@@ -4,6 +4,7 @@
 #include <string>
 
 #include "hid/hid_protocol.h"
+#include "log/repeat_limiter.h"
 #include "mapping/event_queue.h"
 
 class ButtonConfig;
@@ -23,11 +24,18 @@ struct DeviceConfig;
 // its report's read time to the moment the link call returned, in
 // `latency` when given; an event that wrote nothing is not.
 //
+// An encoder report sends at most kMaxEncoderStepsPerReport steps: more is
+// a broken or hostile panel, reported by one WARN (then a count a minute).
+//
 // Threads: dispatch() runs on one thread at a time (the event worker, or a
 // test's). Holds no locks; calls the link, the hold repeater, the output
 // state and the latency summary, which must outlive it.
 class Dispatcher {
 public:
+    // A knob spun as fast as a hand can turn it reports well under 20
+    // detents at a time.
+    static constexpr std::int32_t kMaxEncoderStepsPerReport = 32;
+
     Dispatcher(const AppConfig& config, const ButtonConfig& buttons, const EventMap& eventMap,
                SimLink& link, HoldRepeater& holds, OutputState& outputs,
                LatencySummary* latency = nullptr)
@@ -71,6 +79,7 @@ private:
     void sendRpn(const Resolved& r, Outcome& outcome) const;
     std::string commandFor(const Resolved& r, Outcome& outcome) const;
     void queueRpn(const Resolved& r, const std::string& command, Outcome& outcome) const;
+    std::int32_t encoderSteps(const Resolved& r) const;
     void sendAutopilotFallback(const Resolved& r, Outcome& outcome) const;
     void traceDispatched(const Resolved& r, const Outcome& outcome) const;
     void recordLatency(const PanelEvent& queued) const;
@@ -82,4 +91,5 @@ private:
     HoldRepeater& holds_;
     OutputState& outputs_;
     LatencySummary* latency_;
+    mutable RepeatLimiter stepWarnings_;
 };

@@ -1,7 +1,10 @@
 #include "mapping/event_queue.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
+
+#include "log/logger.h"
 
 void EventQueue::open() {
     MutexLock guard(lock_);
@@ -19,16 +22,27 @@ void EventQueue::close() {
 void EventQueue::clear() {
     MutexLock guard(lock_);
     events_.clear();
+    overflowed_ = false;
 }
 
 void EventQueue::push(PanelEvent item) {
+    bool firstOverflow = false;
     {
         MutexLock guard(lock_);
         if (closed_) return;
         dropPendingHoldsLocked(item);
+        if (events_.size() >= kMaxEvents) {
+            events_.pop_front();
+            firstOverflow = !overflowed_;
+            overflowed_ = true;
+        }
         events_.push_back(std::move(item));
     }
     wake_.notify_one();
+    if (firstOverflow) {
+        logWarn("Panel events arrive faster than they are handled: more than " +
+                std::to_string(kMaxEvents) + " waiting; the oldest are dropped");
+    }
 }
 
 bool EventQueue::pop(PanelEvent& item) {
@@ -37,6 +51,7 @@ bool EventQueue::pop(PanelEvent& item) {
     if (events_.empty()) return false;
     item = std::move(events_.front());
     events_.pop_front();
+    if (events_.empty()) overflowed_ = false;
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Whole-file operations the standard library gets wrong or cannot do on
@@ -25,5 +26,30 @@ bool replaceFile(const std::string& from, const std::string& to, unsigned long& 
 // opened. (std::filesystem::equivalent under MinGW takes any two files on one
 // drive for the same file.)
 bool sameExistingFile(const std::string& a, const std::string& b);
+
+// The files the program reads whole (its configuration, the simulator's
+// EXE.xml, UserCfg.opt and SimConnect.cfg) are a few KiB; anything larger
+// is not one of them and is refused before it is read.
+constexpr std::uint64_t kMaxInputFileBytes = 4 * 1024 * 1024;
+
+enum class InputFile {
+    Ok,
+    NotFound,    // nothing exists at the path
+    Folder,      // a folder
+    NotRegular,  // a device, pipe, socket or the like
+    TooLarge,    // more than the bound (also when it grew while read)
+    Failed,      // it could not be opened or read: errorCode tells why
+};
+
+// Reads the regular file at `path` whole into `bytes` (set only on Ok).
+// Never blocks on what is not a file: the type is checked before the open,
+// and again on the opened file (the open itself does not wait, e.g. for a
+// FIFO's writer). Never reads more than maxBytes + 1 bytes.
+InputFile readInputFile(const std::string& path, std::string& bytes, unsigned long& errorCode,
+                        std::uint64_t maxBytes = kMaxInputFileBytes);
+
+// Why a file other than Ok, NotFound and Failed was refused: "a folder",
+// "not a regular file", "larger than 4 MiB".
+std::string inputFileRefusal(InputFile result, std::uint64_t maxBytes = kMaxInputFileBytes);
 
 }  // namespace platform

@@ -361,20 +361,59 @@ bool MobiFlightClient::send(const std::string& rpn, int kind, std::int32_t amoun
     if (refused(rpn, false, error)) return false;
     if (amount == 0) return true;
     const std::string text = kSetPrefix + rpn;
+    bool backlogCapped = false;
+    bool pressesDropped = false;
+    bool queued = false;
     {
         MutexLock guard(queueLock_);
         if (kind == kHold) {
             if (!queuedHolds_.insert(text).second) return true;  // the earlier hold stands
         } else if (kind == kEncoder) {
             EncoderSteps& steps = encoderSteps_[text];
-            steps.amount = saturatingAdd(steps.amount, amount);
-            if (steps.queued || steps.inFlight) return true;
-            steps.queued = true;
+            backlogCapped = addEncoderStepsLocked(steps, amount);
+            // A queued or running entry takes the steps along.
+            queued = steps.queued || steps.inFlight;
+            if (!queued) steps.queued = true;
+        } else {
+            pressesDropped = makeRoomForPressLocked();
         }
-        queue_.push_back({text, kind == kHold || kind == kEncoder ? kind : kPlain});
+        if (!queued) queue_.push_back({text, kind == kHold || kind == kEncoder ? kind : kPlain});
     }
-    queueSignal_.notify_all();
+    if (!queued) queueSignal_.notify_all();
+    if (backlogCapped) warnBacklog(rpn);
+    if (pressesDropped) {
+        logWarn("MobiFlight commands wait faster than they are written: more than " +
+                std::to_string(kMaxQueuedPresses) + " queued; the oldest are dropped");
+    }
     return true;
+}
+
+bool MobiFlightClient::addEncoderStepsLocked(EncoderSteps& steps, std::int32_t amount) {
+    steps.amount = saturatingAdd(steps.amount, amount);
+    if (steps.amount <= kMaxEncoderBacklog) return false;
+    steps.amount = kMaxEncoderBacklog;
+    const bool first = !steps.capped;
+    steps.capped = true;
+    return first;
+}
+
+void MobiFlightClient::warnBacklog(const std::string& rpn) {
+    logWarn("MobiFlight encoder steps pile up for " + outsideText(rpn) + ": more than " +
+            std::to_string(kMaxEncoderBacklog) + " waiting; the extra steps are dropped");
+}
+
+// Drops the oldest plain command when kMaxQueuedPresses wait; true when
+// that begins an overflow.
+bool MobiFlightClient::makeRoomForPressLocked() {
+    if (queue_.empty()) pressesOverflowed_ = false;
+    const auto plain = [](const Command& c) { return c.kind == kPlain; };
+    if (static_cast<std::size_t>(std::count_if(queue_.begin(), queue_.end(), plain)) <
+        kMaxQueuedPresses)
+        return false;
+    queue_.erase(std::find_if(queue_.begin(), queue_.end(), plain));
+    const bool first = !pressesOverflowed_;
+    pressesOverflowed_ = true;
+    return first;
 }
 
 bool MobiFlightClient::sendNow(const std::string& rpn, std::string& error) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -47,7 +48,11 @@
 // every RPN write is followed by "MF.DummyCmd" (the module only sees a
 // command whose bytes differ from the previous one). Commands wait while
 // the link is down or registration is pending, and are dropped at every
-// connection change and at stop.
+// connection change and at stop. Bounds, each reported by one WARN until
+// the queue (or the encoder's entry) has drained: at most
+// kMaxQueuedPresses plain commands wait (beyond, the oldest is dropped),
+// and one encoder text holds at most kMaxEncoderBacklog steps (beyond,
+// more steps are not added).
 //
 // Threads: start/stop from the owner; send/sendNow/dropPending/isReady from
 // the mapping engine's threads; onSimConnectState and the client-data
@@ -73,6 +78,10 @@ public:
     static constexpr std::uint32_t kLVarsReadRequest = 0x1203;
     static constexpr std::uint32_t kBlockSize = SimConnectClient::kCommandBlockSize;
     static constexpr std::uint32_t kLVarsSize = 4096;
+    // A few seconds of presses from both hands on every panel at once.
+    static constexpr std::size_t kMaxQueuedPresses = 256;
+    // A few seconds of a knob spun as fast as a hand can.
+    static constexpr std::int32_t kMaxEncoderBacklog = 512;
 
     explicit MobiFlightClient(Clock& clock = Clock::system());
     ~MobiFlightClient();  // stops
@@ -115,10 +124,15 @@ private:
         std::int32_t amount = 0;
         bool queued = false;
         bool inFlight = false;
+        bool capped = false;  // the backlog bound was reported for this entry
     };
     enum class Work { Stop, Attempt, Warn, Complete, Command };
 
     bool refused(const std::string& rpn, bool needsLink, std::string& error) const;
+    // Whether the bound was newly hit (to be reported outside the lock).
+    bool addEncoderStepsLocked(EncoderSteps& steps, std::int32_t amount) REQUIRES(queueLock_);
+    bool makeRoomForPressLocked() REQUIRES(queueLock_);
+    static void warnBacklog(const std::string& rpn);
 
     void workerLoop();
     Work nextWork(Command& command, std::uint64_t& generation) EXCLUDES(queueLock_);
@@ -174,6 +188,8 @@ private:
     std::deque<Command> queue_ GUARDED_BY(queueLock_);
     std::set<std::string> queuedHolds_ GUARDED_BY(queueLock_);
     std::map<std::string, EncoderSteps> encoderSteps_ GUARDED_BY(queueLock_);
+    // The press bound was reported and the queue has not been empty since.
+    bool pressesOverflowed_ GUARDED_BY(queueLock_) = false;
     MobiFlightRegistration registration_ GUARDED_BY(queueLock_);
     // Counts connection changes and stops, so that work taken before one is
     // not carried into the next connection.

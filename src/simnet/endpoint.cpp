@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
 #include <iterator>
 #include <sstream>
 
 #include "common/ascii.h"
 #include "platform/documents.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "simnet/wire_protocol.h"
 
@@ -73,11 +73,14 @@ std::optional<platform::IpFamily> parseProtocol(const std::string& text) {
     return std::nullopt;
 }
 
+// Only a regular file of at most platform::kMaxInputFileBytes is read;
+// anything else counts as no file (this code also runs inside the drop-in
+// library, which has no log).
 std::string readWholeFile(const std::string& path, bool& found) {
-    std::ifstream in(platform::toPath(path), std::ios::binary);
-    found = in.good();
-    if (!found) return {};
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::string text;
+    unsigned long code = 0;
+    found = platform::readInputFile(path, text, code) == platform::InputFile::Ok;
+    return text;
 }
 
 }  // namespace

@@ -7,10 +7,12 @@
 #include <list>
 #include <thread>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "common/mutex.h"
 #include "log/logger.h"
+#include "log/repeat_limiter.h"
 #include "platform/stream_transport.h"
 #include "simnet/frame_assembler.h"
 
@@ -38,7 +40,9 @@ public:
           stream_(std::move(stream)),
           maxQueuedBytes_(options.maxQueuedBytesPerClient),
           linger_(options.closeLinger),
-          clock_(clock) {}
+          openTimeout_(options.openTimeout),
+          clock_(clock),
+          openBy_(clock.now() + options.openTimeout) {}
 
     std::uint32_t clientId() const override { return id_; }
     std::string peer() const override { return peer_; }
@@ -68,6 +72,13 @@ public:
     void abort() override { end({}); }
 
     // ---- for the client's reader thread ----
+
+    // The client sent its Open: the Open timeout no longer applies.
+    void markOpened() EXCLUDES(mutex_) {
+        MutexLock lock(mutex_);
+        opened_ = true;
+        changed_.notify_all();
+    }
 
     platform::ByteStream& stream() { return *stream_; }
     void startWriter() {
@@ -129,12 +140,23 @@ private:
         return true;
     }
 
+    // Until the Open came, the writer also keeps the time limit for it.
     void writerLoop() {
         MutexLock lock(mutex_);
         for (;;) {
-            changed_.wait(lock.native(), [&]() REQUIRES(mutex_) {
+            const auto work = [&]() REQUIRES(mutex_) {
                 return state_ != State::Open || !queue_.empty();
-            });
+            };
+            if (opened_) {
+                changed_.wait(lock.native(), work);
+            } else if (!clock_.waitUntil(changed_, lock.native(), openBy_,
+                                         [&]() REQUIRES(mutex_) { return work() || opened_; })) {
+                lock.unlock();
+                end({"sent no Open within " + std::to_string(openTimeout_.count() / 1000) + " s",
+                     true});
+                return;
+            }
+            if (!work()) continue;
             if (state_ == State::Ended) return;
             if (queue_.empty()) {
                 lock.unlock();
@@ -176,7 +198,9 @@ private:
     std::unique_ptr<platform::ByteStream> stream_;  // reset only by finish()
     const std::size_t maxQueuedBytes_;
     const std::chrono::milliseconds linger_;
+    const std::chrono::milliseconds openTimeout_;
     Clock& clock_;
+    const Clock::TimePoint openBy_;
     std::thread writer_;
 
     mutable Mutex mutex_;
@@ -185,6 +209,7 @@ private:
     std::deque<std::vector<std::uint8_t>> queue_ GUARDED_BY(mutex_);
     std::size_t queuedBytes_ GUARDED_BY(mutex_) = 0;
     bool readerDone_ GUARDED_BY(mutex_) = false;
+    bool opened_ GUARDED_BY(mutex_) = false;
     Outcome endOutcome_ GUARDED_BY(mutex_);
 };
 
@@ -220,6 +245,7 @@ bool handleFrame(Session& session, ClientHandler& handler, FloodGuard& flood,
         outcome = {std::string("sent a bad message: ") + describe(e), true};
         return false;
     }
+    if (std::holds_alternative<OpenCall>(message.call)) session.markOpened();
     if (!flood.allow()) {
         outcome = {"flood: more than " + std::to_string(floodLimit) + " messages in a second",
                    true};
@@ -287,7 +313,8 @@ struct Server::Impl {
     Impl(HandlerFactory f, ServerOptions o)
         : factory(std::move(f)),
           options(std::move(o)),
-          clock(options.clock ? *options.clock : Clock::system()) {}
+          clock(options.clock ? *options.clock : Clock::system()),
+          refusals(clock) {}
 
     bool openListeners(std::string& error);
     void acceptLoop(platform::StreamListener& listener) EXCLUDES(lock);
@@ -299,6 +326,9 @@ struct Server::Impl {
     HandlerFactory factory;
     ServerOptions options;
     Clock& clock;
+    // Clients that keep connecting while the server is full: one line,
+    // then a count a minute.
+    RepeatLimiter refusals;
     std::vector<std::unique_ptr<platform::StreamListener>> listeners;
     std::vector<std::thread> acceptors;
     std::atomic<std::uint16_t> tcpPort{0};
@@ -356,17 +386,22 @@ void Server::Impl::pauseAfterFailure() {
 void Server::Impl::admit(std::unique_ptr<platform::ByteStream> stream) {
     for (std::unique_ptr<Client>& finished : takeClients(true))
         finished->thread.join();
-    MutexLock guard(lock);
-    if (clients.size() >= options.maxClients) {
-        logWarn(kLogPrefix + std::string("refused a client from ") + stream->peer() + ": " +
-                std::to_string(clients.size()) + " clients connected already");
-        return;
+    refusals.poll();
+    {
+        MutexLock guard(lock);
+        if (clients.size() < options.maxClients) {
+            auto client = std::make_unique<Client>();
+            client->session =
+                std::make_shared<Session>(nextId++, std::move(stream), options, clock);
+            Client& slot = *client;
+            clients.push_back(std::move(client));
+            slot.thread = std::thread([this, &slot] { runClient(slot); });
+            return;
+        }
     }
-    auto client = std::make_unique<Client>();
-    client->session = std::make_shared<Session>(nextId++, std::move(stream), options, clock);
-    Client& slot = *client;
-    clients.push_back(std::move(client));
-    slot.thread = std::thread([this, &slot] { runClient(slot); });
+    // The stream goes, and with it the connection.
+    refusals.warn(kLogPrefix + std::string("refused a client: ") +
+                  std::to_string(options.maxClients) + " clients connected already");
 }
 
 void Server::Impl::runClient(Client& client) {

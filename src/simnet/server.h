@@ -77,7 +77,11 @@ struct ServerOptions {
     // How long a closing connection waits for the client to hang up after
     // the last message went out, before it is cut.
     std::chrono::milliseconds closeLinger{2000};
-    // Time for the flood bound and the linger; null for the system clock.
+    // A client that sent no Open this long after it connected is closed,
+    // so idle connections cannot take every place of maxClients.
+    std::chrono::milliseconds openTimeout{10000};
+    // Time for the flood bound, the Open timeout, the linger and the
+    // summaries of refused clients; null for the system clock.
     Clock* clock = nullptr;
 };
 
@@ -88,9 +92,11 @@ struct ServerOptions {
 // A client that sends garbage is closed with a warning in the log, and the
 // others go on: a size word outside [16, kMaxClientMessageSize], a message
 // that does not decode (unknown call, wrong size, bad string field), a
-// flood beyond maxMessagesPerSecond, or a backlog beyond
-// maxQueuedBytesPerClient. Every accepted and every ended client gets an
-// info line.
+// flood beyond maxMessagesPerSecond, a backlog beyond
+// maxQueuedBytesPerClient, or no Open within openTimeout. Every accepted
+// and every ended client gets an info line; a client refused because
+// maxClients are connected gets a warning, repeated ones only a count a
+// minute (RepeatLimiter).
 //
 // Threads: one accept thread per listener; per client one reader thread
 // (which runs the handler) and one writer thread (which sends the queued

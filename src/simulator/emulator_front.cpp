@@ -108,36 +108,50 @@ struct EmulatorCall {
 };
 
 // What one client holds in the emulator: each mapping and request id once
-// (a repeated id replaces the entry), and each datum added to a definition.
+// (a repeated id replaces the entry), and each datum added to a definition;
+// and the bytes that may cost: a request as much as its largest answer
+// (which the emulator also keeps, to tell a change), any other entry as
+// much as its longest name.
 class EntryBudget {
 public:
-    explicit EntryBudget(std::size_t limit) : limit_(limit) {}
+    static constexpr std::size_t kEntryBytes = 256;
+    static constexpr std::size_t kRequestBytes = SIMCONNECT_CLIENTDATA_MAX_SIZE;
 
-    // False once the client would hold more than the limit.
+    EntryBudget(std::size_t limit, std::size_t byteLimit) : limit_(limit), byteLimit_(byteLimit) {}
+
+    // False once the client could hold more than either limit.
     bool admit(const Call& call) {
-        if (keyed_.size() + appended_ >= limit_) return false;
+        const std::size_t entries = keyed_.size() + appended_;
+        const std::size_t bytes = entries * kEntryBytes + requests_ * kRequestBytes;
+        if (entries >= limit_ || bytes + kEntryBytes + kRequestBytes > byteLimit_) return false;
         const auto kind = static_cast<std::uint32_t>(callId(call));
         std::visit([&](const auto& c) { count(kind, c); }, call);
         return true;
     }
 
 private:
-    void key(std::uint32_t kind, std::uint32_t id) { keyed_.insert({kind, id}); }
+    bool key(std::uint32_t kind, std::uint32_t id) { return keyed_.insert({kind, id}).second; }
     void count(std::uint32_t kind, const MapClientEventToSimEventCall& c) { key(kind, c.eventId); }
-    void count(std::uint32_t kind, const RequestDataOnSimObjectCall& c) { key(kind, c.requestId); }
+    void count(std::uint32_t kind, const RequestDataOnSimObjectCall& c) {
+        requests_ += key(kind, c.requestId) ? 1 : 0;
+    }
     void count(std::uint32_t kind, const MapClientDataNameToIdCall& c) {
         key(kind, c.clientDataId);
     }
     void count(std::uint32_t kind, const CreateClientDataCall& c) { key(kind, c.clientDataId); }
-    void count(std::uint32_t kind, const RequestClientDataCall& c) { key(kind, c.requestId); }
+    void count(std::uint32_t kind, const RequestClientDataCall& c) {
+        requests_ += key(kind, c.requestId) ? 1 : 0;
+    }
     void count(std::uint32_t, const AddToDataDefinitionCall&) { ++appended_; }
     void count(std::uint32_t, const AddToClientDataDefinitionCall&) { ++appended_; }
     template <class Other>
     void count(std::uint32_t, const Other&) {}
 
     const std::size_t limit_;
+    const std::size_t byteLimit_;
     std::set<std::pair<std::uint32_t, std::uint32_t>> keyed_;
     std::size_t appended_ = 0;
+    std::size_t requests_ = 0;
 };
 
 }  // namespace
@@ -156,7 +170,9 @@ struct EmulatorFront::Link {
 class EmulatorFront::Handler final : public ClientHandler {
 public:
     Handler(EmulatorFront& front, std::shared_ptr<Link> link)
-        : front_(front), link_(std::move(link)), budget_(front.options_.maxEntriesPerClient) {}
+        : front_(front),
+          link_(std::move(link)),
+          budget_(front.options_.maxEntriesPerClient, front.options_.maxBytesPerClient) {}
 
     void onMessage(const ClientMessage& message) override {
         if (const auto* open = std::get_if<OpenCall>(&message.call)) {
@@ -165,7 +181,8 @@ public:
             refuse(std::string("called ") + callName(message.call) + " before its Open");
         } else if (!budget_.admit(message.call)) {
             refuse("holds more than " + std::to_string(front_.options_.maxEntriesPerClient) +
-                   " definitions, mappings and requests");
+                   " definitions, mappings and requests, or " +
+                   std::to_string(front_.options_.maxBytesPerClient / 1024) + " KiB of them");
         } else {
             front_.sim_.setNextSendId(handle_, message.sendId);
             std::visit(EmulatorCall{front_.sim_, handle_}, message.call);

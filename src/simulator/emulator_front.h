@@ -24,6 +24,11 @@ struct EmulatorFrontOptions {
     // emulator (each one the emulator keeps for it); beyond, it is closed,
     // so no client grows the server's memory without end.
     std::size_t maxEntriesPerClient = 4096;
+    // The bytes those may cost one client: each request counts as 8 KiB
+    // (its largest answer, which the emulator also keeps), every other
+    // entry as 256 bytes. So a few KiB of requests cannot make the server
+    // hold and send hundreds of MiB.
+    std::size_t maxBytesPerClient = 4 * 1024 * 1024;
     // How often, in real time, every client's queued messages are looked
     // for when nothing else woke the pump (changes scripted on the
     // emulator, a module that loads when its time comes).
@@ -55,7 +60,8 @@ struct EmulatorFrontOptions {
 // - an error the emulator returns for a call (a scripted failure of the
 //   library): nothing, since the library had already returned S_OK.
 // A client that calls before its Open, opens twice, or holds more than
-// maxEntriesPerClient entries is closed with a warning in the log; the
+// maxEntriesPerClient entries or maxBytesPerClient of them is closed with
+// a warning in the log; the
 // server core closes garbage senders itself. The others go on.
 //
 // Threads: start/stop from the owner; port() and clientCount() from any

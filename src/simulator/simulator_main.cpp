@@ -4,6 +4,7 @@
 // connection, command the module receives and event transmitted is printed.
 //
 // Usage: corvanehid-simulator [--port N] [--no-pipe]
+#include <cstddef>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -23,6 +24,13 @@ namespace {
 constexpr std::uint16_t kDefaultPort = 500;
 // How long quitting waits for the clients to take their QUIT.
 constexpr std::chrono::milliseconds kQuitGrace{3000};
+// How much the emulator keeps of each of its records (module commands,
+// events, exceptions, opens, client names). Nothing here reads them back
+// (the console prints through the trace sink and counts totals), so they
+// stay small enough to fill within minutes even at the pace of one entry a
+// minute; each entry's texts are bounded (names up to 255 characters,
+// commands up to their area's 1 KiB), so the records are bounded in bytes.
+constexpr std::size_t kRecordLimit = 8;
 constexpr const char* kUsage = "Usage: corvanehid-simulator [--port N] [--no-pipe]";
 
 struct Options {
@@ -108,7 +116,7 @@ int main(int argc, char** argv) {
     Logger::instance().open("", "", 0, 0, true);  // the server's lines, on the console only
 
     Printer print;
-    SimEmulator sim;
+    SimEmulator sim(Clock::system(), kRecordLimit);
     sim.setTraceSink([&print](const std::string& line) { print("[sim] " + line); });
     sim.setSimulatorRunning(true);
     sim.setBattery(true);

@@ -203,13 +203,22 @@ TEST_F(ExeXmlFilesTest, EachCandidateIsInspected) {
     EXPECT_EQ(lines, expected);
 }
 
-TEST_F(ExeXmlFilesTest, AHugeFileIsWrittenAndReadWhole) {
+TEST_F(ExeXmlFilesTest, AHugeFileIsWrittenAndReadWholeUpToTheBound) {
     std::string huge;
-    for (int i = 0; huge.size() < 5000000; ++i)
+    for (int i = 0; huge.size() < 4000000; ++i)
         huge += "  <Launch.Addon><Name>T" + std::to_string(i) + "</Name></Launch.Addon>\r\n";
     std::string error;
     ASSERT_TRUE(R::writeWithBackup(dir_.file("EXE.xml"), huge, error));
     EXPECT_EQ(R::readFile(dir_.file("EXE.xml")), huge);
+
+    // Beyond it, no EXE.xml: it is neither read nor replaced.
+    env_ = {{"APPDATA", dir_.file("roaming")}};
+    makeParent(roaming(0));
+    huge.append(5000000 - huge.size(), ' ');
+    writeFileBytes(roaming(0), huge);
+    EXPECT_EQ(registrar().registerAll(kName, kExe, kArgs, error), 0);
+    EXPECT_EQ(error, "Failed to read: " + roaming(0) + " (larger than 4 MiB)");
+    EXPECT_EQ(readFileBytes(roaming(0)).size(), huge.size());
 }
 
 TEST_F(ExeXmlFilesTest, FailedWritesLeaveTheFolderAsItWas) {

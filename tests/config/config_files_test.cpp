@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -109,6 +110,27 @@ TEST(ConfigFiles, DuplicateKeysAreWarnedOnceNamingKeyAndFile) {
               (std::vector<std::string>{
                   "Duplicate key 'name' in " + path + "; the first one is used",
                   "Duplicate key 'buttons' in " + path + "; the first one is used"}));
+}
+
+// "--config" may name anything: what is not a small regular file is
+// refused with the reason, never read whole or waited for.
+TEST(ConfigFiles, OnlySmallRegularFilesAreRead) {
+    TempDir dir;
+    AppConfig config;
+    std::string error;
+    writeFileBytes(dir.file("big.json"), "{" + std::string(5 * 1024 * 1024, ' ') + "}");
+    EXPECT_FALSE(loadAppConfig(dir.file("big.json"), config, error));
+    EXPECT_EQ(error, "Failed to open config file: " + dir.file("big.json") +
+                         " (larger than 4 MiB)");
+#ifndef _WIN32
+    ButtonConfig buttons;
+    EXPECT_FALSE(buttons.load("/dev/zero", error));
+    EXPECT_EQ(error, "Failed to open button config: /dev/zero (not a regular file)");
+    ASSERT_EQ(std::system(("mkfifo '" + dir.file("fifo") + "'").c_str()), 0);
+    EventMap map;
+    EXPECT_FALSE(map.load(dir.file("fifo"), error));
+    EXPECT_EQ(error, "Failed to open event map: " + dir.file("fifo") + " (not a regular file)");
+#endif
 }
 
 }  // namespace

@@ -90,6 +90,26 @@ TEST_F(DispatchStepsTest, EachActionAsksForItsTextKindAndAmount) {
                                           Call{"queue", "NU_RELEASE", SimLink::kPlain, 1}));
 }
 
+// The speed byte counts as steps only up to a bound: a hostile or broken
+// panel cannot ask for hundreds of commands with one report.
+TEST_F(DispatchStepsTest, EncoderStepsPerReportAreCappedWithOneWarning) {
+    event(HidProtocol::kEventEncoder, kHdg, 1, HidProtocol::kFastSpeed - 1);  // no _FAST: counted
+    event(HidProtocol::kEventEncoder, kHdg, -128);
+    for (int i = 0; i < 3; ++i)
+        event(HidProtocol::kEventEncoder, kHdg, 1, 255);  // HDG_INC has a _FAST text
+    event(HidProtocol::kEventEncoder, kHdg, -1, 255);
+    const std::int32_t cap = Dispatcher::kMaxEncoderStepsPerReport;
+    EXPECT_THAT(link.calls(), ElementsAre(Call{"queue", "HDG_INC", SimLink::kEncoder, 3},
+                                          Call{"queue", "HDG_DEC", SimLink::kEncoder, cap},
+                                          Call{"queue", "HDG_INC_FAST", SimLink::kEncoder, 1},
+                                          Call{"queue", "HDG_INC_FAST", SimLink::kEncoder, 1},
+                                          Call{"queue", "HDG_INC_FAST", SimLink::kEncoder, 1},
+                                          Call{"queue", "HDG_DEC", SimLink::kEncoder, cap}));
+    EXPECT_THAT(log.messages("WARN"),
+                ElementsAre("Panel " + std::string(kPfd) + " reported more than 32 encoder "
+                            "steps at once; sending 32"));
+}
+
 // A held map control repeats its text directly, once per period, from the
 // first period after the hold until the release; the release also drops
 // queued copies.
@@ -170,6 +190,47 @@ TEST_F(DispatchStepsTest, LatencyOfTheMinutesSendsIsSummedUpOnce) {
     EXPECT_THAT(latencyLines(), ElementsAre("Latency over the last minute (report read to command "
                                             "sent): 100 events, p50 50.000 ms, p99 99.000 ms, "
                                             "max 100.000 ms"));
+}
+
+}  // namespace
+
+namespace {
+
+// A panel that floods the engine's inbox while the worker is held up: the
+// oldest events give way, and the overflow is warned once until the queue
+// drains.
+TEST(EventQueueTest, AFloodKeepsTheNewestEventsAndWarnsOncePerOverflow) {
+    LogCapture log;
+    EventQueue queue;
+    queue.open();
+    const auto push = [&](std::uint16_t id) {
+        PanelEvent item;
+        item.event.type = HidProtocol::kEventEncoder;
+        item.event.controlId = id;
+        queue.push(item);
+    };
+    const std::size_t bound = EventQueue::kMaxEvents;
+    for (std::size_t i = 0; i < bound + 5; ++i)
+        push(static_cast<std::uint16_t>(i));
+    PanelEvent item;
+    ASSERT_TRUE(queue.pop(item));
+    EXPECT_EQ(item.event.controlId, 5);
+    std::size_t left = 1;
+    for (; left < bound; ++left)
+        ASSERT_TRUE(queue.pop(item));
+    EXPECT_EQ(item.event.controlId, bound + 4);
+    EXPECT_EQ(log.messages("WARN").size(), 1u);
+
+    for (std::size_t i = 0; i <= bound; ++i)
+        push(1);
+    queue.close();
+    while (queue.pop(item)) --left;
+    EXPECT_EQ(left, 0u);
+    EXPECT_THAT(log.messages("WARN"),
+                ElementsAre("Panel events arrive faster than they are handled: more than 1024 "
+                            "waiting; the oldest are dropped",
+                            "Panel events arrive faster than they are handled: more than 1024 "
+                            "waiting; the oldest are dropped"));
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 # build, with the systemd service, its user (sysusers.d) and the udev rule
 # for the panels, each checked by the system's own tools:
 # - systemd-analyze verify on the installed service, which names the
-#   installed program;
+#   installed program, and systemd-analyze security on its sandbox;
 # - systemd-sysusers creating the user in a scratch root;
 # - udev reading the rule (udevadm test, in a private mount namespace with
 #   that user's group; needs root, and is skipped without it). Debian 12's
@@ -28,6 +28,14 @@ code=$?
 check "systemd-analyze verify accepts the service without a word (exit $code)" \
   bash -c "[ $code -eq 0 ] && [ ! -s '$WORK/verify.out' ]"
 [ -s "$WORK/verify.out" ] && sed 's/^/  | /' "$WORK/verify.out"
+
+# The service runs sandboxed: systemd's own rating of its exposure (0 is
+# fully locked down, 10 not at all) stays at 2.0 or below.
+systemd-analyze security --offline=true "$SERVICE" > "$WORK/security.out" 2>&1
+exposure=$(sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p' "$WORK/security.out")
+check "systemd-analyze security rates the service's exposure ${exposure:-?} (at most 2.0)" \
+  awk -v e="$exposure" 'BEGIN { exit !(e != "" && e + 0 <= 2.0) }'
+[ "$FAILURES" -eq 0 ] || grep -F "✗" "$WORK/security.out" | sed 's/^/  | /'
 
 # The rule's ids are those of the example configuration, as udev writes them.
 id_of() { sed -n "s/.*\"$1\": *\"0x\\([0-9A-Fa-f]*\\)\".*/\\1/p" "$CORVANE_SOURCE_DIR/examples/config.json" | tr 'A-F' 'a-f'; }

@@ -47,6 +47,13 @@ elapsed=$(( $(now_ms) - start ))
 check "second instance exits 0" [ "$second_code" -eq 0 ]
 check "second instance exits at once (${elapsed} ms)" [ "$elapsed" -lt 10000 ]
 check "second instance writes nothing" [ ! -s "$WORK/second.out" ]
+set +e
+run_program --console --config "$CONFIG" > "$WORK/second-console.out" 2>&1
+second_code=$?
+set -e
+check "second instance in console mode exits 0" [ "$second_code" -eq 0 ]
+check "second instance in console mode says a copy runs" \
+  grep -qF "CorvaneHID is already running; this copy ends." "$WORK/second-console.out"
 check "first instance keeps running" kill -0 "$first" 2>/dev/null
 
 echo "quit" >&3

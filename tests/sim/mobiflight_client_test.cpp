@@ -283,6 +283,39 @@ TEST_F(MobiFlightTest, EncoderStepsSentWhileTheFirstIsInFlightGiveExactlySixWrit
     }
 }
 
+// While a write stalls, presses and encoder steps pile up only to their
+// bounds: the oldest presses give way, extra steps are dropped, and each
+// bound is warned once.
+TEST_F(MobiFlightTest, QueuedPressesAndEncoderBacklogStopAtTheirBounds) {
+    startReady();
+    const int presses = static_cast<int>(MobiFlightClient::kMaxQueuedPresses) + 44;
+    const std::int32_t backlog = MobiFlightClient::kMaxEncoderBacklog;
+    std::atomic<bool> added{false};
+    sim.setTraceSink([&](const std::string& line) {
+        if (line != "command " + kSet + "FIRST" || added.exchange(true)) return;
+        std::string error;
+        EXPECT_TRUE(mobiflight.send("ENC", MobiFlightClient::kEncoder, backlog - 10, error));
+        EXPECT_TRUE(mobiflight.send("ENC", MobiFlightClient::kEncoder, 200, error));
+        EXPECT_TRUE(mobiflight.send("ENC", MobiFlightClient::kEncoder, 200, error));
+        for (int i = 0; i < presses; ++i)
+            EXPECT_TRUE(mobiflight.send("P" + std::to_string(i), MobiFlightClient::kPlain, 1,
+                                        error));
+    });
+    std::string error;
+    ASSERT_TRUE(mobiflight.send("FIRST", MobiFlightClient::kPlain, 1, error));
+    ASSERT_TRUE(waitForCommand(kSet + "P" + std::to_string(presses - 1)));
+    sim.setTraceSink({});
+    EXPECT_EQ(countCommand(kSet + "ENC"), backlog);
+    EXPECT_EQ(countCommand(kSet + "P43"), 0);
+    EXPECT_EQ(countCommand(kSet + "P44"), 1);
+    EXPECT_EQ(log.messages("WARN"),
+              (std::vector<std::string>{
+                  "MobiFlight encoder steps pile up for ENC: more than 512 waiting; the extra "
+                  "steps are dropped",
+                  "MobiFlight commands wait faster than they are written: more than 256 queued; "
+                  "the oldest are dropped"}));
+}
+
 TEST_F(MobiFlightTest, HoldIsQueuedOnceAndAgainOnlyAfterTheWorkerTookIt) {
     sim.setRegistrationReply(SimEmulator::RegistrationReply::None);
     sim.setSimulatorRunning(true);

@@ -505,6 +505,55 @@ TEST_F(SimnetLink, StoppingTheServerEndsEveryClient) {
     lib.close(second);
 }
 
+// Idle connections cannot hold every place for long: one that sent no
+// Open is closed when its time is up, an opened one is served on. Clients
+// beyond the limit are refused with one line, not one each.
+TEST_F(SimnetLink, IdleConnectionsAreClosedAndRefusalsAreLoggedOnce) {
+    LogCapture logs;
+    ManualClock clock;
+    const Clock::TimePoint openBy = clock.now() + std::chrono::seconds(10);
+    ServerOptions options;
+    options.maxClients = 2;
+    options.clock = &clock;
+    TestServer server(options);
+    HANDLE opened = open(server.endpoint());
+    ASSERT_EQ(server.log.messages(1, 1).size(), 1u);
+    std::string error;
+    const auto connect = [&] {
+        return platform::connectTcp("127.0.0.1", server.server().port(), platform::IpFamily::V4,
+                                    kPatience, error);
+    };
+    const auto endsWithoutData = [](platform::ByteStream& stream) {
+        std::uint8_t byte = 0;
+        std::size_t got = 0;
+        const auto result = stream.receive(&byte, 1, got, kPatience);
+        return result != platform::ByteStream::ReadResult::Data &&
+               result != platform::ByteStream::ReadResult::Timeout;
+    };
+    auto idle = connect();
+    ASSERT_TRUE(idle) << error;
+    ASSERT_TRUE(server.log.session(2));
+    for (int i = 0; i < 3; ++i) {
+        auto refused = connect();
+        ASSERT_TRUE(refused) << error;
+        EXPECT_TRUE(endsWithoutData(*refused)) << i;
+    }
+    EXPECT_EQ(logs.count("refused a client: 2 clients connected already"), 1) << logs.dump();
+
+    ASSERT_TRUE(clock.waitForWaitUntil(openBy));
+    clock.advance(std::chrono::seconds(10));
+    EXPECT_TRUE(endsWithoutData(*idle));
+    EXPECT_TRUE(logs.waitFor("closed: sent no Open within 10 s")) << logs.dump();
+    EXPECT_EQ(logs.count("closed: sent no Open"), 1) << logs.dump();
+    ASSERT_TRUE(eventually([&] { return server.server().clientCount() == 1; }));
+    auto next = connect();
+    ASSERT_TRUE(next) << error;
+    EXPECT_TRUE(server.log.session(3));
+    EXPECT_EQ(lib.transmitClientEvent(opened, 0, 1, 0, 1, 0x10), S_OK_RESULT);
+    EXPECT_EQ(server.log.messages(1, 2).size(), 2u);
+    lib.close(opened);
+}
+
 // The local pipe (Windows): the same conversation, and the simulator's own
 // pipe name when nothing else is configured.
 TEST_F(SimnetLink, NamedPipeCarriesTheSameConversation) {

@@ -234,6 +234,41 @@ TEST_F(FrontTest, RuleBreakersAreClosedWhileOthersGoOn) {
     lib.close(good);
 }
 
+// A few KiB of requests must not make the server hold and send hundreds of
+// MiB: a definition stops at 8 KiB, and a client whose requests could
+// together cost more than its byte budget is closed.
+TEST_F(FrontTest, BigAsksAreRefusedBeforeTheyCostMemory) {
+    LogCapture logs;
+    startFront();
+    HANDLE client = open("client");
+    const DWORD area = 7, definition = 1;
+    ASSERT_EQ(lib.mapClientDataNameToId(client, "Area", area), S_OK_RESULT);
+    ASSERT_EQ(lib.createClientData(client, area, SIMCONNECT_CLIENTDATA_MAX_SIZE, 0),
+              S_OK_RESULT);
+    ASSERT_EQ(lib.addToClientDataDefinition(client, definition, 0, SIMCONNECT_CLIENTDATA_MAX_SIZE,
+                                            0.0f, SIMCONNECT_UNUSED),
+              S_OK_RESULT);
+    // The library sends one byte more; the server refuses it.
+    EXPECT_EQ(lib.addToClientDataDefinition(client, definition, 0, 1, 0.0f, SIMCONNECT_UNUSED),
+              S_OK_RESULT);
+    Inbox inbox;
+    ASSERT_TRUE(eventually([&] {
+        pump(lib, client, inbox, 0);
+        return !inbox.withId(SIMCONNECT_RECV_ID_EXCEPTION).empty();
+    }));
+    EXPECT_EQ(onlyException(inbox).dwException,
+              static_cast<DWORD>(SIMCONNECT_EXCEPTION_INVALID_DATA_SIZE));
+
+    // Each request may answer 8 KiB; 4 MiB of them is the bound.
+    for (DWORD request = 0; request < 600; ++request) {
+        lib.requestClientData(client, area, request, definition,
+                              SIMCONNECT_CLIENT_DATA_PERIOD_NEVER, 0, 0, 0, 0);
+    }
+    EXPECT_EQ(pumpUntilFailure(lib, client, inbox), LINK_FAILED_RESULT);
+    EXPECT_TRUE(logs.waitFor("or 4096 KiB of them")) << logs.dump();
+    lib.close(client);
+}
+
 // The simulator's pipe transport (Windows): the same front serves it.
 TEST_F(FrontTest, ThePipeIsServedToo) {
     if (!platform::localPipesAvailable()) GTEST_SKIP() << "no named pipes on this system";

@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -28,6 +30,25 @@ public:
 private:
     int fd_;
 };
+
+InputFile typeOf(const struct stat& info) {
+    if (S_ISDIR(info.st_mode)) return InputFile::Folder;
+    return S_ISREG(info.st_mode) ? InputFile::Ok : InputFile::NotRegular;
+}
+
+// Reads at most limit bytes; false with errno on a read failure.
+bool readUpTo(int fd, std::uint64_t limit, std::string& bytes) {
+    char buffer[16384];
+    while (bytes.size() < limit) {
+        const std::uint64_t room = limit - bytes.size();
+        const ssize_t got = ::read(fd, buffer, room < sizeof buffer ? room : sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+    return true;
+}
 
 bool syncFile(const std::string& path, int flags) {
     FileDescriptor fd(::open(path.c_str(), flags | O_CLOEXEC));
@@ -56,6 +77,33 @@ bool replaceFile(const std::string& from, const std::string& to, unsigned long& 
     const std::string folder = parentPath(to);
     syncFile(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
     return true;
+}
+
+InputFile readInputFile(const std::string& path, std::string& bytes, unsigned long& errorCode,
+                        std::uint64_t maxBytes) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        errorCode = static_cast<unsigned long>(errno);
+        return errno == ENOENT || errno == ENOTDIR ? InputFile::NotFound : InputFile::Failed;
+    }
+    if (const InputFile type = typeOf(info); type != InputFile::Ok) return type;
+    if (static_cast<std::uint64_t>(info.st_size) > maxBytes) return InputFile::TooLarge;
+    // Non-blocking: a FIFO put in the file's place meanwhile does not wait
+    // for a writer, and is refused by the second look below.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) {
+        errorCode = static_cast<unsigned long>(errno);
+        return InputFile::Failed;
+    }
+    if (const InputFile type = typeOf(info); type != InputFile::Ok) return type;
+    std::string content;
+    if (!readUpTo(fd.get(), maxBytes + 1, content)) {
+        errorCode = static_cast<unsigned long>(errno);
+        return InputFile::Failed;
+    }
+    if (content.size() > maxBytes) return InputFile::TooLarge;
+    bytes = std::move(content);
+    return InputFile::Ok;
 }
 
 bool sameExistingFile(const std::string& a, const std::string& b) {

@@ -1,5 +1,9 @@
 #include <windows.h>
 
+#include <cstdint>
+#include <string>
+#include <utility>
+
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -43,7 +47,61 @@ bool fileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
     return file.valid() && GetFileInformationByHandle(file.get(), &info);
 }
 
+bool isNotFound(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// Reads at most limit bytes; false with GetLastError() on a read failure.
+bool readUpTo(HANDLE file, std::uint64_t limit, std::string& bytes) {
+    char buffer[16384];
+    while (bytes.size() < limit) {
+        const std::uint64_t room = limit - bytes.size();
+        DWORD got = 0;
+        const DWORD ask = static_cast<DWORD>(room < sizeof buffer ? room : sizeof buffer);
+        if (!ReadFile(file, buffer, ask, &got, nullptr)) return false;
+        if (got == 0) break;
+        bytes.append(buffer, got);
+    }
+    return true;
+}
+
 }  // namespace
+
+InputFile readInputFile(const std::string& path, std::string& bytes, unsigned long& errorCode,
+                        std::uint64_t maxBytes) {
+    const std::wstring name = toPath(path).native();
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &attributes)) {
+        if (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return InputFile::Folder;
+    } else if (isNotFound(GetLastError())) {
+        errorCode = GetLastError();
+        return InputFile::NotFound;
+    }
+    // Devices and pipes may have no attributes: the opened handle's type
+    // tells (a pipe's open fails at once when no instance is free).
+    FileHandle file(CreateFileW(name.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        errorCode = GetLastError();
+        return isNotFound(errorCode) ? InputFile::NotFound : InputFile::Failed;
+    }
+    if (GetFileType(file.get()) != FILE_TYPE_DISK) return InputFile::NotRegular;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size)) {
+        errorCode = GetLastError();
+        return InputFile::Failed;
+    }
+    if (static_cast<std::uint64_t>(size.QuadPart) > maxBytes) return InputFile::TooLarge;
+    std::string content;
+    if (!readUpTo(file.get(), maxBytes + 1, content)) {
+        errorCode = GetLastError();
+        return InputFile::Failed;
+    }
+    if (content.size() > maxBytes) return InputFile::TooLarge;
+    bytes = std::move(content);
+    return InputFile::Ok;
+}
 
 bool sameExistingFile(const std::string& a, const std::string& b) {
     BY_HANDLE_FILE_INFORMATION first{};
