@@ -105,6 +105,18 @@ struct EmulatorCall {
         sim.setClientData(h, c.clientDataId, c.defineId, static_cast<DWORD>(bytes.size()),
                           bytes.empty() ? &kNothing : bytes.data());
     }
+    void operator()(const ClearDataDefinitionCall& c) const {
+        sim.clearDataDefinition(h, c.defineId);
+    }
+    void operator()(const SubscribeToSystemEventCall& c) const {
+        sim.subscribeToSystemEvent(h, c.eventId, c.name.c_str());
+    }
+    void operator()(const UnsubscribeFromSystemEventCall& c) const {
+        sim.unsubscribeFromSystemEvent(h, c.eventId);
+    }
+    void operator()(const RequestSystemStateCall& c) const {
+        sim.requestSystemState(h, c.requestId, c.name.c_str());
+    }
 };
 
 // What one client holds in the emulator: each mapping and request id once
@@ -130,6 +142,7 @@ private:
     }
     void count(std::uint32_t kind, const CreateClientDataCall& c) { key(kind, c.clientDataId); }
     void count(std::uint32_t kind, const RequestClientDataCall& c) { key(kind, c.requestId); }
+    void count(std::uint32_t kind, const SubscribeToSystemEventCall& c) { key(kind, c.eventId); }
     void count(std::uint32_t, const AddToDataDefinitionCall&) { ++appended_; }
     void count(std::uint32_t, const AddToClientDataDefinitionCall&) { ++appended_; }
     template <class Other>
