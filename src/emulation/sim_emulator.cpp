@@ -343,7 +343,8 @@ void SimEmulator::setAircraft(const Aircraft& aircraft) {
     tickLocked();
     const bool newFile = aircraft.path != aircraft_.path;
     aircraft_ = aircraft;
-    traceLocked("aircraft " + aircraft.title + " (" + aircraft.path + ")");
+    traceLocked("aircraft " + aircraft.title + " (" + aircraft.path + "), ATC model " +
+                aircraft.atcModel);
     if (newFile) {
         systemEventLocked(kEventAircraftLoaded,
                           [&](DWORD id) { return fileEventMessage(id, aircraft.path); });
@@ -424,7 +425,6 @@ void SimEmulator::stallFrames(Clock::Duration duration) {
     tickLocked();
     const Clock::TimePoint end = clock_.now() + duration;
     if (!stallUntil_ || *stallUntil_ < end) stallUntil_ = end;
-    traceLocked("frames stalled");
 }
 
 std::uint64_t SimEmulator::frameCount() const {

@@ -1,6 +1,8 @@
 #include "simulator/emulator_front.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <set>
 #include <utility>
 #include <variant>
@@ -292,20 +294,31 @@ void EmulatorFront::wakePump() {
     wake_.notify_all();
 }
 
+std::chrono::nanoseconds EmulatorFront::untilNextPump() {
+    sim_.runDueFrames();
+    const std::chrono::nanoseconds period = options_.pumpPeriod;
+    const std::optional<Clock::TimePoint> frame = sim_.nextFrameDue();
+    if (!frame) return period;
+    const auto untilFrame =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(*frame - sim_.clock().now());
+    return std::max(std::chrono::nanoseconds(0), std::min(period, untilFrame));
+}
+
 void EmulatorFront::pumpLoop() {
-    MutexLock guard(lock_);
-    while (!stopping_) {
-        wake_.wait_for(guard.native(), options_.pumpPeriod,
-                       [this]() REQUIRES(lock_) { return woken_ || stopping_; });
-        if (stopping_) break;
-        woken_ = false;
+    for (;;) {
+        const std::chrono::nanoseconds wait = untilNextPump();
         std::vector<std::shared_ptr<Link>> links;
-        for (const auto& entry : links_)
-            links.push_back(entry.second);
-        guard.unlock();
+        {
+            MutexLock guard(lock_);
+            wake_.wait_for(guard.native(), wait,
+                           [this]() REQUIRES(lock_) { return woken_ || stopping_; });
+            if (stopping_) return;
+            woken_ = false;
+            for (const auto& entry : links_)
+                links.push_back(entry.second);
+        }
         for (const auto& link : links)
             drain(*link);
-        guard.lock();
     }
 }
 
