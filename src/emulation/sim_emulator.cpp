@@ -644,6 +644,15 @@ CommandTable SimEmulator::optionTable(SimEmulator* self) {
                  self->setSimulatorRunning(w[0] == "running");
                  return true;
              })
+        .add("flight", "=running|stopped", "a flight runs, or the main menu shows",
+             either("running", "stopped",
+                    [self](bool running) {
+                        if (running) {
+                            self->startFlight();
+                        } else {
+                            self->stopFlight();
+                        }
+                    }))
         .add("battery", "=on|off", "the master battery",
              either("on", "off", [self](bool on) { self->setBattery(on); }))
         .add("backlight", "=<value>", "the panel backlight potentiometer",

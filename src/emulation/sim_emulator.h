@@ -283,7 +283,7 @@ public:
                           std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
     // Applies a configuration text: comma-separated options "running",
-    // "stopped", "battery=on|off", "backlight=<value>",
+    // "stopped", "flight=running|stopped", "battery=on|off", "backlight=<value>",
     // "reply=finished|none", "module=loaded|absent", "module-late=<seconds>",
     // "open-fail=<count>". False with an error for an unknown option.
     bool configure(const std::string& options, std::string& error);

@@ -362,8 +362,9 @@ TEST_F(SimEmulatorTest, ConfigurationTextSetsUpTheSimulator) {
     EXPECT_EQ(lib.open(&handle, "P"), E_FAIL_RESULT);
     EXPECT_EQ(lib.open(&handle, "P"), E_FAIL_RESULT);
     EXPECT_EQ(lib.open(&handle, "P"), 0);
-    EXPECT_TRUE(sim.configure("module=absent", error));
+    EXPECT_TRUE(sim.configure("module=absent,flight=stopped", error));
     EXPECT_FALSE(sim.moduleLoaded());
+    EXPECT_FALSE(sim.flying());
     EXPECT_TRUE(sim.configure("", error));
     EXPECT_FALSE(sim.configure("running,bogus", error));
     EXPECT_EQ(error, "Unknown simulator emulator option: bogus");
