@@ -1,7 +1,7 @@
 #include "common/command_table.h"
 
 #include <algorithm>
-#include <sstream>
+#include <cctype>
 #include <utility>
 
 namespace {
@@ -57,11 +57,24 @@ std::optional<bool> CommandTable::runLine(const std::string& line) const {
 }
 
 CommandTable::Words CommandTable::split(const std::string& line) {
-    std::istringstream in(line);
+    const auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
     Words words;
-    for (std::string word; in >> word;)
-        words.push_back(word);
-    return words;
+    std::size_t i = 0;
+    for (;;) {
+        while (i < line.size() && blank(line[i]))
+            ++i;
+        if (i == line.size()) return words;
+        std::string word;
+        bool quoted = false;
+        for (; i < line.size() && (quoted || !blank(line[i])); ++i) {
+            if (line[i] == '"') {
+                quoted = !quoted;
+            } else {
+                word += line[i];
+            }
+        }
+        words.push_back(std::move(word));
+    }
 }
 
 void CommandTable::appendHelp(std::string& text, const std::string& prefix,

@@ -39,7 +39,7 @@ public:
     // Runs the row named by words[0]; nullopt when words is empty or no row
     // has that name.
     std::optional<bool> run(const Words& words) const;
-    // The same for a line split at blanks.
+    // The same for a line split into words (split()).
     std::optional<bool> runLine(const std::string& line) const;
 
     // "  names arguments   help", one line per shown row, the help lines
@@ -51,6 +51,10 @@ public:
     // by `separator`: "present|absent|late [S]".
     std::string synopsis(const std::string& separator = "|") const;
 
+    // Words at blanks; double quotes group blanks into a word and are
+    // dropped (`"a b"` is one word a b, `""` an empty word). There are no
+    // escapes, so Windows paths keep their backslashes; an unclosed quote
+    // runs to the end of the line.
     static Words split(const std::string& line);
 
 private:

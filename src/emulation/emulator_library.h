@@ -61,6 +61,18 @@ public:
     HRESULT getLastSentPacketId(HANDLE handle, DWORD* sendId) override {
         return sim_.getLastSentPacketId(handle, sendId);
     }
+    HRESULT clearDataDefinition(HANDLE handle, DWORD defineId) override {
+        return sim_.clearDataDefinition(handle, defineId);
+    }
+    HRESULT subscribeToSystemEvent(HANDLE handle, DWORD eventId, const char* name) override {
+        return sim_.subscribeToSystemEvent(handle, eventId, name);
+    }
+    HRESULT unsubscribeFromSystemEvent(HANDLE handle, DWORD eventId) override {
+        return sim_.unsubscribeFromSystemEvent(handle, eventId);
+    }
+    HRESULT requestSystemState(HANDLE handle, DWORD requestId, const char* state) override {
+        return sim_.requestSystemState(handle, requestId, state);
+    }
 
 private:
     SimEmulator& sim_;

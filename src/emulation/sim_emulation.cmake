@@ -8,7 +8,9 @@ set(sim_emulator_core_sources
   ${CMAKE_CURRENT_LIST_DIR}/mobiflight_module.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sim_event_names.cpp)
 
-add_library(corvane_sim_emulator_core STATIC ${sim_emulator_core_sources})
+# The console rows the sandbox and the standalone simulator share.
+add_library(corvane_sim_emulator_core STATIC ${sim_emulator_core_sources}
+  ${CMAKE_CURRENT_LIST_DIR}/sim_console_commands.cpp)
 target_link_libraries(corvane_sim_emulator_core PUBLIC corvane_common)
 target_include_directories(corvane_sim_emulator_core PUBLIC ${PROJECT_SOURCE_DIR}/src)
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -22,6 +23,36 @@ constexpr std::uintptr_t kHandleBase = 0x5C0000;
 // Fixed-size string fields of the wire format: longer names are refused.
 constexpr std::size_t kMaxNameLength = 255;
 const char kDefaultCommandArea[] = "MobiFlight.Command";
+
+// The aircraft and flight every emulator starts with.
+const char kDefaultAircraftPath[] = R"(SimObjects\Airplanes\Emulated_Trainer\aircraft.cfg)";
+const char kDefaultAircraftTitle[] = "Emulated Trainer";
+const char kDefaultAircraftModel[] = "TRAINER";
+const char kFlightPath[] = R"(flights\emulated.FLT)";
+
+// System events (compared in lower case) and states (as documented).
+const char kEventAircraftLoaded[] = "aircraftloaded";
+const char kEventFlightLoaded[] = "flightloaded";
+const char kEventSimStart[] = "simstart";
+const char kEventSimStop[] = "simstop";
+const char kEventSim[] = "sim";
+const char kEventPause[] = "pause";
+const char kEventFrame[] = "frame";
+const char kStateAircraftLoaded[] = "AircraftLoaded";
+const char kStateFlightLoaded[] = "FlightLoaded";
+const char kStateSim[] = "Sim";
+const char kStateDialogMode[] = "DialogMode";
+const char kStateFlightPlan[] = "FlightPlan";
+
+// String SimVars of the user aircraft.
+const char kTitleVariable[] = "TITLE";
+const char kAtcModelVariable[] = "ATC MODEL";
+
+// A frame event reports the simulation running at real-time speed.
+constexpr float kSimSpeed = 1.0f;
+// A client that makes no call for longer misses the events of the older
+// frames (a second's worth are kept).
+constexpr double kCatchUpSeconds = 1.0;
 
 std::string upper(const std::string& text) {
     return toUpperAscii(text);
@@ -96,6 +127,72 @@ void appendValue(std::vector<std::uint8_t>& bytes, T value) {
     bytes.insert(bytes.end(), raw, raw + sizeof(T));
 }
 
+// The field size of a fixed-length string type; 0 for other types.
+std::size_t stringTypeSize(SIMCONNECT_DATATYPE type) {
+    switch (type) {
+        case SIMCONNECT_DATATYPE_STRING8:
+            return 8;
+        case SIMCONNECT_DATATYPE_STRING32:
+            return 32;
+        case SIMCONNECT_DATATYPE_STRING64:
+            return 64;
+        case SIMCONNECT_DATATYPE_STRING128:
+            return 128;
+        case SIMCONNECT_DATATYPE_STRING256:
+            return 256;
+        case SIMCONNECT_DATATYPE_STRING260:
+            return 260;
+        default:
+            return 0;
+    }
+}
+
+// `text` in a field of `size` bytes: cut to leave room for the NUL, then zeros.
+void putText(std::vector<std::uint8_t>& bytes, std::size_t offset, const std::string& text,
+             std::size_t size) {
+    const std::size_t n = std::min(text.size(), size - 1);
+    std::copy_n(text.begin(), n, bytes.begin() + static_cast<long>(offset));
+}
+
+std::vector<std::uint8_t> eventMessage(DWORD eventId, DWORD data) {
+    std::vector<std::uint8_t> bytes = header(sizeof(SIMCONNECT_RECV_EVENT), SIMCONNECT_RECV_ID_EVENT);
+    putDword(bytes, offsetof(SIMCONNECT_RECV_EVENT, uGroupID), SIMCONNECT_UNKNOWN_GROUP);
+    putDword(bytes, offsetof(SIMCONNECT_RECV_EVENT, uEventID), eventId);
+    putDword(bytes, offsetof(SIMCONNECT_RECV_EVENT, dwData), data);
+    return bytes;
+}
+
+std::vector<std::uint8_t> fileEventMessage(DWORD eventId, const std::string& path) {
+    std::vector<std::uint8_t> bytes =
+        header(sizeof(SIMCONNECT_RECV_EVENT_FILENAME), SIMCONNECT_RECV_ID_EVENT_FILENAME);
+    putDword(bytes, offsetof(SIMCONNECT_RECV_EVENT_FILENAME, uGroupID), SIMCONNECT_UNKNOWN_GROUP);
+    putDword(bytes, offsetof(SIMCONNECT_RECV_EVENT_FILENAME, uEventID), eventId);
+    putText(bytes, offsetof(SIMCONNECT_RECV_EVENT_FILENAME, szFileName), path, SIMCONNECT_MAX_PATH);
+    return bytes;
+}
+
+std::vector<std::uint8_t> frameEventMessage(DWORD eventId, float frameRate) {
+    std::vector<std::uint8_t> bytes =
+        header(sizeof(SIMCONNECT_RECV_EVENT_FRAME), SIMCONNECT_RECV_ID_EVENT_FRAME);
+    putDword(bytes, offsetof(SIMCONNECT_RECV_EVENT_FRAME, uGroupID), SIMCONNECT_UNKNOWN_GROUP);
+    putDword(bytes, offsetof(SIMCONNECT_RECV_EVENT_FRAME, uEventID), eventId);
+    std::memcpy(bytes.data() + offsetof(SIMCONNECT_RECV_EVENT_FRAME, fFrameRate), &frameRate,
+                sizeof frameRate);
+    std::memcpy(bytes.data() + offsetof(SIMCONNECT_RECV_EVENT_FRAME, fSimSpeed), &kSimSpeed,
+                sizeof kSimSpeed);
+    return bytes;
+}
+
+std::vector<std::uint8_t> systemStateMessage(DWORD requestId, DWORD integer,
+                                             const std::string& text) {
+    std::vector<std::uint8_t> bytes =
+        header(sizeof(SIMCONNECT_RECV_SYSTEM_STATE), SIMCONNECT_RECV_ID_SYSTEM_STATE);
+    putDword(bytes, offsetof(SIMCONNECT_RECV_SYSTEM_STATE, dwRequestID), requestId);
+    putDword(bytes, offsetof(SIMCONNECT_RECV_SYSTEM_STATE, dwInteger), integer);
+    putText(bytes, offsetof(SIMCONNECT_RECV_SYSTEM_STATE, szString), text, SIMCONNECT_MAX_PATH);
+    return bytes;
+}
+
 }  // namespace
 
 SimEmulator::SimEmulator(Clock& clock, std::size_t recordLimit)
@@ -110,6 +207,8 @@ SimEmulator::SimEmulator(Clock& clock, std::size_t recordLimit)
     {
         MutexLock guard(mutex_);
         module_.load();
+        aircraft_ = defaultAircraft();
+        frameOrigin_ = clock_.now();
     }
 }
 
@@ -242,6 +341,122 @@ void SimEmulator::setSimVar(const std::string& name, double value) {
 
 void SimEmulator::setBattery(bool on) {
     setSimVar(kBatteryVariable, on ? 1.0 : 0.0);
+}
+
+SimEmulator::Aircraft SimEmulator::defaultAircraft() {
+    return {kDefaultAircraftPath, kDefaultAircraftTitle, kDefaultAircraftModel};
+}
+
+void SimEmulator::setAircraft(const Aircraft& aircraft) {
+    MutexLock guard(mutex_);
+    tickLocked();
+    const bool newFile = aircraft.path != aircraft_.path;
+    aircraft_ = aircraft;
+    traceLocked("aircraft " + aircraft.title + " (" + aircraft.path + "), ATC model " +
+                aircraft.atcModel);
+    if (newFile) {
+        systemEventLocked(kEventAircraftLoaded,
+                          [&](DWORD id) { return fileEventMessage(id, aircraft.path); });
+    }
+    evaluateSimRequestsLocked();
+}
+
+SimEmulator::Aircraft SimEmulator::aircraft() const {
+    MutexLock guard(mutex_);
+    return aircraft_;
+}
+
+bool SimEmulator::startFlight() {
+    MutexLock guard(mutex_);
+    tickLocked();
+    if (flying_) return false;
+    flying_ = true;
+    paused_ = false;
+    traceLocked("flight started");
+    systemEventLocked(kEventFlightLoaded, [](DWORD id) { return fileEventMessage(id, kFlightPath); });
+    simpleSystemEventLocked(kEventSimStart, 0);
+    simpleSystemEventLocked(kEventSim, 1);
+    return true;
+}
+
+bool SimEmulator::stopFlight() {
+    MutexLock guard(mutex_);
+    tickLocked();
+    if (!flying_) return false;
+    if (paused_) simpleSystemEventLocked(kEventPause, 0);
+    flying_ = false;
+    paused_ = false;
+    traceLocked("flight stopped");
+    simpleSystemEventLocked(kEventSimStop, 0);
+    simpleSystemEventLocked(kEventSim, 0);
+    return true;
+}
+
+bool SimEmulator::setPaused(bool paused) {
+    MutexLock guard(mutex_);
+    tickLocked();
+    if (!flying_ || paused_ == paused) return false;
+    paused_ = paused;
+    traceLocked(paused ? "flight paused" : "flight resumed");
+    simpleSystemEventLocked(kEventPause, paused ? 1 : 0);
+    return true;
+}
+
+bool SimEmulator::flying() const {
+    MutexLock guard(mutex_);
+    return flying_;
+}
+
+bool SimEmulator::paused() const {
+    MutexLock guard(mutex_);
+    return paused_;
+}
+
+bool SimEmulator::setFrameRate(double framesPerSecond) {
+    if (!(framesPerSecond > 0.0 && framesPerSecond <= kMaxFrameRate)) return false;
+    MutexLock guard(mutex_);
+    tickLocked();
+    frameRate_ = framesPerSecond;
+    if (!stallUntil_) {
+        frameOrigin_ = clock_.now();
+        framesSinceOrigin_ = 0;
+    }
+    return true;
+}
+
+double SimEmulator::frameRate() const {
+    MutexLock guard(mutex_);
+    return frameRate_;
+}
+
+void SimEmulator::stallFrames(Clock::Duration duration) {
+    MutexLock guard(mutex_);
+    tickLocked();
+    const Clock::TimePoint end = clock_.now() + duration;
+    if (!stallUntil_ || *stallUntil_ < end) stallUntil_ = end;
+}
+
+std::uint64_t SimEmulator::frameCount() const {
+    MutexLock guard(mutex_);
+    return frameCount_;
+}
+
+void SimEmulator::setFrameHook(std::function<void(std::uint64_t)> hook) {
+    MutexLock guard(mutex_);
+    tickLocked();
+    frameHook_ = std::move(hook);
+}
+
+std::optional<Clock::TimePoint> SimEmulator::nextFrameDue() const {
+    MutexLock guard(mutex_);
+    if (!frameHook_ && !frameSubscribedLocked()) return std::nullopt;
+    if (stallUntil_) return *stallUntil_ + (frameEndLocked(1) - frameOrigin_);
+    return frameEndLocked(framesSinceOrigin_ + 1);
+}
+
+void SimEmulator::runDueFrames() {
+    MutexLock guard(mutex_);
+    tickLocked();
 }
 
 std::vector<SimEmulator::EventMapping> SimEmulator::eventMappings() const {
@@ -438,6 +653,15 @@ CommandTable SimEmulator::optionTable(SimEmulator* self) {
                  self->setSimulatorRunning(w[0] == "running");
                  return true;
              })
+        .add("flight", "=running|stopped", "a flight runs, or the main menu shows",
+             either("running", "stopped",
+                    [self](bool running) {
+                        if (running) {
+                            self->startFlight();
+                        } else {
+                            self->stopFlight();
+                        }
+                    }))
         .add("battery", "=on|off", "the master battery",
              either("on", "off", [self](bool on) { self->setBattery(on); }))
         .add("backlight", "=<value>", "the panel backlight potentiometer",
@@ -538,6 +762,7 @@ void SimEmulator::traceLocked(const std::string& line) {
 // --- internals -------------------------------------------------------------
 
 void SimEmulator::tickLocked() {
+    advanceFramesLocked();
     if (!moduleLoadScheduled_ || clock_.now() < moduleLoadAt_) return;
     moduleLoadScheduled_ = false;
     module_.load();
@@ -657,24 +882,8 @@ void SimEmulator::sendSimDataLocked(Connection& connection, DWORD requestId, Req
     const auto definition = connection.dataDefinitions.find(request.defineId);
     if (definition == connection.dataDefinitions.end()) return;
     std::vector<std::uint8_t> payload;
-    for (const SimDatum& datum : definition->second) {
-        const auto var = simVars_.find(upper(datum.name));
-        const double value = var == simVars_.end() ? 0.0 : var->second;
-        switch (datum.type) {
-            case SIMCONNECT_DATATYPE_INT32:
-                appendValue(payload, static_cast<std::int32_t>(value));
-                break;
-            case SIMCONNECT_DATATYPE_INT64:
-                appendValue(payload, static_cast<std::int64_t>(value));
-                break;
-            case SIMCONNECT_DATATYPE_FLOAT32:
-                appendValue(payload, static_cast<float>(value));
-                break;
-            default:
-                appendValue(payload, value);
-                break;
-        }
-    }
+    for (const SimDatum& datum : definition->second)
+        appendSimDatumLocked(payload, datum);
     const bool changedOnly = (request.flags & SIMCONNECT_DATA_REQUEST_FLAG_CHANGED) != 0;
     if (!force && changedOnly && request.sent && request.last == payload) return;
     request.sent = true;
@@ -682,6 +891,112 @@ void SimEmulator::sendSimDataLocked(Connection& connection, DWORD requestId, Req
     connection.inbox.push_back(dataMessage(SIMCONNECT_RECV_ID_SIMOBJECT_DATA, requestId,
                                            request.defineId, request.flags,
                                            static_cast<DWORD>(definition->second.size()), payload));
+}
+
+// One datum's bytes: a string type gets the aircraft's text for TITLE and
+// ATC MODEL (empty for any other name), a number type the variable's value.
+void SimEmulator::appendSimDatumLocked(std::vector<std::uint8_t>& payload,
+                                       const SimDatum& datum) const {
+    const std::string name = upper(datum.name);
+    if (const std::size_t size = stringTypeSize(datum.type)) {
+        const std::size_t at = payload.size();
+        payload.resize(at + size, 0);
+        const std::string text = name == kTitleVariable      ? aircraft_.title
+                                 : name == kAtcModelVariable ? aircraft_.atcModel
+                                                             : std::string();
+        putText(payload, at, text, size);
+        return;
+    }
+    const auto var = simVars_.find(name);
+    const double value = var == simVars_.end() ? 0.0 : var->second;
+    switch (datum.type) {
+        case SIMCONNECT_DATATYPE_INT32:
+            appendValue(payload, static_cast<std::int32_t>(value));
+            break;
+        case SIMCONNECT_DATATYPE_INT64:
+            appendValue(payload, static_cast<std::int64_t>(value));
+            break;
+        case SIMCONNECT_DATATYPE_FLOAT32:
+            appendValue(payload, static_cast<float>(value));
+            break;
+        default:
+            appendValue(payload, value);
+            break;
+    }
+}
+
+void SimEmulator::systemEventLocked(const std::string& name,
+                                    const std::function<std::vector<std::uint8_t>(DWORD)>& message) {
+    for (auto& entry : connections_) {
+        Connection& connection = entry.second;
+        if (connection.brokenResult < 0 || connection.silent) continue;
+        for (const auto& subscription : connection.systemEvents) {
+            if (subscription.second == name) connection.inbox.push_back(message(subscription.first));
+        }
+    }
+}
+
+void SimEmulator::simpleSystemEventLocked(const std::string& name, DWORD data) {
+    systemEventLocked(name, [data](DWORD id) { return eventMessage(id, data); });
+}
+
+bool SimEmulator::frameSubscribedLocked() const {
+    if (!flying_ || paused_) return false;
+    for (const auto& entry : connections_) {
+        for (const auto& subscription : entry.second.systemEvents) {
+            if (subscription.second == kEventFrame) return true;
+        }
+    }
+    return false;
+}
+
+Clock::TimePoint SimEmulator::frameEndLocked(std::uint64_t frame) const {
+    const double nanoseconds = std::ceil(static_cast<double>(frame) * 1e9 / frameRate_);
+    return frameOrigin_ +
+           std::chrono::duration_cast<Clock::Duration>(
+               std::chrono::nanoseconds(static_cast<std::int64_t>(nanoseconds)));
+}
+
+void SimEmulator::advanceFramesLocked() {
+    const Clock::TimePoint now = clock_.now();
+    if (stallUntil_) {
+        if (now < *stallUntil_) return;
+        frameOrigin_ = *stallUntil_;
+        framesSinceOrigin_ = 0;
+        stallUntil_.reset();
+    }
+    // The last frame that ended by now, from an estimate corrected both ways.
+    const double elapsed = std::chrono::duration<double>(now - frameOrigin_).count();
+    std::uint64_t last = static_cast<std::uint64_t>(std::max(0.0, elapsed * frameRate_));
+    while (last > 0 && frameEndLocked(last) > now)
+        --last;
+    while (frameEndLocked(last + 1) <= now)
+        ++last;
+    if (last <= framesSinceOrigin_) return;
+    std::uint64_t due = last - framesSinceOrigin_;
+    const auto keep = static_cast<std::uint64_t>(std::max(1.0, frameRate_ * kCatchUpSeconds));
+    if (due > keep || (!frameHook_ && !frameSubscribedLocked())) {
+        // Frames nobody waits for, or too old to matter, end without work.
+        const std::uint64_t skipped = frameHook_ || frameSubscribedLocked() ? due - keep : due;
+        frameCount_ += skipped;
+        framesSinceOrigin_ += skipped;
+        due -= skipped;
+    }
+    for (; due > 0; --due) {
+        ++framesSinceOrigin_;
+        endFrameLocked();
+    }
+}
+
+// The end of one frame: Frame to its subscribers during a running, unpaused
+// flight, then the frame hook.
+void SimEmulator::endFrameLocked() {
+    ++frameCount_;
+    if (flying_ && !paused_) {
+        const auto rate = static_cast<float>(frameRate_);
+        systemEventLocked(kEventFrame, [rate](DWORD id) { return frameEventMessage(id, rate); });
+    }
+    if (frameHook_) frameHook_(frameCount_);
 }
 
 void SimEmulator::evaluateSimRequestsLocked() {
@@ -835,7 +1150,7 @@ SimEmulator::HRESULT SimEmulator::mapClientEventToSimEvent(HANDLE handle, DWORD 
     if (!connection) return result;
     if (nameTooLong(name)) return INSUFFICIENT_BUFFER_RESULT;
     const std::string text = name ? name : "";
-    if (connection->events.count(eventId) != 0) {
+    if (connection->events.count(eventId) != 0 || connection->systemEvents.count(eventId) != 0) {
         exceptionLocked(*connection, SIMCONNECT_EXCEPTION_EVENT_ID_DUPLICATE,
                         "SimConnect_MapClientEventToSimEvent");
         return S_OK_RESULT;
@@ -1022,6 +1337,69 @@ SimEmulator::HRESULT SimEmulator::getLastSentPacketId(HANDLE handle, DWORD* send
     if (it == connections_.end()) return E_FAIL_RESULT;
     if (it->second.brokenResult < 0) return it->second.brokenResult;
     *sendId = it->second.sendId;
+    return S_OK_RESULT;
+}
+
+SimEmulator::HRESULT SimEmulator::clearDataDefinition(HANDLE handle, DWORD defineId) {
+    MutexLock guard(mutex_);
+    HRESULT result = 0;
+    Connection* connection = findLocked(handle, "SimConnect_ClearDataDefinition", result);
+    if (!connection) return result;
+    // Requests on the definition stay, and deliver nothing until it has datums again.
+    if (connection->dataDefinitions.erase(defineId) == 0) {
+        exceptionLocked(*connection, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID,
+                        "SimConnect_ClearDataDefinition");
+    }
+    return S_OK_RESULT;
+}
+
+SimEmulator::HRESULT SimEmulator::subscribeToSystemEvent(HANDLE handle, DWORD eventId,
+                                                         const char* name) {
+    MutexLock guard(mutex_);
+    HRESULT result = 0;
+    Connection* connection = findLocked(handle, "SimConnect_SubscribeToSystemEvent", result);
+    if (!connection) return result;
+    if (nameTooLong(name)) return INSUFFICIENT_BUFFER_RESULT;
+    // A client event id names one thing: a mapped event or a subscription.
+    if (connection->systemEvents.count(eventId) != 0 || connection->events.count(eventId) != 0) {
+        exceptionLocked(*connection, SIMCONNECT_EXCEPTION_EVENT_ID_DUPLICATE,
+                        "SimConnect_SubscribeToSystemEvent");
+        return S_OK_RESULT;
+    }
+    connection->systemEvents[eventId] = toLowerAscii(name ? name : "");
+    return S_OK_RESULT;
+}
+
+SimEmulator::HRESULT SimEmulator::unsubscribeFromSystemEvent(HANDLE handle, DWORD eventId) {
+    MutexLock guard(mutex_);
+    HRESULT result = 0;
+    Connection* connection = findLocked(handle, "SimConnect_UnsubscribeFromSystemEvent", result);
+    if (!connection) return result;
+    if (connection->systemEvents.erase(eventId) == 0) {
+        exceptionLocked(*connection, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID,
+                        "SimConnect_UnsubscribeFromSystemEvent");
+    }
+    return S_OK_RESULT;
+}
+
+SimEmulator::HRESULT SimEmulator::requestSystemState(HANDLE handle, DWORD requestId,
+                                                     const char* state) {
+    MutexLock guard(mutex_);
+    HRESULT result = 0;
+    Connection* connection = findLocked(handle, "SimConnect_RequestSystemState", result);
+    if (!connection) return result;
+    if (nameTooLong(state)) return INSUFFICIENT_BUFFER_RESULT;
+    const std::string name = state ? state : "";
+    if (name == kStateAircraftLoaded) {
+        connection->inbox.push_back(systemStateMessage(requestId, 0, aircraft_.path));
+    } else if (name == kStateFlightLoaded) {
+        connection->inbox.push_back(systemStateMessage(requestId, 0, flying_ ? kFlightPath : ""));
+    } else if (name == kStateSim) {
+        connection->inbox.push_back(systemStateMessage(requestId, flying_ ? 1 : 0, ""));
+    } else if (name == kStateDialogMode || name == kStateFlightPlan) {
+        connection->inbox.push_back(systemStateMessage(requestId, 0, ""));
+    }
+    // Any other name: no answer (what the simulator does is not documented).
     return S_OK_RESULT;
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -39,8 +40,30 @@
 //   call that sends a message (also one refused for a name of 256
 //   characters or more, with 0x8007007A); CallDispatch, Close and
 //   GetLastSentPacketID send nothing;
+// - the user aircraft (its aircraft.cfg path, TITLE and ATC MODEL) and the
+//   flight (running or not, paused or not): a default aircraft and a
+//   running flight from the start;
+// - system events, each only to the connections subscribed to it (by the
+//   client's event id) and only for what happens after the subscription:
+//   AircraftLoaded (RECV_EVENT_FILENAME with the path) when the aircraft's
+//   file changes, FlightLoaded when a flight starts, SimStart/SimStop and
+//   Sim (1/0) when a flight starts and stops, Pause (1/0), and Frame
+//   (RECV_EVENT_FRAME) at the end of every frame of a running, unpaused
+//   flight. Other names are accepted and never sent (the real simulator's
+//   answer to an unknown name is not documented; the harsher reading);
+//   event names without regard to case, as the SDK documents;
+// - system states: AircraftLoaded and FlightLoaded (szString), Sim and
+//   DialogMode (dwInteger), FlightPlan (empty); any other state name gets
+//   no answer at all;
+// - frames: the simulator runs in frames at a settable rate (default 30
+//   per second) on its clock; a stall holds them for a while. Frames are
+//   run lazily: every call into the emulator first runs the frames whose
+//   end has come, so on a manual clock they are exact. A transport that
+//   waits for the next frame asks nextFrameDue();
 // - messages: SIMOBJECT_DATA for sim-variable requests (at request time
-//   and, with the CHANGED flag, only when the value changed); CLIENT_DATA
+//   and, with the CHANGED flag, only when the value changed; the string
+//   types STRING8 to STRING260 for TITLE and ATC MODEL, packed in the
+//   order of the definition; period NEVER ends a request); CLIENT_DATA
 //   for client-data requests: PERIOD_ONCE delivers the requested bytes once;
 //   ON_SET delivers after each write into the area, and with CHANGED only
 //   when the requested bytes differ from those that request last received,
@@ -153,6 +176,51 @@ public:
     // Queues raw message bytes on every open connection (malformed ones too).
     void queueMessage(const std::vector<std::uint8_t>& bytes);
 
+    // --- the user aircraft and the flight ---
+    struct Aircraft {
+        std::string path;      // its aircraft.cfg, as AircraftLoaded reports it
+        std::string title;     // the string SimVar TITLE
+        std::string atcModel;  // the string SimVar ATC MODEL
+    };
+    static Aircraft defaultAircraft();
+    // Loads another aircraft: AircraftLoaded goes to its subscribers when
+    // the path differs from the last one; requests on TITLE and ATC MODEL
+    // see the new values.
+    void setAircraft(const Aircraft& aircraft);
+    Aircraft aircraft() const;
+    // A flight starts (FlightLoaded, SimStart, Sim 1) or ends (Pause 0 when
+    // it was paused, SimStop, Sim 0); false when it already ran, or did not.
+    bool startFlight();
+    bool stopFlight();
+    // Pause 1 or Pause 0; false without a running flight, or when the
+    // flight already is in that state.
+    bool setPaused(bool paused);
+    bool flying() const;
+    bool paused() const;
+
+    // --- frames ---
+    static constexpr double kDefaultFrameRate = 30.0;
+    static constexpr double kMaxFrameRate = 1000.0;
+    // Frames per second, above 0 and up to kMaxFrameRate (false otherwise);
+    // the next frame starts now.
+    bool setFrameRate(double framesPerSecond);
+    double frameRate() const;
+    // No frame ends for `duration` from now; frames start again after it.
+    void stallFrames(Clock::Duration duration);
+    // Frames ended so far.
+    std::uint64_t frameCount() const;
+    // Called at the end of every frame, with its number, under the
+    // emulator's lock (keep it short, don't call back): the place for work
+    // done once per frame.
+    void setFrameHook(std::function<void(std::uint64_t frame)> hook);
+    // When the next frame ends, if anything waits for it (a Frame
+    // subscriber during a running, unpaused flight, or a frame hook);
+    // nullopt when nothing does, so a transport need not wake for frames.
+    std::optional<Clock::TimePoint> nextFrameDue() const;
+    // Runs the frames whose end has come (every call does so first).
+    void runDueFrames();
+    Clock& clock() const { return clock_; }
+
     // --- simulation variables ---
     // Names are compared without regard to case.
     void setSimVar(const std::string& name, double value);
@@ -217,7 +285,7 @@ public:
                           std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
     // Applies a configuration text: comma-separated options "running",
-    // "stopped", "battery=on|off", "backlight=<value>",
+    // "stopped", "flight=running|stopped", "battery=on|off", "backlight=<value>",
     // "reply=finished|none", "module=loaded|absent", "module-late=<seconds>",
     // "open-fail=<count>". False with an error for an unknown option.
     bool configure(const std::string& options, std::string& error);
@@ -246,6 +314,10 @@ public:
     HRESULT createClientData(simconnect::HANDLE handle, DWORD clientDataId, DWORD size,
                              DWORD flags);
     HRESULT getLastSentPacketId(simconnect::HANDLE handle, DWORD* sendId);
+    HRESULT clearDataDefinition(simconnect::HANDLE handle, DWORD defineId);
+    HRESULT subscribeToSystemEvent(simconnect::HANDLE handle, DWORD eventId, const char* name);
+    HRESULT unsubscribeFromSystemEvent(simconnect::HANDLE handle, DWORD eventId);
+    HRESULT requestSystemState(simconnect::HANDLE handle, DWORD requestId, const char* state);
 
     // For a transport whose client numbers its own messages (a network
     // front passes the send id from each message's header): the next call
@@ -286,6 +358,7 @@ private:
         std::map<DWORD, std::vector<SimDatum>> dataDefinitions;
         std::map<DWORD, Request> dataRequests;
         std::map<DWORD, std::string> events;
+        std::map<DWORD, std::string> systemEvents;  // event id → name in lower case
         DWORD sendId = 0;
     };
     struct CallFailure {
@@ -322,6 +395,18 @@ private:
     void sendSimDataLocked(Connection& connection, DWORD requestId, Request& request, bool force)
         REQUIRES(mutex_);
     void evaluateSimRequestsLocked() REQUIRES(mutex_);
+    void appendSimDatumLocked(std::vector<std::uint8_t>& payload, const SimDatum& datum) const
+        REQUIRES(mutex_);
+    // Queues `message(eventId)` for every subscription to the system event.
+    void systemEventLocked(const std::string& name,
+                           const std::function<std::vector<std::uint8_t>(DWORD)>& message)
+        REQUIRES(mutex_);
+    void simpleSystemEventLocked(const std::string& name, DWORD data) REQUIRES(mutex_);
+    bool frameSubscribedLocked() const REQUIRES(mutex_);
+    Clock::TimePoint frameEndLocked(std::uint64_t frame) const REQUIRES(mutex_);
+    // Runs the frames that ended by now (at most a second's worth).
+    void advanceFramesLocked() REQUIRES(mutex_);
+    void endFrameLocked() REQUIRES(mutex_);
     void setLVarLocked(const std::string& name, float value) REQUIRES(mutex_);
     void traceLocked(const std::string& line) REQUIRES(mutex_);
     void runClientDataCallHook(const char* function) EXCLUDES(mutex_);
@@ -363,4 +448,14 @@ private:
     Clock::Duration moduleLoadDelay_ GUARDED_BY(mutex_){};
     bool moduleLoadScheduled_ GUARDED_BY(mutex_) = false;
     Clock::TimePoint moduleLoadAt_ GUARDED_BY(mutex_){};
+    Aircraft aircraft_ GUARDED_BY(mutex_);
+    bool flying_ GUARDED_BY(mutex_) = true;
+    bool paused_ GUARDED_BY(mutex_) = false;
+    // Frame n since the origin ends at frameEndLocked(n).
+    double frameRate_ GUARDED_BY(mutex_) = kDefaultFrameRate;
+    Clock::TimePoint frameOrigin_ GUARDED_BY(mutex_){};
+    std::uint64_t framesSinceOrigin_ GUARDED_BY(mutex_) = 0;
+    std::uint64_t frameCount_ GUARDED_BY(mutex_) = 0;
+    std::optional<Clock::TimePoint> stallUntil_ GUARDED_BY(mutex_);
+    std::function<void(std::uint64_t)> frameHook_ GUARDED_BY(mutex_);
 };

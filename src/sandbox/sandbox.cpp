@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "common/ascii.h"
+#include "emulation/sim_console_commands.h"
 #include "log/logger.h"
 #include "platform/paths.h"
 #include "sim/sim_variables.h"
@@ -86,8 +87,9 @@ void Sandbox::buildCommands(Sandbox* self, Commands& c) {
         .add("unplug", "[PANEL]", "pull a panel's cable", on(&Sandbox::commandPlug))
         .add("plug", "[PANEL]", "plug it back in", on(&Sandbox::commandPlug))
         .add("panels", "", "list the panels", on(&Sandbox::commandPanels))
-        .add("sim", "start|stop|quit|crash",
-             "start the simulator, stop it, quit it (the program ends), or break the connection",
+        .add("sim", "start|stop|quit|crash|fps N|stall MS",
+             "start the simulator, stop it, quit it (the program ends), break the connection, "
+             "run it at N frames per second (default 30), or hold its frames for MS ms",
              on(&Sandbox::commandSim))
         .add("battery", "on|off", "the master battery", on(&Sandbox::commandBattery))
         .add("lvar", "VALUE", "the panel backlight potentiometer (0.0 to 1.0)",
@@ -100,6 +102,8 @@ void Sandbox::buildCommands(Sandbox* self, Commands& c) {
         .add("quit", "", "stop the program", on(&Sandbox::commandQuit), {"exit"});
     buildSimCommands(self, c.sim);
     buildModuleCommands(self, c.module);
+    const emulation::Say say = [self](const std::string& line) { self->print("[sandbox] " + line); };
+    emulation::addFlightCommands(c.top, self ? &self->sim_ : nullptr, say);
 }
 
 void Sandbox::buildSimCommands(Sandbox* self, CommandTable& sim) {
@@ -124,6 +128,8 @@ void Sandbox::buildSimCommands(Sandbox* self, CommandTable& sim) {
             self->sim_.breakConnections();
             return true;
         });
+    emulation::addFrameCommands(sim, self ? &self->sim_ : nullptr,
+                                [self](const std::string& line) { self->print("[sandbox] " + line); });
 }
 
 void Sandbox::buildModuleCommands(Sandbox* self, CommandTable& module) {
@@ -282,7 +288,8 @@ bool Sandbox::execute(const std::string& line) {
 }
 
 bool Sandbox::executeHere(const std::vector<std::string>& words) {
-    static const char* const kNeedOwnSimulator[] = {"sim", "battery", "lvar", "module"};
+    static const char* const kNeedOwnSimulator[] = {"sim",    "battery",  "lvar",
+                                                    "module", "aircraft", "flight"};
     if (side_ == SimulatorSide::Linked) {
         for (const char* command : kNeedOwnSimulator) {
             if (lower(words[0]) != command) continue;
@@ -467,7 +474,9 @@ bool Sandbox::commandPanels(const Words&) {
 }
 
 bool Sandbox::commandSim(const Words& w) {
-    if (!commands_.sim.run({lower(arg(w, 1))})) {
+    Words rest(w.begin() + 1, w.end());
+    if (!rest.empty()) rest[0] = lower(rest[0]);
+    if (!commands_.sim.run(rest)) {
         print("[sandbox] sim " + commands_.sim.synopsis());
     }
     return true;

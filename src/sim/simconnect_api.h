@@ -1,6 +1,6 @@
 #pragma once
 
-// The SimConnect C API as this program uses it: the thirteen functions, the
+// The SimConnect C API as this program uses it: the seventeen functions, the
 // received-message layouts and the constants, with the SDK's published
 // names, parameter order and values. Written from the published ABI, with
 // fixed-width types so that the native Linux build (tests, emulator) has
@@ -59,7 +59,10 @@ enum SIMCONNECT_RECV_ID : std::int32_t {
     SIMCONNECT_RECV_ID_OPEN = 2,
     SIMCONNECT_RECV_ID_QUIT = 3,
     SIMCONNECT_RECV_ID_EVENT = 4,
+    SIMCONNECT_RECV_ID_EVENT_FILENAME = 6,
+    SIMCONNECT_RECV_ID_EVENT_FRAME = 7,
     SIMCONNECT_RECV_ID_SIMOBJECT_DATA = 8,
+    SIMCONNECT_RECV_ID_SYSTEM_STATE = 15,
     SIMCONNECT_RECV_ID_CLIENT_DATA = 16,
 };
 
@@ -69,6 +72,13 @@ enum SIMCONNECT_DATATYPE : std::int32_t {
     SIMCONNECT_DATATYPE_INT64 = 2,
     SIMCONNECT_DATATYPE_FLOAT32 = 3,
     SIMCONNECT_DATATYPE_FLOAT64 = 4,
+    // Fixed-length strings: the text, a NUL, and zeros to the field's size.
+    SIMCONNECT_DATATYPE_STRING8 = 5,
+    SIMCONNECT_DATATYPE_STRING32 = 6,
+    SIMCONNECT_DATATYPE_STRING64 = 7,
+    SIMCONNECT_DATATYPE_STRING128 = 8,
+    SIMCONNECT_DATATYPE_STRING256 = 9,
+    SIMCONNECT_DATATYPE_STRING260 = 10,
 };
 
 enum SIMCONNECT_EXCEPTION : std::int32_t {
@@ -113,7 +123,7 @@ enum SIMCONNECT_EXCEPTION : std::int32_t {
 };
 
 enum SIMCONNECT_PERIOD : std::int32_t {
-    SIMCONNECT_PERIOD_NEVER = 0,
+    SIMCONNECT_PERIOD_NEVER = 0,  // stops the request of that id
     SIMCONNECT_PERIOD_ONCE = 1,
     SIMCONNECT_PERIOD_VISUAL_FRAME = 2,
     SIMCONNECT_PERIOD_SIM_FRAME = 3,
@@ -129,6 +139,10 @@ enum SIMCONNECT_CLIENT_DATA_PERIOD : std::int32_t {
 };
 
 constexpr DWORD SIMCONNECT_UNUSED = 0xFFFFFFFFu;
+// The group of a system event's RECV_EVENT (it belongs to none).
+constexpr DWORD SIMCONNECT_UNKNOWN_GROUP = 0xFFFFFFFFu;
+// szFileName and szString: MAX_PATH characters.
+constexpr std::size_t SIMCONNECT_MAX_PATH = 260;
 constexpr SIMCONNECT_OBJECT_ID SIMCONNECT_OBJECT_ID_USER = 0;
 constexpr DWORD SIMCONNECT_OPEN_CONFIGINDEX_LOCAL = 0xFFFFFFFFu;
 constexpr DWORD SIMCONNECT_CLIENTDATA_MAX_SIZE = 8192;
@@ -237,6 +251,52 @@ struct SIMCONNECT_RECV_SIMOBJECT_DATA {
 
 using SIMCONNECT_RECV_CLIENT_DATA = SIMCONNECT_RECV_SIMOBJECT_DATA;
 
+// A system event (SubscribeToSystemEvent) or a client event.
+struct SIMCONNECT_RECV_EVENT {
+    DWORD dwSize;
+    DWORD dwVersion;
+    DWORD dwID;
+    DWORD uGroupID;  // SIMCONNECT_UNKNOWN_GROUP for system events
+    DWORD uEventID;  // the client's id from the subscription
+    DWORD dwData;
+};
+
+// A system event that names a file (AircraftLoaded, FlightLoaded).
+struct SIMCONNECT_RECV_EVENT_FILENAME {
+    DWORD dwSize;
+    DWORD dwVersion;
+    DWORD dwID;
+    DWORD uGroupID;
+    DWORD uEventID;
+    DWORD dwData;
+    char szFileName[SIMCONNECT_MAX_PATH];
+    DWORD dwFlags;
+};
+
+// The system event Frame: once per visual frame.
+struct SIMCONNECT_RECV_EVENT_FRAME {
+    DWORD dwSize;
+    DWORD dwVersion;
+    DWORD dwID;
+    DWORD uGroupID;
+    DWORD uEventID;
+    DWORD dwData;
+    float fFrameRate;  // frames per second
+    float fSimSpeed;   // 1.0 = real time
+};
+
+// The answer to RequestSystemState; one of the three values is meaningful,
+// which one depends on the state asked for.
+struct SIMCONNECT_RECV_SYSTEM_STATE {
+    DWORD dwSize;
+    DWORD dwVersion;
+    DWORD dwID;
+    DWORD dwRequestID;
+    DWORD dwInteger;
+    float fFloat;
+    char szString[SIMCONNECT_MAX_PATH];
+};
+
 #pragma pack(pop)
 
 constexpr std::size_t kRecvDataPayloadOffset = 40;
@@ -258,6 +318,21 @@ static_assert(offsetof(SIMCONNECT_RECV_SIMOBJECT_DATA, dwDefineCount) == 36, "da
 static_assert(offsetof(SIMCONNECT_RECV_SIMOBJECT_DATA, dwData) == kRecvDataPayloadOffset,
               "data payload starts 40 bytes in");
 static_assert(sizeof(SIMCONNECT_RECV_SIMOBJECT_DATA) == 44, "data layout");
+static_assert(offsetof(SIMCONNECT_RECV_EVENT, uGroupID) == 12, "event layout");
+static_assert(offsetof(SIMCONNECT_RECV_EVENT, uEventID) == 16, "event layout");
+static_assert(offsetof(SIMCONNECT_RECV_EVENT, dwData) == 20, "event layout");
+static_assert(sizeof(SIMCONNECT_RECV_EVENT) == 24, "event layout");
+static_assert(offsetof(SIMCONNECT_RECV_EVENT_FILENAME, szFileName) == 24, "filename layout");
+static_assert(offsetof(SIMCONNECT_RECV_EVENT_FILENAME, dwFlags) == 284, "filename layout");
+static_assert(sizeof(SIMCONNECT_RECV_EVENT_FILENAME) == 288, "filename layout");
+static_assert(offsetof(SIMCONNECT_RECV_EVENT_FRAME, fFrameRate) == 24, "frame layout");
+static_assert(offsetof(SIMCONNECT_RECV_EVENT_FRAME, fSimSpeed) == 28, "frame layout");
+static_assert(sizeof(SIMCONNECT_RECV_EVENT_FRAME) == 32, "frame layout");
+static_assert(offsetof(SIMCONNECT_RECV_SYSTEM_STATE, dwRequestID) == 12, "state layout");
+static_assert(offsetof(SIMCONNECT_RECV_SYSTEM_STATE, dwInteger) == 16, "state layout");
+static_assert(offsetof(SIMCONNECT_RECV_SYSTEM_STATE, fFloat) == 20, "state layout");
+static_assert(offsetof(SIMCONNECT_RECV_SYSTEM_STATE, szString) == 24, "state layout");
+static_assert(sizeof(SIMCONNECT_RECV_SYSTEM_STATE) == 284, "state layout");
 
 typedef void(SIMCONNECT_CALL* DispatchProc)(SIMCONNECT_RECV* pData, DWORD cbData, void* pContext);
 
@@ -307,6 +382,20 @@ HRESULT SIMCONNECT_CALL SimConnect_CreateClientData(HANDLE hSimConnect,
                                                     SIMCONNECT_CLIENT_DATA_ID ClientDataID,
                                                     DWORD dwSize,
                                                     SIMCONNECT_CREATE_CLIENT_DATA_FLAG Flags);
+// Removes every datum of a data definition.
+HRESULT SIMCONNECT_CALL SimConnect_ClearDataDefinition(HANDLE hSimConnect,
+                                                       SIMCONNECT_DATA_DEFINITION_ID DefineID);
+// System events ("AircraftLoaded", "SimStart", "Frame", ...; names without
+// regard to case) arrive as RECV_EVENT* messages carrying EventID.
+HRESULT SIMCONNECT_CALL SimConnect_SubscribeToSystemEvent(HANDLE hSimConnect,
+                                                          SIMCONNECT_CLIENT_EVENT_ID EventID,
+                                                          const char* SystemEventName);
+HRESULT SIMCONNECT_CALL SimConnect_UnsubscribeFromSystemEvent(HANDLE hSimConnect,
+                                                              SIMCONNECT_CLIENT_EVENT_ID EventID);
+// The answer ("AircraftLoaded", "Sim", ...) comes as one RECV_SYSTEM_STATE.
+HRESULT SIMCONNECT_CALL SimConnect_RequestSystemState(HANDLE hSimConnect,
+                                                      SIMCONNECT_DATA_REQUEST_ID RequestID,
+                                                      const char* szState);
 // The send id the library gave the last message it sent (or refused) on
 // this connection; a server exception names the message by this id.
 HRESULT SIMCONNECT_CALL SimConnect_GetLastSentPacketID(HANDLE hSimConnect, DWORD* pdwSendID);

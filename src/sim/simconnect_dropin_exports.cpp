@@ -96,6 +96,28 @@ HRESULT SIMCONNECT_CALL SimConnect_GetLastSentPacketID(HANDLE hSimConnect, DWORD
     return dropInLibrary().getLastSentPacketId(hSimConnect, pdwSendID);
 }
 
+HRESULT SIMCONNECT_CALL SimConnect_ClearDataDefinition(HANDLE hSimConnect,
+                                                       SIMCONNECT_DATA_DEFINITION_ID DefineID) {
+    return dropInLibrary().clearDataDefinition(hSimConnect, DefineID);
+}
+
+HRESULT SIMCONNECT_CALL SimConnect_SubscribeToSystemEvent(HANDLE hSimConnect,
+                                                          SIMCONNECT_CLIENT_EVENT_ID EventID,
+                                                          const char* SystemEventName) {
+    return dropInLibrary().subscribeToSystemEvent(hSimConnect, EventID, SystemEventName);
+}
+
+HRESULT SIMCONNECT_CALL SimConnect_UnsubscribeFromSystemEvent(HANDLE hSimConnect,
+                                                              SIMCONNECT_CLIENT_EVENT_ID EventID) {
+    return dropInLibrary().unsubscribeFromSystemEvent(hSimConnect, EventID);
+}
+
+HRESULT SIMCONNECT_CALL SimConnect_RequestSystemState(HANDLE hSimConnect,
+                                                      SIMCONNECT_DATA_REQUEST_ID RequestID,
+                                                      const char* szState) {
+    return dropInLibrary().requestSystemState(hSimConnect, RequestID, szState);
+}
+
 }  // extern "C"
 
 }  // namespace simconnect

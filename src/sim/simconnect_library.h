@@ -20,8 +20,10 @@ namespace simconnect {
 // that). Failures are the HRESULTs the SDK would return.
 //
 // A further SimConnect function is added here, to the SDK loader's table
-// (simconnect_sdk_library.cpp), to the network client, to the emulator and
-// to the drop-in exports (simconnect_dropin_exports.cpp with SimConnect.def).
+// (simconnect_sdk_library.cpp), to the network client and its codec
+// (simnet/codec.h), to the emulator with its library and its network front
+// (emulation/emulator_library.h, simulator/emulator_front.cpp) and to the
+// drop-in exports (simconnect_dropin_exports.cpp with SimConnect.def).
 class Library {
 public:
     virtual ~Library() = default;
@@ -67,6 +69,13 @@ public:
     virtual HRESULT createClientData(HANDLE handle, SIMCONNECT_CLIENT_DATA_ID clientDataId,
                                      DWORD size, SIMCONNECT_CREATE_CLIENT_DATA_FLAG flags) = 0;
     virtual HRESULT getLastSentPacketId(HANDLE handle, DWORD* sendId) = 0;
+    virtual HRESULT clearDataDefinition(HANDLE handle, SIMCONNECT_DATA_DEFINITION_ID defineId) = 0;
+    virtual HRESULT subscribeToSystemEvent(HANDLE handle, SIMCONNECT_CLIENT_EVENT_ID eventId,
+                                           const char* systemEventName) = 0;
+    virtual HRESULT unsubscribeFromSystemEvent(HANDLE handle,
+                                               SIMCONNECT_CLIENT_EVENT_ID eventId) = 0;
+    virtual HRESULT requestSystemState(HANDLE handle, SIMCONNECT_DATA_REQUEST_ID requestId,
+                                       const char* state) = 0;
 };
 
 }  // namespace simconnect

@@ -16,7 +16,8 @@ namespace {
     X(Close) X(CallDispatch) X(AddToDataDefinition) X(RequestDataOnSimObject)                      \
         X(MapClientEventToSimEvent) X(TransmitClientEvent) X(MapClientDataNameToID)                \
             X(AddToClientDataDefinition) X(RequestClientData) X(SetClientData) X(CreateClientData) \
-                X(GetLastSentPacketID)
+                X(GetLastSentPacketID) X(ClearDataDefinition) X(SubscribeToSystemEvent)      \
+                    X(UnsubscribeFromSystemEvent) X(RequestSystemState)
 
 struct Functions {
 #define CORVANE_FIELD(name) decltype(&SimConnect_##name) name = nullptr;
@@ -115,6 +116,20 @@ public:
     }
     HRESULT getLastSentPacketId(HANDLE handle, DWORD* sendId) override {
         return f_.GetLastSentPacketID(handle, sendId);
+    }
+    HRESULT clearDataDefinition(HANDLE handle, SIMCONNECT_DATA_DEFINITION_ID defineId) override {
+        return f_.ClearDataDefinition(handle, defineId);
+    }
+    HRESULT subscribeToSystemEvent(HANDLE handle, SIMCONNECT_CLIENT_EVENT_ID eventId,
+                                   const char* systemEventName) override {
+        return f_.SubscribeToSystemEvent(handle, eventId, systemEventName);
+    }
+    HRESULT unsubscribeFromSystemEvent(HANDLE handle, SIMCONNECT_CLIENT_EVENT_ID eventId) override {
+        return f_.UnsubscribeFromSystemEvent(handle, eventId);
+    }
+    HRESULT requestSystemState(HANDLE handle, SIMCONNECT_DATA_REQUEST_ID requestId,
+                               const char* state) override {
+        return f_.RequestSystemState(handle, requestId, state);
     }
 
 private:

@@ -59,13 +59,16 @@ private:
         word(bits);
     }
 
-    void put(const std::string& text) {
-        if (error_ == CodecError::None && text.size() >= kStringFieldSize) {
+    void put(const std::string& text) { putText(text, kStringFieldSize); }
+    void put(const PathText& path) { putText(path.text, kPathFieldSize); }
+
+    void putText(const std::string& text, std::size_t field) {
+        if (error_ == CodecError::None && text.size() >= field) {
             error_ = CodecError::StringTooLong;
         }
-        if (!room(kStringFieldSize)) return;
+        if (!room(field)) return;
         out_.insert(out_.end(), text.begin(), text.end());
-        out_.insert(out_.end(), kStringFieldSize - text.size(), 0);
+        out_.insert(out_.end(), field - text.size(), 0);
     }
 
     void put(const Tag& tag) { append(tag.data(), tag.size()); }
@@ -119,10 +122,13 @@ private:
         std::memcpy(&value, &bits, sizeof value);
     }
 
-    void get(std::string& text) {
-        const std::uint8_t* p = take(kStringFieldSize);
+    void get(std::string& text) { getText(text, kStringFieldSize); }
+    void get(PathText& path) { getText(path.text, kPathFieldSize); }
+
+    void getText(std::string& text, std::size_t field) {
+        const std::uint8_t* p = take(field);
         if (!p) return;
-        const std::uint8_t* end = p + kStringFieldSize;
+        const std::uint8_t* end = p + field;
         const std::uint8_t* nul = std::find(p, end, 0);
         if (nul == end || std::any_of(nul, end, [](std::uint8_t b) { return b != 0; })) {
             error_ = CodecError::BadString;
@@ -242,7 +248,7 @@ const char* describe(CodecError error) {
         case CodecError::BadString:
             return "string field not NUL-terminated and zero-padded";
         case CodecError::StringTooLong:
-            return "text of 256 or more characters";
+            return "text too long for its field";
     }
     return "unknown error";
 }

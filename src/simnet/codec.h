@@ -8,8 +8,8 @@
 // variant below.
 //
 // Field kinds on the wire: std::uint32_t and float are 4 little-endian
-// bytes; std::string is a 256-byte field (text, NUL, zeros); Tag is 4 raw
-// bytes; CountedBytes is a 4-byte count followed by that many bytes;
+// bytes; std::string is a 256-byte field (text, NUL, zeros); PathText the
+// same in 260 bytes; Tag is 4 raw bytes; CountedBytes is a 4-byte count followed by that many bytes;
 // TrailingBytes runs to the end of the message.
 //
 // Decoding is strict and never reads outside the given bytes: the size word
@@ -38,6 +38,11 @@ struct CountedBytes {
 
 struct TrailingBytes {
     std::vector<std::uint8_t> bytes;
+};
+
+// A text in a field of kPathFieldSize bytes (szFileName, szString).
+struct PathText {
+    std::string text;
 };
 
 // ---- client to server ----------------------------------------------------
@@ -184,10 +189,54 @@ struct SetClientDataCall {
     }
 };
 
-using Call = std::variant<OpenCall, MapClientEventToSimEventCall, TransmitClientEventCall,
-                          AddToDataDefinitionCall, RequestDataOnSimObjectCall,
-                          MapClientDataNameToIdCall, CreateClientDataCall,
-                          AddToClientDataDefinitionCall, RequestClientDataCall, SetClientDataCall>;
+struct ClearDataDefinitionCall {
+    static constexpr CallId kId = CallId::ClearDataDefinition;
+    static constexpr const char* kName = "ClearDataDefinition";
+    std::uint32_t defineId = 0;
+    template <class S, class F>
+    static void fields(S& s, F&& f) {
+        f(s.defineId);
+    }
+};
+
+struct SubscribeToSystemEventCall {
+    static constexpr CallId kId = CallId::SubscribeToSystemEvent;
+    static constexpr const char* kName = "SubscribeToSystemEvent";
+    std::uint32_t eventId = 0;
+    std::string name;
+    template <class S, class F>
+    static void fields(S& s, F&& f) {
+        f(s.eventId, s.name);
+    }
+};
+
+struct UnsubscribeFromSystemEventCall {
+    static constexpr CallId kId = CallId::UnsubscribeFromSystemEvent;
+    static constexpr const char* kName = "UnsubscribeFromSystemEvent";
+    std::uint32_t eventId = 0;
+    template <class S, class F>
+    static void fields(S& s, F&& f) {
+        f(s.eventId);
+    }
+};
+
+struct RequestSystemStateCall {
+    static constexpr CallId kId = CallId::RequestSystemState;
+    static constexpr const char* kName = "RequestSystemState";
+    std::uint32_t requestId = 0;
+    std::string name;  // the state
+    template <class S, class F>
+    static void fields(S& s, F&& f) {
+        f(s.requestId, s.name);
+    }
+};
+
+using Call =
+    std::variant<OpenCall, MapClientEventToSimEventCall, TransmitClientEventCall,
+                 AddToDataDefinitionCall, RequestDataOnSimObjectCall, MapClientDataNameToIdCall,
+                 CreateClientDataCall, AddToClientDataDefinitionCall, RequestClientDataCall,
+                 SetClientDataCall, ClearDataDefinitionCall, SubscribeToSystemEventCall,
+                 UnsubscribeFromSystemEventCall, RequestSystemStateCall>;
 
 struct ClientMessage {
     std::uint32_t version = kProtocolVersion;
@@ -267,14 +316,64 @@ struct RecvClientData : RecvData {
     static constexpr RecvId kId = RecvId::ClientData;
 };
 
+// EVENT: a system event (group SIMCONNECT_UNKNOWN_GROUP) or a client event.
+struct RecvEvent {
+    static constexpr RecvId kId = RecvId::Event;
+    std::uint32_t groupId = 0;
+    std::uint32_t eventId = 0;  // the client's id from its subscription
+    std::uint32_t data = 0;
+    template <class S, class F>
+    static void fields(S& s, F&& f) {
+        f(s.groupId, s.eventId, s.data);
+    }
+};
+
+struct RecvEventFilename {
+    static constexpr RecvId kId = RecvId::EventFilename;
+    std::uint32_t groupId = 0;
+    std::uint32_t eventId = 0;
+    std::uint32_t data = 0;
+    PathText fileName;
+    std::uint32_t flags = 0;
+    template <class S, class F>
+    static void fields(S& s, F&& f) {
+        f(s.groupId, s.eventId, s.data, s.fileName, s.flags);
+    }
+};
+
+struct RecvEventFrame {
+    static constexpr RecvId kId = RecvId::EventFrame;
+    std::uint32_t groupId = 0;
+    std::uint32_t eventId = 0;
+    std::uint32_t data = 0;
+    float frameRate = 0.0f;  // frames per second
+    float simSpeed = 0.0f;   // 1.0 = real time
+    template <class S, class F>
+    static void fields(S& s, F&& f) {
+        f(s.groupId, s.eventId, s.data, s.frameRate, s.simSpeed);
+    }
+};
+
+struct RecvSystemState {
+    static constexpr RecvId kId = RecvId::SystemState;
+    std::uint32_t requestId = 0;
+    std::uint32_t integer = 0;
+    float number = 0.0f;
+    PathText text;
+    template <class S, class F>
+    static void fields(S& s, F&& f) {
+        f(s.requestId, s.integer, s.number, s.text);
+    }
+};
+
 // Any other message id: passed on as it came.
 struct RecvRaw {
     std::uint32_t id = 0;
     TrailingBytes body;
 };
 
-using Recv =
-    std::variant<RecvException, RecvOpen, RecvQuit, RecvSimObjectData, RecvClientData, RecvRaw>;
+using Recv = std::variant<RecvException, RecvOpen, RecvQuit, RecvSimObjectData, RecvClientData,
+                          RecvEvent, RecvEventFilename, RecvEventFrame, RecvSystemState, RecvRaw>;
 
 struct ServerMessage {
     std::uint32_t version = kProtocolVersion;
@@ -292,7 +391,7 @@ enum class CodecError {
     NotACall,       // client message whose type lacks the call prefix
     UnknownCall,    // call id this codec does not know
     BadString,      // string field without NUL, or with bytes after it
-    StringTooLong,  // text of 256 or more characters to encode
+    StringTooLong,  // text that does not fit its field with its NUL (256 or 260 bytes)
 };
 
 const char* describe(CodecError error);
@@ -305,7 +404,7 @@ CodecError decodeClientMessage(const std::uint8_t* data, std::size_t size, Clien
 CodecError decodeServerMessage(const std::uint8_t* data, std::size_t size, ServerMessage& out);
 
 // On success `out` holds exactly the message's bytes; on failure it is
-// unspecified. Refuses texts of 256+ characters and messages above the
+// unspecified. Refuses texts too long for their fields and messages above the
 // direction's bound (kMaxClientMessageSize, kMaxServerMessageSize).
 CodecError encodeClientMessage(const ClientMessage& message, std::vector<std::uint8_t>& out);
 // The same for a call with the protocol version of this library, without

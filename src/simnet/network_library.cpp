@@ -165,4 +165,24 @@ NetworkLibrary::HRESULT NetworkLibrary::getLastSentPacketId(HANDLE handle, DWORD
     return S_OK_RESULT;
 }
 
+NetworkLibrary::HRESULT NetworkLibrary::clearDataDefinition(
+    HANDLE handle, simconnect::SIMCONNECT_DATA_DEFINITION_ID defineId) {
+    return sendCall(handle, ClearDataDefinitionCall{defineId});
+}
+
+NetworkLibrary::HRESULT NetworkLibrary::subscribeToSystemEvent(
+    HANDLE handle, simconnect::SIMCONNECT_CLIENT_EVENT_ID eventId, const char* systemEventName) {
+    return sendCall(handle, SubscribeToSystemEventCall{eventId, text(systemEventName)});
+}
+
+NetworkLibrary::HRESULT NetworkLibrary::unsubscribeFromSystemEvent(
+    HANDLE handle, simconnect::SIMCONNECT_CLIENT_EVENT_ID eventId) {
+    return sendCall(handle, UnsubscribeFromSystemEventCall{eventId});
+}
+
+NetworkLibrary::HRESULT NetworkLibrary::requestSystemState(
+    HANDLE handle, simconnect::SIMCONNECT_DATA_REQUEST_ID requestId, const char* state) {
+    return sendCall(handle, RequestSystemStateCall{requestId, text(state)});
+}
+
 }  // namespace simnet

@@ -78,6 +78,14 @@ public:
                              DWORD size,
                              simconnect::SIMCONNECT_CREATE_CLIENT_DATA_FLAG flags) override;
     HRESULT getLastSentPacketId(HANDLE handle, DWORD* sendId) override;
+    HRESULT clearDataDefinition(HANDLE handle,
+                                simconnect::SIMCONNECT_DATA_DEFINITION_ID defineId) override;
+    HRESULT subscribeToSystemEvent(HANDLE handle, simconnect::SIMCONNECT_CLIENT_EVENT_ID eventId,
+                                   const char* systemEventName) override;
+    HRESULT unsubscribeFromSystemEvent(HANDLE handle,
+                                       simconnect::SIMCONNECT_CLIENT_EVENT_ID eventId) override;
+    HRESULT requestSystemState(HANDLE handle, simconnect::SIMCONNECT_DATA_REQUEST_ID requestId,
+                               const char* state) override;
 
     NetworkLibrary(const NetworkLibrary&) = delete;
     NetworkLibrary& operator=(const NetworkLibrary&) = delete;

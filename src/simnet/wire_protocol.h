@@ -25,6 +25,9 @@ constexpr std::size_t kServerHeaderSize = 12;
 // Every string travels in a field of this many bytes: the text, a NUL, and
 // zeros up to the end. 255 characters fit; 256 or more are refused.
 constexpr std::size_t kStringFieldSize = 256;
+// File names and state strings from the server travel in MAX_PATH fields,
+// filled the same way.
+constexpr std::size_t kPathFieldSize = 260;
 
 // The library's send buffer: no client message is larger. A call that would
 // need more is refused on the client side; a server treats a larger message
@@ -50,7 +53,11 @@ enum class CallId : std::uint32_t {
     MapClientEventToSimEvent = 0x04,
     TransmitClientEvent = 0x05,
     AddToDataDefinition = 0x0C,
+    ClearDataDefinition = 0x0D,
     RequestDataOnSimObject = 0x0E,
+    SubscribeToSystemEvent = 0x17,
+    UnsubscribeFromSystemEvent = 0x18,
+    RequestSystemState = 0x35,
     MapClientDataNameToID = 0x37,
     CreateClientData = 0x38,
     AddToClientDataDefinition = 0x39,
@@ -63,7 +70,11 @@ enum class RecvId : std::uint32_t {
     Exception = 1,
     Open = 2,
     Quit = 3,
+    Event = 4,
+    EventFilename = 6,
+    EventFrame = 7,
     SimObjectData = 8,
+    SystemState = 15,
     ClientData = 16,
 };
 

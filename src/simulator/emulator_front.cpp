@@ -1,6 +1,8 @@
 #include "simulator/emulator_front.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <set>
 #include <utility>
 #include <variant>
@@ -105,6 +107,18 @@ struct EmulatorCall {
         sim.setClientData(h, c.clientDataId, c.defineId, static_cast<DWORD>(bytes.size()),
                           bytes.empty() ? &kNothing : bytes.data());
     }
+    void operator()(const ClearDataDefinitionCall& c) const {
+        sim.clearDataDefinition(h, c.defineId);
+    }
+    void operator()(const SubscribeToSystemEventCall& c) const {
+        sim.subscribeToSystemEvent(h, c.eventId, c.name.c_str());
+    }
+    void operator()(const UnsubscribeFromSystemEventCall& c) const {
+        sim.unsubscribeFromSystemEvent(h, c.eventId);
+    }
+    void operator()(const RequestSystemStateCall& c) const {
+        sim.requestSystemState(h, c.requestId, c.name.c_str());
+    }
 };
 
 // What one client holds in the emulator: each mapping and request id once
@@ -142,6 +156,7 @@ private:
     void count(std::uint32_t kind, const RequestClientDataCall& c) {
         requests_ += key(kind, c.requestId) ? 1 : 0;
     }
+    void count(std::uint32_t kind, const SubscribeToSystemEventCall& c) { key(kind, c.eventId); }
     void count(std::uint32_t, const AddToDataDefinitionCall&) { ++appended_; }
     void count(std::uint32_t, const AddToClientDataDefinitionCall&) { ++appended_; }
     template <class Other>
@@ -296,20 +311,31 @@ void EmulatorFront::wakePump() {
     wake_.notify_all();
 }
 
+std::chrono::nanoseconds EmulatorFront::untilNextPump() {
+    sim_.runDueFrames();
+    const std::chrono::nanoseconds period = options_.pumpPeriod;
+    const std::optional<Clock::TimePoint> frame = sim_.nextFrameDue();
+    if (!frame) return period;
+    const auto untilFrame =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(*frame - sim_.clock().now());
+    return std::max(std::chrono::nanoseconds(0), std::min(period, untilFrame));
+}
+
 void EmulatorFront::pumpLoop() {
-    MutexLock guard(lock_);
-    while (!stopping_) {
-        wake_.wait_for(guard.native(), options_.pumpPeriod,
-                       [this]() REQUIRES(lock_) { return woken_ || stopping_; });
-        if (stopping_) break;
-        woken_ = false;
+    for (;;) {
+        const std::chrono::nanoseconds wait = untilNextPump();
         std::vector<std::shared_ptr<Link>> links;
-        for (const auto& entry : links_)
-            links.push_back(entry.second);
-        guard.unlock();
+        {
+            MutexLock guard(lock_);
+            wake_.wait_for(guard.native(), wait,
+                           [this]() REQUIRES(lock_) { return woken_ || stopping_; });
+            if (stopping_) return;
+            woken_ = false;
+            for (const auto& entry : links_)
+                links.push_back(entry.second);
+        }
         for (const auto& link : links)
             drain(*link);
-        guard.lock();
     }
 }
 

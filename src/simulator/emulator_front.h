@@ -31,7 +31,9 @@ struct EmulatorFrontOptions {
     std::size_t maxBytesPerClient = 4 * 1024 * 1024;
     // How often, in real time, every client's queued messages are looked
     // for when nothing else woke the pump (changes scripted on the
-    // emulator, a module that loads when its time comes).
+    // emulator, a module that loads when its time comes). While something
+    // waits for the emulator's frames, the pump also wakes when the next
+    // frame ends.
     std::chrono::milliseconds pumpPeriod{10};
 };
 
@@ -45,7 +47,9 @@ struct EmulatorFrontOptions {
 // that caused it. What the emulator queues for a connection is drained
 // with its CallDispatch and sent as it came, in order. One pump thread does
 // all draining: woken after every message a client sent (the answers to it
-// go out at once) and every pumpPeriod otherwise.
+// go out at once), at the end of each frame somebody waits for
+// (SimEmulator::nextFrameDue; the emulator's clock read as real time), and
+// every pumpPeriod otherwise.
 //
 // What the wire cannot carry becomes what a client of the real simulator
 // would see:
@@ -92,6 +96,8 @@ private:
     void forget(std::uint32_t clientId) EXCLUDES(lock_);
     void wakePump() EXCLUDES(lock_);
     void pumpLoop() EXCLUDES(lock_);
+    // Runs the frames that ended; how long the pump may sleep.
+    std::chrono::nanoseconds untilNextPump() EXCLUDES(lock_);
     // Sends what the emulator queued for the link; ends a broken one.
     void drain(Link& link) EXCLUDES(lock_);
 

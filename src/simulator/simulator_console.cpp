@@ -6,6 +6,7 @@
 
 #include "common/ascii.h"
 #include "common/program_name.h"
+#include "emulation/sim_console_commands.h"
 #include "sim/sim_variables.h"
 
 namespace {
@@ -36,10 +37,17 @@ void SimulatorConsole::buildCommands(SimulatorConsole* self, Commands& c) {
     auto on = [self](bool (SimulatorConsole::*handler)(const Words&)) {
         return [self, handler](const Words& w) { return (self->*handler)(w); };
     };
+    const emulation::Say say = [self](const std::string& line) { self->say(line); };
+    SimEmulator* sim = self ? &self->sim_ : nullptr;
     c.top
         .add("sim", "start|stop|quit|crash",
              "the simulator starts, stops, quits (QUIT to its clients) or crashes",
              on(&SimulatorConsole::commandSim))
+        // Shown in the help as "sim fps N" and "sim stall MS"; the row above runs them.
+        .add("sim", "", "", on(&SimulatorConsole::commandSim), {}, &c.frames);
+    emulation::addFlightCommands(c.top, sim, say);
+    emulation::addFrameCommands(c.frames, sim, say);
+    c.top
         .add("battery", "on|off", "the master battery", on(&SimulatorConsole::commandBattery))
         .add("light", "VALUE", "the panel light knob, 0.0 to 1.0",
              on(&SimulatorConsole::commandLight), {"lvar"})
@@ -95,7 +103,9 @@ bool SimulatorConsole::commandSim(const Words& w) {
     } else if (what == "crash") {
         sim_.breakConnections();
     } else {
-        say("sim start|stop|quit|crash");
+        Words rest(w.begin() + 1, w.end());
+        if (!rest.empty()) rest[0] = what;
+        if (!commands_.frames.run(rest)) say("sim start|stop|quit|crash|" + commands_.frames.synopsis());
         return true;
     }
     say("simulator " + what);
@@ -139,6 +149,10 @@ bool SimulatorConsole::commandStatus(const Words&) {
         ", battery " + (battery_ ? "on" : "off") + ", module " +
         (sim_.moduleLoaded() ? "loaded" : "not loaded") + ", port " +
         std::to_string(front_.port()));
+    const SimEmulator::Aircraft aircraft = sim_.aircraft();
+    say("aircraft \"" + aircraft.title + "\" (" + aircraft.path + "), flight " +
+        (!sim_.flying() ? "stopped" : sim_.paused() ? "paused" : "running") + ", " +
+        std::to_string(static_cast<int>(sim_.frameRate())) + " frames per second");
     say("clients connected " + std::to_string(front_.clientCount()) + ", connections open " +
         std::to_string(sim_.openConnectionCount()) + ", opened so far " +
         std::to_string(sim_.connectionCount()) + ", module commands so far " +

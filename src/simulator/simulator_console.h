@@ -9,8 +9,9 @@
 #include "simulator/emulator_front.h"
 
 // The typed commands of the standalone simulator: the simulator's life
-// (start, stop, quit, crash), the master battery, the panel light, the
-// MobiFlight module's states, a status line. One table row per command;
+// (start, stop, quit, crash) and frames (fps, stall), the aircraft and the
+// flight, the master battery, the panel light, the MobiFlight module's
+// states, a status line. One table row per command;
 // the help text is made from the rows.
 //
 // Keeps no record of its own: what it shows comes from the emulator, whose
@@ -37,6 +38,7 @@ public:
 private:
     struct Commands {
         CommandTable top;
+        CommandTable frames;  // after "sim"
         CommandTable module;
     };
     // The rows; `self` is null when only the help text is wanted.

@@ -38,4 +38,11 @@ TEST(CommandTableTest, RunsTheNamedRowWithItsWordsAndRefusesOthers) {
     EXPECT_EQ(module.synopsis(), "present|absent|late [S]");
 }
 
+TEST(CommandTableTest, QuotesGroupBlanksIntoOneWordAndKeepBackslashes) {
+    EXPECT_THAT(CommandTable::split(R"(aircraft "Big Jet 300"  "C:\My Planes\aircraft.cfg" "")"),
+                ElementsAre("aircraft", "Big Jet 300", R"(C:\My Planes\aircraft.cfg)", ""));
+    EXPECT_THAT(CommandTable::split("say pre\"fix and\"post \"open to the end"),
+                ElementsAre("say", "prefix andpost", "open to the end"));
+}
+
 }  // namespace

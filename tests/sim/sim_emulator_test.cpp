@@ -362,11 +362,194 @@ TEST_F(SimEmulatorTest, ConfigurationTextSetsUpTheSimulator) {
     EXPECT_EQ(lib.open(&handle, "P"), E_FAIL_RESULT);
     EXPECT_EQ(lib.open(&handle, "P"), E_FAIL_RESULT);
     EXPECT_EQ(lib.open(&handle, "P"), 0);
-    EXPECT_TRUE(sim.configure("module=absent", error));
+    EXPECT_TRUE(sim.configure("module=absent,flight=stopped", error));
     EXPECT_FALSE(sim.moduleLoaded());
+    EXPECT_FALSE(sim.flying());
     EXPECT_TRUE(sim.configure("", error));
     EXPECT_FALSE(sim.configure("running,bogus", error));
     EXPECT_EQ(error, "Unknown simulator emulator option: bogus");
+}
+
+template <class T>
+T messageAs(const Inbox& inbox, std::size_t i) {
+    T message{};
+    EXPECT_EQ(inbox.messages.at(i).size(), sizeof message);
+    std::memcpy(&message, inbox.messages.at(i).data(),
+                std::min(sizeof message, inbox.messages.at(i).size()));
+    return message;
+}
+
+// Each system event as "id:data", a file event as "id:path".
+std::vector<std::string> systemEvents(const Inbox& inbox) {
+    std::vector<std::string> events;
+    for (std::size_t i = 0; i < inbox.messages.size(); ++i) {
+        const DWORD id = inbox.ids()[i];
+        if (id == SIMCONNECT_RECV_ID_EVENT) {
+            const auto e = messageAs<SIMCONNECT_RECV_EVENT>(inbox, i);
+            EXPECT_EQ(e.uGroupID, SIMCONNECT_UNKNOWN_GROUP);
+            events.push_back(std::to_string(e.uEventID) + ":" + std::to_string(e.dwData));
+        } else if (id == SIMCONNECT_RECV_ID_EVENT_FILENAME) {
+            const auto e = messageAs<SIMCONNECT_RECV_EVENT_FILENAME>(inbox, i);
+            events.push_back(std::to_string(e.uEventID) + ":" + e.szFileName);
+        }
+    }
+    return events;
+}
+
+TEST_F(SimEmulatorTest, SystemEventsGoOnlyToSubscribersAndOnlyAfterTheSubscription) {
+    sim.setSimulatorRunning(true);
+    HANDLE watcher = openConnection();
+    HANDLE other = openConnection();
+    const SimEmulator::Aircraft jet{R"(SimObjects\Airplanes\Jet\aircraft.cfg)", "Jet", "J1"};
+    sim.setAircraft(jet);  // before any subscription: never reported
+    sim.stopFlight();
+    EXPECT_EQ(systemEvents(dispatch(watcher)), std::vector<std::string>{});
+
+    const char* names[] = {"AircraftLoaded", "simstart", "SimStop", "Sim", "Pause", "NoSuchEvent"};
+    for (DWORD id = 1; id <= 6; ++id)
+        EXPECT_EQ(lib.subscribeToSystemEvent(watcher, id, names[id - 1]), 0);
+    sim.setAircraft({jet.path, "Jet (livery)", "J1"});  // same file: no event
+    sim.setAircraft({R"(SimObjects\Airplanes\Prop\aircraft.cfg)", "Prop", "P1"});
+    sim.startFlight();
+    EXPECT_FALSE(sim.startFlight());  // already flying: nothing more
+    sim.setPaused(true);
+    sim.stopFlight();  // ends the pause first
+    EXPECT_EQ(systemEvents(dispatch(watcher)),
+              (std::vector<std::string>{R"(1:SimObjects\Airplanes\Prop\aircraft.cfg)", "2:0",
+                                        "4:1", "5:1", "5:0", "3:0", "4:0"}));
+    EXPECT_EQ(dispatch(other).ids(), std::vector<DWORD>{SIMCONNECT_RECV_ID_OPEN});
+
+    // Unsubscribed: silent again; a reused or unknown id is an error.
+    EXPECT_EQ(lib.unsubscribeFromSystemEvent(watcher, 2), 0);
+    EXPECT_EQ(lib.unsubscribeFromSystemEvent(watcher, 2), 0);
+    EXPECT_EQ(lib.subscribeToSystemEvent(watcher, 1, "Pause"), 0);
+    EXPECT_EQ(lib.mapClientEventToSimEvent(watcher, 4, "AP_MASTER"), 0);
+    sim.startFlight();
+    const Inbox later = dispatch(watcher);
+    EXPECT_EQ(systemEvents(later), std::vector<std::string>{"4:1"});
+    std::vector<DWORD> errors;
+    for (std::size_t i = 0; i < later.messages.size(); ++i) {
+        if (later.ids()[i] == SIMCONNECT_RECV_ID_EXCEPTION)
+            errors.push_back(exceptionAt(later, i).dwException);
+    }
+    EXPECT_EQ(errors, (std::vector<DWORD>{SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID,
+                                          SIMCONNECT_EXCEPTION_EVENT_ID_DUPLICATE,
+                                          SIMCONNECT_EXCEPTION_EVENT_ID_DUPLICATE}));
+}
+
+TEST_F(SimEmulatorTest, SystemStatesAnswerTheAircraftAndWhetherAFlightRuns) {
+    sim.setSimulatorRunning(true);
+    HANDLE handle = openConnection();
+    dispatch(handle);
+    EXPECT_EQ(lib.requestSystemState(handle, 10, "AircraftLoaded"), 0);
+    EXPECT_EQ(lib.requestSystemState(handle, 11, "Sim"), 0);
+    EXPECT_EQ(lib.requestSystemState(handle, 12, "NoSuchState"), 0);  // never answered
+    sim.stopFlight();
+    EXPECT_EQ(lib.requestSystemState(handle, 13, "Sim"), 0);
+    const Inbox inbox = dispatch(handle);
+    ASSERT_EQ(inbox.ids(), std::vector<DWORD>(3, SIMCONNECT_RECV_ID_SYSTEM_STATE));
+    const auto aircraft = messageAs<SIMCONNECT_RECV_SYSTEM_STATE>(inbox, 0);
+    EXPECT_EQ(aircraft.dwRequestID, 10u);
+    EXPECT_EQ(std::string(aircraft.szString), SimEmulator::defaultAircraft().path);
+    const auto flying = messageAs<SIMCONNECT_RECV_SYSTEM_STATE>(inbox, 1);
+    const auto stopped = messageAs<SIMCONNECT_RECV_SYSTEM_STATE>(inbox, 2);
+    EXPECT_EQ(std::vector<DWORD>({flying.dwRequestID, flying.dwInteger, stopped.dwRequestID,
+                                  stopped.dwInteger}),
+              std::vector<DWORD>({11, 1, 13, 0}));
+}
+
+TEST_F(SimEmulatorTest, StringVariablesComePackedInDefinitionOrderWhenTheyChange) {
+    sim.setSimulatorRunning(true);
+    HANDLE handle = openConnection();
+    dispatch(handle);
+    ASSERT_EQ(lib.addToDataDefinition(handle, 20, "TITLE", "", SIMCONNECT_DATATYPE_STRING256, 0,
+                                      SIMCONNECT_UNUSED),
+              0);
+    ASSERT_EQ(lib.addToDataDefinition(handle, 20, "ATC MODEL", "", SIMCONNECT_DATATYPE_STRING32,
+                                      0, SIMCONNECT_UNUSED),
+              0);
+    ASSERT_EQ(lib.requestDataOnSimObject(handle, 30, 20, 0, SIMCONNECT_PERIOD_SECOND,
+                                         SIMCONNECT_DATA_REQUEST_FLAG_CHANGED, 0, 0, 0),
+              0);
+    const auto strings = [](const Inbox& inbox, std::size_t i) {
+        const auto& m = inbox.messages.at(i);
+        EXPECT_EQ(m.size(), kRecvDataPayloadOffset + 256 + 32);
+        const char* data = reinterpret_cast<const char*>(m.data() + kRecvDataPayloadOffset);
+        return std::string(data) + "|" + std::string(data + 256);
+    };
+    Inbox first = dispatch(handle);
+    ASSERT_EQ(first.messages.size(), 1u);
+    EXPECT_EQ(strings(first, 0), "Emulated Trainer|TRAINER");
+
+    sim.setBattery(false);  // other variables: nothing new
+    sim.setAircraft({"other.cfg", std::string(300, 'T'), std::string(40, 'M')});
+    Inbox changed = dispatch(handle);
+    ASSERT_EQ(changed.messages.size(), 1u);
+    EXPECT_EQ(strings(changed, 0), std::string(255, 'T') + "|" + std::string(31, 'M'));
+
+    // Period NEVER stops the request; clearing an unknown definition is an error.
+    ASSERT_EQ(lib.requestDataOnSimObject(handle, 30, 20, 0, SIMCONNECT_PERIOD_NEVER, 0, 0, 0, 0),
+              0);
+    sim.setAircraft(SimEmulator::defaultAircraft());
+    EXPECT_EQ(lib.clearDataDefinition(handle, 20), 0);
+    EXPECT_EQ(lib.clearDataDefinition(handle, 20), 0);
+    const Inbox after = dispatch(handle);
+    ASSERT_EQ(after.ids(), std::vector<DWORD>{SIMCONNECT_RECV_ID_EXCEPTION});
+    EXPECT_EQ(exceptionAt(after, 0).dwException, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID);
+}
+
+// Frame events at the set rate, on the emulator's clock; none before the
+// subscription, none while paused; other frames still count.
+TEST_F(SimEmulatorTest, FramesComeAtTheSetRateToFrameSubscribersDuringAFlight) {
+    sim.setSimulatorRunning(true);
+    HANDLE handle = openConnection();
+    dispatch(handle);
+    EXPECT_FALSE(sim.nextFrameDue());  // nobody waits for frames
+    clock.advance(std::chrono::seconds(1));
+    EXPECT_EQ(lib.subscribeToSystemEvent(handle, 7, "Frame"), 0);
+    EXPECT_EQ(dispatch(handle).messages.size(), 0u);
+    EXPECT_EQ(sim.frameCount(), 30u);
+
+    clock.advance(std::chrono::seconds(1));
+    Inbox second = dispatch(handle);
+    ASSERT_EQ(second.ids(), std::vector<DWORD>(30, SIMCONNECT_RECV_ID_EVENT_FRAME));
+    const auto frame = messageAs<SIMCONNECT_RECV_EVENT_FRAME>(second, 0);
+    EXPECT_EQ(frame.uEventID, 7u);
+    EXPECT_EQ(frame.fFrameRate, 30.0f);
+    EXPECT_EQ(frame.fSimSpeed, 1.0f);
+
+    ASSERT_TRUE(sim.setFrameRate(60));
+    EXPECT_FALSE(sim.setFrameRate(0));
+    EXPECT_EQ(sim.nextFrameDue(), clock.now() + std::chrono::nanoseconds(16666667));
+    clock.advance(std::chrono::milliseconds(500));
+    EXPECT_EQ(dispatch(handle).messages.size(), 30u);
+    clock.advance(std::chrono::microseconds(16666));  // not quite a frame
+    EXPECT_EQ(dispatch(handle).messages.size(), 0u);
+
+    sim.setPaused(true);
+    EXPECT_FALSE(sim.nextFrameDue());
+    clock.advance(std::chrono::seconds(1));
+    EXPECT_EQ(dispatch(handle).messages.size(), 0u);
+    sim.setPaused(false);
+    EXPECT_EQ(systemEvents(dispatch(handle)), std::vector<std::string>{});
+    clock.advance(std::chrono::seconds(1));
+    EXPECT_EQ(dispatch(handle).messages.size(), 60u);
+}
+
+TEST_F(SimEmulatorTest, AStallHoldsTheFramesForItsLengthAndTheHookSeesEachFrame) {
+    std::vector<std::uint64_t> ended;
+    sim.setFrameHook([&ended](std::uint64_t frame) { ended.push_back(frame); });
+    clock.advance(std::chrono::milliseconds(100));  // frames 1 to 3
+    sim.stallFrames(std::chrono::seconds(2));
+    EXPECT_EQ(ended, (std::vector<std::uint64_t>{1, 2, 3}));
+    EXPECT_EQ(sim.nextFrameDue(), clock.now() + std::chrono::seconds(2) +
+                                      std::chrono::nanoseconds(33333334));
+    clock.advance(std::chrono::seconds(2));
+    sim.runDueFrames();
+    EXPECT_EQ(ended.size(), 3u);
+    clock.advance(std::chrono::milliseconds(34));
+    sim.runDueFrames();
+    EXPECT_EQ(ended, (std::vector<std::uint64_t>{1, 2, 3, 4}));
 }
 
 TEST(BoundedLogTest, KeepsTheLatestEntriesAndCountsThemAll) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <stdexcept>
 
 #include "simnet/codec.h"
@@ -120,6 +121,18 @@ struct IndexNames {
                 {"data", size},
                 {"text", textUpToNul(c.data.bytes)}};
     }
+    Fields operator()(const ClearDataDefinitionCall& c) const {
+        return {{"DefineID", num(c.defineId)}};
+    }
+    Fields operator()(const SubscribeToSystemEventCall& c) const {
+        return {{"EventID", num(c.eventId)}, {"Name", c.name}};
+    }
+    Fields operator()(const UnsubscribeFromSystemEventCall& c) const {
+        return {{"EventID", num(c.eventId)}};
+    }
+    Fields operator()(const RequestSystemStateCall& c) const {
+        return {{"RequestID", num(c.requestId)}, {"Name", c.name}};
+    }
     Fields operator()(const RecvException& m) const {
         return {{"dwException", num(m.exception)},
                 {"dwSendID", num(m.sendId)},
@@ -135,12 +148,19 @@ struct IndexNames {
     Fields operator()(const RecvQuit&) const { return {}; }
     Fields operator()(const RecvSimObjectData& m) const { return dataFields(m); }
     Fields operator()(const RecvClientData& m) const { return dataFields(m); }
+    // INDEX.md names no fields of these; AircraftMessages checks them.
+    Fields operator()(const RecvEvent&) const { return {}; }
+    Fields operator()(const RecvEventFilename&) const { return {}; }
+    Fields operator()(const RecvEventFrame&) const { return {}; }
+    Fields operator()(const RecvSystemState&) const { return {}; }
     Fields operator()(const RecvRaw& m) const { return {{"id", num(m.id)}}; }
 };
 
 std::string recvKind(const Recv& body) {
-    static const char* const kinds[] = {"EXCEPTION",      "OPEN",        "QUIT",
-                                        "SIMOBJECT_DATA", "CLIENT_DATA", "RAW"};
+    static const char* const kinds[] = {
+        "EXCEPTION", "OPEN",           "QUIT",        "SIMOBJECT_DATA", "CLIENT_DATA",
+        "EVENT",     "EVENT_FILENAME", "EVENT_FRAME", "SYSTEM_STATE",   "RAW"};
+    static_assert(std::size(kinds) == std::variant_size_v<Recv>, "one kind per message");
     return kinds[body.index()];
 }
 
@@ -186,7 +206,7 @@ const WireVector& findVector(const std::vector<WireVector>& vectors, const std::
 
 TEST(WireVectors, ClientCallsDecodeToTheirIndexFieldsAndEncodeBackByteForByte) {
     std::size_t total = 0;
-    for (const char* folder : {"c2s", "c2s-edge"}) {
+    for (const char* folder : {"c2s", "c2s-edge", "c2s-aircraft"}) {
         const std::vector<WireVector> vectors = loadWireVectors(folder);
         total += vectors.size();
         for (const WireVector& v : vectors) {
@@ -211,12 +231,28 @@ TEST(WireVectors, ClientCallsDecodeToTheirIndexFieldsAndEncodeBackByteForByte) {
             EXPECT_EQ(encoded, v.bytes) << v.name;
         }
     }
-    EXPECT_EQ(total, 21u + 13u);
+    EXPECT_EQ(total, 21u + 13u + 17u);
+}
+
+std::vector<WireVector> serverVectors() {
+    std::vector<WireVector> vectors = loadWireVectors("s2c");
+    for (WireVector& v : loadWireVectors("s2c-aircraft"))
+        vectors.push_back(std::move(v));
+    return vectors;
+}
+
+template <class T>
+T decodedAs(const std::vector<WireVector>& vectors, const std::string& part) {
+    const Bytes& bytes = findVector(vectors, part).bytes;
+    ServerMessage message;
+    EXPECT_EQ(decodeServerMessage(bytes.data(), bytes.size(), message), CodecError::None) << part;
+    EXPECT_TRUE(std::holds_alternative<T>(message.body)) << part;
+    return std::holds_alternative<T>(message.body) ? std::get<T>(message.body) : T{};
 }
 
 TEST(WireVectors, ServerMessagesDecodeToTheirIndexFieldsAndEncodeBackByteForByte) {
-    const std::vector<WireVector> vectors = loadWireVectors("s2c");
-    EXPECT_EQ(vectors.size(), 8u);
+    const std::vector<WireVector> vectors = serverVectors();
+    EXPECT_EQ(vectors.size(), 8u + 9u);
     for (const WireVector& v : vectors) {
         ServerMessage message;
         ASSERT_EQ(decodeServerMessage(v.bytes.data(), v.bytes.size(), message), CodecError::None)
@@ -229,13 +265,51 @@ TEST(WireVectors, ServerMessagesDecodeToTheirIndexFieldsAndEncodeBackByteForByte
     }
 }
 
+TEST(WireVectors, AircraftMessagesCarryTheirEventsStatesAndStrings) {
+    const std::vector<WireVector> vectors = loadWireVectors("s2c-aircraft");
+    const std::string path = R"(SimObjects\Airplanes\Asobo_C172SP_AS1000\aircraft.CFG)";
+
+    const auto loaded = decodedAs<RecvEventFilename>(vectors, "EVENT_FILENAME_AircraftLoaded");
+    EXPECT_EQ(loaded.groupId, 0xFFFFFFFFu);
+    EXPECT_EQ(loaded.eventId, 1u);
+    EXPECT_EQ(loaded.fileName.text, path);
+    EXPECT_EQ(loaded.flags, 0u);
+
+    const auto frame = decodedAs<RecvEventFrame>(vectors, "EVENT_FRAME");
+    EXPECT_EQ(frame.eventId, 7u);
+    EXPECT_FLOAT_EQ(frame.frameRate, 29.5f);
+    EXPECT_FLOAT_EQ(frame.simSpeed, 1.0f);
+
+    const auto pause = decodedAs<RecvEvent>(vectors, "EVENT_Pause_1");
+    const auto sim = decodedAs<RecvEvent>(vectors, "EVENT_Sim_1");
+    const auto start = decodedAs<RecvEvent>(vectors, "EVENT_SimStart");
+    EXPECT_EQ(std::vector<std::uint32_t>({pause.eventId, pause.data, sim.eventId, sim.data,
+                                          start.eventId, start.data, start.groupId}),
+              std::vector<std::uint32_t>({6, 1, 4, 1, 2, 0, 0xFFFFFFFFu}));
+
+    const auto aircraft = decodedAs<RecvSystemState>(vectors, "SYSTEM_STATE_AircraftLoaded");
+    EXPECT_EQ(aircraft.requestId, 10u);
+    EXPECT_EQ(aircraft.text.text, path);
+    const auto running = decodedAs<RecvSystemState>(vectors, "SYSTEM_STATE_Sim_1");
+    EXPECT_EQ(running.requestId, 11u);
+    EXPECT_EQ(running.integer, 1u);
+    EXPECT_EQ(running.text.text, "");
+
+    // Strings packed in the order of definition: TITLE's 256 bytes, then ATC MODEL's 32.
+    const auto strings = decodedAs<RecvSimObjectData>(vectors, "title_model");
+    ASSERT_EQ(strings.payload.bytes.size(), 256u + 32u);
+    EXPECT_EQ(textUpToNul(strings.payload.bytes), "Cessna Skyhawk G1000 Asobo");
+    EXPECT_EQ(textUpToNul(Bytes(strings.payload.bytes.begin() + 256, strings.payload.bytes.end())),
+              "TT:ATCCOM.AC_MODEL_C172.0.text");
+}
+
 // Every cut of every message: a short read says Truncated; a message whose
 // size word agrees with the cut is too small for its layout (only the data
 // messages, whose payload runs to the end, stay valid from 40 bytes on).
 // Under ASan an over-read would stop the test.
 TEST(Codec, ShortMessagesAreErrorsInBothDirections) {
-    for (const char* folder : {"c2s", "s2c"}) {
-        const bool calls = std::string(folder) == "c2s";
+    for (const char* folder : {"c2s", "s2c", "c2s-aircraft", "s2c-aircraft"}) {
+        const bool calls = std::string(folder).rfind("c2s", 0) == 0;
         for (const WireVector& v : loadWireVectors(folder)) {
             if (v.bytes.size() > 2048) continue;
             const bool openEnded = v.kind.find("_DATA") != std::string::npos;
@@ -298,6 +372,11 @@ TEST(Codec, RefusesMalformedServerMessagesAndPassesUnknownIdsRaw) {
     Bytes emptyPayload(data.begin(), data.begin() + 40);
     EXPECT_EQ(decodeRecv(withWord(emptyPayload, 0, 40)), CodecError::None);
 
+    // A 260-byte text field must end in zeros, as the 256-byte ones.
+    Bytes state = findVector(loadWireVectors("s2c-aircraft"), "SYSTEM_STATE_Sim_1").bytes;
+    state.back() = 'X';
+    EXPECT_EQ(decodeRecv(state), CodecError::BadString);
+
     const Bytes unknown = withWord(withWord(data, 8, 99), 4, 6);
     ServerMessage message;
     ASSERT_EQ(decodeServerMessage(unknown.data(), unknown.size(), message), CodecError::None);
@@ -326,6 +405,13 @@ TEST(Codec, EncodingRefusesLongTextsAndMessagesAboveTheSendBuffer) {
     set.data.bytes.push_back('A');
     EXPECT_EQ(encodeCall(3, set, out), CodecError::Oversized);
     EXPECT_LE(out.size(), kMaxClientMessageSize);
+
+    // File names and states have 260-byte fields: 259 characters fit.
+    ServerMessage state{kProtocolVersion, RecvSystemState{1, 0, 0.0f, {std::string(259, 'P')}}};
+    EXPECT_EQ(encodeServerMessage(state, out), CodecError::None);
+    EXPECT_EQ(out.size(), 284u);
+    std::get<RecvSystemState>(state.body).text.text += 'P';
+    EXPECT_EQ(encodeServerMessage(state, out), CodecError::StringTooLong);
 
     ServerMessage big{kProtocolVersion, RecvClientData{}};
     std::get<RecvClientData>(big.body).payload.bytes.resize(kMaxServerMessageSize - 39);

@@ -111,6 +111,21 @@ public:
     simconnect::HRESULT getLastSentPacketId(simconnect::HANDLE h, simconnect::DWORD* a) override {
         return owner(h).getLastSentPacketId(h, a);
     }
+    simconnect::HRESULT clearDataDefinition(simconnect::HANDLE h, simconnect::DWORD a) override {
+        return owner(h).clearDataDefinition(h, a);
+    }
+    simconnect::HRESULT subscribeToSystemEvent(simconnect::HANDLE h, simconnect::DWORD a,
+                                               const char* b) override {
+        return owner(h).subscribeToSystemEvent(h, a, b);
+    }
+    simconnect::HRESULT unsubscribeFromSystemEvent(simconnect::HANDLE h,
+                                                   simconnect::DWORD a) override {
+        return owner(h).unsubscribeFromSystemEvent(h, a);
+    }
+    simconnect::HRESULT requestSystemState(simconnect::HANDLE h, simconnect::DWORD a,
+                                           const char* b) override {
+        return owner(h).requestSystemState(h, a, b);
+    }
 
 private:
     // The library that opened `handle`; an unknown one goes to a library

@@ -139,6 +139,36 @@ TEST_F(FrontTest, TwoClientsEachHaveTheirOwnConnection) {
 // A client that comes back is a new connection without the old one's
 // mappings; the simulator quitting sends QUIT and then ends the link; with
 // the simulator gone, a new client's link ends before any RECV_OPEN.
+// A system event and a system state answer over the wire, as the
+// program's network client receives them.
+TEST_F(FrontTest, SystemEventsAndStatesReachTheClient) {
+    startFront();
+    HANDLE h = open("CorvaneHID");
+    EXPECT_EQ(lib.subscribeToSystemEvent(h, 1, "AircraftLoaded"), S_OK_RESULT);
+    EXPECT_EQ(lib.requestSystemState(h, 11, "Sim"), S_OK_RESULT);
+    Inbox inbox;
+    pump(lib, h, inbox, 2);  // OPEN, the state
+    const std::vector<Bytes> states = inbox.withId(SIMCONNECT_RECV_ID_SYSTEM_STATE);
+    ASSERT_EQ(states.size(), 1u);
+    SIMCONNECT_RECV_SYSTEM_STATE state{};
+    ASSERT_EQ(states[0].size(), sizeof state);
+    std::memcpy(&state, states[0].data(), sizeof state);
+    EXPECT_EQ(state.dwRequestID, 11u);
+    EXPECT_EQ(state.dwInteger, 1u);
+
+    const char path[] = R"(SimObjects\Airplanes\Jet\aircraft.cfg)";
+    sim.setAircraft({path, "Jet", "J1"});
+    pump(lib, h, inbox, 3);
+    const std::vector<Bytes> loaded = inbox.withId(SIMCONNECT_RECV_ID_EVENT_FILENAME);
+    ASSERT_EQ(loaded.size(), 1u);
+    SIMCONNECT_RECV_EVENT_FILENAME event{};
+    ASSERT_EQ(loaded[0].size(), sizeof event);
+    std::memcpy(&event, loaded[0].data(), sizeof event);
+    EXPECT_EQ(event.uEventID, 1u);
+    EXPECT_STREQ(event.szFileName, path);
+    EXPECT_EQ(lib.close(h), S_OK_RESULT);
+}
+
 TEST_F(FrontTest, ReconnectAndTheSimulatorQuitting) {
     startFront();
     HANDLE handle = open("CorvaneHID");
