@@ -118,7 +118,9 @@ TEST(ProcessScanTest, FindsARunningSimulatorProcessAndLosesItAfterItEnds) {
     }
     EXPECT_FALSE(platform::isAnyProcessRunning({"NoSuchSimulator.exe"}));
     process.stop();
-    if (!anotherRuns) EXPECT_TRUE(eventually(false, names));
+    if (!anotherRuns) {
+        EXPECT_TRUE(eventually(false, names));
+    }
 }
 
 }  // namespace
