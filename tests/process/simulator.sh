@@ -85,6 +85,8 @@ connected_and_pressing() {
     wait_for_line "$SIM_OUT" "SimConnect server: client $n ($peer" 60
   check "$name: it registers with the module (registration $n)" \
     wait_for_count "$SIM_OUT" "[sim] command MF.Clients.Add.CorvaneHID" "$n" 30
+  check "$name: the program says it registered (registration $n)" \
+    wait_for_count "$PANELS_OUT" "MobiFlight client registered" "$n" 30
   check "$name: the LEDs show the simulator's light" \
     wait_for_line "$PANELS_OUT" "[panel pfd] led_ctl steady" 30
   echo "press AP_HDG pfd" >&4

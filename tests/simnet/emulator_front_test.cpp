@@ -98,12 +98,11 @@ TEST_F(FrontTest, TwoClientsEachHaveTheirOwnConnection) {
     EXPECT_EQ(lib.transmitClientEvent(second, 0, 1, 0, 1, 0x10), S_OK_RESULT);
     EXPECT_EQ(lib.transmitClientEvent(first, 0, 7, 0, 1, 0x10), S_OK_RESULT);
     const DWORD unmappedId = lastSendId(lib, first);
-    EXPECT_EQ(lib.addToDataDefinition(first, 1, kBattery, "Bool", SIMCONNECT_DATATYPE_INT32,
-                                             0.0f, SIMCONNECT_UNUSED),
+    EXPECT_EQ(lib.addToDataDefinition(first, 1, kBattery, "Bool", SIMCONNECT_DATATYPE_INT32, 0.0f,
+                                      SIMCONNECT_UNUSED),
               S_OK_RESULT);
-    EXPECT_EQ(
-        lib.requestDataOnSimObject(first, 1, 1, 0, SIMCONNECT_PERIOD_SIM_FRAME, 1, 0, 0, 0),
-        S_OK_RESULT);
+    EXPECT_EQ(lib.requestDataOnSimObject(first, 1, 1, 0, SIMCONNECT_PERIOD_SIM_FRAME, 1, 0, 0, 0),
+              S_OK_RESULT);
 
     Inbox atFirst, atSecond;
     pump(lib, first, atFirst, 3);
@@ -121,7 +120,10 @@ TEST_F(FrontTest, TwoClientsEachHaveTheirOwnConnection) {
     EXPECT_EQ(battery[1][kRecvDataPayloadOffset], 0);
     EXPECT_EQ(atFirst.sizeMismatches, 0);
 
-    ASSERT_EQ(atSecond.messages.size(), 2u);
+    ASSERT_EQ(atSecond.messages.size(), 2u)
+        << "emulator connections " << sim.connectionCount() << ", open "
+        << sim.openConnectionCount() << ", second client " << sim.clientName(2)
+        << ", messages at the first " << atFirst.messages.size();
     const auto unknown = onlyException(atSecond);
     EXPECT_EQ(unknown.dwException, static_cast<DWORD>(SIMCONNECT_EXCEPTION_NAME_UNRECOGNIZED));
     EXPECT_EQ(unknown.dwSendID, unknownNameId);
@@ -244,7 +246,7 @@ TEST_F(FrontTest, RuleBreakersAreClosedWhileOthersGoOn) {
     HANDLE greedy = open("greedy");
     for (DWORD i = 0; i < 9; ++i) {
         lib.addToDataDefinition(greedy, i, kBattery, "Bool", SIMCONNECT_DATATYPE_INT32, 0.0f,
-                                       SIMCONNECT_UNUSED);
+                                SIMCONNECT_UNUSED);
     }
     Inbox inbox;
     EXPECT_EQ(pumpUntilFailure(lib, greedy, inbox), LINK_FAILED_RESULT);
@@ -253,9 +255,8 @@ TEST_F(FrontTest, RuleBreakersAreClosedWhileOthersGoOn) {
 
     EXPECT_EQ(lib.mapClientEventToSimEvent(good, 1, "AP_MASTER"), S_OK_RESULT);
     for (int i = 0; i < 20; ++i)  // a repeated id is no new entry
-        EXPECT_EQ(
-            lib.requestDataOnSimObject(good, 1, 1, 0, SIMCONNECT_PERIOD_NEVER, 0, 0, 0, 0),
-            S_OK_RESULT);
+        EXPECT_EQ(lib.requestDataOnSimObject(good, 1, 1, 0, SIMCONNECT_PERIOD_NEVER, 0, 0, 0, 0),
+                  S_OK_RESULT);
     EXPECT_EQ(lib.transmitClientEvent(good, 0, 1, 0, 1, 0x10), S_OK_RESULT);
     EXPECT_TRUE(eventually([&] { return sim.transmittedEvents().size() == 1; }));
     EXPECT_EQ(pump(lib, good, inbox, 0), S_OK_RESULT);
@@ -273,8 +274,7 @@ TEST_F(FrontTest, BigAsksAreRefusedBeforeTheyCostMemory) {
     HANDLE client = open("client");
     const DWORD area = 7, definition = 1;
     ASSERT_EQ(lib.mapClientDataNameToId(client, "Area", area), S_OK_RESULT);
-    ASSERT_EQ(lib.createClientData(client, area, SIMCONNECT_CLIENTDATA_MAX_SIZE, 0),
-              S_OK_RESULT);
+    ASSERT_EQ(lib.createClientData(client, area, SIMCONNECT_CLIENTDATA_MAX_SIZE, 0), S_OK_RESULT);
     ASSERT_EQ(lib.addToClientDataDefinition(client, definition, 0, SIMCONNECT_CLIENTDATA_MAX_SIZE,
                                             0.0f, SIMCONNECT_UNUSED),
               S_OK_RESULT);

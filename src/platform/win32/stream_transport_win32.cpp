@@ -198,8 +198,15 @@ public:
         return true;
     }
 
+    // The accept event is a hint, not a promise: under Wine a connection
+    // that arrives while the event is being reset can go unannounced until
+    // the next one. So no single wait lasts longer than kAcceptRecheck;
+    // after it, accept() is asked again.
     AcceptResult accept(std::unique_ptr<ByteStream>& stream,
                         std::chrono::milliseconds timeout) override {
+        const bool forever = timeout == kWaitForever;
+        const auto deadline = forever ? std::chrono::steady_clock::time_point::max()
+                                      : std::chrono::steady_clock::now() + timeout;
         for (;;) {
             if (WaitForSingleObject(cancelEvent_.get(), 0) == WAIT_OBJECT_0) {
                 return AcceptResult::Failed;
@@ -213,8 +220,14 @@ public:
             if (code == WSAECONNRESET) continue;  // the client left before being accepted
             if (code != WSAEWOULDBLOCK) return AcceptResult::Failed;
             const HANDLE waits[2] = {acceptEvent_.get(), cancelEvent_.get()};
-            const DWORD wait = WaitForMultipleObjects(2, waits, FALSE, toWaitMs(timeout));
-            if (wait == WAIT_TIMEOUT) return AcceptResult::Timeout;
+            const DWORD wait =
+                WaitForMultipleObjects(2, waits, FALSE, nextWaitMs(forever, deadline));
+            if (wait == WAIT_TIMEOUT) {
+                if (!forever && std::chrono::steady_clock::now() >= deadline) {
+                    return AcceptResult::Timeout;
+                }
+                continue;
+            }
             if (wait != WAIT_OBJECT_0) return AcceptResult::Failed;
             WSANETWORKEVENTS events;
             WSAEnumNetworkEvents(socket_.get(), acceptEvent_.get(), &events);  // resets the event
@@ -225,6 +238,15 @@ public:
     std::uint16_t port() const override { return port_; }
 
 private:
+    static constexpr std::chrono::milliseconds kAcceptRecheck{200};
+
+    static DWORD nextWaitMs(bool forever, std::chrono::steady_clock::time_point deadline) {
+        if (forever) return toWaitMs(kAcceptRecheck);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        return toWaitMs(std::min(left, kAcceptRecheck));
+    }
+
     // An accepted socket inherits the listener's event selection and
     // non-blocking mode; both are undone before it becomes a stream.
     AcceptResult adopt(ScopedSocket client, const sockaddr_storage& address, int length,
