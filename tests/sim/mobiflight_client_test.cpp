@@ -498,10 +498,10 @@ TEST_F(MobiFlightTest, LVarValuesReachTheHandlerAsFloatsOrText) {
 }
 
 std::string decode(const std::vector<std::uint8_t>& bytes) {
-    std::string text;
+    LVarPayload payload;
     return MobiFlightClient::decodeLVarPayload(bytes.data(),
-                                               static_cast<std::uint32_t>(bytes.size()), text)
-               ? text
+                                               static_cast<std::uint32_t>(bytes.size()), payload)
+               ? payload.shown()
                : "<none>";
 }
 
