@@ -115,7 +115,8 @@ std::vector<std::string> ButtonConfig::roleKeys() const {
     std::vector<std::string> keys;
     for (const auto& [name, actions] : controls_) {
         for (const auto& [action, texts] : actions) {
-            for (const auto& [role, text] : texts) keys.push_back(role);
+            for (const auto& [role, text] : texts)
+                keys.push_back(role);
         }
     }
     std::sort(keys.begin(), keys.end());

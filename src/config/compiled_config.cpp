@@ -8,8 +8,12 @@
 namespace {
 
 constexpr ControlAction kAllActions[kControlActionCount] = {
-    ControlAction::Press,         ControlAction::Release,          ControlAction::Hold,
-    ControlAction::Clockwise,     ControlAction::CounterClockwise, ControlAction::ClockwiseFast,
+    ControlAction::Press,
+    ControlAction::Release,
+    ControlAction::Hold,
+    ControlAction::Clockwise,
+    ControlAction::CounterClockwise,
+    ControlAction::ClockwiseFast,
     ControlAction::CounterClockwiseFast,
 };
 
@@ -91,7 +95,8 @@ CompiledConfig::CompiledConfig(const AppConfig& config, const ButtonConfig& butt
         roles_.emplace(key, static_cast<RoleId>(roles_.size()));
     }
     compileControls(buttons, eventMap);
-    for (const auto& [type, name] : eventMap.eventTypes()) typeNames_.emplace(type, name);
+    for (const auto& [type, name] : eventMap.eventTypes())
+        typeNames_.emplace(type, name);
     for (const auto& [name, profile] : config.outputs.profiles) {
         lights_.emplace(&profile, LightProfile::compile(profile));
     }
@@ -100,7 +105,8 @@ CompiledConfig::CompiledConfig(const AppConfig& config, const ButtonConfig& butt
 void CompiledConfig::compileControls(const ButtonConfig& buttons, const EventMap& eventMap) {
     // Role keys in id order, for filling each action's row.
     std::vector<const std::string*> roleKeys(roles_.size());
-    for (const auto& [key, id] : roles_) roleKeys[id] = &key;
+    for (const auto& [key, id] : roles_)
+        roleKeys[id] = &key;
     for (const auto& [id, name] : eventMap.controlIds()) {
         Control control;
         control.name = name;
@@ -110,10 +116,12 @@ void CompiledConfig::compileControls(const ButtonConfig& buttons, const EventMap
         control.managedMap = control.hasEntry && isManagedMapName(normalized);
         for (const ControlAction action : kAllActions) {
             const ButtonConfig::RoleMap* texts =
-                control.hasEntry ? buttons.roleTexts(normalized, controlActionKey(action)) : nullptr;
+                control.hasEntry ? buttons.roleTexts(normalized, controlActionKey(action))
+                                 : nullptr;
             if (!texts) continue;
             std::vector<std::string>& row = control.commands[static_cast<std::size_t>(action)];
-            for (const std::string* key : roleKeys) row.push_back(textFor(*texts, *key));
+            for (const std::string* key : roleKeys)
+                row.push_back(textFor(*texts, *key));
         }
         controls_.emplace(id, std::move(control));
     }

@@ -81,10 +81,10 @@ class CompiledConfig {
 public:
     // A control the event map names.
     struct Control {
-        std::string name;             // as the event map writes it
-        bool hasEntry = false;        // the button configuration names it
-        bool holdOff = false;         // its hold pauses the panel's LEDs (NAV_SWAP)
-        bool managedMap = false;      // map panning (MAP_LEFT/RIGHT/UP/DOWN)
+        std::string name;         // as the event map writes it
+        bool hasEntry = false;    // the button configuration names it
+        bool holdOff = false;     // its hold pauses the panel's LEDs (NAV_SWAP)
+        bool managedMap = false;  // map panning (MAP_LEFT/RIGHT/UP/DOWN)
         // By action, then by role id: the role's text, else the action's
         // DEFAULT text, else empty.
         std::array<std::vector<std::string>, kControlActionCount> commands;

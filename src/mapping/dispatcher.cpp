@@ -121,8 +121,8 @@ Dispatcher::Resolved Dispatcher::resolve(const PanelEvent& queued) const {
     const HidEvent& event = queued.event;
     const PanelSettings& panel = panels_.find(queued.boardId, queued.index);
     const Role role = roleOf(event, panel);
-    return Resolved{&queued, &panel, compiled_.control(event.controlId), role.text, role.id,
-                    deriveAction(event)};
+    return Resolved{&queued,   &panel,  compiled_.control(event.controlId),
+                    role.text, role.id, deriveAction(event)};
 }
 
 // The panel's mode byte names the role; otherwise its device entry does.
@@ -160,8 +160,7 @@ void Dispatcher::dispatchManagedMap(const Resolved& r) const {
         if (!pressCommand.empty()) sendMapPress(r, pressCommand);
     } else if (r.action == HidProtocol::kActionHold) {
         if (!holdCommand.empty()) {
-            holds_.hold(
-                {key, r.controlName(), *r.role, holdCommand, queued.boardId, queued.index});
+            holds_.hold({key, r.controlName(), *r.role, holdCommand, queued.boardId, queued.index});
         }
     } else {
         holds_.cancel(key);

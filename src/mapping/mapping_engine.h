@@ -85,9 +85,9 @@ private:
     LatencySummary latency_;
     HoldRepeater holds_;
     OutputState outputs_;
-    std::unique_ptr<SimLink> ownedLink_;      // start() over the clients only
+    std::unique_ptr<SimLink> ownedLink_;        // start() over the clients only
     std::unique_ptr<CompiledConfig> compiled_;  // set by start(), kept until the next
-    std::unique_ptr<Dispatcher> dispatcher_;  // set while running; event worker only
+    std::unique_ptr<Dispatcher> dispatcher_;    // set while running; event worker only
     std::atomic<bool> running_{false};
     std::thread eventWorker_;
 };

@@ -225,8 +225,8 @@ LedCommand OutputState::effectCommand(const CompiledEffect& effect) {
 LedCommand OutputState::computeLedCommand(const OutputProfile& profile, bool simConnected,
                                           bool batteryKnown, bool batteryOn, bool backlightKnown,
                                           double backlightLevelValue) {
-    return computeLedCommand(LightProfile::compile(profile), simConnected, batteryKnown,
-                             batteryOn, backlightKnown, backlightLevelValue);
+    return computeLedCommand(LightProfile::compile(profile), simConnected, batteryKnown, batteryOn,
+                             backlightKnown, backlightLevelValue);
 }
 
 LedCommand OutputState::effectCommand(const LedEffectConfig& effect) {

@@ -111,9 +111,9 @@ TEST_F(DispatchStepsTest, EncoderStepsPerReportAreCappedWithOneWarning) {
                                           Call{"queue", "HDG_INC_FAST", SimLink::kEncoder, 1},
                                           Call{"queue", "HDG_INC_FAST", SimLink::kEncoder, 1},
                                           Call{"queue", "HDG_DEC", SimLink::kEncoder, cap}));
-    EXPECT_THAT(log.messages("WARN"),
-                ElementsAre("Panel " + std::string(kPfd) + " reported more than 32 encoder "
-                            "steps at once; sending 32"));
+    EXPECT_THAT(log.messages("WARN"), ElementsAre("Panel " + std::string(kPfd) +
+                                                  " reported more than 32 encoder "
+                                                  "steps at once; sending 32"));
 }
 
 // A held map control repeats its text directly, once per period, from the
@@ -230,7 +230,8 @@ TEST(EventQueueTest, AFloodKeepsTheNewestEventsAndWarnsOncePerOverflow) {
     for (std::size_t i = 0; i <= bound; ++i)
         push(1);
     queue.close();
-    while (queue.pop(item)) --left;
+    while (queue.pop(item))
+        --left;
     EXPECT_EQ(left, 0u);
     EXPECT_THAT(log.messages("WARN"),
                 ElementsAre("Panel events arrive faster than they are handled: more than 1024 "

@@ -298,8 +298,8 @@ TEST_F(MobiFlightTest, QueuedPressesAndEncoderBacklogStopAtTheirBounds) {
         EXPECT_TRUE(mobiflight.send("ENC", MobiFlightClient::kEncoder, 200, error));
         EXPECT_TRUE(mobiflight.send("ENC", MobiFlightClient::kEncoder, 200, error));
         for (int i = 0; i < presses; ++i)
-            EXPECT_TRUE(mobiflight.send("P" + std::to_string(i), MobiFlightClient::kPlain, 1,
-                                        error));
+            EXPECT_TRUE(
+                mobiflight.send("P" + std::to_string(i), MobiFlightClient::kPlain, 1, error));
     });
     std::string error;
     ASSERT_TRUE(mobiflight.send("FIRST", MobiFlightClient::kPlain, 1, error));
