@@ -24,7 +24,8 @@ struct Receiver {
         MobiFlightSettings settings;
         std::string error;
         if (!mobiflight.start(client, settings, error)) std::abort();
-        mobiflight.setLVarHandler([this](const std::string& text) { lights.onLVarPayload(text); });
+        mobiflight.setLVarHandler(
+            [this](const LVarPayload& payload) { lights.onLVarPayload(payload); });
         client.setBatteryHandler([](bool) {});
     }
 

@@ -216,7 +216,7 @@ void Application::onSimConnection(bool connected) {
 
 void Application::installCallbacks() {
     mobiflight_.setLVarHandler(
-        [this](const std::string& payload) { mapping_.onLVarPayload(payload); });
+        [this](const LVarPayload& payload) { mapping_.onLVarPayload(payload); });
     simconnect_->setBatteryHandler([this](bool on) {
         {
             MutexLock guard(simState_.lock);

@@ -1,5 +1,6 @@
 #include "config/button_config.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <utility>
 #include <vector>
@@ -9,8 +10,6 @@
 #include "config/json.h"
 
 namespace {
-
-const char* const kDefaultRole = "DEFAULT";
 
 std::string entryText(const std::string& section, std::size_t i, const char* rest) {
     return section + "[" + std::to_string(i) + "]" + rest;
@@ -102,4 +101,25 @@ std::string ButtonConfig::lookup(const std::string& controlName, const std::stri
 
 bool ButtonConfig::hasControl(const std::string& controlName) const {
     return controls_.find(normalizeKey(controlName)) != controls_.end();
+}
+
+const ButtonConfig::RoleMap* ButtonConfig::roleTexts(const std::string& normalizedName,
+                                                     const std::string& normalizedAction) const {
+    const auto control = controls_.find(normalizedName);
+    if (control == controls_.end()) return nullptr;
+    const auto action = control->second.find(normalizedAction);
+    return action == control->second.end() ? nullptr : &action->second;
+}
+
+std::vector<std::string> ButtonConfig::roleKeys() const {
+    std::vector<std::string> keys;
+    for (const auto& [name, actions] : controls_) {
+        for (const auto& [action, texts] : actions) {
+            for (const auto& [role, text] : texts)
+                keys.push_back(role);
+        }
+    }
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    return keys;
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 struct JsonValue;
 
@@ -10,6 +11,9 @@ struct JsonValue;
 // Loaded once at start-up, then only read (from several threads, no lock).
 class ButtonConfig {
 public:
+    // The role key whose text stands for every role without its own.
+    static constexpr const char* kDefaultRole = "DEFAULT";
+
     // False leaves one of the documented texts in `error`. The table is
     // emptied only once the file is read and its root is an object; a fault
     // in an entry leaves the entries before it (the load counts as failed).
@@ -26,12 +30,19 @@ public:
     // Whether the table holds the control (name compared after normalising).
     bool hasControl(const std::string& controlName) const;
 
+    using RoleMap = std::unordered_map<std::string, std::string>;
+    // For compiling the table: the texts of a normalised control name and
+    // action key by normalised role key ("DEFAULT" for the fallback); null
+    // when there are none. Every role key the table holds, each once.
+    const RoleMap* roleTexts(const std::string& normalizedName,
+                             const std::string& normalizedAction) const;
+    std::vector<std::string> roleKeys() const;
+
 private:
     bool readSection(const JsonValue& root, const std::string& section, std::string& error);
     bool readEntry(const JsonValue& entry, const std::string& section, std::size_t i,
                    std::string& error);
 
-    using RoleMap = std::unordered_map<std::string, std::string>;
     using ActionMap = std::unordered_map<std::string, RoleMap>;
     std::unordered_map<std::string, ActionMap> controls_;
 };

@@ -5,8 +5,6 @@
 #include <string>
 
 #include "config/app_config.h"
-#include "config/button_config.h"
-#include "config/event_map.h"
 #include "log/logger.h"
 #include "mapping/autopilot_fallback.h"
 #include "mapping/hold_repeater.h"
@@ -33,31 +31,34 @@ Action deriveAction(const HidEvent& event) {
     return HidProtocol::kActionNone;
 }
 
-const char* actionKey(Action action) {
+// Press, release, hold and the two turns; none otherwise (not looked up).
+ControlAction controlAction(Action action) {
     switch (action) {
-        case HidProtocol::kActionPress:
-            return "PRESS";
         case HidProtocol::kActionRelease:
-            return "RELEASE";
+            return ControlAction::Release;
         case HidProtocol::kActionHold:
-            return "HOLD";
+            return ControlAction::Hold;
         case HidProtocol::kActionClockwise:
-            return "CW";
+            return ControlAction::Clockwise;
         case HidProtocol::kActionCounterClockwise:
-            return "CCW";
+            return ControlAction::CounterClockwise;
         default:
-            return "";
+            return ControlAction::Press;
     }
 }
+
+ControlAction fastTurn(Action action) {
+    return action == HidProtocol::kActionClockwise ? ControlAction::ClockwiseFast
+                                                   : ControlAction::CounterClockwiseFast;
+}
+
+const std::string kPfdRole = "PFD";
+const std::string kMfdRole = "MFD";
+const std::string kNoRole;
 
 bool isEncoder(Action action) {
     return action == HidProtocol::kActionClockwise ||
            action == HidProtocol::kActionCounterClockwise;
-}
-
-bool isManagedMapControl(const std::string& normalizedName) {
-    return normalizedName == "MAP_LEFT" || normalizedName == "MAP_RIGHT" ||
-           normalizedName == "MAP_UP" || normalizedName == "MAP_DOWN";
 }
 
 // The part of the trace line shared by the full and the short form: from
@@ -83,9 +84,24 @@ std::string traceHead(const PanelEvent& queued, Action action, bool alwaysShowAc
 
 }  // namespace
 
+Dispatcher::Dispatcher(const CompiledConfig& compiled, SimLink& link, HoldRepeater& holds,
+                       OutputState& outputs, LatencySummary* latency)
+    : compiled_(compiled),
+      panels_(compiled),
+      pfdRole_(compiled.roleId(kPfdRole)),
+      mfdRole_(compiled.roleId(kMfdRole)),
+      link_(link),
+      holds_(holds),
+      outputs_(outputs),
+      latency_(latency) {}
+
+const std::string& Dispatcher::Resolved::controlName() const {
+    return control ? control->name : kNoRole;
+}
+
 void Dispatcher::dispatch(const PanelEvent& queued) const {
     const Resolved r = resolve(queued);
-    if ((r.hasEntry && r.action == HidProtocol::kActionHold && r.normalizedName == "NAV_SWAP") ||
+    if ((r.hasEntry() && r.action == HidProtocol::kActionHold && r.control->holdOff) ||
         queued.event.type == HidProtocol::kEventLedHoldOff) {
         outputs_.startHoldOff(queued.boardId, queued.index);
     }
@@ -93,7 +109,7 @@ void Dispatcher::dispatch(const PanelEvent& queued) const {
         dispatchManagedMap(r);
         return;
     }
-    if (r.hasEntry && r.action == HidProtocol::kActionRelease) releaseQueuedCommands(r);
+    if (r.hasEntry() && r.action == HidProtocol::kActionRelease) releaseQueuedCommands(r);
     Outcome outcome;
     sendRpn(r, outcome);
     sendAutopilotFallback(r, outcome);
@@ -103,31 +119,31 @@ void Dispatcher::dispatch(const PanelEvent& queued) const {
 
 Dispatcher::Resolved Dispatcher::resolve(const PanelEvent& queued) const {
     const HidEvent& event = queued.event;
-    Resolved r{&queued, config_.findDevice(queued.boardId, queued.index),
-               {},      {},
-               {},      {},
-               false,   deriveAction(event)};
-    r.role = roleOf(event, r.entry);
-    r.typeName = eventMap_.eventTypeName(event.type);
-    r.controlName = eventMap_.controlName(event.controlId);
-    r.normalizedName = normalizeKey(r.controlName);
-    r.hasEntry = !r.controlName.empty() && buttons_.hasControl(r.controlName);
-    return r;
+    const PanelSettings& panel = panels_.find(queued.boardId, queued.index);
+    const Role role = roleOf(event, panel);
+    return Resolved{&queued,   &panel,  compiled_.control(event.controlId),
+                    role.text, role.id, deriveAction(event)};
 }
 
 // The panel's mode byte names the role; otherwise its device entry does.
-std::string Dispatcher::roleOf(const HidEvent& event, const DeviceConfig* entry) const {
-    if (event.mode == HidProtocol::kModePfd) return "PFD";
-    if (event.mode == HidProtocol::kModeMfd) return "MFD";
-    return entry ? entry->role : std::string();
+Dispatcher::Role Dispatcher::roleOf(const HidEvent& event, const PanelSettings& panel) const {
+    if (event.mode == HidProtocol::kModePfd) return {&kPfdRole, pfdRole_};
+    if (event.mode == HidProtocol::kModeMfd) return {&kMfdRole, mfdRole_};
+    if (panel.entry) return {&panel.entry->role, panel.configuredRole};
+    return {&kNoRole, kDefaultRole};
+}
+
+// The control's text for the action under the event's role.
+const std::string& Dispatcher::command(const Resolved& r, ControlAction action) const {
+    return r.control ? compiled_.command(*r.control, action, r.roleId) : kNoRole;
 }
 
 bool Dispatcher::isManagedMapEvent(const Resolved& r) const {
     const bool pressHoldOrRelease = r.action == HidProtocol::kActionPress ||
                                     r.action == HidProtocol::kActionHold ||
                                     r.action == HidProtocol::kActionRelease;
-    return r.hasEntry && pressHoldOrRelease && isManagedMapControl(r.normalizedName) &&
-           config_.mobiflight.enabled;
+    return pressHoldOrRelease && r.control && r.control->managedMap &&
+           compiled_.app().mobiflight.enabled;
 }
 
 // Map panning: the press is sent at once, a hold repeats its text until
@@ -135,23 +151,24 @@ bool Dispatcher::isManagedMapEvent(const Resolved& r) const {
 void Dispatcher::dispatchManagedMap(const Resolved& r) const {
     const PanelEvent& queued = *r.queued;
     const std::string key = queued.boardId + "|" + std::to_string(queued.index) + "|" +
-                            std::to_string(queued.event.controlId) + "|" + r.role;
-    const std::string pressCommand = buttons_.lookup(r.controlName, "PRESS", r.role);
-    std::string holdCommand = buttons_.lookup(r.controlName, "HOLD", r.role);
-    if (holdCommand.empty()) holdCommand = pressCommand;
+                            std::to_string(queued.event.controlId) + "|" + *r.role;
+    const std::string& pressCommand = command(r, ControlAction::Press);
+    const std::string& holdText = command(r, ControlAction::Hold);
+    const std::string& holdCommand = holdText.empty() ? pressCommand : holdText;
     if (r.action == HidProtocol::kActionPress) {
         holds_.cancel(key);
         if (!pressCommand.empty()) sendMapPress(r, pressCommand);
     } else if (r.action == HidProtocol::kActionHold) {
         if (!holdCommand.empty()) {
-            holds_.hold({key, r.controlName, r.role, holdCommand, queued.boardId, queued.index});
+            holds_.hold({key, r.controlName(), *r.role, holdCommand, queued.boardId, queued.index});
         }
     } else {
         holds_.cancel(key);
         releaseQueuedCommands(r);
     }
     if (Logger::instance().isDebugEnabled()) {
-        logDebug(traceHead(queued, r.action, true, r.role, nullptr, r.typeName, r.controlName));
+        logDebug(traceHead(queued, r.action, true, *r.role, nullptr,
+                           compiled_.eventTypeName(queued.event.type), r.controlName()));
     }
 }
 
@@ -160,7 +177,7 @@ void Dispatcher::sendMapPress(const Resolved& r, const std::string& command) con
     if (link_.sendNow(command, error)) {
         recordLatency(*r.queued);
     } else {
-        logWarn("Managed map press send failed for " + r.controlName + ": " + error);
+        logWarn("Managed map press send failed for " + r.controlName() + ": " + error);
     }
 }
 
@@ -170,39 +187,38 @@ void Dispatcher::sendMapPress(const Resolved& r, const std::string& command) con
 // that meets a busy queue. So a hold text that is also the press text is
 // left alone too (the queue cannot tell the copies apart).
 void Dispatcher::releaseQueuedCommands(const Resolved& r) const {
-    if (!config_.mobiflight.enabled) return;
-    const std::string hold = buttons_.lookup(r.controlName, "HOLD", r.role);
-    if (hold.empty() || hold == buttons_.lookup(r.controlName, "PRESS", r.role)) return;
+    if (!compiled_.app().mobiflight.enabled) return;
+    const std::string& hold = command(r, ControlAction::Hold);
+    if (hold.empty() || hold == command(r, ControlAction::Press)) return;
     link_.dropPending(hold);
 }
 
 void Dispatcher::sendRpn(const Resolved& r, Outcome& outcome) const {
-    if (!config_.mobiflight.enabled || r.action == HidProtocol::kActionNone ||
-        r.controlName.empty()) {
+    if (!compiled_.app().mobiflight.enabled || r.action == HidProtocol::kActionNone ||
+        r.controlName().empty()) {
         return;
     }
-    const std::string command = commandFor(r, outcome);
-    if (command.empty()) return;
+    const std::string& text = commandFor(r, outcome);
+    if (text.empty()) return;
     if (!link_.ready()) {
-        logDebug("MobiFlight not ready; using SimConnect fallback for " + r.controlName);
+        logDebug("MobiFlight not ready; using SimConnect fallback for " + r.controlName());
         outcome.notReady = true;
         return;
     }
-    queueRpn(r, command, outcome);
+    queueRpn(r, text, outcome);
 }
 
 // The configured text for the action and role; a fast turn takes the
 // control's _FAST text when it has one.
-std::string Dispatcher::commandFor(const Resolved& r, Outcome& outcome) const {
-    const std::string key = actionKey(r.action);
+const std::string& Dispatcher::commandFor(const Resolved& r, Outcome& outcome) const {
     if (isEncoder(r.action) && r.queued->event.speed >= HidProtocol::kFastSpeed) {
-        const std::string command = buttons_.lookup(r.controlName, key + "_FAST", r.role);
-        if (!command.empty()) {
+        const std::string& fast = command(r, fastTurn(r.action));
+        if (!fast.empty()) {
             outcome.fast = true;
-            return command;
+            return fast;
         }
     }
-    return buttons_.lookup(r.controlName, key, r.role);
+    return command(r, controlAction(r.action));
 }
 
 // Encoder steps count the detents, or the speed when that is larger (a
@@ -221,7 +237,7 @@ void Dispatcher::queueRpn(const Resolved& r, const std::string& command, Outcome
     if (link_.queueCommand(command, kind, amount, error)) {
         outcome.rpnQueued = true;
     } else {
-        logWarn("MobiFlight RPN send failed for " + r.controlName + ": " + error);
+        logWarn("MobiFlight RPN send failed for " + r.controlName() + ": " + error);
     }
 }
 
@@ -242,7 +258,7 @@ std::int32_t Dispatcher::encoderSteps(const Resolved& r) const {
 // still reach the simulator through its own events.
 void Dispatcher::sendAutopilotFallback(const Resolved& r, Outcome& outcome) const {
     if (outcome.rpnQueued || r.action != HidProtocol::kActionPress ||
-        (r.hasEntry && !outcome.notReady)) {
+        (r.hasEntry() && !outcome.notReady)) {
         return;
     }
     const char* simEvent = autopilotFallback(r.queued->event.controlId);
@@ -261,10 +277,11 @@ void Dispatcher::recordLatency(const PanelEvent& queued) const {
 
 void Dispatcher::traceDispatched(const Resolved& r, const Outcome& outcome) const {
     if (!Logger::instance().isDebugEnabled()) return;
+    const DeviceConfig* entry = r.panel->entry;
     const std::string* configuredRole =
-        r.entry && !r.entry->role.empty() && r.entry->role != r.role ? &r.entry->role : nullptr;
-    std::string line =
-        traceHead(*r.queued, r.action, false, r.role, configuredRole, r.typeName, r.controlName);
+        entry && !entry->role.empty() && entry->role != *r.role ? &entry->role : nullptr;
+    std::string line = traceHead(*r.queued, r.action, false, *r.role, configuredRole,
+                                 compiled_.eventTypeName(r.queued->event.type), r.controlName());
     if (outcome.mfAmount >= 0) line += " mfAmount=" + std::to_string(outcome.mfAmount);
     if (outcome.fast) line += " fast=1";
     if (outcome.simEventSent) line += " simEvent=sent";

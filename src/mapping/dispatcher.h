@@ -3,18 +3,15 @@
 #include <cstdint>
 #include <string>
 
+#include "config/compiled_config.h"
 #include "hid/hid_protocol.h"
 #include "log/repeat_limiter.h"
 #include "mapping/event_queue.h"
 
-class ButtonConfig;
-class EventMap;
 class HoldRepeater;
 class LatencySummary;
 class OutputState;
 class SimLink;
-struct AppConfig;
-struct DeviceConfig;
 
 // From one panel event to at most one immediate simulator command, in named
 // steps: the event's role and action, a pause of the panel's LEDs, managed
@@ -27,6 +24,8 @@ struct DeviceConfig;
 // An encoder report sends at most kMaxEncoderStepsPerReport steps: more is
 // a broken or hostile panel, reported by one WARN (then a count a minute).
 //
+// Each panel's device entry and role are resolved at its first event.
+//
 // Threads: dispatch() runs on one thread at a time (the event worker, or a
 // test's). Holds no locks; calls the link, the hold repeater, the output
 // state and the latency summary, which must outlive it.
@@ -36,16 +35,10 @@ public:
     // detents at a time.
     static constexpr std::int32_t kMaxEncoderStepsPerReport = 32;
 
-    Dispatcher(const AppConfig& config, const ButtonConfig& buttons, const EventMap& eventMap,
-               SimLink& link, HoldRepeater& holds, OutputState& outputs,
-               LatencySummary* latency = nullptr)
-        : config_(config),
-          buttons_(buttons),
-          eventMap_(eventMap),
-          link_(link),
-          holds_(holds),
-          outputs_(outputs),
-          latency_(latency) {}
+    // `compiled` holds the configuration, the button table and the event
+    // map the events are read against.
+    Dispatcher(const CompiledConfig& compiled, SimLink& link, HoldRepeater& holds,
+               OutputState& outputs, LatencySummary* latency = nullptr);
 
     void dispatch(const PanelEvent& queued) const;
 
@@ -53,13 +46,13 @@ private:
     // What the event means under the configuration.
     struct Resolved {
         const PanelEvent* queued;
-        const DeviceConfig* entry;  // the panel's device entry, or null
-        std::string role;
-        std::string typeName;
-        std::string controlName;
-        std::string normalizedName;
-        bool hasEntry;  // the control has an entry in the button configuration
+        const PanelSettings* panel;
+        const CompiledConfig::Control* control;  // null when the event map has no name
+        const std::string* role;                 // as the trace shows it
+        RoleId roleId;
         HidProtocol::Action action;
+        bool hasEntry() const { return control && control->hasEntry; }
+        const std::string& controlName() const;
     };
     // What the RPN send and the fallback did, for the trace line.
     struct Outcome {
@@ -71,22 +64,28 @@ private:
     };
 
     Resolved resolve(const PanelEvent& queued) const;
-    std::string roleOf(const HidProtocol::HidEvent& event, const DeviceConfig* entry) const;
+    struct Role {
+        const std::string* text;  // as the trace shows it
+        RoleId id;
+    };
+    Role roleOf(const HidProtocol::HidEvent& event, const PanelSettings& panel) const;
+    const std::string& command(const Resolved& r, ControlAction action) const;
     bool isManagedMapEvent(const Resolved& r) const;
     void dispatchManagedMap(const Resolved& r) const;
     void sendMapPress(const Resolved& r, const std::string& command) const;
     void releaseQueuedCommands(const Resolved& r) const;
     void sendRpn(const Resolved& r, Outcome& outcome) const;
-    std::string commandFor(const Resolved& r, Outcome& outcome) const;
+    const std::string& commandFor(const Resolved& r, Outcome& outcome) const;
     void queueRpn(const Resolved& r, const std::string& command, Outcome& outcome) const;
     std::int32_t encoderSteps(const Resolved& r) const;
     void sendAutopilotFallback(const Resolved& r, Outcome& outcome) const;
     void traceDispatched(const Resolved& r, const Outcome& outcome) const;
     void recordLatency(const PanelEvent& queued) const;
 
-    const AppConfig& config_;
-    const ButtonConfig& buttons_;
-    const EventMap& eventMap_;
+    const CompiledConfig& compiled_;
+    mutable PanelDirectory panels_;
+    const RoleId pfdRole_;
+    const RoleId mfdRole_;
     SimLink& link_;
     HoldRepeater& holds_;
     OutputState& outputs_;

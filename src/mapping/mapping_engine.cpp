@@ -3,6 +3,7 @@
 #include <system_error>
 #include <utility>
 
+#include "config/compiled_config.h"
 #include "mapping/client_link.h"
 #include "mapping/dispatcher.h"
 
@@ -31,20 +32,22 @@ bool MappingEngine::start(const AppConfig& config, HidManager& hid, SimLink& lin
         error = "Mapping engine already running";
         return false;
     }
-    dispatcher_ = std::make_unique<Dispatcher>(config, buttonConfig, eventMap, link, holds_,
-                                               outputs_, &latency_);
+    dispatcher_.reset();
+    compiled_ = std::make_unique<CompiledConfig>(config, buttonConfig, eventMap);
+    dispatcher_ = std::make_unique<Dispatcher>(*compiled_, link, holds_, outputs_, &latency_);
     running_.store(true);
-    if (startParts(config, hid, link, simState, error)) return true;
+    if (startParts(*compiled_, hid, link, simState, error)) return true;
     running_.store(false);
     stopParts();
     return false;
 }
 
-bool MappingEngine::startParts(const AppConfig& config, HidManager& hid, SimLink& link,
+bool MappingEngine::startParts(const CompiledConfig& compiled, HidManager& hid, SimLink& link,
                                SimState& simState, std::string& error) {
     queue_.open();
-    if (!holds_.start(link, &hid, config.mobiflight.mapHoldRepeatMs, error)) return false;
-    if (!outputs_.start(config, hid, simState, error)) return false;
+    const std::int32_t holdRepeatMs = compiled.app().mobiflight.mapHoldRepeatMs;
+    if (!holds_.start(link, &hid, holdRepeatMs, error)) return false;
+    if (!outputs_.start(compiled, hid, simState, error)) return false;
     try {
         eventWorker_ = std::thread(&MappingEngine::eventWorkerLoop, this);
     } catch (const std::system_error& e) {

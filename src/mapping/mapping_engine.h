@@ -15,6 +15,7 @@
 #include "mapping/output_state.h"
 
 class ButtonConfig;
+class CompiledConfig;
 class Dispatcher;
 class EventMap;
 class HidManager;
@@ -68,13 +69,14 @@ public:
     void notifyOutputsChanged() { outputs_.notifyChanged(); }
     // A payload from the MobiFlight L-variable channel (backlight level).
     void onLVarPayload(const std::string& payload) { outputs_.onLVarPayload(payload); }
+    void onLVarPayload(const LVarPayload& payload) { outputs_.onLVarPayload(payload); }
 
     MappingEngine(const MappingEngine&) = delete;
     MappingEngine& operator=(const MappingEngine&) = delete;
 
 private:
-    bool startParts(const AppConfig& config, HidManager& hid, SimLink& link, SimState& simState,
-                    std::string& error);
+    bool startParts(const CompiledConfig& compiled, HidManager& hid, SimLink& link,
+                    SimState& simState, std::string& error);
     void eventWorkerLoop();
     void stopParts();
 
@@ -83,8 +85,9 @@ private:
     LatencySummary latency_;
     HoldRepeater holds_;
     OutputState outputs_;
-    std::unique_ptr<SimLink> ownedLink_;      // start() over the clients only
-    std::unique_ptr<Dispatcher> dispatcher_;  // set while running; event worker only
+    std::unique_ptr<SimLink> ownedLink_;        // start() over the clients only
+    std::unique_ptr<CompiledConfig> compiled_;  // set by start(), kept until the next
+    std::unique_ptr<Dispatcher> dispatcher_;    // set while running; event worker only
     std::atomic<bool> running_{false};
     std::thread eventWorker_;
 };

@@ -64,9 +64,10 @@ OutputState::~OutputState() {
     stop();
 }
 
-bool OutputState::start(const AppConfig& config, HidManager& hid, SimState& simState,
+bool OutputState::start(const CompiledConfig& compiled, HidManager& hid, SimState& simState,
                         std::string& error) {
-    config_ = &config;
+    compiled_ = &compiled;
+    panels_ = std::make_unique<PanelDirectory>(compiled);
     hid_ = &hid;
     simState_ = &simState;
     {
@@ -119,23 +120,35 @@ void OutputState::startHoldOff(const std::string& boardId, std::int32_t index) {
     if (hid_) hid_->forgetLedCommand(boardId, index);
 }
 
+void OutputState::onLVarPayload(const LVarPayload& payload) {
+    if (payload.isNumber) {
+        onBacklightLevel(payload.number);
+    } else {
+        onLVarPayload(payload.text);
+    }
+}
+
 void OutputState::onLVarPayload(const std::string& payload) {
     double level = 0;
     if (parseBacklightPayload(payload, level)) {
-        if (simState_) {
-            MutexLock guard(simState_->lock);
-            simState_->backlightLevel = level;
-            simState_->backlightKnown = true;
-        }
-        if (Logger::instance().isDebugEnabled()) {
-            char text[64];
-            std::snprintf(text, sizeof text, "%f", level);
-            logDebug(std::string("State update: backlight ") + kBacklightVariable + "=" + text);
-        }
-        notifyChanged();
+        onBacklightLevel(level);
     } else if (payload.find(kBacklightVariable) != std::string::npos) {
         payloadWarnings_.warn(kUnparsedBacklight, outsideText(payload));
     }
+}
+
+void OutputState::onBacklightLevel(double level) {
+    if (simState_) {
+        MutexLock guard(simState_->lock);
+        simState_->backlightLevel = level;
+        simState_->backlightKnown = true;
+    }
+    if (Logger::instance().isDebugEnabled()) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%f", level);
+        logDebug(std::string("State update: backlight ") + kBacklightVariable + "=" + text);
+    }
+    notifyChanged();
 }
 
 // Accepts a bare number ("0.42") or an assignment naming the variable
@@ -164,7 +177,7 @@ bool OutputState::parseBacklightPayload(const std::string& text, double& level) 
     return true;
 }
 
-LedCommand OutputState::computeLedCommand(const OutputProfile& profile, bool simConnected,
+LedCommand OutputState::computeLedCommand(const LightProfile& profile, bool simConnected,
                                           bool batteryKnown, bool batteryOn, bool backlightKnown,
                                           double backlightLevelValue) {
     if (!simConnected) return effectCommand(profile.simDisconnected);
@@ -172,31 +185,52 @@ LedCommand OutputState::computeLedCommand(const OutputProfile& profile, bool sim
 
     LedCommand command;
     command.effect = HidProtocol::kLedSteady;
-    const std::string mode = normalizeKey(profile.backlight.mode);
-    if (mode == "FIXED") {
-        command.brightness = clampByte(profile.backlight.value);
-    } else if (mode == "OFF") {
-        command.brightness = 0;
-    } else {
-        const double x = backlightKnown ? backlightLevelValue : profile.backlight.defaultLevel;
-        command.brightness = backlightLevel(profile.backlight, x);
+    switch (profile.mode) {
+        case BacklightMode::Fixed:
+            command.brightness = clampByte(profile.backlight.value);
+            break;
+        case BacklightMode::Off:
+            command.brightness = 0;
+            break;
+        case BacklightMode::LVar: {
+            const double x = backlightKnown ? backlightLevelValue : profile.backlight.defaultLevel;
+            command.brightness = backlightLevel(profile.backlight, x);
+            break;
+        }
     }
     return command;
 }
 
-LedCommand OutputState::effectCommand(const LedEffectConfig& effect) {
+LedCommand OutputState::effectCommand(const CompiledEffect& effect) {
     LedCommand command;
-    const std::string name = normalizeKey(effect.effect);
-    if (name == "STEADY") {
-        command.effect = HidProtocol::kLedSteady;
-        command.brightness = clampByte(effect.brightness);
-    } else if (name == "BREATHE" || name == "FLASH") {
-        command.effect = name == "BREATHE" ? HidProtocol::kLedBreathe : HidProtocol::kLedFlash;
-        command.param0 = clampByte(effect.param0);
-        command.param1 = clampWord(effect.param1);
-        command.param2 = clampByte(effect.param2);
+    switch (effect.effect) {
+        case LightEffect::Steady:
+            command.effect = HidProtocol::kLedSteady;
+            command.brightness = clampByte(effect.brightness);
+            break;
+        case LightEffect::Breathe:
+        case LightEffect::Flash:
+            command.effect = effect.effect == LightEffect::Breathe ? HidProtocol::kLedBreathe
+                                                                   : HidProtocol::kLedFlash;
+            command.param0 = clampByte(effect.param0);
+            command.param1 = clampWord(effect.param1);
+            command.param2 = clampByte(effect.param2);
+            break;
+        case LightEffect::None:
+            break;
     }
     return command;
+}
+
+LedCommand OutputState::computeLedCommand(const OutputProfile& profile, bool simConnected,
+                                          bool batteryKnown, bool batteryOn, bool backlightKnown,
+                                          double backlightLevelValue) {
+    return computeLedCommand(LightProfile::compile(profile), simConnected, batteryKnown, batteryOn,
+                             backlightKnown, backlightLevelValue);
+}
+
+LedCommand OutputState::effectCommand(const LedEffectConfig& effect) {
+    return effectCommand(LightProfile::compile(effect));
 }
 
 void OutputState::workerLoop() {
@@ -226,7 +260,7 @@ bool OutputState::waitForChange() {
 // Every notice during the wait pushes the write further out.
 void OutputState::waitOutDebounce(MutexLock& lock) {
     const auto debounce = std::chrono::milliseconds(
-        config_ ? std::max<std::int32_t>(config_->outputs.debounceMs, 0) : 0);
+        compiled_ ? std::max<std::int32_t>(compiled_->app().outputs.debounceMs, 0) : 0);
     while (debounce.count() > 0 && running_) {
         const Clock::TimePoint changed = lastChangeTime_;
         const Clock::TimePoint target = changed + debounce;
@@ -237,7 +271,7 @@ void OutputState::waitOutDebounce(MutexLock& lock) {
 }
 
 void OutputState::apply() {
-    if (!config_ || !hid_ || !simState_) return;
+    if (!panels_ || !hid_ || !simState_) return;
     bool batteryKnown, batteryOn, backlightKnown;
     double backlight;
     {
@@ -257,8 +291,7 @@ void OutputState::apply() {
             device.name.empty() ? "#" + std::to_string(device.index) : device.name;
         const HoldOff holdOff = checkHoldOff(key);
         if (holdOff == HoldOff::Active) continue;
-        const OutputProfile* profile =
-            config_->profileFor(config_->findDevice(device.name, device.index));
+        const LightProfile* profile = panels_->find(device.name, device.index).light;
         if (!profile) continue;
         // The panel showed its own feedback meanwhile, whatever was written
         // just before the hold-off began: resend the state even if unchanged.

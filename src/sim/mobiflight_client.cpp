@@ -150,7 +150,7 @@ void MobiFlightClient::stop() {
     if (simConnect_) simConnect_->setClientDataHandler({});
 }
 
-void MobiFlightClient::setLVarHandler(std::function<void(const std::string&)> handler) {
+void MobiFlightClient::setLVarHandler(std::function<void(const LVarPayload&)> handler) {
     MutexLock guard(lvarLock_);
     lvarHandler_ = std::move(handler);
 }
@@ -305,11 +305,11 @@ void MobiFlightClient::onResponse(const std::string& text) {
 }
 
 bool MobiFlightClient::decodeLVarPayload(const std::uint8_t* data, std::uint32_t size,
-                                         std::string& text) {
+                                         LVarPayload& payload) {
     if (!data || size == 0) return false;
-    const std::string prefix = payloadText(data, size);
+    std::string prefix = payloadText(data, size);
     if (looksLikeText(prefix, data, size)) {
-        text = prefix;
+        payload = LVarPayload{false, 0.0, std::move(prefix)};
         return true;
     }
     if (size < 4) return false;
@@ -317,22 +317,22 @@ bool MobiFlightClient::decodeLVarPayload(const std::uint8_t* data, std::uint32_t
     float value = 0.0f;
     std::memcpy(&value, &bits, sizeof(value));
     if (!std::isfinite(value)) return false;
-    char buffer[64];
-    std::snprintf(buffer, sizeof(buffer), "%.6f", static_cast<double>(value));
-    text = buffer;
+    payload = LVarPayload{true, static_cast<double>(value), {}};
     return true;
 }
 
 void MobiFlightClient::onLVars(const std::uint8_t* data, std::uint32_t size) {
-    std::string text;
-    if (!decodeLVarPayload(data, size, text)) return;
-    std::function<void(const std::string&)> handler;
+    LVarPayload payload;
+    if (!decodeLVarPayload(data, size, payload)) return;
+    std::function<void(const LVarPayload&)> handler;
     {
         MutexLock guard(lvarLock_);
         handler = lvarHandler_;
     }
-    if (handler) handler(text);
-    logDebug("MobiFlight LVars: " + outsideText(text));
+    if (handler) handler(payload);
+    if (Logger::instance().isDebugEnabled()) {
+        logDebug("MobiFlight LVars: " + outsideText(payload.shown()));
+    }
 }
 
 // --- queue -----------------------------------------------------------------

@@ -15,6 +15,7 @@
 #include "common/mutex.h"
 #include "config/app_config.h"
 #include "log/repeat_limiter.h"
+#include "sim/lvar_payload.h"
 #include "sim/mobiflight_registration.h"
 #include "sim/simconnect_client.h"
 
@@ -96,7 +97,7 @@ public:
     // removes the client-data handler. Idempotent.
     void stop();
 
-    void setLVarHandler(std::function<void(const std::string&)> handler);
+    void setLVarHandler(std::function<void(const LVarPayload&)> handler);
     void onSimConnectState(bool connected);
 
     // Queues "MF.SimVars.Set.1 " + rpn. Fails with "MobiFlight disabled",
@@ -108,9 +109,12 @@ public:
     void dropPending(const std::string& rpn);
     bool isReady() const { return ready_.load(); }
 
-    // The text handed to the L-var handler for a payload of the L-var area;
-    // false when the payload carries nothing usable.
-    static bool decodeLVarPayload(const std::uint8_t* data, std::uint32_t size, std::string& text);
+    // What the L-var handler is handed for a payload of the L-var area:
+    // text when the bytes read as text, else the little-endian float they
+    // start with; false when the payload carries nothing usable (too short,
+    // or not a finite number).
+    static bool decodeLVarPayload(const std::uint8_t* data, std::uint32_t size,
+                                  LVarPayload& payload);
 
     MobiFlightClient(const MobiFlightClient&) = delete;
     MobiFlightClient& operator=(const MobiFlightClient&) = delete;
@@ -200,5 +204,5 @@ private:
     bool takenDropped_ GUARDED_BY(queueLock_) = false;
 
     Mutex lvarLock_;  // held alone, never while calling the handler
-    std::function<void(const std::string&)> lvarHandler_ GUARDED_BY(lvarLock_);
+    std::function<void(const LVarPayload&)> lvarHandler_ GUARDED_BY(lvarLock_);
 };

@@ -27,9 +27,9 @@ protected:
     }
 
     void start(MobiFlightSettings settings = {}) {
-        mobiflight.setLVarHandler([this](const std::string& text) {
+        mobiflight.setLVarHandler([this](const LVarPayload& payload) {
             std::lock_guard<std::mutex> guard(mutex);
-            lvars.push_back(text);
+            lvars.push_back(payload.shown());
         });
         std::string error;
         ASSERT_TRUE(mobiflight.start(simConnect, settings, error)) << error;

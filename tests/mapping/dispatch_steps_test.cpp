@@ -3,8 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "config/app_config.h"
 #include "config/button_config.h"
+#include "config/compiled_config.h"
 #include "config/event_map.h"
 #include "fakes/log_capture.h"
 #include "fakes/recording_sim_link.h"
@@ -34,6 +37,8 @@ protected:
         EXPECT_TRUE(buttons.loadFromText(kMappingButtons, error)) << error;
         EXPECT_TRUE(eventMap.loadFromText(kMappingEvents, error)) << error;
         holds.configure(link, nullptr, config.mobiflight.mapHoldRepeatMs);
+        compiled = std::make_unique<CompiledConfig>(config, buttons, eventMap);
+        dispatcher = std::make_unique<Dispatcher>(*compiled, link, holds, outputs, &latency);
         link.setReady(true);
         link.setConnected(true);
     }
@@ -46,7 +51,7 @@ protected:
         e.value = value;
         e.speed = speed;
         e.mode = mode;
-        dispatcher.dispatch(PanelEvent{e, kPfd, 0, readAt});
+        dispatcher->dispatch(PanelEvent{e, kPfd, 0, readAt});
     }
     void button(std::uint16_t id, std::int8_t value, std::uint8_t mode = HidProtocol::kModePfd,
                 Clock::TimePoint readAt = {}) {
@@ -69,7 +74,8 @@ protected:
     LatencySummary latency{clock};
     HoldRepeater holds{clock, &latency};
     OutputState outputs{clock};
-    Dispatcher dispatcher{config, buttons, eventMap, link, holds, outputs, &latency};
+    std::unique_ptr<CompiledConfig> compiled;
+    std::unique_ptr<Dispatcher> dispatcher;
 };
 
 TEST_F(DispatchStepsTest, EachActionAsksForItsTextKindAndAmount) {
@@ -105,9 +111,9 @@ TEST_F(DispatchStepsTest, EncoderStepsPerReportAreCappedWithOneWarning) {
                                           Call{"queue", "HDG_INC_FAST", SimLink::kEncoder, 1},
                                           Call{"queue", "HDG_INC_FAST", SimLink::kEncoder, 1},
                                           Call{"queue", "HDG_DEC", SimLink::kEncoder, cap}));
-    EXPECT_THAT(log.messages("WARN"),
-                ElementsAre("Panel " + std::string(kPfd) + " reported more than 32 encoder "
-                            "steps at once; sending 32"));
+    EXPECT_THAT(log.messages("WARN"), ElementsAre("Panel " + std::string(kPfd) +
+                                                  " reported more than 32 encoder "
+                                                  "steps at once; sending 32"));
 }
 
 // A held map control repeats its text directly, once per period, from the
@@ -224,7 +230,8 @@ TEST(EventQueueTest, AFloodKeepsTheNewestEventsAndWarnsOncePerOverflow) {
     for (std::size_t i = 0; i <= bound; ++i)
         push(1);
     queue.close();
-    while (queue.pop(item)) --left;
+    while (queue.pop(item))
+        --left;
     EXPECT_EQ(left, 0u);
     EXPECT_THAT(log.messages("WARN"),
                 ElementsAre("Panel events arrive faster than they are handled: more than 1024 "

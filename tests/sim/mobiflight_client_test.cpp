@@ -298,8 +298,8 @@ TEST_F(MobiFlightTest, QueuedPressesAndEncoderBacklogStopAtTheirBounds) {
         EXPECT_TRUE(mobiflight.send("ENC", MobiFlightClient::kEncoder, 200, error));
         EXPECT_TRUE(mobiflight.send("ENC", MobiFlightClient::kEncoder, 200, error));
         for (int i = 0; i < presses; ++i)
-            EXPECT_TRUE(mobiflight.send("P" + std::to_string(i), MobiFlightClient::kPlain, 1,
-                                        error));
+            EXPECT_TRUE(
+                mobiflight.send("P" + std::to_string(i), MobiFlightClient::kPlain, 1, error));
     });
     std::string error;
     ASSERT_TRUE(mobiflight.send("FIRST", MobiFlightClient::kPlain, 1, error));
@@ -498,10 +498,10 @@ TEST_F(MobiFlightTest, LVarValuesReachTheHandlerAsFloatsOrText) {
 }
 
 std::string decode(const std::vector<std::uint8_t>& bytes) {
-    std::string text;
+    LVarPayload payload;
     return MobiFlightClient::decodeLVarPayload(bytes.data(),
-                                               static_cast<std::uint32_t>(bytes.size()), text)
-               ? text
+                                               static_cast<std::uint32_t>(bytes.size()), payload)
+               ? payload.shown()
                : "<none>";
 }
 
