@@ -5,6 +5,7 @@
 #include "app/simulator_link.h"
 #include "platform/paths.h"
 #include "sim/simconnect_sdk_library.h"
+#include "simnet/network_library.h"
 
 namespace {
 
@@ -30,8 +31,5 @@ std::vector<Finding> checkSimConnectLibrary(CheckContext& context) {
     const SimulatorLinkPlan plan =
         planSimulatorLinkHere(settings, programFolder(context), SimConnectProvider::NetworkClient);
     if (!plan.choice.endpoint) return {};  // no address and no pipes: the address row says why
-    const simnet::Endpoint& endpoint = *plan.choice.endpoint;
-    return {okFinding(std::string("built-in client, ") +
-                      (endpoint.transport == simnet::Endpoint::Transport::Tcp ? "TCP " : "pipe ") +
-                      endpoint.describe())};
+    return {okFinding(simnet::describeBuiltInClient(*plan.choice.endpoint))};
 }

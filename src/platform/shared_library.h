@@ -35,9 +35,4 @@ std::unique_ptr<SharedLibrary> loadSharedLibrary(const std::string& path, std::s
 // Windows, "libname.so" on Linux).
 std::string sharedLibraryFileName(const std::string& name);
 
-// Whether a person places the program's libraries beside its executable,
-// where the loader looks first (Windows). False where the program carries
-// its own and finds them through its run path (Linux).
-bool librariesBesideExecutable();
-
 }  // namespace platform

@@ -23,12 +23,16 @@ NetworkLibrary::NetworkLibrary(std::optional<Endpoint> endpoint, ClientConnectio
 
 NetworkLibrary::~NetworkLibrary() = default;
 
+std::string describeBuiltInClient(const Endpoint& endpoint) {
+    return std::string("built-in client, ") +
+           (endpoint.transport == Endpoint::Transport::Tcp ? "TCP " : "pipe ") +
+           endpoint.describe();
+}
+
 std::string NetworkLibrary::describe() const {
     const std::optional<Endpoint> endpoint = resolveEndpointForOpen(endpoint_, 0);
     if (!endpoint) return "built-in client, no simulator address (no SimConnect.cfg, no pipes)";
-    return std::string("built-in client, ") +
-           (endpoint->transport == Endpoint::Transport::Tcp ? "TCP " : "pipe ") +
-           endpoint->describe();
+    return describeBuiltInClient(*endpoint);
 }
 
 std::shared_ptr<ClientConnection> NetworkLibrary::find(HANDLE handle) {

@@ -23,6 +23,10 @@ namespace simnet {
 // touching freed memory, and a call that races with Close finishes on a
 // connection kept alive for it. A null string argument is sent as an empty
 // string. Threads: any; the table has its own lock, taken alone.
+// "built-in client, TCP 127.0.0.1:500" or "built-in client, pipe \\.\pipe\...":
+// how the log and --check name the built-in client and where it connects.
+std::string describeBuiltInClient(const Endpoint& endpoint);
+
 class NetworkLibrary final : public simconnect::Library {
 public:
     // `endpoint` wins over every SimConnect.cfg; nullopt reads them at each

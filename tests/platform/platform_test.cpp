@@ -114,13 +114,17 @@ TEST(EnvironmentTest, ReadsVariablesAndErrorTexts) {
 
 // The system's C library is loaded by every program of either platform.
 TEST(SharedLibraryTest, LoadsResolvesNamesAndReportsFailures) {
-    const std::string name = platform::librariesBesideExecutable() ? "msvcrt.dll" : "libc.so.6";
+    const bool windows = platform::sharedLibraryFileName("c") == "c.dll";
+    const std::string name = windows ? "msvcrt.dll" : "libc.so.6";
     std::string error;
     const std::unique_ptr<platform::SharedLibrary> library =
         platform::loadSharedLibrary(name, error);
     ASSERT_NE(library, nullptr) << error;
     EXPECT_TRUE(library->exports("malloc"));
     EXPECT_FALSE(library->exports("CorvaneSurelyMissingFunction"));
+    EXPECT_NE(library->symbol("malloc"), nullptr);
+    EXPECT_NE(library->filePath().find(windows ? "msvcrt" : "libc"), std::string::npos)
+        << library->filePath();
 
     TempDir dir;
     EXPECT_EQ(platform::loadSharedLibrary(dir.file("absent.dll"), error), nullptr);

@@ -47,8 +47,4 @@ std::string sharedLibraryFileName(const std::string& name) {
     return "lib" + name + ".so";
 }
 
-bool librariesBesideExecutable() {
-    return false;
-}
-
 }  // namespace platform

@@ -59,8 +59,4 @@ std::string sharedLibraryFileName(const std::string& name) {
     return name + ".dll";
 }
 
-bool librariesBesideExecutable() {
-    return true;
-}
-
 }  // namespace platform
