@@ -44,6 +44,8 @@ protected:
         start(settings);
         ASSERT_TRUE(waitFor([&] { return mobiflight.isReady(); }));
         ASSERT_TRUE(waitForCommand("MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)"));
+        // The line follows the ready flag.
+        ASSERT_TRUE(waitFor([&] { return log.count("MobiFlight client registered") > 0; }));
     }
 
     static bool waitFor(const std::function<bool()>& condition) {
