@@ -39,7 +39,8 @@
 #include "hid/hid_manager.h"
 #include "log/logger.h"
 #include "mapping/mapping_engine.h"
-#include "mapping/sim_state.h"
+#include "mapping/client_link.h"
+#include "mapping/hid_panel_output.h"
 #include "sim/mobiflight_client.h"
 #include "sim/simconnect_client.h"
 
@@ -130,8 +131,8 @@ public:
         sim_->setTraceSink([this](const std::string& line) { counter.onTrace(line); });
         sim_->setSimulatorRunning(true);
         simConnect_->setSimulatorPolicy(transport_->policy());
-        ok_ = engine_.start(config_, hid_, *simConnect_, mobiflight_, buttons_, events_, state_,
-                            error) &&
+        link_ = std::make_unique<ClientSimLink>(*simConnect_, mobiflight_);
+        ok_ = engine_.start(config_, buttons_, events_, *link_, output_, error) &&
               mobiflight_.start(*simConnect_, config_.mobiflight, error) &&
               simConnect_->start(
                   "CorvaneHID", [this](bool c) { onConnection(c); }, {}, error);
@@ -175,20 +176,21 @@ private:
     void onConnection(bool connected) {
         hid_.setSimConnected(connected);
         mobiflight_.onSimConnectState(connected);
-        engine_.setSimConnected(connected);
+        engine_.post(engine_event::LinkChanged{connected});
     }
 
     std::string error_;  // first: the transport's set-up writes it
     AppConfig config_;
     ButtonConfig buttons_;
     EventMap events_;
-    SimState state_;
     std::unique_ptr<BenchTransport> transport_;
     SimEmulator* sim_;  // the transport's
     std::unique_ptr<SimConnectClient> simConnect_;
     MobiFlightClient mobiflight_;
     emulation::VirtualHidBus bus_;
     HidManager hid_{bus_};
+    std::unique_ptr<ClientSimLink> link_;
+    HidPanelOutput output_{hid_};
     MappingEngine engine_;
     std::vector<emulation::VirtualPanel> panels_;
     bool ok_ = false;

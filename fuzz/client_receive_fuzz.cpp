@@ -25,7 +25,7 @@ struct Receiver {
         std::string error;
         if (!mobiflight.start(client, settings, error)) std::abort();
         mobiflight.setLVarHandler(
-            [this](const LVarPayload& payload) { lights.onLVarPayload(payload); });
+            [this](const LVarPayload& payload) { lights.onLVarPayload(payload, Clock::system().now()); });
         client.setBatteryHandler([](bool) {});
     }
 

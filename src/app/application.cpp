@@ -10,6 +10,7 @@
 #include "common/mutex.h"
 #include "common/program_name.h"
 #include "log/logger.h"
+#include "mapping/client_link.h"
 #include "platform/paths.h"
 
 namespace {
@@ -101,8 +102,8 @@ bool Application::initialize(const std::string& configPath, bool consoleMode, st
     if (!loadConfiguration(configPath, error) || !loadMaps(error) || !chooseSimulatorLink(error)) {
         return false;
     }
-    if (!mapping_.start(config_, hid_, *simconnect_, mobiflight_, buttonConfig_, eventMap_,
-                        simState_, error)) {
+    link_ = std::make_unique<ClientSimLink>(*simconnect_, mobiflight_);
+    if (!mapping_.start(config_, buttonConfig_, eventMap_, *link_, panelOutput_, error)) {
         return failed("Failed to start mapping engine: ", error);
     }
     installCallbacks();
@@ -189,6 +190,13 @@ bool Application::startLinks(std::string& error) {
     HidSettings settings{config_.vid, config_.pid, config_.readIntervalMs, config_.scanIntervalMs};
     auto sink = [this](const HidProtocol::HidEvent& event, const std::string& name,
                        std::int32_t index) { mapping_.submit(event, name, index); };
+    hid_.setPanelListener([this](const PanelChange& change) {
+        if (change.kind == PanelChange::Kind::Added) {
+            mapping_.post(engine_event::PanelAdded{change.name, change.index, change.connection});
+        } else {
+            mapping_.post(engine_event::PanelRemoved{change.name, change.index, change.connection});
+        }
+    });
     if (!hid_.start(settings, sink, error)) return failed("Failed to start HID manager: ", error);
     if (!mobiflight_.start(*simconnect_, config_.mobiflight, error)) {
         return failed("Failed to start MobiFlight client: ", error);
@@ -205,27 +213,14 @@ bool Application::startLinks(std::string& error) {
 void Application::onSimConnection(bool connected) {
     hid_.setSimConnected(connected);
     mobiflight_.onSimConnectState(connected);
-    mapping_.setSimConnected(connected);
-    {
-        MutexLock guard(simState_.lock);
-        simState_.simConnected = connected;
-        simState_.simKnown = true;
-    }
-    mapping_.notifyOutputsChanged();
+    mapping_.post(engine_event::LinkChanged{connected});
 }
 
 void Application::installCallbacks() {
     mobiflight_.setLVarHandler(
-        [this](const LVarPayload& payload) { mapping_.onLVarPayload(payload); });
-    simconnect_->setBatteryHandler([this](bool on) {
-        {
-            MutexLock guard(simState_.lock);
-            simState_.batteryOn = on;
-            simState_.batteryKnown = true;
-        }
-        mapping_.notifyOutputsChanged();
-        logDebug(std::string("State update: master battery 2=") + (on ? "1" : "0"));
-    });
+        [this](const LVarPayload& payload) { mapping_.post(engine_event::LVarValue{payload}); });
+    simconnect_->setBatteryHandler(
+        [this](bool on) { mapping_.post(engine_event::BatteryChanged{on}); });
     simconnect_->setExitHandler([this] { requestStop(); });
 }
 

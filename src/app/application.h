@@ -12,8 +12,9 @@
 #include "config/button_config.h"
 #include "config/event_map.h"
 #include "hid/hid_manager.h"
+#include "mapping/hid_panel_output.h"
 #include "mapping/mapping_engine.h"
-#include "mapping/sim_state.h"
+#include "mapping/sim_link.h"
 #include "platform/device_watcher.h"
 #include "platform/hid_bus.h"
 #include "sim/mobiflight_client.h"
@@ -113,7 +114,8 @@ private:
     // Chosen by initialize() from the configuration (or the services).
     std::unique_ptr<simconnect::Library> ownLibrary_;
     std::unique_ptr<SimConnectClient> simconnect_;
-    SimState simState_;
+    std::unique_ptr<SimLink> link_;  // the engine's view of both clients
+    HidPanelOutput panelOutput_{hid_};
     EventMap eventMap_;
     MappingEngine mapping_;
     std::unique_ptr<platform::DeviceWatcher> watcher_;

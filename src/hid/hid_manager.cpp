@@ -57,6 +57,11 @@ HidManager::~HidManager() {
     stop();
 }
 
+void HidManager::setPanelListener(PanelListener listener) {
+    MutexLock lock(deviceLock_);
+    listener_ = std::move(listener);
+}
+
 void HidManager::setTrace(bool on) {
     trace_ = on;
 }
@@ -243,6 +248,7 @@ void HidManager::connectLocked(const std::string& path) {
         writeReportLocked(*device, "sim_status", lastSimStatus_, false);
     }
     device->sink = sink_;
+    if (listener_) listener_({PanelChange::Kind::Added, device->name, device->index, device->connection});
     device->running = true;
     try {
         device->reader = std::thread(&HidManager::readerLoop, this, device.get());
@@ -251,6 +257,9 @@ void HidManager::connectLocked(const std::string& path) {
         // the next scan tries it again.
         device->running = false;
         indices_.release(device->index);
+        if (listener_) {
+            listener_({PanelChange::Kind::Removed, device->name, device->index, device->connection});
+        }
         logWarn("Failed to start HID reader for " + device->name + ": " + e.what());
         logInfo("HID device disconnected: " + device->name);
         return;
@@ -303,6 +312,7 @@ void HidManager::disconnectLocked(HidDevice& device) {
     device.readHandle.reset();
     device.writeHandle.reset();
     indices_.release(device.index);
+    if (listener_) listener_({PanelChange::Kind::Removed, device.name, device.index, device.connection});
     logInfo("HID device disconnected: " + device.name);
 }
 

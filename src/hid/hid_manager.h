@@ -32,6 +32,15 @@ struct HidDeviceInfo {
     std::uint64_t connection = 0;
 };
 
+// A panel opened or closed by the manager.
+struct PanelChange {
+    enum class Kind { Added, Removed };
+    Kind kind = Kind::Added;
+    std::string name;
+    std::int32_t index = -1;
+    std::uint64_t connection = 0;
+};
+
 // What a panel says about itself when it is opened.
 struct PanelIdentity {
     std::string name;    // board id, else serial number (outsideText), else path
@@ -77,11 +86,18 @@ class HidManager {
 public:
     using EventSink = std::function<void(const HidProtocol::HidEvent&, const std::string& name,
                                          std::int32_t index)>;
+    // Told of every opening (before any of its input reaches the sink) and
+    // closing (after its reader was joined) of a panel, stop() included.
+    // Runs on the thread that opens or closes the panel with the manager's
+    // lock held: it must be cheap and must not call into the manager.
+    using PanelListener = std::function<void(const PanelChange&)>;
 
     explicit HidManager(platform::HidBus& bus, Clock& clock = Clock::system());
     ~HidManager();  // stops
 
     void setTrace(bool on);
+    // Call before start(); kept across stop and start like the sink.
+    void setPanelListener(PanelListener listener) EXCLUDES(deviceLock_);
     // Scans once on the calling thread, then starts the scan thread. On a
     // running manager returns true and discards `sink`. The settings and the
     // sink are kept until the next start after a stop.
@@ -148,6 +164,7 @@ private:
     std::condition_variable wake_;  // paces the scan thread; signalled by stop
     HidSettings settings_ GUARDED_BY(deviceLock_);
     EventSink sink_ GUARDED_BY(deviceLock_);
+    PanelListener listener_ GUARDED_BY(deviceLock_);
     DeviceTable devices_ GUARDED_BY(deviceLock_);
     HidProtocol::Report lastSimStatus_ GUARDED_BY(deviceLock_){};
     bool simStatusValid_ GUARDED_BY(deviceLock_) = false;

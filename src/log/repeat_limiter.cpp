@@ -38,6 +38,14 @@ void RepeatLimiter::poll() {
     pollLocked(now);
 }
 
+Clock::TimePoint RepeatLimiter::nextDue() {
+    MutexLock guard(lock_);
+    Clock::TimePoint due = Clock::TimePoint::max();
+    for (const Entry& entry : entries_)
+        due = std::min(due, entry.since + period_);
+    return due;
+}
+
 void RepeatLimiter::flush() {
     MutexLock guard(lock_);
     for (const Entry& entry : entries_) {

@@ -52,6 +52,10 @@ public:
         log(LogLevel::Warn, message, detail);
     }
     void poll() EXCLUDES(lock_);
+    // When poll() has something to do next (a summary, or forgetting a
+    // text); max() when nothing is tracked. For owners that sleep until
+    // their next deadline.
+    Clock::TimePoint nextDue() EXCLUDES(lock_);
     void flush() EXCLUDES(lock_);
 
     RepeatLimiter(const RepeatLimiter&) = delete;

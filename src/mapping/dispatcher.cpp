@@ -99,11 +99,11 @@ const std::string& Dispatcher::Resolved::controlName() const {
     return control ? control->name : kNoRole;
 }
 
-void Dispatcher::dispatch(const PanelEvent& queued) const {
-    const Resolved r = resolve(queued);
+void Dispatcher::dispatch(const PanelEvent& queued, Clock::TimePoint now) const {
+    const Resolved r = resolve(queued, now);
     if ((r.hasEntry() && r.action == HidProtocol::kActionHold && r.control->holdOff) ||
         queued.event.type == HidProtocol::kEventLedHoldOff) {
-        outputs_.startHoldOff(queued.boardId, queued.index);
+        outputs_.startHoldOff(queued.boardId, queued.index, now);
     }
     if (isManagedMapEvent(r)) {
         dispatchManagedMap(r);
@@ -117,12 +117,12 @@ void Dispatcher::dispatch(const PanelEvent& queued) const {
     traceDispatched(r, outcome);
 }
 
-Dispatcher::Resolved Dispatcher::resolve(const PanelEvent& queued) const {
+Dispatcher::Resolved Dispatcher::resolve(const PanelEvent& queued, Clock::TimePoint now) const {
     const HidEvent& event = queued.event;
     const PanelSettings& panel = panels_.find(queued.boardId, queued.index);
     const Role role = roleOf(event, panel);
     return Resolved{&queued,   &panel,  compiled_.control(event.controlId),
-                    role.text, role.id, deriveAction(event)};
+                    role.text, role.id, deriveAction(event), now};
 }
 
 // The panel's mode byte names the role; otherwise its device entry does.
@@ -160,7 +160,9 @@ void Dispatcher::dispatchManagedMap(const Resolved& r) const {
         if (!pressCommand.empty()) sendMapPress(r, pressCommand);
     } else if (r.action == HidProtocol::kActionHold) {
         if (!holdCommand.empty()) {
-            holds_.hold({key, r.controlName(), *r.role, holdCommand, queued.boardId, queued.index});
+            holds_.hold({key, r.controlName(), *r.role, holdCommand, queued.boardId, queued.index,
+                         queued.connection},
+                        r.now);
         }
     } else {
         holds_.cancel(key);

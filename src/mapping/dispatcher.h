@@ -6,7 +6,7 @@
 #include "config/compiled_config.h"
 #include "hid/hid_protocol.h"
 #include "log/repeat_limiter.h"
-#include "mapping/event_queue.h"
+#include "mapping/engine_events.h"
 
 class HoldRepeater;
 class LatencySummary;
@@ -26,7 +26,7 @@ class SimLink;
 //
 // Each panel's device entry and role are resolved at its first event.
 //
-// Threads: dispatch() runs on one thread at a time (the event worker, or a
+// Threads: dispatch() runs on one thread at a time (the engine's, or a
 // test's). Holds no locks; calls the link, the hold repeater, the output
 // state and the latency summary, which must outlive it.
 class Dispatcher {
@@ -40,7 +40,9 @@ public:
     Dispatcher(const CompiledConfig& compiled, SimLink& link, HoldRepeater& holds,
                OutputState& outputs, LatencySummary* latency = nullptr);
 
-    void dispatch(const PanelEvent& queued) const;
+    void dispatch(const PanelEvent& queued, Clock::TimePoint now) const;
+    const CompiledConfig& compiled() const { return compiled_; }
+    RepeatLimiter& warnings() const { return stepWarnings_; }
 
 private:
     // What the event means under the configuration.
@@ -51,6 +53,7 @@ private:
         const std::string* role;                 // as the trace shows it
         RoleId roleId;
         HidProtocol::Action action;
+        Clock::TimePoint now;
         bool hasEntry() const { return control && control->hasEntry; }
         const std::string& controlName() const;
     };
@@ -63,7 +66,7 @@ private:
         std::int32_t mfAmount = -1;  // negative: not shown
     };
 
-    Resolved resolve(const PanelEvent& queued) const;
+    Resolved resolve(const PanelEvent& queued, Clock::TimePoint now) const;
     struct Role {
         const std::string* text;  // as the trace shows it
         RoleId id;

@@ -1,32 +1,23 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <unordered_map>
-#include <vector>
 
 #include "common/clock.h"
-#include "common/mutex.h"
 #include "log/repeat_limiter.h"
 
-class HidManager;
-class LatencySummary;
 class SimLink;
 
 // The held map controls: each held command is sent directly (not queued)
-// once per period until its release, a new press, stop(), or the end of the
-// panel opening it was held on (a panel that comes back under its old index
-// does not resume a hold). A failing repeat is warned once, then summed up
-// once a minute. Its worker, awake at least once a second, also writes the
-// engine's latency summary when a minute is over. Repeats are not counted
-// in that summary: no report was read for them.
+// once per period until its release, a new press, clear(), or the end of
+// the panel opening it was held on (a panel that comes back under its old
+// index does not resume a hold). A failing repeat is warned once, then
+// summed up once a minute. Repeats are not counted in the latency summary:
+// no report was read for them.
 //
-// Threads: start/stop from the engine's owner; hold/cancel from the event
-// worker; the repeat worker of its own. One lock (lock_); the HID manager,
-// the link and the latency summary are called without it. The referenced
-// objects must outlive the run.
+// Threads: one thread at a time (the engine's); no lock, no thread of its
+// own. The link and the clock (for the warnings' minutes) must outlive it.
 class HoldRepeater {
 public:
     // Where a hold came from: the engine's key for (panel, control, role).
@@ -37,29 +28,30 @@ public:
         std::string command;
         std::string boardId;  // the panel holding the control
         std::int32_t index = -1;
+        std::uint64_t connection = 0;  // that panel's opening; 0 when it is not open
     };
 
-    // `latency` (may be null) must outlive the repeater.
-    explicit HoldRepeater(Clock& clock, LatencySummary* latency = nullptr);
-    ~HoldRepeater();
+    explicit HoldRepeater(Clock& clock);
 
-    // Where holds are sent, which panels are open (`hid` may be null: no
-    // panel checks), and the period (below 1 ms: 10 ms). Without start(),
-    // repeatDue() alone sends the repeats (tests on manual time).
-    void configure(SimLink& link, HidManager* hid, std::int32_t periodMs);
-    // configure(), then the repeat worker.
-    bool start(SimLink& link, HidManager* hid, std::int32_t periodMs, std::string& error);
-    // Idempotent; forgets every hold.
-    void stop();
+    // Where holds are sent and the period (below 1 ms: 10 ms).
+    void configure(SimLink& link, std::int32_t periodMs);
+    // Forgets every hold.
+    void clear();
 
     // Registers or refreshes a hold: a repeated hold event updates the texts
-    // but keeps the pace. The first repeat follows one period later.
-    void hold(const Hold& hold);
+    // but keeps the pace. The first repeat follows one period after `now`.
+    // A hold of no known panel opening (connection 0) is not kept.
+    void hold(const Hold& hold, Clock::TimePoint now);
     void cancel(const std::string& key);
+    // The panel opening `connection` ended: its holds never see a release.
+    void dropPanel(std::uint64_t connection);
 
-    // Sends every hold due now and schedules it one period later; the
-    // worker's step, called directly by tests that run on manual time.
-    void repeatDue();
+    // Sends every hold due at `now`, schedules each one period later, and
+    // returns the next due time (max() when nothing is held).
+    Clock::TimePoint repeatDue(Clock::TimePoint now);
+    Clock::TimePoint nextDue() const;
+    bool empty() const { return table_.empty(); }
+    RepeatLimiter& warnings() { return warnings_; }
 
     HoldRepeater(const HoldRepeater&) = delete;
     HoldRepeater& operator=(const HoldRepeater&) = delete;
@@ -67,36 +59,11 @@ public:
 private:
     struct Entry {
         Hold hold;
-        std::uint64_t connection = 0;  // the panel's opening; 0 when it was not open
-        Clock::TimePoint nextDue{};    // epoch: not scheduled yet
-    };
-    struct Due {
-        std::string key;
-        std::string command;
-        std::string boardId;
-        std::int32_t index;
-        std::uint64_t connection;
+        Clock::TimePoint nextDue{};
     };
 
-    void workerLoop();
-    void waitForChangeOrDue() EXCLUDES(lock_);
-    std::vector<Due> takeDue() EXCLUDES(lock_);
-    void dropHoldsOfGonePanels(std::vector<Due>& batch) EXCLUDES(lock_);
-    void send(const std::vector<Due>& batch) EXCLUDES(lock_);
-    std::uint64_t panelConnection(const std::string& boardId, std::int32_t index) const
-        EXCLUDES(lock_);
-
-    Clock& clock_;
     SimLink* link_ = nullptr;
-    HidManager* hid_ = nullptr;
     Clock::Duration period_;
-    LatencySummary* latency_;
-    RepeatLimiter warnings_;  // repeat worker only
-    std::thread worker_;
-
-    Mutex lock_;
-    std::condition_variable wake_;
-    bool running_ GUARDED_BY(lock_) = false;
-    std::unordered_map<std::string, Entry> table_ GUARDED_BY(lock_);
-    std::uint64_t generation_ GUARDED_BY(lock_) = 0;  // bumps on every change
+    RepeatLimiter warnings_;
+    std::unordered_map<std::string, Entry> table_;
 };

@@ -38,26 +38,21 @@ LatencySummary::LatencySummary(Clock& clock) : clock_(clock) {
 
 void LatencySummary::record(Clock::TimePoint readAt) {
     if (!Logger::instance().isDebugEnabled()) return;
-    Figures over;
-    {
-        MutexLock guard(lock_);
-        const Clock::TimePoint now = clock_.now();
-        over = closeIfOverLocked(now);
-        keepLocked(now, std::max(now - readAt, Clock::Duration::zero()));
-    }
+    const Clock::TimePoint now = clock_.now();
+    const Figures over = closeIfOver(now);
+    keep(now, std::max(now - readAt, Clock::Duration::zero()));
     report(over);
 }
 
 void LatencySummary::poll() {
-    Figures over;
-    {
-        MutexLock guard(lock_);
-        over = closeIfOverLocked(clock_.now());
-    }
-    report(over);
+    report(closeIfOver(clock_.now()));
 }
 
-LatencySummary::Figures LatencySummary::closeIfOverLocked(Clock::TimePoint now) {
+Clock::TimePoint LatencySummary::nextDue() const {
+    return events_ == 0 ? Clock::TimePoint::max() : windowEnd_;
+}
+
+LatencySummary::Figures LatencySummary::closeIfOver(Clock::TimePoint now) {
     if (events_ == 0 || now < windowEnd_) return {};
     const Figures figures = figuresOf(samples_, events_, max_);
     samples_.clear();
@@ -68,7 +63,7 @@ LatencySummary::Figures LatencySummary::closeIfOverLocked(Clock::TimePoint now) 
 
 // Every sample while the buffer has room, then each later one replaces a
 // random kept one with the chance that keeps the kept ones a uniform sample.
-void LatencySummary::keepLocked(Clock::TimePoint now, Clock::Duration latency) {
+void LatencySummary::keep(Clock::TimePoint now, Clock::Duration latency) {
     if (events_ == 0) windowEnd_ = now + kPeriod;
     ++events_;
     max_ = std::max(max_, latency);

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "common/clock.h"
-#include "common/mutex.h"
 
 // With debug output on, how long panel events take from the report being
 // read to their command being handed to the simulator link, summed up in
@@ -22,11 +21,8 @@
 // percentiles are then estimates; the count and the maximum stay exact) in
 // a buffer allocated once, so recording never allocates.
 //
-// Threads: record() from the event worker, poll() from a worker that wakes
-// at least once a second (the hold repeater's), both from tests. One lock
-// (lock_), held only for the window's own work (the percentiles included,
-// once a minute); the line is logged after it is released. The clock must
-// outlive the summary.
+// Threads: one thread at a time (the engine's); no lock. poll() is due
+// at nextDue(). The clock must outlive the summary.
 class LatencySummary {
 public:
     static constexpr std::chrono::minutes kPeriod{1};
@@ -44,9 +40,11 @@ public:
 
     // One event whose command was handed to the link just now, its report
     // read at `readAt`. Nothing is kept while debug output is off.
-    void record(Clock::TimePoint readAt) EXCLUDES(lock_);
+    void record(Clock::TimePoint readAt);
     // Writes the line of a window whose minute is over.
-    void poll() EXCLUDES(lock_);
+    void poll();
+    // When the open window's minute is over; max() when none is open.
+    Clock::TimePoint nextDue() const;
 
     // Nearest-rank percentiles of `samples` (reordered), with the window's
     // full count and maximum.
@@ -60,15 +58,14 @@ public:
 private:
     // The figures of the window when its minute is over at `now`, which
     // closes it; events 0 when there is none to report.
-    Figures closeIfOverLocked(Clock::TimePoint now) REQUIRES(lock_);
-    void keepLocked(Clock::TimePoint now, Clock::Duration latency) REQUIRES(lock_);
+    Figures closeIfOver(Clock::TimePoint now);
+    void keep(Clock::TimePoint now, Clock::Duration latency);
     static void report(const Figures& figures);
 
     Clock& clock_;
-    Mutex lock_;
-    std::vector<Clock::Duration> samples_ GUARDED_BY(lock_);
-    std::uint64_t events_ GUARDED_BY(lock_) = 0;  // 0: no window open
-    Clock::Duration max_ GUARDED_BY(lock_){};
-    Clock::TimePoint windowEnd_ GUARDED_BY(lock_){};
-    std::uint64_t random_ GUARDED_BY(lock_) = 0x9E3779B97F4A7C15ull;  // picks the samples kept
+    std::vector<Clock::Duration> samples_;
+    std::uint64_t events_ = 0;  // 0: no window open
+    Clock::Duration max_{};
+    Clock::TimePoint windowEnd_{};
+    std::uint64_t random_ = 0x9E3779B97F4A7C15ull;  // picks the samples kept
 };

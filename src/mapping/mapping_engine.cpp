@@ -4,53 +4,33 @@
 #include <utility>
 
 #include "config/compiled_config.h"
-#include "mapping/client_link.h"
-#include "mapping/dispatcher.h"
+#include "mapping/engine.h"
 
-MappingEngine::MappingEngine(Clock& clock)
-    : clock_(clock), latency_(clock), holds_(clock, &latency_), outputs_(clock) {}
+MappingEngine::MappingEngine(Clock& clock) : clock_(clock), inbox_(clock) {}
 
 MappingEngine::~MappingEngine() {
     stop();
 }
 
-bool MappingEngine::start(const AppConfig& config, HidManager& hid, SimConnectClient& simConnect,
-                          MobiFlightClient& mobiFlight, const ButtonConfig& buttonConfig,
-                          const EventMap& eventMap, SimState& simState, std::string& error) {
+bool MappingEngine::start(const AppConfig& config, const ButtonConfig& buttonConfig,
+                          const EventMap& eventMap, SimLink& link, PanelOutput& output,
+                          std::string& error) {
     if (running_.load()) {
         error = "Mapping engine already running";
         return false;
     }
-    ownedLink_ = std::make_unique<ClientSimLink>(simConnect, mobiFlight);
-    return start(config, hid, *ownedLink_, buttonConfig, eventMap, simState, error);
-}
-
-bool MappingEngine::start(const AppConfig& config, HidManager& hid, SimLink& link,
-                          const ButtonConfig& buttonConfig, const EventMap& eventMap,
-                          SimState& simState, std::string& error) {
-    if (running_.load()) {
-        error = "Mapping engine already running";
-        return false;
-    }
-    dispatcher_.reset();
+    engine_.reset();
     compiled_ = std::make_unique<CompiledConfig>(config, buttonConfig, eventMap);
-    dispatcher_ = std::make_unique<Dispatcher>(*compiled_, link, holds_, outputs_, &latency_);
+    engine_ = std::make_unique<Engine>(*compiled_, link, output, clock_);
+    engine_->start(clock_.now());
+    inbox_.clear();
+    inbox_.open();
     running_.store(true);
-    if (startParts(*compiled_, hid, link, simState, error)) return true;
-    running_.store(false);
-    stopParts();
-    return false;
-}
-
-bool MappingEngine::startParts(const CompiledConfig& compiled, HidManager& hid, SimLink& link,
-                               SimState& simState, std::string& error) {
-    queue_.open();
-    const std::int32_t holdRepeatMs = compiled.app().mobiflight.mapHoldRepeatMs;
-    if (!holds_.start(link, &hid, holdRepeatMs, error)) return false;
-    if (!outputs_.start(compiled, hid, simState, error)) return false;
     try {
-        eventWorker_ = std::thread(&MappingEngine::eventWorkerLoop, this);
+        thread_ = std::thread(&MappingEngine::run, this);
     } catch (const std::system_error& e) {
+        running_.store(false);
+        inbox_.close();
         error = std::string("Failed to start mapping workers: ") + e.what();
         return false;
     }
@@ -59,30 +39,36 @@ bool MappingEngine::startParts(const CompiledConfig& compiled, HidManager& hid, 
 
 void MappingEngine::stop() {
     if (!running_.exchange(false)) return;
-    stopParts();
+    inbox_.close();
+    if (thread_.joinable()) thread_.join();
+    inbox_.clear();
+    engine_->stop();
 }
 
-// The event worker first: an event in hand may still register a hold,
-// which the hold repeater's stop then forgets. A later start must not
-// dispatch events that were meant for this run.
-void MappingEngine::stopParts() {
-    queue_.close();
-    if (eventWorker_.joinable()) eventWorker_.join();
-    holds_.stop();
-    outputs_.stop();
-    queue_.clear();
+void MappingEngine::post(EngineEvent event) {
+    if (running_.load()) inbox_.post(std::move(event));
 }
 
 void MappingEngine::submit(const HidProtocol::HidEvent& event, const std::string& boardId,
                            std::int32_t index) {
-    if (!running_.load()) return;
-    queue_.push(PanelEvent{event, boardId, index, clock_.now()});
+    if (running_.load()) inbox_.post(PanelEvent{event, boardId, index, clock_.now(), 0});
 }
 
-void MappingEngine::eventWorkerLoop() {
-    PanelEvent queued;
-    while (queue_.pop(queued)) {
-        dispatcher_->dispatch(queued);
-        if (!running_.load()) return;
+// Each event is handled as it comes; between events the thread sleeps
+// until the engine's next deadline.
+void MappingEngine::run() {
+    Clock::TimePoint deadline = engine_->tick(clock_.now());
+    EngineEvent event;
+    for (;;) {
+        switch (inbox_.wait(event, deadline)) {
+            case EngineInbox::Wait::Closed:
+                return;
+            case EngineInbox::Wait::Event:
+                deadline = engine_->handle(event, clock_.now());
+                break;
+            case EngineInbox::Wait::Deadline:
+                deadline = engine_->tick(clock_.now());
+                break;
+        }
     }
 }

@@ -5,14 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <system_error>
 #include <vector>
 
 #include "common/ascii.h"
-#include "hid/hid_manager.h"
 #include "log/logger.h"
 #include "log/outside_text.h"
-#include "mapping/sim_state.h"
 #include "sim/sim_variables.h"
 
 namespace {
@@ -58,97 +55,81 @@ std::uint8_t backlightLevel(const BacklightConfig& backlight, double x) {
 
 }  // namespace
 
-OutputState::OutputState(Clock& clock) : clock_(clock) {}
+OutputState::OutputState(Clock& clock) : payloadWarnings_(clock) {}
 
-OutputState::~OutputState() {
-    stop();
-}
-
-bool OutputState::start(const CompiledConfig& compiled, HidManager& hid, SimState& simState,
-                        std::string& error) {
+void OutputState::start(const CompiledConfig& compiled, PanelOutput& output,
+                        Clock::TimePoint now) {
     compiled_ = &compiled;
     panels_ = std::make_unique<PanelDirectory>(compiled);
-    hid_ = &hid;
-    simState_ = &simState;
-    {
-        MutexLock guard(lock_);
-        running_ = true;
-    }
-    try {
-        worker_ = std::thread(&OutputState::workerLoop, this);
-    } catch (const std::system_error& e) {
-        stop();
-        error = std::string("Failed to start mapping workers: ") + e.what();
-        return false;
-    }
-    return true;
+    output_ = &output;
+    pending_ = false;
+    lastApply_ = now;
 }
 
-void OutputState::stop() {
-    {
-        MutexLock guard(lock_);
-        running_ = false;
-    }
-    wake_.notify_all();
-    if (worker_.joinable()) worker_.join();
+void OutputState::panelAdded(const std::string& name, std::int32_t index) {
+    panelRemoved(name, index);
+    open_.emplace_back(name, index);
 }
 
-void OutputState::notifyChanged() {
-    {
-        MutexLock guard(lock_);
-        pending_ = true;
-        lastChangeTime_ = clock_.now();
-    }
-    wake_.notify_all();
+void OutputState::panelRemoved(const std::string& name, std::int32_t index) {
+    open_.erase(std::remove(open_.begin(), open_.end(), std::make_pair(name, index)),
+                open_.end());
+}
+
+void OutputState::notifyChanged(Clock::TimePoint now) {
+    pending_ = true;
+    lastChange_ = now;
+}
+
+void OutputState::setSimConnected(bool connected, Clock::TimePoint now) {
+    simConnected_ = connected;
+    notifyChanged(now);
+}
+
+void OutputState::setBattery(bool on, Clock::TimePoint now) {
+    batteryOn_ = on;
+    batteryKnown_ = true;
+    notifyChanged(now);
+    logDebug(std::string("State update: master battery 2=") + (on ? "1" : "0"));
 }
 
 // The panel shows its own feedback for a while (NAV_SWAP hold, hold-off
 // event); LED writes pause, and the first write after the pause goes out
 // even if unchanged.
-void OutputState::startHoldOff(const std::string& boardId, std::int32_t index) {
+void OutputState::startHoldOff(const std::string& boardId, std::int32_t index,
+                               Clock::TimePoint now) {
     const std::string deviceKey = boardId.empty() ? "#" + std::to_string(index) : boardId;
-    {
-        MutexLock guard(holdOffLock_);
-        const Clock::TimePoint until = clock_.now() + kHoldOffTime;
-        auto found = holdOffUntil_.find(deviceKey);
-        if (found == holdOffUntil_.end()) {
-            holdOffUntil_.emplace(deviceKey, until);
-        } else if (found->second < until) {
-            found->second = until;
-        }
-    }
-    if (hid_) hid_->forgetLedCommand(boardId, index);
+    Clock::TimePoint& until = holdOffUntil_[deviceKey];
+    until = std::max(until, now + kHoldOffTime);
+    if (output_) output_->forgetLed(boardId, index);
 }
 
-void OutputState::onLVarPayload(const LVarPayload& payload) {
+void OutputState::onLVarPayload(const LVarPayload& payload, Clock::TimePoint now) {
     if (payload.isNumber) {
-        onBacklightLevel(payload.number);
+        onBacklightLevel(payload.number, now);
     } else {
-        onLVarPayload(payload.text);
+        onLVarPayload(payload.text, now);
     }
 }
 
-void OutputState::onLVarPayload(const std::string& payload) {
+void OutputState::onLVarPayload(const std::string& payload, Clock::TimePoint now) {
     double level = 0;
     if (parseBacklightPayload(payload, level)) {
-        onBacklightLevel(level);
+        onBacklightLevel(level, now);
     } else if (payload.find(kBacklightVariable) != std::string::npos) {
         payloadWarnings_.warn(kUnparsedBacklight, outsideText(payload));
     }
 }
 
-void OutputState::onBacklightLevel(double level) {
-    if (simState_) {
-        MutexLock guard(simState_->lock);
-        simState_->backlightLevel = level;
-        simState_->backlightKnown = true;
-    }
+void OutputState::onBacklightLevel(double level, Clock::TimePoint now) {
+    backlightLevel_ = level;
+    backlightKnown_ = true;
     if (Logger::instance().isDebugEnabled()) {
         char text[64];
         std::snprintf(text, sizeof text, "%f", level);
         logDebug(std::string("State update: backlight ") + kBacklightVariable + "=" + text);
     }
-    notifyChanged();
+    notifyChanged(now);
 }
 
 // Accepts a bare number ("0.42") or an assignment naming the variable
@@ -233,80 +214,48 @@ LedCommand OutputState::effectCommand(const LedEffectConfig& effect) {
     return effectCommand(LightProfile::compile(effect));
 }
 
-void OutputState::workerLoop() {
-    while (waitForChange()) {
-        apply();
-        payloadWarnings_.poll();
-    }
-}
-
-// Until a change (then through its debounce interval) or the refresh
-// period; false once stopped.
-bool OutputState::waitForChange() {
-    MutexLock lock(lock_);
-    if (!running_) return false;
-    if (!pending_) {
-        clock_.waitUntil(wake_, lock.native(), clock_.now() + kRefreshPeriod,
-                         [this]() REQUIRES(lock_) { return !running_ || pending_; });
-    }
-    if (!running_) return false;
+// A change is written once the debounce interval passed without another
+// one; otherwise the state is refreshed a period after the last write.
+Clock::TimePoint OutputState::nextDue() const {
+    if (!output_) return Clock::TimePoint::max();
     if (pending_) {
-        waitOutDebounce(lock);
+        const auto debounce = std::chrono::milliseconds(
+            compiled_ ? std::max<std::int32_t>(compiled_->app().outputs.debounceMs, 0) : 0);
+        return lastChange_ + debounce;
+    }
+    return lastApply_ + kRefreshPeriod;
+}
+
+Clock::TimePoint OutputState::refresh(Clock::TimePoint now) {
+    if (output_ && now >= nextDue()) {
         pending_ = false;
+        lastApply_ = now;
+        apply(now);
     }
-    return running_;
+    return nextDue();
 }
 
-// Every notice during the wait pushes the write further out.
-void OutputState::waitOutDebounce(MutexLock& lock) {
-    const auto debounce = std::chrono::milliseconds(
-        compiled_ ? std::max<std::int32_t>(compiled_->app().outputs.debounceMs, 0) : 0);
-    while (debounce.count() > 0 && running_) {
-        const Clock::TimePoint changed = lastChangeTime_;
-        const Clock::TimePoint target = changed + debounce;
-        if (clock_.now() >= target) break;
-        clock_.waitUntil(wake_, lock.native(), target,
-                         [&]() REQUIRES(lock_) { return !running_ || lastChangeTime_ != changed; });
-    }
-}
-
-void OutputState::apply() {
-    if (!panels_ || !hid_ || !simState_) return;
-    bool batteryKnown, batteryOn, backlightKnown;
-    double backlight;
-    {
-        MutexLock guard(simState_->lock);
-        batteryKnown = simState_->batteryKnown;
-        batteryOn = simState_->batteryOn;
-    }
-    {
-        MutexLock guard(simState_->lock);
-        backlightKnown = simState_->backlightKnown;
-        backlight = simState_->backlightLevel;
-    }
-    const bool connected = simConnected_.load();
-
-    for (const HidDeviceInfo& device : hid_->listDevices()) {
-        const std::string key =
-            device.name.empty() ? "#" + std::to_string(device.index) : device.name;
-        const HoldOff holdOff = checkHoldOff(key);
+void OutputState::apply(Clock::TimePoint now) {
+    for (const auto& [name, index] : open_) {
+        const std::string key = name.empty() ? "#" + std::to_string(index) : name;
+        const HoldOff holdOff = checkHoldOff(key, now);
         if (holdOff == HoldOff::Active) continue;
-        const LightProfile* profile = panels_->find(device.name, device.index).light;
+        const LightProfile* profile = panels_->find(name, index).light;
         if (!profile) continue;
         // The panel showed its own feedback meanwhile, whatever was written
         // just before the hold-off began: resend the state even if unchanged.
-        if (holdOff == HoldOff::Expired) hid_->forgetLedCommand(device.name, device.index);
-        hid_->writeLedCommand(device.name, device.index,
-                              computeLedCommand(*profile, connected, batteryKnown, batteryOn,
-                                                backlightKnown, backlight));
+        if (holdOff == HoldOff::Expired) output_->forgetLed(name, index);
+        output_->writeLed(name, index,
+                          computeLedCommand(*profile, simConnected_, batteryKnown_, batteryOn_,
+                                            backlightKnown_, backlightLevel_));
     }
 }
 
-OutputState::HoldOff OutputState::checkHoldOff(const std::string& deviceKey) {
-    MutexLock guard(holdOffLock_);
+OutputState::HoldOff OutputState::checkHoldOff(const std::string& deviceKey,
+                                               Clock::TimePoint now) {
     const auto found = holdOffUntil_.find(deviceKey);
     if (found == holdOffUntil_.end()) return HoldOff::None;
-    if (clock_.now() < found->second) return HoldOff::Active;
+    if (now < found->second) return HoldOff::Active;
     holdOffUntil_.erase(found);
     return HoldOff::Expired;
 }

@@ -2,15 +2,19 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "common/clock.h"
 
 // What the mapping engine needs from the simulator link: MobiFlight RPN
 // commands (queued or direct) and the simulator's own events. The real
 // clients stand behind ClientSimLink (client_link.h); tests record the
 // calls instead.
 //
-// Threads: called from the engine's event and hold workers, never under an
-// engine lock. Each call may block on the link's own locks, never on the
-// engine.
+// Threads: called from the engine's thread only. A link whose work runs on
+// that thread (the MobiFlight session) also gets the link's changes and
+// answers, and its due work, through the hooks below; a link with threads
+// of its own ignores them.
 class SimLink {
 public:
     // How a queued command is coalesced: plain commands keep their order one
@@ -34,4 +38,10 @@ public:
     virtual bool connected() const = 0;
     // Sends the simulator event `name`. False with the reason.
     virtual bool transmitEvent(const std::string& name, std::string& error) = 0;
+
+    virtual void onLinkChange(bool /*connected*/, Clock::TimePoint /*now*/) {}
+    virtual void onClientData(std::uint32_t /*requestId*/, const std::vector<std::uint8_t>& /*bytes*/,
+                              Clock::TimePoint /*now*/) {}
+    // Runs the link's due work; returns when it is due next.
+    virtual Clock::TimePoint tick(Clock::TimePoint /*now*/) { return Clock::TimePoint::max(); }
 };

@@ -13,6 +13,7 @@
 #include "fakes/recording_sim_link.h"
 #include "fakes/test_clocks.h"
 #include "mapping/dispatcher.h"
+#include "mapping/engine_inbox.h"
 #include "mapping/hold_repeater.h"
 #include "mapping/latency_summary.h"
 #include "mapping/output_state.h"
@@ -36,7 +37,7 @@ protected:
         std::string error;
         EXPECT_TRUE(buttons.loadFromText(kMappingButtons, error)) << error;
         EXPECT_TRUE(eventMap.loadFromText(kMappingEvents, error)) << error;
-        holds.configure(link, nullptr, config.mobiflight.mapHoldRepeatMs);
+        holds.configure(link, config.mobiflight.mapHoldRepeatMs);
         compiled = std::make_unique<CompiledConfig>(config, buttons, eventMap);
         dispatcher = std::make_unique<Dispatcher>(*compiled, link, holds, outputs, &latency);
         link.setReady(true);
@@ -51,11 +52,16 @@ protected:
         e.value = value;
         e.speed = speed;
         e.mode = mode;
-        dispatcher->dispatch(PanelEvent{e, kPfd, 0, readAt});
+        dispatcher->dispatch(PanelEvent{e, kPfd, 0, readAt, 1}, clock.now());
     }
     void button(std::uint16_t id, std::int8_t value, std::uint8_t mode = HidProtocol::kModePfd,
                 Clock::TimePoint readAt = {}) {
         event(HidProtocol::kEventButton, id, value, 0, mode, readAt);
+    }
+    // The engine's timed step: due holds, then the minute's summary.
+    void step() {
+        holds.repeatDue(clock.now());
+        latency.poll();
     }
     std::vector<std::string> latencyLines() const {
         std::vector<std::string> lines;
@@ -72,7 +78,7 @@ protected:
     EventMap eventMap;
     RecordingSimLink link;
     LatencySummary latency{clock};
-    HoldRepeater holds{clock, &latency};
+    HoldRepeater holds{clock};
     OutputState outputs{clock};
     std::unique_ptr<CompiledConfig> compiled;
     std::unique_ptr<Dispatcher> dispatcher;
@@ -122,15 +128,15 @@ TEST_F(DispatchStepsTest, EncoderStepsPerReportAreCappedWithOneWarning) {
 TEST_F(DispatchStepsTest, MapHoldRepeatsEachPeriodUntilTheRelease) {
     button(kMapLeft, HidProtocol::kButtonPressed);
     button(kMapLeft, HidProtocol::kButtonHeldFirst);
-    holds.repeatDue();  // not due yet
+    step();  // not due yet
     clock.advance(std::chrono::milliseconds(100));
-    holds.repeatDue();
+    step();
     button(kMapLeft, HidProtocol::kButtonHeldFirst);  // keeps the pace
     clock.advance(std::chrono::milliseconds(100));
-    holds.repeatDue();
+    step();
     button(kMapLeft, HidProtocol::kButtonReleased);
     clock.advance(std::chrono::milliseconds(100));
-    holds.repeatDue();
+    step();
     EXPECT_THAT(link.texts("now"), ElementsAre("ML_PRESS", "ML_HOLD", "ML_HOLD"));
     EXPECT_THAT(link.texts("drop"), ElementsAre("ML_HOLD"));
     EXPECT_THAT(link.texts("queue"), IsEmpty());
@@ -141,7 +147,7 @@ TEST_F(DispatchStepsTest, AFailingHoldRepeatIsWarnedOnce) {
     link.failSends("link down");
     for (int i = 0; i < 3; ++i) {
         clock.advance(std::chrono::milliseconds(100));
-        holds.repeatDue();
+        step();
     }
     EXPECT_THAT(log.messages("WARN"), ElementsAre("Managed map hold send failed: link down"));
 }
@@ -160,7 +166,7 @@ TEST_F(DispatchStepsTest, NotReadyFallsBackToSimulatorEventsWhenConnected) {
                 ElementsAre("Managed map press send failed for MAP_UP: MobiFlight not ready"));
 }
 
-// One line a minute while events flow, written by the hold worker's step:
+// One line a minute while events flow, written by the engine's step:
 // only events that handed a command to the link count (queued, direct and
 // simulator-event sends), not the hold's repeats nor events that sent
 // nothing; a quiet minute writes nothing.
@@ -186,13 +192,13 @@ TEST_F(DispatchStepsTest, LatencyOfTheMinutesSendsIsSummedUpOnce) {
     ASSERT_EQ(link.calls().size(), 101u);  // 100 sends and the drop
 
     clock.advance(std::chrono::seconds(59));
-    holds.repeatDue();
+    step();
     ASSERT_EQ(link.texts("now").back(), "MU_PRESS");  // the hold's repeat
     EXPECT_THAT(latencyLines(), IsEmpty());
     clock.advance(std::chrono::seconds(1));
-    holds.repeatDue();
+    step();
     clock.advance(std::chrono::minutes(1));  // quiet, but for the hold's repeats
-    holds.repeatDue();
+    step();
     EXPECT_THAT(latencyLines(), ElementsAre("Latency over the last minute (report read to command "
                                             "sent): 100 events, p50 50.000 ms, p99 99.000 ms, "
                                             "max 100.000 ms"));
@@ -202,37 +208,40 @@ TEST_F(DispatchStepsTest, LatencyOfTheMinutesSendsIsSummedUpOnce) {
 
 namespace {
 
-// A panel that floods the engine's inbox while the worker is held up: the
-// oldest events give way, and the overflow is warned once until the queue
-// drains.
-TEST(EventQueueTest, AFloodKeepsTheNewestEventsAndWarnsOncePerOverflow) {
+// A panel that floods the engine's inbox while the engine is held up: the
+// oldest panel events give way (never a panel or link change), and the
+// overflow is warned once until the inbox drains.
+TEST(EngineInboxTest, AFloodKeepsTheNewestEventsAndWarnsOncePerOverflow) {
     LogCapture log;
-    EventQueue queue;
-    queue.open();
+    ManualClock clock;
+    EngineInbox inbox(clock);
+    inbox.open();
     const auto push = [&](std::uint16_t id) {
         PanelEvent item;
         item.event.type = HidProtocol::kEventEncoder;
         item.event.controlId = id;
-        queue.push(item);
+        inbox.post(item);
     };
-    const std::size_t bound = EventQueue::kMaxEvents;
+    inbox.post(engine_event::LinkChanged{true});
+    const std::size_t bound = EngineInbox::kMaxEvents;
     for (std::size_t i = 0; i < bound + 5; ++i)
         push(static_cast<std::uint16_t>(i));
-    PanelEvent item;
-    ASSERT_TRUE(queue.pop(item));
-    EXPECT_EQ(item.event.controlId, 5);
-    std::size_t left = 1;
-    for (; left < bound; ++left)
-        ASSERT_TRUE(queue.pop(item));
-    EXPECT_EQ(item.event.controlId, bound + 4);
+    EngineEvent item;
+    const Clock::TimePoint never = Clock::TimePoint::max();
+    ASSERT_EQ(inbox.wait(item, never), EngineInbox::Wait::Event);
+    EXPECT_TRUE(std::holds_alternative<engine_event::LinkChanged>(item));
+    ASSERT_EQ(inbox.wait(item, never), EngineInbox::Wait::Event);
+    EXPECT_EQ(std::get<PanelEvent>(item).event.controlId, 6);
+    for (std::size_t left = 2; left < bound; ++left)
+        ASSERT_EQ(inbox.wait(item, never), EngineInbox::Wait::Event);
+    EXPECT_EQ(std::get<PanelEvent>(item).event.controlId, bound + 4);
+    EXPECT_EQ(inbox.wait(item, clock.now()), EngineInbox::Wait::Deadline);
     EXPECT_EQ(log.messages("WARN").size(), 1u);
 
     for (std::size_t i = 0; i <= bound; ++i)
         push(1);
-    queue.close();
-    while (queue.pop(item))
-        --left;
-    EXPECT_EQ(left, 0u);
+    inbox.close();
+    EXPECT_EQ(inbox.wait(item, never), EngineInbox::Wait::Closed);
     EXPECT_THAT(log.messages("WARN"),
                 ElementsAre("Panel events arrive faster than they are handled: more than 1024 "
                             "waiting; the oldest are dropped",

@@ -247,7 +247,7 @@ TEST_F(DispatchTest, StartTwiceIsRefusedAndStopIsIdempotent) {
     startEngine();
     std::string error;
     EXPECT_FALSE(
-        engine->start(config, hid, simConnect, mobiflight, buttons, eventMap, simState, error));
+        engine->start(config, buttons, eventMap, link, output, error));
     EXPECT_EQ(error, "Mapping engine already running");
     EXPECT_TRUE(engine->isRunning());
     submit(pfd, button(kSoftkey, 1));
@@ -257,7 +257,7 @@ TEST_F(DispatchTest, StartTwiceIsRefusedAndStopIsIdempotent) {
     EXPECT_FALSE(engine->isRunning());
     submit(pfd, button(kSoftkey, 1));  // dropped while stopped
     ASSERT_TRUE(
-        engine->start(config, hid, simConnect, mobiflight, buttons, eventMap, simState, error))
+        engine->start(config, buttons, eventMap, link, output, error))
         << error;
     submit(pfd, button(kApAlt, 1));
     ASSERT_TRUE(waitTraces(2));
@@ -282,7 +282,7 @@ TEST_F(DispatchTest, StopDispatchesAtMostTheEventInHand) {
 
     std::string error;
     ASSERT_TRUE(
-        engine->start(config, hid, simConnect, mobiflight, buttons, eventMap, simState, error));
+        engine->start(config, buttons, eventMap, link, output, error));
     flush();
     EXPECT_THAT(rpnTexts(), ElementsAre("MU_PRESS", "GATE"));
     // The trace line follows the send: the command may reach the simulator first.

@@ -70,9 +70,14 @@ void MappingTest::TearDown() {
 void MappingTest::startEngine(Clock& engineClock) {
     engine = std::make_unique<MappingEngine>(engineClock);
     std::string error;
-    ASSERT_TRUE(
-        engine->start(config, hid, simConnect, mobiflight, buttons, eventMap, simState, error))
-        << error;
+    ASSERT_TRUE(engine->start(config, buttons, eventMap, link, output, error)) << error;
+    hid.setPanelListener([this](const PanelChange& change) {
+        if (change.kind == PanelChange::Kind::Added) {
+            engine->post(engine_event::PanelAdded{change.name, change.index, change.connection});
+        } else {
+            engine->post(engine_event::PanelRemoved{change.name, change.index, change.connection});
+        }
+    });
     const HidSettings settings{config.vid, config.pid, 1, 1000};
     auto sink = [this](const HidProtocol::HidEvent& event, const std::string& name,
                        std::int32_t index) { engine->submit(event, name, index); };
@@ -92,7 +97,7 @@ void MappingTest::startLink(bool waitReady) {
     ASSERT_TRUE(mobiflight.start(simConnect, config.mobiflight, error)) << error;
     auto onConnection = [this](bool connected) {
         mobiflight.onSimConnectState(connected);
-        engine->setSimConnected(connected);
+        engine->post(engine_event::LinkChanged{connected});
     };
     ASSERT_TRUE(simConnect.start("CorvaneHID", onConnection, {}, error)) << error;
     ASSERT_TRUE(SimEmulator::waitUntil([this] { return simConnect.isConnected(); }));

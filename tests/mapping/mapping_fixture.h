@@ -22,8 +22,9 @@
 #include "fakes/test_clocks.h"
 #include "hid/hid_manager.h"
 #include "hid/hid_protocol.h"
+#include "mapping/client_link.h"
+#include "mapping/hid_panel_output.h"
 #include "mapping/mapping_engine.h"
-#include "mapping/sim_state.h"
 #include "sim/mobiflight_client.h"
 #include "sim/simconnect_client.h"
 
@@ -112,6 +113,10 @@ protected:
     void submit(const Panel& panel, const HidProtocol::HidEvent& event) {
         engine->submit(event, panel.name, panel.index);
     }
+    // A text of the L-variable channel, as the MobiFlight client hands it on.
+    void postLVarText(const std::string& text) {
+        engine->post(engine_event::LVarValue{LVarPayload{false, 0.0, text}});
+    }
 
     // Module commands "MF.SimVars.Set.1 " + rpn seen by the emulator.
     int countRpn(const std::string& rpn) const;
@@ -143,7 +148,8 @@ protected:
     AppConfig config;
     ButtonConfig buttons;
     EventMap eventMap;
-    SimState simState;
+    ClientSimLink link{simConnect, mobiflight};
+    HidPanelOutput output{hid};
     ManualClock clock;  // for tests that run the engine on manual time
     std::unique_ptr<MappingEngine> engine;
     Panel pfd;

@@ -121,7 +121,8 @@ TEST(BacklightPayloadTest, GarbageIsLoggedOnceSafelyThenCounted) {
         OutputState state(clock);
         for (int i = 0; i < 10000; ++i) {
             state.onLVarPayload("LIGHTING_POTENTIOMETER_5=x" + std::to_string(i) +
-                                "\n2026-01-01 00:00:00 [ERROR] FORGED" + std::string(60000, 'g'));
+                                    "\n2026-01-01 00:00:00 [ERROR] FORGED" + std::string(60000, 'g'),
+                                clock.now());
         }
         const auto lines = log.lines();
         ASSERT_EQ(lines.size(), 1u) << log.dump();
