@@ -22,8 +22,8 @@ class SimLink;
 // summed up once a minute (LatencySummary). The link's own work (the
 // MobiFlight queue, when it runs here) is ticked with the rest.
 //
-// It takes typed events and the time, does what is due, and says when it
-// wants to run next; it never sleeps, reads no clock for its decisions and
+// It takes typed events and the time, runs what is due when ticked, and
+// says when it wants to be ticked next; it never sleeps, reads no clock for its decisions and
 // has no lock: everything happens on the caller's thread, one call at a
 // time (the engine thread of MappingEngine, or a test on manual time).
 //
@@ -37,7 +37,8 @@ public:
 
     // The first LED refresh is due one period after `now`.
     void start(Clock::TimePoint now);
-    // Handles one event, then runs what is due; returns the next deadline.
+    // Handles one event; returns `now`: tick() is due once the events
+    // waiting behind it are handled as well.
     Clock::TimePoint handle(const EngineEvent& event, Clock::TimePoint now);
     // Runs what is due at `now`; returns the next deadline (max(): none).
     Clock::TimePoint tick(Clock::TimePoint now);

@@ -54,8 +54,8 @@ void MappingEngine::submit(const HidProtocol::HidEvent& event, const std::string
     if (running_.load()) inbox_.post(PanelEvent{event, boardId, index, clock_.now(), 0});
 }
 
-// Each event is handled as it comes; between events the thread sleeps
-// until the engine's next deadline.
+// Events are handled as they come; the engine is ticked when its deadline
+// comes and no event waits (after an event the deadline is now).
 void MappingEngine::run() {
     Clock::TimePoint deadline = engine_->tick(clock_.now());
     EngineEvent event;

@@ -20,8 +20,9 @@ class PanelOutput;
 class SimLink;
 
 // Runs the Engine (engine.h) on the one engine thread: the I/O threads post
-// typed events into its inbox (EngineInbox), and the thread takes them in
-// order, and between them sleeps until the engine's next deadline.
+// typed events into its inbox (EngineInbox); the thread handles them in
+// order, ticks the engine once none is waiting, and sleeps until the
+// engine's next deadline.
 //
 // Threads: start/stop from the owner; post/submit from any thread (the HID
 // reader and scan threads, the SimConnect pump). The engine thread alone

@@ -53,7 +53,11 @@ protected:
         }
         clock.advance(end - clock.now());
     }
-    void post(const EngineEvent& event) { deadline = engine->handle(event, clock.now()); }
+    // One event, then the tick the engine thread runs when no other waits.
+    void post(const EngineEvent& event) {
+        engine->handle(event, clock.now());
+        deadline = engine->tick(clock.now());
+    }
     void connect(bool on = true) { post(engine_event::LinkChanged{on}); }
     void setBattery(bool on) { post(engine_event::BatteryChanged{on}); }
     void lvar(const std::string& text) {
