@@ -24,8 +24,10 @@ protected:
     }
     void advance(int ms) {
         ASSERT_TRUE(clock.waitSettled(2));
+        ASSERT_TRUE(hid.waitForOutputIdle(milliseconds(5000)));
         clock.advance(milliseconds(ms));
         ASSERT_TRUE(clock.waitSettled(2));
+        ASSERT_TRUE(hid.waitForOutputIdle(milliseconds(5000)));
     }
     // A change notice, once the output worker waits out its debounce.
     void notice() {
@@ -170,6 +172,7 @@ TEST_F(OutputWorkerTest, WriteRacingTheHoldOffStartDoesNotSuppressTheResend) {
     modeChange.type = HidProtocol::kEventLedHoldOff;
     dispatched(pfd, modeChange);
     hid.writeLedCommand(pfd.name, pfd.index, steady(80));  // the racing write
+    ASSERT_TRUE(hid.waitForOutputIdle(milliseconds(5000)));
     ASSERT_EQ(ledReports(pfd).size(), 3u);
     advance(1500);
     notice();
