@@ -171,14 +171,18 @@ public:
                unsigned long& error) override {
         written = 0;
         MutexLock lock(core_->mutex);
-        if (panel_->stall && aliveLocked()) {
+        if (panel_->stall && aliveLocked() && !cancelled_) {
             ++panel_->stalled;
             core_->changed.notify_all();
             core_->changed.wait(lock.native(), [this]() REQUIRES(core_->mutex) {
-                return !panel_->stall || !aliveLocked();
+                return !panel_->stall || !aliveLocked() || cancelled_;
             });
             --panel_->stalled;
             core_->changed.notify_all();
+        }
+        if (cancelled_) {
+            error = kErrorOperationAborted;
+            return false;
         }
         if (!aliveLocked()) {
             error = kErrorDeviceNotConnected;
@@ -198,6 +202,10 @@ public:
     bool setOutputReport(const std::uint8_t* data, std::size_t length,
                          unsigned long& error) override {
         MutexLock lock(core_->mutex);
+        if (cancelled_) {
+            error = kErrorOperationAborted;
+            return false;
+        }
         if (!aliveLocked()) {
             error = kErrorDeviceNotConnected;
             return false;
@@ -210,6 +218,12 @@ public:
         lock.unlock();
         if (notice) notice();
         return true;
+    }
+
+    void cancel() override {
+        MutexLock lock(core_->mutex);
+        cancelled_ = true;
+        core_->changed.notify_all();
     }
 
 private:
@@ -226,6 +240,8 @@ private:
         if (!observer) return {};
         return [observer, path = panel_->description.path, report] { observer(path, report); };
     }
+
+    bool cancelled_ GUARDED_BY(core_->mutex) = false;
 };
 
 bool hexNibble(char c, std::uint8_t& value) {

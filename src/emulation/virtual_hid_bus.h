@@ -34,10 +34,13 @@
 // it opens, so handles may outlive the bus; the clock must outlive both.
 //
 // Error codes are the Windows ones the real bus reports: a write to an
-// unplugged panel fails with 1167 (ERROR_DEVICE_NOT_CONNECTED).
+// unplugged panel fails with 1167 (ERROR_DEVICE_NOT_CONNECTED), one on a
+// cancelled write handle with 995 (ERROR_OPERATION_ABORTED), as Windows
+// aborts a write in progress at CancelIoEx.
 namespace emulation {
 
 constexpr unsigned long kErrorDeviceNotConnected = 1167;
+constexpr unsigned long kErrorOperationAborted = 995;
 constexpr std::size_t kKeptReports = 4096;
 
 namespace detail {
@@ -124,7 +127,8 @@ public:
     // A non-zero code makes every write fail with it; 0 lets writes succeed.
     void failWrites(unsigned long errorCode);
     void failSetOutputReport(unsigned long errorCode);
-    // While on, writes block until stallWrites(false) or an unplug.
+    // While on, writes block until stallWrites(false), an unplug or the
+    // handle's cancel().
     void stallWrites(bool on);
     int stalledWrites() const;
     // Real-time wait until `count` writers are blocked by stallWrites.
@@ -161,8 +165,9 @@ public:
 
     // While set, enumeration returns nothing (the system cannot list devices).
     void failEnumeration(bool on);
-    // Called after a panel recorded a report, on the writing thread (which may
-    // hold the HID manager's lock: do not call back into the manager).
+    // Called after a panel recorded a report, on the writing thread (a panel's
+    // writer, or whoever sends BOOTSEL, with the panel's handle lock held: do
+    // not call back into the manager).
     void setReceiveObserver(
         std::function<void(const std::string& path, const ReceivedReport& report)> observer);
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -24,11 +26,165 @@ constexpr std::chrono::milliseconds kMinimumScanPause(10);
 constexpr std::chrono::seconds kFirstRetryPause(1);
 constexpr std::chrono::seconds kMaxRetryPause(60);
 
+// WriteFile first, HidD_SetOutputReport when that fails; true when either
+// took the report.
+bool sendBootselTo(platform::HidWriteHandle& handle, const std::string& name,
+                   const Report& report) {
+    std::size_t written = 0;
+    unsigned long writeError = 0;
+    if (handle.write(report.data(), report.size(), written, writeError) &&
+        written == report.size()) {
+        logInfo("BOOTSEL command sent to " + name + " via WriteFile");
+        return true;
+    }
+    unsigned long setError = 0;
+    if (handle.setOutputReport(report.data(), report.size(), setError)) {
+        logInfo("BOOTSEL command sent to " + name + " via HidD_SetOutputReport");
+        return true;
+    }
+    logWarn("Failed to send BOOTSEL command to " + name +
+            " (WriteFile err=" + std::to_string(writeError) + ", bytes=" + std::to_string(written) +
+            ", HidD_SetOutputReport err=" + std::to_string(setError) + ")");
+    return false;
+}
+
 }  // namespace
 
-// One open panel. Set up under deviceLock_ before its reader starts; after
-// that the reader reads the immutable fields, and only holders of
-// deviceLock_ touch writeHandle and the LED memory.
+// One panel's output: the reports waiting for its writer thread and the
+// write handle. Two locks, never held together: lock_ guards the waiting
+// reports for a few copies at a time and is never held around I/O;
+// handleLock_ is held around every use of the handle, so the writer and
+// sendBootsel take turns.
+class HidManager::Outbox {
+public:
+    // What one pass of the writer writes, in this order.
+    struct Pass {
+        std::optional<Report> led;
+        std::optional<Report> status;
+        bool warnStatus = true;
+    };
+
+    Outbox(std::string panelName, std::unique_ptr<platform::HidWriteHandle> handle)
+        : name(std::move(panelName)), handle_(std::move(handle)), cancelTarget_(handle_.get()) {}
+
+    const std::string name;
+
+    void postLed(const Report& report) EXCLUDES(lock_) {
+        MutexLock lock(lock_);
+        led_ = report;
+        wake_.notify_all();
+    }
+
+    void postStatus(const Report& report, bool warnOnFailure) EXCLUDES(lock_) {
+        MutexLock lock(lock_);
+        status_ = report;
+        warnStatus_ = warnOnFailure;
+        wake_.notify_all();
+    }
+
+    void forgetLed() EXCLUDES(lock_) {
+        MutexLock lock(lock_);
+        lastLed_.reset();
+    }
+
+    // The writer's wait for its next pass; false once the outbox is closed
+    // and nothing waits. An LED report equal to the last one taken is
+    // dropped here; the one taken is remembered whether its write works or not.
+    bool next(Pass& pass) EXCLUDES(lock_) {
+        pass = Pass{};
+        MutexLock lock(lock_);
+        writing_ = false;
+        wake_.notify_all();
+        for (;;) {
+            wake_.wait(lock.native(),
+                       [this]() REQUIRES(lock_) { return led_ || status_ || closing_; });
+            if (led_ && led_ != lastLed_) pass.led = lastLed_ = led_;
+            led_.reset();
+            pass.status.swap(status_);
+            pass.warnStatus = warnStatus_;
+            writing_ = pass.led || pass.status;
+            if (writing_) return true;
+            if (closing_) return false;
+        }
+    }
+
+    // Real time: nothing waits and the writer is not writing, or it ended.
+    bool waitIdle(std::chrono::steady_clock::time_point deadline) EXCLUDES(lock_) {
+        MutexLock lock(lock_);
+        return wake_.wait_until(lock.native(), deadline, [this]() REQUIRES(lock_) {
+            return done_ || (!led_ && !status_ && !writing_);
+        });
+    }
+
+    // The writer is done with the outbox.
+    void finished() EXCLUDES(lock_) {
+        MutexLock lock(lock_);
+        done_ = true;
+        wake_.notify_all();
+    }
+
+    // The writer writes what waits, then ends.
+    void close() EXCLUDES(lock_) {
+        MutexLock lock(lock_);
+        closing_ = true;
+        wake_.notify_all();
+    }
+
+    // Waits at most `limit` on `clock` for the writer to end.
+    bool waitFinished(Clock& clock, Clock::Duration limit) EXCLUDES(lock_) {
+        MutexLock lock(lock_);
+        return clock.waitFor(wake_, lock.native(), limit,
+                             [this]() REQUIRES(lock_) { return done_; });
+    }
+
+    // Drops what waits and cancels the write in progress, from any thread
+    // (also while the writer is inside a write); before closeHandle() only.
+    void cancel() EXCLUDES(lock_) {
+        {
+            MutexLock lock(lock_);
+            led_.reset();
+            status_.reset();
+            closing_ = true;
+            wake_.notify_all();
+        }
+        cancelTarget_->cancel();
+    }
+
+    // Runs `use` on the handle, held for the calling thread alone; false
+    // once the handle is closed.
+    bool withHandle(const std::function<void(platform::HidWriteHandle&)>& use)
+        EXCLUDES(handleLock_) {
+        MutexLock lock(handleLock_);
+        if (!handle_) return false;
+        use(*handle_);
+        return true;
+    }
+
+    void closeHandle() EXCLUDES(handleLock_) {
+        MutexLock lock(handleLock_);
+        handle_.reset();
+    }
+
+private:
+    Mutex lock_;
+    std::condition_variable wake_;  // a report waits, closing, the writer ended
+    std::optional<Report> led_ GUARDED_BY(lock_);
+    std::optional<Report> lastLed_ GUARDED_BY(lock_);
+    std::optional<Report> status_ GUARDED_BY(lock_);
+    bool warnStatus_ GUARDED_BY(lock_) = true;
+    bool closing_ GUARDED_BY(lock_) = false;
+    bool writing_ GUARDED_BY(lock_) = false;  // a pass taken and not yet written
+    bool done_ GUARDED_BY(lock_) = false;
+
+    Mutex handleLock_;
+    std::unique_ptr<platform::HidWriteHandle> handle_ GUARDED_BY(handleLock_);
+    platform::HidWriteHandle* const cancelTarget_;  // the handle, until closeHandle()
+};
+
+// One open panel. Set up under deviceLock_ before its threads start; after
+// that its reader reads the immutable fields, and everything the writer and
+// the output operations touch is in the outbox, shared with the published
+// list.
 struct HidManager::HidDevice {
     std::string path;
     std::string name;
@@ -40,14 +196,14 @@ struct HidManager::HidDevice {
     std::int32_t index = -1;
     std::uint64_t connection = 0;
     std::unique_ptr<platform::HidReadHandle> readHandle;
-    std::unique_ptr<platform::HidWriteHandle> writeHandle;
-    EventSink sink;  // the manager's sink, copied at connect
+    std::unique_ptr<platform::HidWriteHandle> writeHandle;  // until the outbox takes it
+    std::shared_ptr<Outbox> outbox;                         // null without a write handle
+    EventSink sink;                                         // the manager's sink, copied at connect
     std::atomic<bool> running{false};
     std::atomic<bool> readerFailed{false};  // its read failed while running
     std::atomic<bool> delivered{false};     // it read a report since it was opened
     std::thread reader;
-    Report lastLed{};
-    bool lastLedValid = false;
+    std::thread writer;
 };
 
 HidManager::HidManager(platform::HidBus& bus, Clock& clock)
@@ -57,13 +213,13 @@ HidManager::~HidManager() {
     stop();
 }
 
+void HidManager::setTrace(bool on) {
+    trace_ = on;
+}
+
 void HidManager::setPanelListener(PanelListener listener) {
     MutexLock lock(deviceLock_);
     listener_ = std::move(listener);
-}
-
-void HidManager::setTrace(bool on) {
-    trace_ = on;
 }
 
 bool HidManager::parseIdentifier(const std::string& text, std::uint16_t& value) {
@@ -118,11 +274,9 @@ void HidManager::stop() {
     wake_.notify_all();
     if (scanThread_.joinable()) scanThread_.join();
     MutexLock lock(deviceLock_);
-    for (auto& entry : devices_)
-        disconnectLocked(*entry.second);
-    devices_.clear();
+    for (auto it = devices_.begin(); it != devices_.end();)
+        it = disconnectLocked(it);
     retries_.clear();
-    publishLocked();
 }
 
 // start() has just scanned, so the thread pauses first.
@@ -189,15 +343,13 @@ void HidManager::applyScanLocked(const std::vector<std::string>& matches) {
             continue;
         }
         if (present(it->first)) deferRetryLocked(device);
-        disconnectLocked(device);
-        it = devices_.erase(it);
+        it = disconnectLocked(it);
     }
     for (const std::string& path : matches) {
         if (devices_.find(path) == devices_.end() && !retryPendingLocked(path)) {
             connectLocked(path);
         }
     }
-    publishLocked();
 }
 
 // A panel that delivered a report since it was opened is reopened at once
@@ -224,19 +376,11 @@ bool HidManager::retryPendingLocked(const std::string& path) const {
     return found != retries_.end() && clock_.now() < found->second.notBefore;
 }
 
+// The panel is listed and its writer runs before the listener hears of it,
+// and its reader starts after that.
 void HidManager::connectLocked(const std::string& path) {
-    auto device = std::make_unique<HidDevice>();
-    device->path = path;
-    device->readHandle = bus_.openRead(path);
-    if (!device->readHandle) {
-        warnings_.warn("Failed to open HID device: " + path);
-        return;
-    }
-    device->writeHandle = bus_.openWrite(path);
-    if (!device->writeHandle) {
-        logWarn("Failed to open HID write handle; output disabled for: " + path);
-    }
-    identifyLocked(*device);
+    std::unique_ptr<HidDevice> device = openLocked(path);
+    if (!device) return;
     device->index =
         indices_.acquire(device->identityValid ? "board " + device->name : "path " + device->path);
     device->connection = ++connections_;
@@ -244,27 +388,55 @@ void HidManager::connectLocked(const std::string& path) {
     if (device->protocolValid) {
         logDebug(HidProtocol::traceProtocolInfo(device->name, device->protocol));
     }
-    if (simStatusValid_ && device->writeHandle) {
-        writeReportLocked(*device, "sim_status", lastSimStatus_, false);
-    }
-    device->sink = sink_;
-    if (listener_) listener_({PanelChange::Kind::Added, device->name, device->index, device->connection});
-    device->running = true;
-    try {
-        device->reader = std::thread(&HidManager::readerLoop, this, device.get());
-    } catch (const std::system_error& e) {
-        // Never keep a panel that looks connected but can deliver no input;
-        // the next scan tries it again.
-        device->running = false;
+    if (!startWriterLocked(*device)) {
         indices_.release(device->index);
-        if (listener_) {
-            listener_({PanelChange::Kind::Removed, device->name, device->index, device->connection});
-        }
-        logWarn("Failed to start HID reader for " + device->name + ": " + e.what());
         logInfo("HID device disconnected: " + device->name);
         return;
     }
-    devices_.emplace(path, std::move(device));
+    device->sink = sink_;
+    device->running = true;
+    HidDevice& opened = *device;
+    const auto it = devices_.emplace(path, std::move(device)).first;
+    publishLocked(opened.outbox.get());
+    notifyLocked(PanelChange::Kind::Added, opened);
+    try {
+        opened.reader = std::thread(&HidManager::readerLoop, this, &opened);
+    } catch (const std::system_error& e) {
+        // Never keep a panel that looks connected but can deliver no input;
+        // the next scan tries it again.
+        logWarn("Failed to start HID reader for " + opened.name + ": " + e.what());
+        disconnectLocked(it);
+    }
+}
+
+std::unique_ptr<HidManager::HidDevice> HidManager::openLocked(const std::string& path) {
+    auto device = std::make_unique<HidDevice>();
+    device->path = path;
+    device->readHandle = bus_.openRead(path);
+    if (!device->readHandle) {
+        warnings_.warn("Failed to open HID device: " + path);
+        return nullptr;
+    }
+    device->writeHandle = bus_.openWrite(path);
+    if (!device->writeHandle) {
+        logWarn("Failed to open HID write handle; output disabled for: " + path);
+    }
+    identifyLocked(*device);
+    return device;
+}
+
+// A panel without a write handle has no outbox and no writer.
+bool HidManager::startWriterLocked(HidDevice& device) {
+    if (!device.writeHandle) return true;
+    device.outbox = std::make_shared<Outbox>(device.name, std::move(device.writeHandle));
+    try {
+        device.writer = std::thread(&HidManager::writerLoop, this, device.outbox.get());
+    } catch (const std::system_error& e) {
+        logWarn("Failed to start HID writer for " + device.name + ": " + e.what());
+        device.outbox.reset();
+        return false;
+    }
+    return true;
 }
 
 PanelIdentity HidManager::identify(platform::HidReadHandle& handle, const std::string& path) {
@@ -304,29 +476,52 @@ void HidManager::identifyLocked(HidDevice& device) {
     device.protocolValid = panel.protocolValid;
 }
 
-void HidManager::disconnectLocked(HidDevice& device) {
+// Unlisted first, so the queries and the output operations no longer find
+// the panel while it closes.
+HidManager::DeviceTable::iterator HidManager::disconnectLocked(DeviceTable::iterator it) {
+    const std::unique_ptr<HidDevice> device = std::move(it->second);
+    it = devices_.erase(it);
+    publishLocked();
+    closeLocked(*device);
+    notifyLocked(PanelChange::Kind::Removed, *device);
+    logInfo("HID device disconnected: " + device->name);
+    return it;
+}
+
+// The writer is told to finish while the reader is being stopped, then gets
+// what is left of kWriterDrain before its write in progress is cancelled.
+void HidManager::closeLocked(HidDevice& device) {
     device.running = false;
+    if (device.outbox) device.outbox->close();
     // Cancelling completes the reader's outstanding read, so the join is prompt.
     if (device.readHandle) device.readHandle->cancel();
     if (device.reader.joinable()) device.reader.join();
+    if (device.outbox) {
+        if (!device.outbox->waitFinished(clock_, kWriterDrain)) device.outbox->cancel();
+        if (device.writer.joinable()) device.writer.join();
+        device.outbox->closeHandle();
+    }
     device.readHandle.reset();
-    device.writeHandle.reset();
     indices_.release(device.index);
-    if (listener_) listener_({PanelChange::Kind::Removed, device.name, device.index, device.connection});
-    logInfo("HID device disconnected: " + device.name);
+}
+
+void HidManager::notifyLocked(PanelChange::Kind kind, const HidDevice& device) {
+    if (listener_) listener_(PanelChange{kind, device.name, device.index, device.connection});
 }
 
 // Called after every change of the table, still under deviceLock_, so the
-// published list never runs behind the table for longer than that.
-void HidManager::publishLocked() {
-    std::vector<HidDeviceInfo> list;
+// published list never runs behind the table for longer than that. A panel
+// just connected (`added`) gets the simulator status as it is listed.
+void HidManager::publishLocked(Outbox* added) {
+    std::vector<Listed> list;
     list.reserve(devices_.size());
     for (const auto& entry : devices_) {
         const HidDevice& device = *entry.second;
-        list.push_back({device.name, device.index, device.connection});
+        list.push_back({{device.name, device.index, device.connection}, device.outbox});
     }
     MutexLock lock(listLock_);
-    published_.swap(list);
+    listed_.swap(list);
+    if (added != nullptr && simStatus_) added->postStatus(*simStatus_, false);
 }
 
 void HidManager::readerLoop(HidDevice* device) {
@@ -352,100 +547,110 @@ void HidManager::readerLoop(HidDevice* device) {
     // cancels it and waits for it before it is closed at disconnect.
 }
 
+void HidManager::writerLoop(Outbox* outbox) {
+    Outbox::Pass pass;
+    while (outbox->next(pass)) {
+        if (pass.led) writeReport(*outbox, "led_ctl", *pass.led, true);
+        if (pass.status) writeReport(*outbox, "sim_status", *pass.status, pass.warnStatus);
+    }
+    outbox->finished();
+}
+
+void HidManager::writeReport(Outbox& outbox, const char* reportName, const Report& report,
+                             bool warnOnFailure) {
+    std::size_t written = 0;
+    unsigned long error = 0;
+    bool ok = false;
+    outbox.withHandle([&](platform::HidWriteHandle& handle) {
+        ok = handle.write(report.data(), report.size(), written, error);
+    });
+    if (!ok) {
+        written = 0;
+        if (warnOnFailure) {
+            warnings_.warn(std::string("HID ") + reportName + " write failed for " + outbox.name +
+                           " (err=" + std::to_string(error) + ")");
+        }
+    }
+    if (trace_) logDebug(HidProtocol::traceOutput(reportName, outbox.name, written, report));
+}
+
 std::vector<HidDeviceInfo> HidManager::listDevices() {
     MutexLock lock(listLock_);
-    return published_;
+    std::vector<HidDeviceInfo> list;
+    list.reserve(listed_.size());
+    for (const Listed& panel : listed_)
+        list.push_back(panel.info);
+    return list;
 }
 
 std::size_t HidManager::deviceCount() {
     MutexLock lock(listLock_);
-    return published_.size();
+    return listed_.size();
 }
 
-HidManager::HidDevice* HidManager::selectLocked(const std::string& name, std::int32_t index) {
+std::shared_ptr<HidManager::Outbox> HidManager::selectOutbox(const std::string& name,
+                                                             std::int32_t index) {
+    MutexLock lock(listLock_);
     if (!name.empty()) {
-        for (auto& entry : devices_) {
-            if (entry.second->name == name) return entry.second.get();
+        for (const Listed& panel : listed_) {
+            if (panel.info.name == name) return panel.outbox;
         }
     }
     if (index >= 0) {
-        for (auto& entry : devices_) {
-            if (entry.second->index == index) return entry.second.get();
+        for (const Listed& panel : listed_) {
+            if (panel.info.index == index) return panel.outbox;
         }
     }
     return nullptr;
 }
 
-void HidManager::writeReportLocked(HidDevice& device, const char* reportName, const Report& report,
-                                   bool warnOnFailure) {
-    std::size_t written = 0;
-    unsigned long error = 0;
-    if (!device.writeHandle->write(report.data(), report.size(), written, error)) {
-        written = 0;
-        if (warnOnFailure) {
-            warnings_.warn(std::string("HID ") + reportName + " write failed for " + device.name +
-                           " (err=" + std::to_string(error) + ")");
-        }
+std::vector<std::shared_ptr<HidManager::Outbox>> HidManager::listedOutboxes() {
+    MutexLock lock(listLock_);
+    std::vector<std::shared_ptr<Outbox>> outboxes;
+    for (const Listed& panel : listed_) {
+        if (panel.outbox) outboxes.push_back(panel.outbox);
     }
-    if (trace_) logDebug(HidProtocol::traceOutput(reportName, device.name, written, report));
+    return outboxes;
 }
 
 void HidManager::setSimConnected(bool connected) {
     const Report report = HidProtocol::buildSimStatusReport(connected);
-    MutexLock lock(deviceLock_);
-    if (simStatusValid_ && report == lastSimStatus_) return;
-    lastSimStatus_ = report;
-    simStatusValid_ = true;
-    for (auto& entry : devices_) {
-        if (entry.second->writeHandle) writeReportLocked(*entry.second, "sim_status", report, true);
+    MutexLock lock(listLock_);
+    if (simStatus_ == report) return;
+    simStatus_ = report;
+    for (const Listed& panel : listed_) {
+        if (panel.outbox) panel.outbox->postStatus(report, true);
     }
 }
 
 bool HidManager::writeLedCommand(const std::string& name, std::int32_t index,
                                  const LedCommand& command) {
-    MutexLock lock(deviceLock_);
-    HidDevice* device = selectLocked(name, index);
-    if (device == nullptr || !device->writeHandle) return false;
-    const Report report = HidProtocol::buildLedCtlReport(command);
-    if (device->lastLedValid && report == device->lastLed) return true;
-    // Remembered even when the write fails: a failed command is not retried
-    // until it changes or is forgotten.
-    writeReportLocked(*device, "led_ctl", report, true);
-    device->lastLed = report;
-    device->lastLedValid = true;
+    const std::shared_ptr<Outbox> outbox = selectOutbox(name, index);
+    if (!outbox) return false;
+    outbox->postLed(HidProtocol::buildLedCtlReport(command));
     return true;
 }
 
 void HidManager::forgetLedCommand(const std::string& name, std::int32_t index) {
-    MutexLock lock(deviceLock_);
-    if (HidDevice* device = selectLocked(name, index)) device->lastLedValid = false;
+    if (const std::shared_ptr<Outbox> outbox = selectOutbox(name, index)) outbox->forgetLed();
+}
+
+bool HidManager::waitForOutputIdle(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (const auto& outbox : listedOutboxes()) {
+        if (!outbox->waitIdle(deadline)) return false;
+    }
+    return true;
 }
 
 void HidManager::sendBootsel() {
     const Report report = HidProtocol::buildDeviceCtlReport(HidProtocol::kDeviceCtlBootsel);
-    MutexLock lock(deviceLock_);
     if (trace_) logDebug(HidProtocol::traceDeviceCtl(report));
     bool accepted = false;
-    for (auto& entry : devices_) {
-        HidDevice& device = *entry.second;
-        if (!device.writeHandle) continue;
-        std::size_t written = 0;
-        unsigned long writeError = 0;
-        if (device.writeHandle->write(report.data(), report.size(), written, writeError) &&
-            written == report.size()) {
-            logInfo("BOOTSEL command sent to " + device.name + " via WriteFile");
-            accepted = true;
-            continue;
-        }
-        unsigned long setError = 0;
-        if (device.writeHandle->setOutputReport(report.data(), report.size(), setError)) {
-            logInfo("BOOTSEL command sent to " + device.name + " via HidD_SetOutputReport");
-            accepted = true;
-            continue;
-        }
-        logWarn("Failed to send BOOTSEL command to " + device.name + " (WriteFile err=" +
-                std::to_string(writeError) + ", bytes=" + std::to_string(written) +
-                ", HidD_SetOutputReport err=" + std::to_string(setError) + ")");
+    for (const auto& outbox : listedOutboxes()) {
+        outbox->withHandle([&](platform::HidWriteHandle& handle) {
+            accepted = sendBootselTo(handle, outbox->name, report) || accepted;
+        });
     }
     if (!accepted) logWarn("No HID device accepted BOOTSEL command");
 }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,15 +34,6 @@ struct HidDeviceInfo {
     std::uint64_t connection = 0;
 };
 
-// A panel opened or closed by the manager.
-struct PanelChange {
-    enum class Kind { Added, Removed };
-    Kind kind = Kind::Added;
-    std::string name;
-    std::int32_t index = -1;
-    std::uint64_t connection = 0;
-};
-
 // What a panel says about itself when it is opened.
 struct PanelIdentity {
     std::string name;    // board id, else serial number (outsideText), else path
@@ -51,9 +44,19 @@ struct PanelIdentity {
     bool protocolValid = false;  // it answered the protocol feature report
 };
 
+// A panel opened or closed by the manager, as its listener hears of it.
+struct PanelChange {
+    enum class Kind { Added, Removed } kind = Kind::Added;
+    std::string name;
+    std::int32_t index = -1;
+    std::uint64_t connection = 0;  // as in HidDeviceInfo
+};
+using PanelListener = std::function<void(const PanelChange&)>;
+
 // Finds the panels by vendor and product id, opens each with its own reader
-// thread, hands decoded events to the sink, rescans periodically, and writes
-// the output reports (simulator status, LED state, BOOTSEL).
+// and writer threads, hands decoded events to the sink, tells the panel
+// listener of every panel opened and closed, rescans periodically, and
+// writes the output reports (simulator status, LED state, BOOTSEL).
 //
 // Ownership: the bus and the clock are borrowed and must outlive the manager.
 // Panels are named by their board id, else their serial number, else their
@@ -66,19 +69,57 @@ struct PanelIdentity {
 // failing without delivering a report; one that delivered a report since it
 // was opened is reopened at the next scan (a quick replug looks the same).
 //
+// Output: every panel with a write handle has an outbox and a writer thread,
+// the only thread that writes the LED and status reports to it. The outbox
+// holds at most one LED report and one status report; a newer one replaces
+// the one still waiting (the latest wins), and each pass of the writer
+// writes the waiting LED report before the waiting status. An LED report
+// equal to the last one the writer took is not written again until
+// forgetLedCommand is called; a failed one is remembered all the same (not
+// retried until it changes or is forgotten). Closing a panel gives its
+// writer kWriterDrain to write what waits (the status "not connected" at a
+// shutdown, say); then the write handle is cancelled and the writer joined.
+// A cancelled write returns at once on Windows (CancelIoEx); on Linux a
+// hidraw write already in the kernel ends by itself within the USB stack's
+// time-out of a few seconds, which the close then waits for.
+//
 // Repeated warnings (open failures at every scan, failing output writes)
 // go through a RepeatLimiter: the first is written, then one summary a
 // minute.
 //
-// Threads: start/stop/setTrace from the owner's thread; scan() from the scan
-// thread and the device watcher's thread (concurrent scans never open a
-// panel twice); the queries and output operations from any thread. The
-// queries read a list published under a lock of their own, so they never
-// wait for a scan or an output write (which hold the device lock). The sink
-// runs on the panel's reader thread without any manager lock held; it must
-// stay cheap and must not call into the manager or wait for a thread that
-// does: a scan joins the reader while it holds the manager's lock. stop()
-// must not be called from the scan thread, a reader thread or the sink.
+// Threads: start/stop/setTrace/setPanelListener from the owner's thread;
+// scan() from the scan thread and the device watcher's thread (concurrent
+// scans never open a panel twice); the queries and output operations from
+// any thread. The queries, setSimConnected, writeLedCommand and
+// forgetLedCommand find the panels in a list published under listLock_,
+// which is never held during a scan, a device write or a call out, and hand
+// reports to the outbox under its own lock, never held around I/O either.
+// Their worst case is a short lock: a wait for another holder of one of
+// those two locks to copy a few values; never a device write or a scan.
+// sendBootsel writes on the calling thread, one panel after the other,
+// and waits for a write of the panel's writer in progress (a hung panel
+// holds it up until it is closed).
+//
+// The sink runs on the panel's reader thread without any manager lock held;
+// it must stay cheap and must not call into the manager or wait for a thread
+// that does: a scan joins the reader while it holds the manager's lock.
+//
+// The panel listener runs on whichever thread opens or closes the panel (a
+// scan, the device watcher, start or stop) while the manager's device lock
+// is held: it must stay cheap (queue the change and return) and must not
+// call into the manager; a lock it takes must never be held around a call
+// to start, stop, scan or setPanelListener. Added comes once the panel is listed and its
+// outbox takes reports, before its reader starts, so it precedes every
+// event of that opening at the sink; Removed comes once the panel is no
+// longer listed and its reader and writer are joined, so no event of that
+// opening follows it. stop() closes every open panel, each with its Removed.
+//
+// stop() must not be called from the scan thread, a reader or writer
+// thread, the sink or the listener.
+//
+// Lock order: deviceLock_, then listLock_, then a panel's outbox lock;
+// deviceLock_, then a panel's handle lock (held around each write to the
+// panel); a repeated warning's limiter lock, then the log's.
 //
 // Failures are logged with the program's fixed texts; only start() reports
 // one to the caller ("Invalid VID/PID").
@@ -86,17 +127,16 @@ class HidManager {
 public:
     using EventSink = std::function<void(const HidProtocol::HidEvent&, const std::string& name,
                                          std::int32_t index)>;
-    // Told of every opening (before any of its input reaches the sink) and
-    // closing (after its reader was joined) of a panel, stop() included.
-    // Runs on the thread that opens or closes the panel with the manager's
-    // lock held: it must be cheap and must not call into the manager.
-    using PanelListener = std::function<void(const PanelChange&)>;
+
+    // How long closing a panel waits for its writer to write what waits
+    // before it cancels the write in progress.
+    static constexpr std::chrono::milliseconds kWriterDrain{200};
 
     explicit HidManager(platform::HidBus& bus, Clock& clock = Clock::system());
     ~HidManager();  // stops
 
     void setTrace(bool on);
-    // Call before start(); kept across stop and start like the sink.
+    // Kept across stop and start like the sink; set it before start().
     void setPanelListener(PanelListener listener) EXCLUDES(deviceLock_);
     // Scans once on the calling thread, then starts the scan thread. On a
     // running manager returns true and discards `sink`. The settings and the
@@ -114,18 +154,25 @@ public:
     std::vector<HidDeviceInfo> listDevices() EXCLUDES(listLock_);
     std::size_t deviceCount() EXCLUDES(listLock_);
 
-    // Writes "sim_status" to every panel when the status changes; remembered
-    // for panels that connect later.
-    void setSimConnected(bool connected) EXCLUDES(deviceLock_);
-    // Writes "led_ctl" to the panel selected by name, else by index; an
-    // identical report to the last one is not written again. False when no
-    // panel is selected or it has no write handle.
+    // The output operations never wait for the device lock or a write: they
+    // hand the report to the panels' writers (see Output above).
+    //
+    // Sends "sim_status" to every panel when the status changes; remembered
+    // for panels that connect later, whose first write it is (a failure of
+    // that one is not warned about).
+    void setSimConnected(bool connected) EXCLUDES(listLock_);
+    // Sends "led_ctl" to the panel selected by name, else by index. False
+    // when no panel is selected or it has no write handle.
     bool writeLedCommand(const std::string& name, std::int32_t index, const LedCommand& command)
-        EXCLUDES(deviceLock_);
+        EXCLUDES(listLock_);
     // The next LED command for the selected panel is written even if equal.
-    void forgetLedCommand(const std::string& name, std::int32_t index) EXCLUDES(deviceLock_);
-    // Asks every panel to restart into its boot loader.
-    void sendBootsel() EXCLUDES(deviceLock_);
+    void forgetLedCommand(const std::string& name, std::int32_t index) EXCLUDES(listLock_);
+    // Asks every panel to restart into its boot loader, on the calling thread.
+    void sendBootsel() EXCLUDES(listLock_);
+    // Real-time wait until every open panel's writer has written what was
+    // handed to it before the call (nothing waits, no write in progress);
+    // false on time-out. For tests that look at what the panels received.
+    bool waitForOutputIdle(std::chrono::milliseconds timeout) EXCLUDES(listLock_);
 
     // A vendor or product id as sscanf "%x" reads it (leading white space,
     // optional 0x, stops at the first non-hex character), non-empty and at
@@ -140,7 +187,14 @@ public:
 
 private:
     struct HidDevice;
+    class Outbox;
     using DeviceTable = std::map<std::string, std::unique_ptr<HidDevice>>;
+    // A listed panel: what the queries report and where its output goes
+    // (null without a write handle).
+    struct Listed {
+        HidDeviceInfo info;
+        std::shared_ptr<Outbox> outbox;
+    };
 
     void scanLoop();
     std::vector<std::string> findMatches(std::uint16_t vid, std::uint16_t pid);
@@ -148,14 +202,20 @@ private:
     void deferRetryLocked(const HidDevice& device) REQUIRES(deviceLock_);
     bool retryPendingLocked(const std::string& path) const REQUIRES(deviceLock_);
     void connectLocked(const std::string& path) REQUIRES(deviceLock_);
+    std::unique_ptr<HidDevice> openLocked(const std::string& path) REQUIRES(deviceLock_);
+    bool startWriterLocked(HidDevice& device) REQUIRES(deviceLock_);
     void identifyLocked(HidDevice& device) REQUIRES(deviceLock_);
-    void disconnectLocked(HidDevice& device) REQUIRES(deviceLock_);
-    void publishLocked() REQUIRES(deviceLock_);
+    DeviceTable::iterator disconnectLocked(DeviceTable::iterator it) REQUIRES(deviceLock_);
+    void closeLocked(HidDevice& device) REQUIRES(deviceLock_);
+    void notifyLocked(PanelChange::Kind kind, const HidDevice& device) REQUIRES(deviceLock_);
+    void publishLocked(Outbox* added = nullptr) REQUIRES(deviceLock_) EXCLUDES(listLock_);
     void readerLoop(HidDevice* device);
-    HidDevice* selectLocked(const std::string& name, std::int32_t index) REQUIRES(deviceLock_);
-    void writeReportLocked(HidDevice& device, const char* reportName,
-                           const HidProtocol::Report& report, bool warnOnFailure)
-        REQUIRES(deviceLock_);
+    void writerLoop(Outbox* outbox);
+    void writeReport(Outbox& outbox, const char* reportName, const HidProtocol::Report& report,
+                     bool warnOnFailure);
+    std::shared_ptr<Outbox> selectOutbox(const std::string& name, std::int32_t index)
+        EXCLUDES(listLock_);
+    std::vector<std::shared_ptr<Outbox>> listedOutboxes() EXCLUDES(listLock_);
 
     platform::HidBus& bus_;
     Clock& clock_;
@@ -166,8 +226,6 @@ private:
     EventSink sink_ GUARDED_BY(deviceLock_);
     PanelListener listener_ GUARDED_BY(deviceLock_);
     DeviceTable devices_ GUARDED_BY(deviceLock_);
-    HidProtocol::Report lastSimStatus_ GUARDED_BY(deviceLock_){};
-    bool simStatusValid_ GUARDED_BY(deviceLock_) = false;
     PanelIndices indices_ GUARDED_BY(deviceLock_);
     std::uint64_t connections_ GUARDED_BY(deviceLock_) = 0;
     // Panels whose reads failed while present, by path: when to reopen them
@@ -183,8 +241,12 @@ private:
     std::uint64_t scanStarted_ GUARDED_BY(deviceLock_) = 0;
     std::uint64_t scanApplied_ GUARDED_BY(deviceLock_) = 0;
 
+    // The open panels in path order, and the simulator status every outbox
+    // gets: a new outbox is listed and given the status under this lock, so
+    // no status change passes a panel by.
     Mutex listLock_ ACQUIRED_AFTER(deviceLock_);
-    std::vector<HidDeviceInfo> published_ GUARDED_BY(listLock_);
+    std::vector<Listed> listed_ GUARDED_BY(listLock_);
+    std::optional<HidProtocol::Report> simStatus_ GUARDED_BY(listLock_);
 
     RepeatLimiter warnings_;
 

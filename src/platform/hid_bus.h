@@ -14,7 +14,7 @@
 // Threads: a bus may be used from several threads at once (the scan thread
 // and the device watcher's thread scan concurrently). A handle is used by one
 // thread at a time, except cancel(), which any thread may call while another
-// thread is inside read().
+// thread is inside read() or write().
 namespace platform {
 
 // A handle opened for reading (overlapped on Windows). Also used for the
@@ -48,7 +48,8 @@ public:
     virtual void cancel() = 0;
 };
 
-// A handle opened for synchronous writes.
+// A handle for writes, each of which returns when it is done (a hung device
+// can hold one up for seconds, or for good on Windows until cancel()).
 class HidWriteHandle {
 public:
     virtual ~HidWriteHandle() = default;
@@ -60,6 +61,14 @@ public:
     // HidD_SetOutputReport (Windows) or an equivalent; `error` as above.
     virtual bool setOutputReport(const std::uint8_t* data, std::size_t length,
                                  unsigned long& error) = 0;
+
+    // From any thread: every later write() and setOutputReport() fails at
+    // once, and a write() in progress is aborted (CancelIoEx on Windows,
+    // whose write then fails with ERROR_OPERATION_ABORTED). On Linux a
+    // hidraw write already in the kernel cannot be aborted: it ends by
+    // itself within the USB stack's time-out (5 s). A setOutputReport()
+    // in progress is aborted on Windows when it has reached the driver.
+    virtual void cancel() = 0;
 };
 
 class HidBus {

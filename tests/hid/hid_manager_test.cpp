@@ -166,20 +166,6 @@ TEST(HidManagerRetryTest, FailingReadsBackOffUpToAMinuteAndResetOnAReport) {
     hid.stop();
 }
 
-// Output writes hold the device lock; the panel list must not wait for them.
-TEST_F(HidManagerTest, PanelListDoesNotWaitForAStalledWrite) {
-    auto a = bus.addPanel(panelSpec("/dev/a", kBoardA));
-    bus.addPanel(panelSpec("/dev/b", kBoardB));
-    ASSERT_TRUE(start());
-    a.stallWrites(true);
-    std::thread writer([&] { hid.writeLedCommand(kNameA, -1, LedCommand{1, 9, 0, 0, 0, 0}); });
-    ASSERT_TRUE(a.waitForStalledWrites(1, 5s));
-    EXPECT_EQ(hid.listDevices().size(), 2u);
-    EXPECT_EQ(hid.deviceCount(), 2u);
-    a.stallWrites(false);
-    writer.join();
-}
-
 TEST_F(HidManagerTest, PanelsAreWalkedInPathOrderAndNumberedInProbeOrder) {
     bus.addPanel(panelSpec("/dev/b", kBoardB));
     bus.addPanel(panelSpec("/dev/a", kBoardA));
@@ -372,6 +358,118 @@ TEST_F(HidManagerTest, StartWhileRunningKeepsTheFirstSinkAndRestartTakesNewOnes)
     EXPECT_EQ(other.events()[0].index, 0);  // remembered across the restart
     EXPECT_EQ(other.events()[0].event.controlId, 2);
     EXPECT_EQ(recorder.events().size(), 1u);
+}
+
+// What the panel listener and the sink heard, in one sequence.
+class Timeline {
+public:
+    PanelListener listener() {
+        return [this](const PanelChange& change) {
+            add((change.kind == PanelChange::Kind::Added ? "added " : "removed ") + change.name +
+                " " + std::to_string(change.index) + " #" + std::to_string(change.connection));
+        };
+    }
+    HidManager::EventSink sink() {
+        return [this](const HidProtocol::HidEvent&, const std::string& name, std::int32_t index) {
+            add("event " + name + " " + std::to_string(index));
+        };
+    }
+    bool waitForCount(std::size_t count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, 5s, [&] { return entries_.size() >= count; });
+    }
+    // The entries about one panel.
+    std::vector<std::string> of(const std::string& name) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<std::string> result;
+        for (const auto& entry : entries_) {
+            if (entry.find(" " + name + " ") != std::string::npos) result.push_back(entry);
+        }
+        return result;
+    }
+
+private:
+    void add(const std::string& entry) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        entries_.push_back(entry);
+        changed_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> entries_;
+};
+
+// Added precedes the input of its opening (even input that waits when the
+// panel is opened), Removed follows it, each once; stop closes every panel
+// with its Removed, and the listener stays for the next start.
+TEST(HidPanelListenerTest, HearsOfEachOpeningBeforeItsInputAndOfItsEndAfterIt) {
+    LogCapture log;
+    emulation::VirtualHidBus bus;
+    Timeline timeline;
+    HidManager hid(bus);
+    auto a = bus.addPanel(panelSpec("/dev/a", kBoardA));
+    bus.addPanel(panelSpec("/dev/b", kBoardB));
+    a.pushButton(1, 1);
+    hid.setPanelListener(timeline.listener());
+    std::string error;
+    ASSERT_TRUE(hid.start(settings(), timeline.sink(), error));
+    ASSERT_TRUE(timeline.waitForCount(3));
+    a.unplug();
+    hid.scan();
+    a.pushButton(2, 1);  // dropped while unplugged
+    hid.stop();
+    ASSERT_TRUE(hid.start(settings(), timeline.sink(), error));
+    hid.stop();
+
+    const std::string nameA = kNameA;
+    const std::string nameB = kNameB;
+    EXPECT_EQ(timeline.of(nameA),
+              (std::vector<std::string>{"added " + nameA + " 0 #1", "event " + nameA + " 0",
+                                        "removed " + nameA + " 0 #1"}));
+    EXPECT_EQ(timeline.of(nameB),
+              (std::vector<std::string>{"added " + nameB + " 1 #2", "removed " + nameB + " 1 #2",
+                                        "added " + nameB + " 1 #3", "removed " + nameB + " 1 #3"}));
+}
+
+// Closing gives a panel's writer kWriterDrain to write what waits (the last
+// status, at a shutdown); a write that still hangs then is cancelled, so
+// stop() returns with every thread joined and every handle closed.
+TEST(HidManagerStopTest, WritersDrainWithinTheirTimeThenAHungWriteIsCancelled) {
+    LogCapture log;
+    ManualClock clock;
+    emulation::VirtualHidBus bus(clock);
+    EventRecorder recorder;
+    HidManager hid(bus, clock);
+    auto a = bus.addPanel(panelSpec("/dev/a", kBoardA));
+    auto b = bus.addPanel(panelSpec("/dev/b", kBoardB));
+    std::string error;
+    ASSERT_TRUE(hid.start(settings(), recorder.sink(), error));
+    const LedCommand steady{1, 200, 0, 0, 0, 0};
+    for (auto [panel, name] : {std::pair{a, kNameA}, std::pair{b, kNameB}}) {
+        panel.stallWrites(true);
+        ASSERT_TRUE(hid.writeLedCommand(name, -1, steady));
+        ASSERT_TRUE(panel.waitForStalledWrites(1, 5s));
+    }
+    hid.setSimConnected(false);  // waits behind the hung writes
+    std::thread stopper([&] { hid.stop(); });
+    const auto drainEnd = clock.now() + HidManager::kWriterDrain;
+    ASSERT_TRUE(clock.waitForWaitUntil(drainEnd));
+    a.stallWrites(false);  // A recovers within its time
+    ASSERT_TRUE(log.waitFor(std::string("HID device disconnected: ") + kNameA));
+    ASSERT_TRUE(clock.waitForWaitUntil(drainEnd));  // B's turn; it never recovers
+    clock.advance(HidManager::kWriterDrain);
+    stopper.join();
+
+    const auto status = HidProtocol::buildSimStatusReport(false);
+    ASSERT_EQ(a.receivedCount(), 2u);
+    EXPECT_EQ(a.received()[1].bytes, std::vector<std::uint8_t>(status.begin(), status.end()));
+    EXPECT_EQ(b.receivedCount(), 0u);
+    EXPECT_EQ(b.stalledWrites(), 0);
+    EXPECT_EQ(log.messages("WARN"),
+              std::vector<std::string>{"HID led_ctl write failed for 0102030405060708 (err=995)"});
+    for (const auto& panel : {a, b})
+        EXPECT_EQ(panel.openReadHandles() + panel.openWriteHandles(), 0);
 }
 
 TEST_F(HidManagerTest, ConcurrentScansOpenAPanelOnce) {

@@ -18,7 +18,12 @@ std::vector<std::uint8_t> bytesOf(const HidProtocol::Report& report) {
 
 const LedCommand kSteady{1, 200, 0, 0, 0, 0};
 const LedCommand kFlash{3, 0, 4, 0, 150, 100};
+const LedCommand kDim{1, 20, 0, 0, 0, 0};
 
+// Writes happen on each panel's writer thread: the tests wait for the
+// reports (and for the trace lines the writer logs after each write). A
+// status change sent after an LED command is written after it (the writer
+// takes the LED report first), so it shows that the command was dealt with.
 class HidOutputTest : public ::testing::Test {
 protected:
     void startManager() {
@@ -27,6 +32,27 @@ protected:
     }
     emulation::VirtualPanel add(const std::string& path, const std::array<std::uint8_t, 8>& board) {
         return bus.addPanel(panelSpec(path, board));
+    }
+    // Real-time poll until `text` occurs `count` times in the log.
+    bool waitLog(const std::string& text, int count) {
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (log.count(text) < count) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(1ms);
+        }
+        return true;
+    }
+    static std::vector<std::uint8_t> status(bool connected) {
+        return bytesOf(HidProtocol::buildSimStatusReport(connected));
+    }
+    static std::vector<std::uint8_t> led(const LedCommand& command) {
+        return bytesOf(HidProtocol::buildLedCtlReport(command));
+    }
+    static std::vector<std::vector<std::uint8_t>> bytes(const emulation::VirtualPanel& panel) {
+        std::vector<std::vector<std::uint8_t>> all;
+        for (const auto& report : panel.received())
+            all.push_back(report.bytes);
+        return all;
     }
 
     LogCapture log;
@@ -41,40 +67,47 @@ TEST_F(HidOutputTest, SimStatusIsWrittenOnlyWhenItChanges) {
     auto b = add("/dev/b", kBoardB);
     startManager();
     hid.setSimConnected(true);
+    ASSERT_TRUE(a.waitForReceived(1, 5s) && b.waitForReceived(1, 5s));
     hid.setSimConnected(true);
     hid.setSimConnected(false);
     for (auto* panel : {&a, &b}) {
-        const auto received = panel->received();
-        ASSERT_EQ(received.size(), 2u);
-        EXPECT_EQ(received[0].bytes, bytesOf(HidProtocol::buildSimStatusReport(true)));
-        EXPECT_EQ(received[1].bytes, bytesOf(HidProtocol::buildSimStatusReport(false)));
-        EXPECT_EQ(received[0].via, ReceivedReport::Via::WriteFile);
+        ASSERT_TRUE(panel->waitForReceived(2, 5s));
+        EXPECT_EQ(bytes(*panel),
+                  (std::vector<std::vector<std::uint8_t>>{status(true), status(false)}));
+        EXPECT_EQ(panel->received()[0].via, ReceivedReport::Via::WriteFile);
     }
+    ASSERT_TRUE(waitLog("HID OUT sim_status", 4));
     EXPECT_EQ(log.count("HID OUT sim_status device=E6614103E7452D2F bytes=32 data=1101"), 1);
     EXPECT_EQ(log.count("HID OUT sim_status device=0102030405060708 bytes=32 data=1100"), 1);
-    EXPECT_EQ(log.count("HID OUT sim_status"), 4);
 }
 
-TEST_F(HidOutputTest, PanelConnectingLaterLearnsTheStoredStatusRightAfterItsConnectLine) {
+// Also the first write to a panel, which is not warned about when it fails.
+TEST_F(HidOutputTest, PanelConnectingLaterLearnsTheStoredStatusAfterItsConnectLine) {
     hid.setTrace(true);
     startManager();
     hid.setSimConnected(true);  // no panel yet: nothing written, but remembered
     EXPECT_EQ(log.count("HID OUT"), 0);
     auto a = add("/dev/a", kBoardA);
+    auto b = add("/dev/b", kBoardB);
+    b.failWrites(31);
     hid.scan();
-    ASSERT_EQ(a.receivedCount(), 1u);
-    EXPECT_EQ(a.received()[0].bytes, bytesOf(HidProtocol::buildSimStatusReport(true)));
+    ASSERT_TRUE(a.waitForReceived(1, 5s));
+    EXPECT_EQ(bytes(a), std::vector<std::vector<std::uint8_t>>{status(true)});
+    ASSERT_TRUE(waitLog("HID OUT sim_status device=0102030405060708 bytes=0 ", 1));
+    ASSERT_TRUE(waitLog("HID OUT sim_status device=E6614103E7452D2F bytes=32", 1));
     const auto all = log.messages();
     const auto connected = std::find(all.begin(), all.end(),
                                      std::string("HID device connected: ") + kNameA + " index=0");
-    ASSERT_NE(connected, all.end());
-    ASSERT_NE(connected + 1, all.end());
-    EXPECT_EQ((connected + 1)->rfind("HID OUT sim_status device=E6614103E7452D2F bytes=32", 0), 0u);
+    const auto written = std::find_if(all.begin(), all.end(), [](const std::string& line) {
+        return line.rfind("HID OUT sim_status device=E6614103E7452D2F bytes=32", 0) == 0;
+    });
+    EXPECT_LT(connected, written);
+    EXPECT_TRUE(log.messages("WARN").empty());
 
     // The status survives stop and start.
     hid.stop();
     startManager();
-    EXPECT_EQ(a.receivedCount(), 2u);
+    EXPECT_TRUE(a.waitForReceived(2, 5s));
 }
 
 TEST_F(HidOutputTest, FailedSimStatusWriteWarnsAndOtherPanelsAreStillWritten) {
@@ -84,14 +117,16 @@ TEST_F(HidOutputTest, FailedSimStatusWriteWarnsAndOtherPanelsAreStillWritten) {
     startManager();
     a.failWrites(31);
     hid.setSimConnected(true);
+    ASSERT_TRUE(waitLog("HID OUT sim_status device=E6614103E7452D2F bytes=0 ", 1));
     EXPECT_EQ(
         log.messages("WARN"),
         std::vector<std::string>{"HID sim_status write failed for E6614103E7452D2F (err=31)"});
-    EXPECT_EQ(log.count("HID OUT sim_status device=E6614103E7452D2F bytes=0 "), 1);
-    EXPECT_EQ(b.receivedCount(), 1u);
+    EXPECT_TRUE(b.waitForReceived(1, 5s));
     a.failWrites(0);
     hid.setSimConnected(true);  // unchanged: not retried
-    EXPECT_EQ(a.receivedCount(), 0u);
+    hid.setSimConnected(false);
+    ASSERT_TRUE(a.waitForReceived(1, 5s));
+    EXPECT_EQ(bytes(a), std::vector<std::vector<std::uint8_t>>{status(false)});
 }
 
 TEST_F(HidOutputTest, IdenticalLedCommandsAreWrittenOnceUntilForgotten) {
@@ -99,15 +134,20 @@ TEST_F(HidOutputTest, IdenticalLedCommandsAreWrittenOnceUntilForgotten) {
     auto a = add("/dev/a", kBoardA);
     startManager();
     EXPECT_TRUE(hid.writeLedCommand(kNameA, 0, kFlash));
+    ASSERT_TRUE(a.waitForReceived(1, 5s));
     EXPECT_TRUE(hid.writeLedCommand(kNameA, 0, kFlash));
-    ASSERT_EQ(a.receivedCount(), 1u);
-    EXPECT_EQ(a.received()[0].bytes, bytesOf(HidProtocol::buildLedCtlReport(kFlash)));
+    hid.setSimConnected(true);
+    ASSERT_TRUE(a.waitForReceived(2, 5s));
     hid.forgetLedCommand(kNameA, -1);
     EXPECT_TRUE(hid.writeLedCommand(kNameA, 0, kFlash));
+    ASSERT_TRUE(a.waitForReceived(3, 5s));
     EXPECT_TRUE(hid.writeLedCommand(kNameA, 0, kSteady));
-    EXPECT_EQ(a.receivedCount(), 3u);
+    ASSERT_TRUE(a.waitForReceived(4, 5s));
+    const std::vector<std::vector<std::uint8_t>> expected = {led(kFlash), status(true), led(kFlash),
+                                                             led(kSteady)};
+    EXPECT_EQ(bytes(a), expected);
+    ASSERT_TRUE(waitLog("HID OUT led_ctl", 3));
     EXPECT_EQ(log.count("HID OUT led_ctl device=E6614103E7452D2F bytes=32 data=10030004960064"), 2);
-    EXPECT_EQ(log.count("HID OUT led_ctl"), 3);
 }
 
 TEST_F(HidOutputTest, FailedLedWriteWarnsReturnsTrueAndIsNotRetriedForTheSameCommand) {
@@ -115,18 +155,23 @@ TEST_F(HidOutputTest, FailedLedWriteWarnsReturnsTrueAndIsNotRetriedForTheSameCom
     auto a = add("/dev/a", kBoardA);
     startManager();
     a.failWrites(5);
+    const std::string failed = "HID OUT led_ctl device=E6614103E7452D2F bytes=0 ";
     EXPECT_TRUE(hid.writeLedCommand(kNameA, 0, kSteady));
+    ASSERT_TRUE(waitLog(failed, 1));
     // Changes failing the same way are counted, not warned line by line.
     EXPECT_TRUE(hid.writeLedCommand(kNameA, 0, kFlash));
+    ASSERT_TRUE(waitLog(failed, 2));
     EXPECT_TRUE(hid.writeLedCommand(kNameA, 0, kSteady));
+    ASSERT_TRUE(waitLog(failed, 3));
     EXPECT_EQ(log.messages("WARN"),
               std::vector<std::string>{"HID led_ctl write failed for E6614103E7452D2F (err=5)"});
-    EXPECT_EQ(log.count("HID OUT led_ctl device=E6614103E7452D2F bytes=0 "), 3);
     a.failWrites(0);
     EXPECT_TRUE(hid.writeLedCommand(kNameA, 0, kSteady));
-    EXPECT_EQ(a.receivedCount(), 0u);
+    hid.setSimConnected(true);
+    ASSERT_TRUE(a.waitForReceived(1, 5s));
     EXPECT_TRUE(hid.writeLedCommand(kNameA, 0, kFlash));
-    EXPECT_EQ(a.receivedCount(), 1u);
+    ASSERT_TRUE(a.waitForReceived(2, 5s));
+    EXPECT_EQ(bytes(a), (std::vector<std::vector<std::uint8_t>>{status(true), led(kFlash)}));
 }
 
 TEST_F(HidOutputTest, PanelIsSelectedByNameThenByIndex) {
@@ -134,14 +179,18 @@ TEST_F(HidOutputTest, PanelIsSelectedByNameThenByIndex) {
     auto b = add("/dev/b", kBoardB);  // index 1
     startManager();
     EXPECT_TRUE(hid.writeLedCommand("", 1, kSteady));
-    EXPECT_EQ(b.receivedCount(), 1u);
-    EXPECT_TRUE(hid.writeLedCommand("NO-SUCH-PANEL", 0, kSteady));
-    EXPECT_EQ(a.receivedCount(), 1u);
+    ASSERT_TRUE(b.waitForReceived(1, 5s));
     EXPECT_TRUE(hid.writeLedCommand(kNameB, 0, kFlash));  // the name wins over the index
-    EXPECT_EQ(b.receivedCount(), 2u);
-    EXPECT_EQ(a.receivedCount(), 1u);
+    ASSERT_TRUE(b.waitForReceived(2, 5s));
+    EXPECT_TRUE(hid.writeLedCommand("NO-SUCH-PANEL", 0, kSteady));
     EXPECT_FALSE(hid.writeLedCommand("NO-SUCH-PANEL", -1, kSteady));
     EXPECT_FALSE(hid.writeLedCommand("", 7, kSteady));
+    hid.setSimConnected(true);
+    ASSERT_TRUE(a.waitForReceived(2, 5s));
+    ASSERT_TRUE(b.waitForReceived(3, 5s));
+    EXPECT_EQ(bytes(a), (std::vector<std::vector<std::uint8_t>>{led(kSteady), status(true)}));
+    EXPECT_EQ(bytes(b),
+              (std::vector<std::vector<std::uint8_t>>{led(kSteady), led(kFlash), status(true)}));
     EXPECT_TRUE(log.messages("WARN").empty());
 }
 
@@ -149,13 +198,41 @@ TEST_F(HidOutputTest, ReconnectedPanelStartsWithoutRememberedLed) {
     auto a = add("/dev/a", kBoardA);
     startManager();
     EXPECT_TRUE(hid.writeLedCommand(kNameA, -1, kSteady));
+    ASSERT_TRUE(a.waitForReceived(1, 5s));
     a.unplug();
     hid.scan();
     a.plug();
     hid.scan();
     a.clearReceived();
     EXPECT_TRUE(hid.writeLedCommand(kNameA, -1, kSteady));
-    EXPECT_EQ(a.receivedCount(), 1u);
+    EXPECT_TRUE(a.waitForReceived(1, 5s));
+}
+
+// A panel whose writes hang holds up neither the callers nor the other
+// panels; what piles up for it meanwhile collapses to the latest reports.
+TEST_F(HidOutputTest, StalledPanelHoldsUpNeitherCallersNorOtherPanels) {
+    auto a = add("/dev/a", kBoardA);
+    auto b = add("/dev/b", kBoardB);
+    startManager();
+    a.stallWrites(true);
+    EXPECT_TRUE(hid.writeLedCommand(kNameA, -1, kSteady));
+    ASSERT_TRUE(a.waitForStalledWrites(1, 5s));
+    EXPECT_TRUE(hid.writeLedCommand(kNameA, -1, kFlash));
+    EXPECT_TRUE(hid.writeLedCommand(kNameA, -1, kDim));
+    hid.forgetLedCommand(kNameA, -1);
+    EXPECT_EQ(hid.listDevices().size(), 2u);
+    EXPECT_TRUE(hid.writeLedCommand(kNameB, -1, kSteady));
+    ASSERT_TRUE(b.waitForReceived(1, 5s));
+    hid.setSimConnected(true);
+    ASSERT_TRUE(b.waitForReceived(2, 5s));
+    b.pushButton(1, 1);
+    ASSERT_TRUE(recorder.waitForCount(1, 5s));
+    hid.scan();  // nor do the scans wait
+
+    a.stallWrites(false);
+    ASSERT_TRUE(a.waitForReceived(3, 5s));
+    const std::vector<std::vector<std::uint8_t>> expected = {led(kSteady), led(kDim), status(true)};
+    EXPECT_EQ(bytes(a), expected);
 }
 
 TEST_F(HidOutputTest, BootselWithoutPanelsOnlyWarns) {
@@ -199,20 +276,6 @@ TEST_F(HidOutputTest, BootselFailingBothWaysWarnsWithBothCodes) {
         "HidD_SetOutputReport err=87)",
         "No HID device accepted BOOTSEL command"};
     EXPECT_EQ(log.messages("WARN"), expected);
-}
-
-TEST_F(HidOutputTest, StalledWriteDoesNotHoldUpInputFromOtherPanels) {
-    auto a = add("/dev/a", kBoardA);
-    auto b = add("/dev/b", kBoardB);
-    startManager();
-    a.stallWrites(true);
-    std::thread writer([&] { hid.writeLedCommand(kNameA, -1, kSteady); });
-    ASSERT_TRUE(a.waitForStalledWrites(1, 2s));
-    b.pushButton(1, 1);
-    EXPECT_TRUE(recorder.waitForCount(1, 2s));
-    a.stallWrites(false);
-    writer.join();
-    EXPECT_EQ(a.receivedCount(), 1u);
 }
 
 }  // namespace

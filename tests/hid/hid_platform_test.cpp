@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 
@@ -289,7 +290,7 @@ TEST(HidrawBusTest, EnumeratesNodesInNumberOrderAndProbesThroughSysfs) {
     EXPECT_FALSE(reader->getFeature(feature, sizeof(feature)));  // a FIFO has no feature reports
 }
 
-TEST(HidrawBusTest, ReadWaitsAtMostTheTimeoutDeliversDataAndWakesForCancel) {
+TEST(HidrawBusTest, ReadWaitsAtMostTheTimeoutDeliversDataAndBothHandlesCancel) {
     FakeHidraw fake;
     const std::string node = fake.addNode("hidraw0", "HID_ID=0003:00001A2B:00003C4D\n");
     auto bus = platform::createHidrawBus(fake.dev(), fake.sys());
@@ -328,6 +329,9 @@ TEST(HidrawBusTest, ReadWaitsAtMostTheTimeoutDeliversDataAndWakesForCancel) {
     // Cancelled for good, even with data waiting.
     ASSERT_TRUE(writer->write(report, sizeof(report), written, error));
     EXPECT_EQ(reader->read(buffer, sizeof(buffer), count, 60000ms), ReadResult::Failed);
+    writer->cancel();
+    EXPECT_FALSE(writer->write(report, sizeof(report), written, error));
+    EXPECT_EQ(error, static_cast<unsigned long>(ECANCELED));
 }
 
 TEST(InotifyDeviceWatcherTest, HidrawCreationAndDeletionCallOnChange) {

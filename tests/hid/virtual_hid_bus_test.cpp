@@ -148,7 +148,7 @@ TEST(VirtualHidBusTest, FeatureReportsArePresentAbsentOrFailing) {
     EXPECT_FALSE(handle->serialNumber(serial));
 }
 
-TEST(VirtualHidBusTest, StalledWriteBlocksUntilReleasedOrUnplugged) {
+TEST(VirtualHidBusTest, StalledWriteBlocksUntilReleasedUnpluggedOrCancelled) {
     emulation::VirtualHidBus bus;
     auto panel = bus.addPanel(panelSpec("/dev/a", kBoardA));
     std::vector<std::string> observed;
@@ -178,6 +178,19 @@ TEST(VirtualHidBusTest, StalledWriteBlocksUntilReleasedOrUnplugged) {
     ASSERT_TRUE(panel.waitForStalledWrites(1, 2s));
     panel.unplug();
     EXPECT_EQ(second.get(), emulation::kErrorDeviceNotConnected);
+    EXPECT_EQ(panel.receivedCount(), 1u);
+
+    // A cancel releases a stalled write, and fails every later one at once.
+    panel.plug();
+    writer = bus.openWrite("/dev/a");
+    auto third = write();
+    ASSERT_TRUE(panel.waitForStalledWrites(1, 2s));
+    writer->cancel();
+    EXPECT_EQ(third.get(), emulation::kErrorOperationAborted);
+    EXPECT_EQ(write().get(), emulation::kErrorOperationAborted);
+    unsigned long error = 0;
+    EXPECT_FALSE(writer->setOutputReport(report, 32, error));
+    EXPECT_EQ(error, emulation::kErrorOperationAborted);
     EXPECT_EQ(panel.receivedCount(), 1u);
 }
 

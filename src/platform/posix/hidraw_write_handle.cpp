@@ -2,6 +2,7 @@
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
 
+#include <atomic>
 #include <vector>
 
 #include "platform/posix/hidraw_handles.h"
@@ -10,7 +11,9 @@ namespace platform {
 namespace hidraw {
 namespace {
 
-// Output reports go out with write(); the first byte is the report ID.
+// Output reports go out with write(); the first byte is the report ID. A
+// write blocks until the USB stack is done with it (5 s at most); nothing
+// aborts it from outside, so cancel() only stops the later ones.
 class HidrawWriteHandle final : public HidWriteHandle {
 public:
     explicit HidrawWriteHandle(UniqueFd node) : node_(std::move(node)) {}
@@ -18,6 +21,7 @@ public:
     bool write(const std::uint8_t* data, std::size_t length, std::size_t& written,
                unsigned long& error) override {
         written = 0;
+        if (cancelledError(error)) return false;
         ssize_t count = 0;
         do {
             count = ::write(node_.get(), data, length);
@@ -33,14 +37,24 @@ public:
     // The control-pipe route (SET_REPORT), as HidD_SetOutputReport takes it.
     bool setOutputReport(const std::uint8_t* data, std::size_t length,
                          unsigned long& error) override {
+        if (cancelledError(error)) return false;
         std::vector<std::uint8_t> report(data, data + length);
         if (::ioctl(node_.get(), HIDIOCSOUTPUT(length), report.data()) >= 0) return true;
         error = static_cast<unsigned long>(errno);
         return false;
     }
 
+    void cancel() override { cancelled_ = true; }
+
 private:
+    bool cancelledError(unsigned long& error) const {
+        if (!cancelled_) return false;
+        error = ECANCELED;
+        return true;
+    }
+
     UniqueFd node_;
+    std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace

@@ -26,7 +26,8 @@ UniqueHandle openDevicePath(const std::string& path, DWORD flags, bool readOnlyF
 
 // Overlapped read handle with its own event; null when it cannot be opened.
 std::unique_ptr<HidReadHandle> openReadHandle(const std::string& path);
-// Synchronous write handle; null when it cannot be opened for writing.
+// Overlapped write handle with its own event, cancellable; null when it
+// cannot be opened for writing.
 std::unique_ptr<HidWriteHandle> openWriteHandle(const std::string& path);
 
 }  // namespace win32
