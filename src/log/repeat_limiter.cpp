@@ -10,15 +10,15 @@ RepeatLimiter::~RepeatLimiter() {
 }
 
 void RepeatLimiter::log(LogLevel level, const std::string& message) {
-    record(level, message, nullptr);
+    record(level, message, nullptr, clock_.now());
 }
 
 void RepeatLimiter::log(LogLevel level, const std::string& message, const std::string& detail) {
-    record(level, message, &detail);
+    record(level, message, &detail, clock_.now());
 }
 
-void RepeatLimiter::record(LogLevel level, const std::string& message, const std::string* detail) {
-    const Clock::TimePoint now = clock_.now();
+void RepeatLimiter::record(LogLevel level, const std::string& message, const std::string* detail,
+                           Clock::TimePoint now) {
     MutexLock guard(lock_);
     pollLocked(now);
     for (Entry& entry : entries_) {
@@ -33,7 +33,10 @@ void RepeatLimiter::record(LogLevel level, const std::string& message, const std
 }
 
 void RepeatLimiter::poll() {
-    const Clock::TimePoint now = clock_.now();
+    poll(clock_.now());
+}
+
+void RepeatLimiter::poll(Clock::TimePoint now) {
     MutexLock guard(lock_);
     pollLocked(now);
 }

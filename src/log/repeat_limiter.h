@@ -58,6 +58,13 @@ public:
     Clock::TimePoint nextDue() EXCLUDES(lock_);
     void flush() EXCLUDES(lock_);
 
+    // The same on the caller's time, for an owner that reads no clock of
+    // its own: it makes only these calls, and the clock is never asked.
+    void warn(const std::string& message, Clock::TimePoint now) EXCLUDES(lock_) {
+        record(LogLevel::Warn, message, nullptr, now);
+    }
+    void poll(Clock::TimePoint now) EXCLUDES(lock_);
+
     RepeatLimiter(const RepeatLimiter&) = delete;
     RepeatLimiter& operator=(const RepeatLimiter&) = delete;
 
@@ -69,8 +76,8 @@ private:
         std::uint64_t repeats;   // occurrences since then
     };
 
-    void record(LogLevel level, const std::string& message, const std::string* detail)
-        EXCLUDES(lock_);
+    void record(LogLevel level, const std::string& message, const std::string* detail,
+                Clock::TimePoint now) EXCLUDES(lock_);
     void pollLocked(Clock::TimePoint now) REQUIRES(lock_);
     void evictOldestLocked() REQUIRES(lock_);
     static void summarize(const Entry& entry);

@@ -1,38 +1,51 @@
 #include "sim/mobiflight_client.h"
 
 #include <algorithm>
-
-#include <cerrno>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <system_error>
 
 #include "log/logger.h"
 #include "log/outside_text.h"
-#include "sim/sim_variables.h"
+#include "sim/mobiflight_protocol.h"
 #include "sim/simconnect_client.h"
 
 using std::chrono::milliseconds;
+
+// The protocol's values as this client's header names them.
+static_assert(MobiFlightClient::kCommandAreaId == mobiflight::kCommandAreaId &&
+                  MobiFlightClient::kResponseAreaId == mobiflight::kResponseAreaId &&
+                  MobiFlightClient::kClientCommandAreaId == mobiflight::kClientCommandAreaId &&
+                  MobiFlightClient::kClientResponseAreaId == mobiflight::kClientResponseAreaId &&
+                  MobiFlightClient::kClientLVarsAreaId == mobiflight::kClientLVarsAreaId &&
+                  MobiFlightClient::kCommandDefinition == mobiflight::kCommandDefinition &&
+                  MobiFlightClient::kResponseDefinition == mobiflight::kResponseDefinition &&
+                  MobiFlightClient::kLVarsDefinition == mobiflight::kLVarsDefinition &&
+                  MobiFlightClient::kResponseRequest == mobiflight::kResponseRequest &&
+                  MobiFlightClient::kLVarsRequest == mobiflight::kLVarsRequest &&
+                  MobiFlightClient::kClientResponseRequest == mobiflight::kClientResponseRequest &&
+                  MobiFlightClient::kLVarsReadRequest == mobiflight::kLVarsReadRequest &&
+                  MobiFlightClient::kBlockSize == mobiflight::kBlockSize &&
+                  MobiFlightClient::kLVarsSize == mobiflight::kLVarsSize &&
+                  MobiFlightClient::kMaxQueuedPresses == mobiflight::kMaxQueuedPresses &&
+                  MobiFlightClient::kMaxEncoderBacklog == mobiflight::kMaxEncoderBacklog,
+              "one set of MobiFlight values");
 
 namespace {
 
 using ServerErrors = SimConnectClient::ServerErrors;
 
-// The module's command and answer texts.
-const char kSetPrefix[] = "MF.SimVars.Set.1 ";
-const char kDummy[] = "MF.DummyCmd";
-const char kPing[] = "MF.Ping";
-const char kRegisterPrefix[] = "MF.Clients.Add.";
-const char kFinishedSuffix[] = ".Finished";
-const char kClear[] = "MF.SimVars.Clear";
-const std::string kAddBacklight = std::string("MF.SimVars.Add.(L:") + kBacklightVariable + ")";
-// A client's own channels are its name with these suffixes.
-const char kCommandSuffix[] = ".Command";
-const char kResponseSuffix[] = ".Response";
-const char kLVarsSuffix[] = ".LVars";
+using mobiflight::kAddBacklight;
+using mobiflight::kClear;
+using mobiflight::kCommandSuffix;
+using mobiflight::kDummy;
+using mobiflight::kFinishedSuffix;
+using mobiflight::kLVarsSuffix;
+using mobiflight::kPing;
+using mobiflight::kRegisterPrefix;
+using mobiflight::kResponseSuffix;
+using mobiflight::kSetPrefix;
+using mobiflight::payloadText;
 
 const char kModuleSilent[] =
     "MobiFlight module silent for 10 s; check that the MobiFlight WASM module is installed";
@@ -47,49 +60,6 @@ std::int32_t saturatingAdd(std::int32_t a, std::int32_t b) {
     if (sum < std::numeric_limits<std::int32_t>::min())
         return std::numeric_limits<std::int32_t>::min();
     return static_cast<std::int32_t>(sum);
-}
-
-// Payload text: the bytes up to the first zero, or all of them.
-std::string payloadText(const std::uint8_t* data, std::uint32_t size) {
-    const void* zero = std::memchr(data, 0, size);
-    const std::size_t length =
-        zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - data) : size;
-    return std::string(reinterpret_cast<const char*>(data), length);
-}
-
-bool isTextCharacter(unsigned char c) {
-    return (c >= 0x20 && c <= 0x7E) || (c >= 0x09 && c <= 0x0D);
-}
-
-bool isCompleteNumber(const std::string& text) {
-    errno = 0;
-    char* end = nullptr;
-    std::strtod(text.c_str(), &end);
-    return end != text.c_str() && *end == '\0' && errno != ERANGE;
-}
-
-std::uint32_t littleEndianWord(const std::uint8_t* data) {
-    return std::uint32_t{data[0]} | std::uint32_t{data[1]} << 8 | std::uint32_t{data[2]} << 16 |
-           std::uint32_t{data[3]} << 24;
-}
-
-// Whether the L-var payload is text rather than a float. The module writes
-// 4-byte floats, whose bytes are often printable or contain a zero (0.4f is
-// CD CC CC 3E, 1.0f is 00 00 80 3F), so only a clear case counts as text:
-// printable characters that are longer than a float, or hold an "=", or are
-// a whole number that cannot be a float's bytes.
-bool looksLikeText(const std::string& text, const std::uint8_t* data, std::uint32_t size) {
-    if (text.empty()) return false;
-    for (const char c : text) {
-        if (!isTextCharacter(static_cast<unsigned char>(c))) return false;
-    }
-    if (size < 4) return true;
-    if (text.size() > 4 || text.find('=') != std::string::npos) return true;
-    if (!isCompleteNumber(text)) return false;
-    if (text.size() == 4) return true;
-    // A shorter number ends inside the float's four bytes: those bytes are
-    // text only when they make no normal float (zero exponent bits).
-    return ((littleEndianWord(data) >> 23) & 0xFFu) == 0;
 }
 
 }  // namespace
@@ -306,19 +276,7 @@ void MobiFlightClient::onResponse(const std::string& text) {
 
 bool MobiFlightClient::decodeLVarPayload(const std::uint8_t* data, std::uint32_t size,
                                          LVarPayload& payload) {
-    if (!data || size == 0) return false;
-    std::string prefix = payloadText(data, size);
-    if (looksLikeText(prefix, data, size)) {
-        payload = LVarPayload{false, 0.0, std::move(prefix)};
-        return true;
-    }
-    if (size < 4) return false;
-    const std::uint32_t bits = littleEndianWord(data);
-    float value = 0.0f;
-    std::memcpy(&value, &bits, sizeof(value));
-    if (!std::isfinite(value)) return false;
-    payload = LVarPayload{true, static_cast<double>(value), {}};
-    return true;
+    return mobiflight::decodeLVarPayload(data, size, payload);
 }
 
 void MobiFlightClient::onLVars(const std::uint8_t* data, std::uint32_t size) {
