@@ -1,9 +1,11 @@
 #include "sandbox/sandbox.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <thread>
 
 #include "common/ascii.h"
@@ -17,6 +19,14 @@ namespace {
 // A turn "fast" reports this speed (at or above HidProtocol::kFastSpeed).
 constexpr std::uint8_t kSandboxFastSpeed = 5;
 constexpr long kDefaultHoldMs = 600;
+// "advance": the real time its steps may take before the rest of the time
+// goes in one jump, and the longest real wait for the program to settle
+// after each step (a thread that went on to wait outside the clock, or
+// ended, is waited for this long).
+constexpr auto kAdvanceStepsFor = std::chrono::milliseconds(300);
+constexpr auto kAdvanceSettle = std::chrono::milliseconds(50);
+// The most one "advance" moves the time (more is cut to it).
+constexpr long kLongestAdvanceMs = 24L * 60 * 60 * 1000;
 
 std::string lower(const std::string& text) {
     return toLowerAscii(text);
@@ -98,6 +108,8 @@ void Sandbox::buildCommands(Sandbox* self, Commands& c) {
         .add("bootsel", "", "the program's console command: panels reboot into the boot loader",
              on(&Sandbox::commandBootsel), {"boot"})
         .add("wait", "MS", "pause (for scripts)", on(&Sandbox::commandWait))
+        .add("advance", "MS", "move the program's time on by MS without waiting (for scripts)",
+             on(&Sandbox::commandAdvance))
         .add("help", "", "this text", on(&Sandbox::commandHelp), {"?"})
         .add("quit", "", "stop the program", on(&Sandbox::commandQuit), {"exit"});
     buildSimCommands(self, c.sim);
@@ -222,6 +234,7 @@ bool Sandbox::start(const std::string& configPath, bool hidTrace, std::string& e
 
     AppServices services;
     services.hidBus = &bus_;
+    services.clock = &clock_;
     // Linked, the program waits for the simulator's process as it would
     // itself (the machine's process list, for a simulator on this machine).
     if (side_ == SimulatorSide::Emulated) {
@@ -508,6 +521,27 @@ bool Sandbox::commandWait(const Words& w) {
     long ms = 0;
     parseInt(arg(w, 1), ms);
     std::this_thread::sleep_for(std::chrono::milliseconds(ms > 0 ? ms : 0));
+    return true;
+}
+
+// Moves the time from one deadline of the program to the next, letting
+// each settle, so that what a timer starts (a debounce after a change the
+// simulator link brought) comes due within the same command. Past the real
+// time the steps may take, the rest goes in one jump.
+bool Sandbox::commandAdvance(const Words& w) {
+    long ms = 0;
+    parseInt(arg(w, 1), ms);
+    const auto stepsEnd = std::chrono::steady_clock::now() + kAdvanceStepsFor;
+    ms = std::max(0L, std::min(ms, kLongestAdvanceMs));
+    const Clock::TimePoint target = clock_.now() + std::chrono::milliseconds(ms);
+    clock_.waitSettled(kAdvanceSettle);
+    for (Clock::TimePoint now = clock_.now(); now < target; now = clock_.now()) {
+        Clock::TimePoint next = target;
+        const std::optional<Clock::TimePoint> due = clock_.nextDeadline();
+        if (due && *due < target && std::chrono::steady_clock::now() < stepsEnd) next = *due;
+        clock_.advance(next - now);
+        clock_.waitSettled(kAdvanceSettle);
+    }
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "common/clock.h"
 #include "common/command_table.h"
 #include "common/mutex.h"
 #include "config/app_config.h"
@@ -24,6 +25,10 @@
 // and the MobiFlight module's states ("module absent", "module late 20").
 // Beside the program's own log it prints what the simulator received
 // ("[sim] ...") and what each panel received ("[panel pfd] ...").
+//
+// Everything runs on one AdjustableClock: "wait 500" lets half a second of
+// real time pass, "advance 500" moves the program's time on by half a second
+// at once, timer by timer, and returns when what came due has run.
 //
 // Threads: start/run on the main thread; execute() from the command reader
 // (run's helper thread) or, in tests, from the caller.
@@ -109,6 +114,7 @@ private:
     bool commandModule(const Words& w);
     bool commandBootsel(const Words& w);
     bool commandWait(const Words& w);
+    bool commandAdvance(const Words& w);
     bool commandHelp(const Words& w);
     bool commandQuit(const Words& w);
     bool moduleLate(const std::string& argument);
@@ -133,9 +139,12 @@ private:
 
     AppConfig config_;
     EventMap eventMap_;
-    SimEmulator sim_{Clock::system(), kRecordLimit};
+    // The program's time, the emulator's and the virtual panels': the
+    // machine's, moved on by "advance".
+    AdjustableClock clock_;
+    SimEmulator sim_{clock_, kRecordLimit};
     EmulatorLibrary simLibrary_{sim_};
-    emulation::VirtualHidBus bus_{Clock::system(), kRecordLimit};
+    emulation::VirtualHidBus bus_{clock_, kRecordLimit};
     std::vector<Panel> panels_;
     std::shared_ptr<LineChannel> console_;
     std::unique_ptr<Application> app_;

@@ -9,21 +9,27 @@ cp "$CORVANE_SOURCE_DIR/examples/"*.json "$CONFIG_DIR/"
 CONFIG=$(native_path "$CONFIG_DIR/config.json")
 OUT="$WORK/sandbox.out"
 
-# Waits give the registration, the debounced LED writes and the rescan
-# (1 s) time to happen before the next step.
+# "advance" moves the program's time on where it only waits for a timer:
+# the registration's retries, the LED debounce (50 ms) after a change the
+# simulator link brings, the rescan (1 s) that notices a panel unplugged or
+# plugged in, the LED refresh (1 s) that gives a new panel its state. Each
+# returns once what came due has run. The wait lets the panels' reports be
+# read and the commands they make be written.
 cat > "$WORK/script.txt" <<'SCRIPT'
-wait 1500
+advance 1500
 press AP_HDG pfd
 turn HDG +2 pfd
 turn HDG -1 fast mfd
+wait 200
 battery off
-wait 400
+advance 100
 battery on
-wait 400
+advance 100
 unplug mfd
-wait 400
+advance 1000
 plug mfd
-wait 2000
+advance 1000
+advance 1000
 sim quit
 SCRIPT
 
