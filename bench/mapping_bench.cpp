@@ -39,9 +39,9 @@
 #include "hid/hid_manager.h"
 #include "log/logger.h"
 #include "mapping/mapping_engine.h"
-#include "mapping/client_link.h"
+#include "mapping/session_link.h"
 #include "mapping/hid_panel_output.h"
-#include "sim/mobiflight_client.h"
+#include "sim/mobiflight_session.h"
 #include "sim/simconnect_client.h"
 
 #include "bench_transport.h"
@@ -131,9 +131,14 @@ public:
         sim_->setTraceSink([this](const std::string& line) { counter.onTrace(line); });
         sim_->setSimulatorRunning(true);
         simConnect_->setSimulatorPolicy(transport_->policy());
-        link_ = std::make_unique<ClientSimLink>(*simConnect_, mobiflight_);
+        session_ = std::make_unique<MobiFlightSession>(*simConnect_, config_.mobiflight);
+        link_ = std::make_unique<SessionLink>(*simConnect_, *session_, Clock::system());
+        simConnect_->setClientDataHandler(
+            [this](std::uint32_t requestId, const std::uint8_t* data, std::uint32_t size) {
+                engine_.post(engine_event::ClientData{
+                    requestId, std::vector<std::uint8_t>(data, data + (data ? size : 0))});
+            });
         ok_ = engine_.start(config_, buttons_, events_, *link_, output_, error) &&
-              mobiflight_.start(*simConnect_, config_.mobiflight, error) &&
               simConnect_->start(
                   "CorvaneHID", [this](bool c) { onConnection(c); }, {}, error);
         const HidSettings settings{config_.vid, config_.pid, 2, 1000};
@@ -142,14 +147,17 @@ public:
                          [this](const HidProtocol::HidEvent& e, const std::string& name,
                                 std::int32_t index) { engine_.submit(e, name, index); },
                          error);
-        ok_ = ok_ && SimEmulator::waitUntil([this] { return mobiflight_.isReady(); }) &&
+        ok_ = ok_ && SimEmulator::waitUntil([this] { return registered(); }) &&
               hid_.deviceCount() == static_cast<std::size_t>(panels);
         error_ = error;
     }
     ~Rig() {
         engine_.stop();
-        mobiflight_.stop();
-        if (simConnect_) simConnect_->stop();
+        if (simConnect_) {
+            simConnect_->stop();
+            simConnect_->setClientDataHandler({});
+        }
+        if (session_) session_->stop();
         hid_.stop();
         Logger::instance().close();
     }
@@ -162,6 +170,12 @@ public:
     CommandCounter counter;
 
 private:
+    // The session subscribed the backlight: it was ready in the same step.
+    bool registered() const {
+        const auto texts = sim_->moduleCommandTexts();
+        return std::count(texts.begin(), texts.end(),
+                          "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)") > 0;
+    }
     emulation::VirtualPanel addPanel(int i) {
         emulation::VirtualPanelSpec description;
         description.path = "virtual://panel" + std::to_string(10 + i);
@@ -175,7 +189,6 @@ private:
     }
     void onConnection(bool connected) {
         hid_.setSimConnected(connected);
-        mobiflight_.onSimConnectState(connected);
         engine_.post(engine_event::LinkChanged{connected});
     }
 
@@ -186,10 +199,10 @@ private:
     std::unique_ptr<BenchTransport> transport_;
     SimEmulator* sim_;  // the transport's
     std::unique_ptr<SimConnectClient> simConnect_;
-    MobiFlightClient mobiflight_;
+    std::unique_ptr<MobiFlightSession> session_;  // the engine thread's
     emulation::VirtualHidBus bus_;
     HidManager hid_{bus_};
-    std::unique_ptr<ClientSimLink> link_;
+    std::unique_ptr<SessionLink> link_;
     HidPanelOutput output_{hid_};
     MappingEngine engine_;
     std::vector<emulation::VirtualPanel> panels_;

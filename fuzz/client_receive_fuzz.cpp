@@ -10,10 +10,11 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "config/app_config.h"
 #include "mapping/output_state.h"
-#include "sim/mobiflight_client.h"
+#include "sim/mobiflight_session.h"
 #include "sim/simconnect_client.h"
 #include "simnet/network_library.h"
 
@@ -21,17 +22,23 @@ namespace {
 
 struct Receiver {
     Receiver() {
-        MobiFlightSettings settings;
-        std::string error;
-        if (!mobiflight.start(client, settings, error)) std::abort();
-        mobiflight.setLVarHandler(
-            [this](const LVarPayload& payload) { lights.onLVarPayload(payload, Clock::system().now()); });
+        mobiflight.setLVarHandler([this](const LVarPayload& payload) {
+            lights.onLVarPayload(payload, Clock::system().now());
+        });
+        // The engine's work, here on the fuzzing thread.
+        client.setClientDataHandler(
+            [this](std::uint32_t requestId, const std::uint8_t* data, std::uint32_t size) {
+                const Clock::TimePoint now = Clock::system().now();
+                mobiflight.onClientData(
+                    requestId, std::vector<std::uint8_t>(data, data + (data ? size : 0)), now);
+                mobiflight.tick(now);
+            });
         client.setBatteryHandler([](bool) {});
     }
 
     simnet::NetworkLibrary library;  // never opened: the client is not started
     SimConnectClient client{library, Clock::system(), [] { return false; }};
-    MobiFlightClient mobiflight;
+    MobiFlightSession mobiflight{client, MobiFlightSettings{}};
     OutputState lights{Clock::system()};
 };
 
@@ -46,7 +53,7 @@ std::size_t nextMessageSize(const std::uint8_t* data, std::size_t rest) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static Receiver* receiver = new Receiver();  // lives for the process, its worker too
+    static Receiver* receiver = new Receiver();  // lives for the process
     std::size_t pos = 0;
     while (pos < size) {
         const std::size_t length = nextMessageSize(data + pos, size - pos);

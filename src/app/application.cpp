@@ -10,7 +10,7 @@
 #include "common/mutex.h"
 #include "common/program_name.h"
 #include "log/logger.h"
-#include "mapping/client_link.h"
+#include "mapping/session_link.h"
 #include "platform/paths.h"
 
 namespace {
@@ -66,7 +66,6 @@ AppServices AppServices::system(platform::HidBus& bus) {
 Application::Application(AppServices services)
     : services_(std::move(services)),
       hid_(*services_.hidBus, *services_.clock),
-      mobiflight_(*services_.clock),
       mapping_(*services_.clock) {
     buildConsoleCommands();
 }
@@ -102,7 +101,8 @@ bool Application::initialize(const std::string& configPath, bool consoleMode, st
     if (!loadConfiguration(configPath, error) || !loadMaps(error) || !chooseSimulatorLink(error)) {
         return false;
     }
-    link_ = std::make_unique<ClientSimLink>(*simconnect_, mobiflight_);
+    session_ = std::make_unique<MobiFlightSession>(*simconnect_, config_.mobiflight);
+    link_ = std::make_unique<SessionLink>(*simconnect_, *session_, *services_.clock);
     if (!mapping_.start(config_, buttonConfig_, eventMap_, *link_, panelOutput_, error)) {
         return failed("Failed to start mapping engine: ", error);
     }
@@ -198,9 +198,6 @@ bool Application::startLinks(std::string& error) {
         }
     });
     if (!hid_.start(settings, sink, error)) return failed("Failed to start HID manager: ", error);
-    if (!mobiflight_.start(*simconnect_, config_.mobiflight, error)) {
-        return failed("Failed to start MobiFlight client: ", error);
-    }
     auto panelsPresent = [this] { return hid_.deviceCount() > 0; };
     auto onConnection = [this](bool connected) { onSimConnection(connected); };
     if (!simconnect_->start(kProgramName, onConnection, panelsPresent, error)) {
@@ -212,13 +209,19 @@ bool Application::startLinks(std::string& error) {
 // On the SimConnect worker: every part that follows the link learns of it.
 void Application::onSimConnection(bool connected) {
     hid_.setSimConnected(connected);
-    mobiflight_.onSimConnectState(connected);
     mapping_.post(engine_event::LinkChanged{connected});
 }
 
 void Application::installCallbacks() {
-    mobiflight_.setLVarHandler(
+    session_->setLVarHandler(
         [this](const LVarPayload& payload) { mapping_.post(engine_event::LVarValue{payload}); });
+    if (config_.mobiflight.enabled) {
+        simconnect_->setClientDataHandler(
+            [this](std::uint32_t requestId, const std::uint8_t* data, std::uint32_t size) {
+                mapping_.post(engine_event::ClientData{
+                    requestId, std::vector<std::uint8_t>(data, data + (data ? size : 0))});
+            });
+    }
     simconnect_->setBatteryHandler(
         [this](bool on) { mapping_.post(engine_event::BatteryChanged{on}); });
     simconnect_->setExitHandler([this] { requestStop(); });
@@ -239,8 +242,11 @@ void Application::stopDeviceWatcher() {
 
 void Application::stopAll() {
     mapping_.stop();
-    mobiflight_.stop();
-    if (simconnect_) simconnect_->stop();
+    if (simconnect_) {
+        simconnect_->stop();
+        simconnect_->setClientDataHandler({});
+    }
+    if (session_) session_->stop();
     hid_.stop();
 }
 

@@ -17,7 +17,7 @@
 #include "mapping/sim_link.h"
 #include "platform/device_watcher.h"
 #include "platform/hid_bus.h"
-#include "sim/mobiflight_client.h"
+#include "sim/mobiflight_session.h"
 #include "sim/simconnect_client.h"
 #include "sim/simconnect_library.h"
 
@@ -110,11 +110,11 @@ private:
     AppConfig config_;
     HidManager hid_;
     ButtonConfig buttonConfig_;
-    MobiFlightClient mobiflight_;
     // Chosen by initialize() from the configuration (or the services).
     std::unique_ptr<simconnect::Library> ownLibrary_;
     std::unique_ptr<SimConnectClient> simconnect_;
-    std::unique_ptr<SimLink> link_;  // the engine's view of both clients
+    std::unique_ptr<MobiFlightSession> session_;  // the engine thread's while it runs
+    std::unique_ptr<SimLink> link_;               // the engine's view of both
     HidPanelOutput panelOutput_{hid_};
     EventMap eventMap_;
     MappingEngine mapping_;

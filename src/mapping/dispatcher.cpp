@@ -85,7 +85,7 @@ std::string traceHead(const PanelEvent& queued, Action action, bool alwaysShowAc
 }  // namespace
 
 Dispatcher::Dispatcher(const CompiledConfig& compiled, SimLink& link, HoldRepeater& holds,
-                       OutputState& outputs, LatencySummary* latency)
+                       OutputState& outputs, LatencySummary* latency, Clock& clock)
     : compiled_(compiled),
       panels_(compiled),
       pfdRole_(compiled.roleId(kPfdRole)),
@@ -93,7 +93,8 @@ Dispatcher::Dispatcher(const CompiledConfig& compiled, SimLink& link, HoldRepeat
       link_(link),
       holds_(holds),
       outputs_(outputs),
-      latency_(latency) {}
+      latency_(latency),
+      stepWarnings_(clock) {}
 
 const std::string& Dispatcher::Resolved::controlName() const {
     return control ? control->name : kNoRole;

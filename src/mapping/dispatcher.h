@@ -38,7 +38,8 @@ public:
     // `compiled` holds the configuration, the button table and the event
     // map the events are read against.
     Dispatcher(const CompiledConfig& compiled, SimLink& link, HoldRepeater& holds,
-               OutputState& outputs, LatencySummary* latency = nullptr);
+               OutputState& outputs, LatencySummary* latency = nullptr,
+               Clock& clock = Clock::system());
 
     void dispatch(const PanelEvent& queued, Clock::TimePoint now) const;
     const CompiledConfig& compiled() const { return compiled_; }

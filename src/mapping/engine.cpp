@@ -32,7 +32,7 @@ Engine::Engine(const CompiledConfig& compiled, SimLink& link, PanelOutput& outpu
       latency_(clock),
       holds_(clock),
       outputs_(clock),
-      dispatcher_(compiled, link, holds_, outputs_, &latency_),
+      dispatcher_(compiled, link, holds_, outputs_, &latency_, clock),
       output_(output) {
     holds_.configure(link, compiled.app().mobiflight.mapHoldRepeatMs);
 }

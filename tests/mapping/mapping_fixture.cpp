@@ -62,15 +62,20 @@ MappingTest::MappingTest()
 void MappingTest::TearDown() {
     gate.open();
     if (engine) engine->stop();
-    mobiflight.stop();
     simConnect.stop();
+    simConnect.setClientDataHandler({});
+    if (session) session->stop();
     hid.stop();
 }
 
 void MappingTest::startEngine(Clock& engineClock) {
     engine = std::make_unique<MappingEngine>(engineClock);
+    session = std::make_unique<MobiFlightSession>(simConnect, config.mobiflight);
+    session->setLVarHandler(
+        [this](const LVarPayload& payload) { engine->post(engine_event::LVarValue{payload}); });
+    link = std::make_unique<SessionLink>(simConnect, *session, engineClock);
     std::string error;
-    ASSERT_TRUE(engine->start(config, buttons, eventMap, link, output, error)) << error;
+    ASSERT_TRUE(engine->start(config, buttons, eventMap, *link, output, error)) << error;
     hid.setPanelListener([this](const PanelChange& change) {
         if (change.kind == PanelChange::Kind::Added) {
             engine->post(engine_event::PanelAdded{change.name, change.index, change.connection});
@@ -94,9 +99,14 @@ void MappingTest::startEngine(Clock& engineClock) {
 void MappingTest::startLink(bool waitReady) {
     sim.setSimulatorRunning(true);
     std::string error;
-    ASSERT_TRUE(mobiflight.start(simConnect, config.mobiflight, error)) << error;
+    if (config.mobiflight.enabled) {
+        simConnect.setClientDataHandler(
+            [this](std::uint32_t requestId, const std::uint8_t* data, std::uint32_t size) {
+                engine->post(engine_event::ClientData{
+                    requestId, std::vector<std::uint8_t>(data, data + (data ? size : 0))});
+            });
+    }
     auto onConnection = [this](bool connected) {
-        mobiflight.onSimConnectState(connected);
         engine->post(engine_event::LinkChanged{connected});
     };
     ASSERT_TRUE(simConnect.start("CorvaneHID", onConnection, {}, error)) << error;
@@ -104,7 +114,7 @@ void MappingTest::startLink(bool waitReady) {
     if (!waitReady) return;
     ASSERT_TRUE(SimEmulator::waitUntil([this] {
         const auto texts = sim.moduleCommandTexts();
-        return mobiflight.isReady() &&
+        return log.count("MobiFlight client registered") > 0 &&
                std::count(texts.begin(), texts.end(),
                           "MF.SimVars.Add.(L:LIGHTING_POTENTIOMETER_5)") > 0;
     }));
@@ -163,10 +173,9 @@ bool MappingTest::waitTraces(std::size_t count) const {
     return SimEmulator::waitUntil([&] { return traces().size() >= count; });
 }
 
-void MappingTest::blockMobiFlightQueue(const std::string& rpn) {
-    gate.close(kSetPrefix + rpn);
-    std::string error;
-    ASSERT_TRUE(mobiflight.send(rpn, MobiFlightClient::kPlain, 1, error)) << error;
+void MappingTest::blockEngineInGate() {
+    gate.close(std::string(kSetPrefix) + "GATE");
+    submit(pfd, button(kGate, 1));
     ASSERT_TRUE(gate.waitBlocked());
 }
 

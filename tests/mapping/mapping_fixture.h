@@ -22,10 +22,10 @@
 #include "fakes/test_clocks.h"
 #include "hid/hid_manager.h"
 #include "hid/hid_protocol.h"
-#include "mapping/client_link.h"
 #include "mapping/hid_panel_output.h"
 #include "mapping/mapping_engine.h"
-#include "sim/mobiflight_client.h"
+#include "mapping/session_link.h"
+#include "sim/mobiflight_session.h"
 #include "sim/simconnect_client.h"
 
 // The button configuration and event map of the mapping suites: managed map
@@ -129,9 +129,10 @@ protected:
     std::vector<std::string> traces() const;
     bool waitTraces(std::size_t count) const;
 
-    // Keeps the MobiFlight worker still inside the write of `rpn`: later
-    // queued sends wait in its queue until gate.open().
-    void blockMobiFlightQueue(const std::string& rpn);
+    // Keeps the engine thread still inside the write of the GATE control's
+    // command: later panel events wait in the engine's inbox until
+    // gate.open().
+    void blockEngineInGate();
 
     // LED reports ("led_ctl") a panel received, as LedCommand bytes.
     static std::vector<LedCommand> ledReports(const Panel& panel);
@@ -142,13 +143,13 @@ protected:
     SimEmulator sim;
     EmulatorLibrary simLibrary{sim};
     SimConnectClient simConnect{simLibrary, Clock::system(), sim.processProbe()};
-    MobiFlightClient mobiflight;
     emulation::VirtualHidBus bus;
     HidManager hid{bus};
     AppConfig config;
     ButtonConfig buttons;
     EventMap eventMap;
-    ClientSimLink link{simConnect, mobiflight};
+    std::unique_ptr<MobiFlightSession> session;  // the engine thread's
+    std::unique_ptr<SessionLink> link;
     HidPanelOutput output{hid};
     ManualClock clock;  // for tests that run the engine on manual time
     std::unique_ptr<MappingEngine> engine;

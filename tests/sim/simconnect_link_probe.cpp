@@ -4,14 +4,19 @@
 //   simconnect_link_probe open        prints "open 0x<result>", or "load failed: <why>"
 //   simconnect_link_probe mobiflight [log folder]  connects, registers with MobiFlight,
 //                                     sends one RPN command; exit 0 on success
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include "log/logger.h"
 #include "platform/paths.h"
-#include "sim/mobiflight_client.h"
+#include "sim/mobiflight_session.h"
 #include "sim/simconnect_client.h"
 #include "sim/simconnect_sdk_library.h"
 
@@ -25,35 +30,72 @@ int probeOpen(simconnect::Library& library) {
     return 0;
 }
 
-bool waitFor(bool (*condition)(MobiFlightClient&), MobiFlightClient& client) {
-    for (int i = 0; i < 1000; ++i) {
-        if (condition(client)) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+// What the SimConnect worker hands the probe's loop.
+struct Inbox {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::function<void(MobiFlightSession&, Clock::TimePoint)>> events;
+
+    void post(std::function<void(MobiFlightSession&, Clock::TimePoint)> event) {
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            events.push_back(std::move(event));
+        }
+        changed.notify_one();
     }
-    return false;
+};
+
+// The session's loop on this thread until it is ready (at most 10 s).
+bool runUntilReady(MobiFlightSession& session, Inbox& inbox) {
+    Clock& clock = Clock::system();
+    const Clock::TimePoint end = clock.now() + std::chrono::seconds(10);
+    Clock::TimePoint next = session.tick(clock.now());
+    while (!session.ready() && clock.now() < end) {
+        std::unique_lock<std::mutex> lock(inbox.mutex);
+        inbox.changed.wait_until(lock, std::min(next, end), [&] { return !inbox.events.empty(); });
+        auto events = std::move(inbox.events);
+        inbox.events.clear();
+        lock.unlock();
+        for (auto& event : events)
+            event(session, clock.now());
+        next = session.tick(clock.now());
+    }
+    return session.ready();
 }
 
 int probeMobiFlight(simconnect::Library& library) {
     SimConnectClient simConnect(library, Clock::system(), [] { return true; });
-    MobiFlightClient mobiflight;
+    MobiFlightSession session(simConnect, MobiFlightSettings{});
+    Inbox inbox;
+    simConnect.setClientDataHandler(
+        [&](std::uint32_t requestId, const std::uint8_t* data, std::uint32_t size) {
+            std::vector<std::uint8_t> bytes(data, data + (data ? size : 0));
+            inbox.post([requestId, bytes](MobiFlightSession& s, Clock::TimePoint now) {
+                s.onClientData(requestId, bytes, now);
+            });
+        });
     std::string error;
-    if (!mobiflight.start(simConnect, MobiFlightSettings{}, error) ||
-        !simConnect.start(
-            "CorvaneHIDProbe", [&](bool c) { mobiflight.onSimConnectState(c); }, {}, error)) {
+    const auto onConnection = [&](bool c) {
+        inbox.post([c](MobiFlightSession& s, Clock::TimePoint now) { s.onLinkChange(c, now); });
+    };
+    if (!simConnect.start("CorvaneHIDProbe", onConnection, {}, error)) {
         std::printf("start failed: %s\n", error.c_str());
         return 1;
     }
-    if (!waitFor([](MobiFlightClient& c) { return c.isReady(); }, mobiflight)) {
+    if (!runUntilReady(session, inbox)) {
         std::printf("not registered\n");
+        simConnect.stop();
         return 1;
     }
-    if (!mobiflight.sendNow("1 (>K:PROBE)", error)) {
+    if (!session.sendNow("1 (>K:PROBE)", error, Clock::system().now())) {
         std::printf("send failed: %s\n", error.c_str());
+        simConnect.stop();
         return 1;
     }
     std::printf("registered and sent\n");
-    mobiflight.stop();
     simConnect.stop();
+    simConnect.setClientDataHandler({});
+    session.stop();
     return 0;
 }
 
