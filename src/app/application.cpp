@@ -183,7 +183,7 @@ bool Application::chooseSimulatorLink(std::string& error) {
     return true;
 }
 
-// The panels, the MobiFlight client and the simulator link, in that order;
+// The panels and the simulator link, in that order;
 // the caller stops whatever started when one fails.
 bool Application::startLinks(std::string& error) {
     hid_.setTrace(config_.trace);

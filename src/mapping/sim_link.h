@@ -8,7 +8,7 @@
 
 // What the mapping engine needs from the simulator link: MobiFlight RPN
 // commands (queued or direct) and the simulator's own events. The real
-// clients stand behind ClientSimLink (client_link.h); tests record the
+// clients stand behind SessionLink (session_link.h); tests record the
 // calls instead.
 //
 // Threads: called from the engine's thread only. A link whose work runs on

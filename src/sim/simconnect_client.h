@@ -219,7 +219,8 @@ private:
     // Held shared by every SimConnect call on the handle and exclusively by
     // the close, so a handle stays valid for the whole of each call. The
     // order: callLock_, lock_, sendSerial_, recordLock_; a caller's own
-    // locks (the MobiFlight client's) come before all of them.
+    // locks (the engine's inbox is never held around a call) come before
+    // all of them.
     SharedMutex callLock_;
     Mutex lock_ ACQUIRED_AFTER(callLock_);
     std::condition_variable wake_;

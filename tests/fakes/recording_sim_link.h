@@ -11,7 +11,7 @@
 // real link it starts neither connected nor ready, refuses a direct send
 // ("MobiFlight not ready") and a simulator event ("SimConnect is not
 // connected") until told otherwise, and can refuse every send. Thread-safe:
-// the hold repeater calls it from its own worker.
+// a test may set it while an engine thread calls it.
 class RecordingSimLink final : public SimLink {
 public:
     struct Call {

@@ -132,7 +132,7 @@ TEST_F(HoldRepeatTest, HoldEndsWhenItsPanelGoesAway) {
 }
 
 // A release that arrives while holds of the same control and panel still
-// wait in the engine's queue removes them; others stay. The event worker is
+// wait in the engine's queue removes them; others stay. The engine thread is
 // kept busy in a direct send meanwhile.
 TEST_F(HoldRepeatTest, ReleaseRemovesQueuedHoldsOfItsControlAndPanelOnly) {
     gate.close("MF.SimVars.Set.1 MR_PRESS");

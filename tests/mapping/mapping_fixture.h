@@ -77,7 +77,7 @@ private:
     bool blocked_ = false;
 };
 
-// The mapping engine wired to the real HID manager, MobiFlight client and
+// The mapping engine wired to the real HID manager, MobiFlight session and
 // SimConnect client as the Application wires them, on virtual panels and
 // the simulator emulator. The engine runs on the system clock unless a test
 // hands it `clock` (manual time); everything else runs on the system clock.
