@@ -12,6 +12,10 @@ namespace {
 // wait for the end of time.
 constexpr auto kLongestWait = std::chrono::hours(1);
 
+// Within what one report may carry (the dispatcher sends at most 32 steps
+// of one report).
+constexpr int kMaxMergedDetents = 32;
+
 const PanelEvent* panelInput(const EngineEvent& event) {
     return std::get_if<PanelEvent>(&event);
 }
@@ -42,7 +46,10 @@ void EngineInbox::post(EngineEvent event) {
     {
         MutexLock guard(lock_);
         if (closed_) return;
-        if (const PanelEvent* input = panelInput(event)) dropPendingHoldsLocked(*input);
+        if (const PanelEvent* input = panelInput(event)) {
+            dropPendingHoldsLocked(*input);
+            if (mergeTurnLocked(*input)) return;
+        }
         if (events_.size() >= kMaxEvents) firstOverflow = makeRoomLocked();
         events_.push_back(std::move(event));
     }
@@ -51,6 +58,28 @@ void EngineInbox::post(EngineEvent event) {
         logWarn("Panel events arrive faster than they are handled: more than " +
                 std::to_string(kMaxEvents) + " waiting; the oldest are dropped");
     }
+}
+
+// Detents of a knob that is still waiting here add up in its waiting
+// event (same panel, control, direction and speed), unless a panel,
+// link or button event came after it: a flood of turns then waits as a
+// few events, each sending its steps as before.
+bool EngineInbox::mergeTurnLocked(const PanelEvent& turn) {
+    const HidProtocol::HidEvent& e = turn.event;
+    if (e.type != HidProtocol::kEventEncoder || e.value == 0) return false;
+    for (auto it = events_.rbegin(); it != events_.rend(); ++it) {
+        PanelEvent* waiting = std::get_if<PanelEvent>(&*it);
+        if (!waiting || waiting->event.type != HidProtocol::kEventEncoder) return false;
+        HidProtocol::HidEvent& w = waiting->event;
+        if (waiting->index != turn.index || w.controlId != e.controlId || w.speed != e.speed ||
+            w.mode != e.mode || (w.value > 0) != (e.value > 0) || waiting->boardId != turn.boardId)
+            continue;
+        const int sum = int{w.value} + int{e.value};
+        if (sum > kMaxMergedDetents || sum < -kMaxMergedDetents) return false;
+        w.value = static_cast<std::int8_t>(sum);
+        return true;
+    }
+    return false;
 }
 
 // The oldest panel input goes; true when that begins an overflow.
@@ -70,7 +99,8 @@ EngineInbox::Wait EngineInbox::wait(EngineEvent& event, Clock::TimePoint deadlin
     while (!ready()) {
         const Clock::TimePoint now = clock_.now();
         if (now >= deadline) return Wait::Deadline;
-        const Clock::TimePoint until = deadline - now > kLongestWait ? now + kLongestWait : deadline;
+        const Clock::TimePoint until =
+            deadline - now > kLongestWait ? now + kLongestWait : deadline;
         clock_.waitUntil(wake_, lock.native(), until, ready);
     }
     if (closed_) return Wait::Closed;

@@ -12,6 +12,10 @@
 // taken by the one engine thread. A release removes holds of the same
 // control on the same panel that still wait here: they would act after it.
 //
+// Detents of a knob whose earlier turn still waits add up in that event
+// (same panel, control, direction, speed and mode; no panel, link or
+// button event after it), as they would in the MobiFlight queue.
+//
 // Bounded: at most kMaxEvents wait. Beyond, the oldest panel input gives
 // way to the new event (what the user does now matters more than what
 // waited), with one WARN until the inbox has been emptied again. Panel,
@@ -50,6 +54,7 @@ public:
 private:
     void dropPendingHoldsLocked(const PanelEvent& release) REQUIRES(lock_);
     bool makeRoomLocked() REQUIRES(lock_);
+    bool mergeTurnLocked(const PanelEvent& turn) REQUIRES(lock_);
 
     Clock& clock_;
     Mutex lock_;

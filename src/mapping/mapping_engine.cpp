@@ -55,19 +55,24 @@ void MappingEngine::submit(const HidProtocol::HidEvent& event, const std::string
 }
 
 // Events are handled as they come; the engine is ticked when its deadline
-// comes and no event waits (after an event the deadline is now).
+// comes and no event waits (after an event the deadline is now), and at
+// the latest after kEventsPerTick events: a flood of input must not pile
+// up commands faster than they are written.
 void MappingEngine::run() {
     Clock::TimePoint deadline = engine_->tick(clock_.now());
     EngineEvent event;
+    std::size_t handled = 0;
     for (;;) {
         switch (inbox_.wait(event, deadline)) {
             case EngineInbox::Wait::Closed:
                 return;
             case EngineInbox::Wait::Event:
                 deadline = engine_->handle(event, clock_.now());
-                break;
+                if (++handled < kEventsPerTick) break;
+                [[fallthrough]];
             case EngineInbox::Wait::Deadline:
                 deadline = engine_->tick(clock_.now());
+                handled = 0;
                 break;
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,12 +31,15 @@ class SimLink;
 // and the output must outlive the run.
 class MappingEngine {
 public:
+    // Events handled between two ticks at most, when events keep coming.
+    static constexpr std::size_t kEventsPerTick = 16;
+
     explicit MappingEngine(Clock& clock = Clock::system());
     ~MappingEngine();
 
     // Compiles the configuration, starts the engine thread.
-    bool start(const AppConfig& config, const ButtonConfig& buttonConfig,
-               const EventMap& eventMap, SimLink& link, PanelOutput& output, std::string& error);
+    bool start(const AppConfig& config, const ButtonConfig& buttonConfig, const EventMap& eventMap,
+               SimLink& link, PanelOutput& output, std::string& error);
     // Idempotent. Events still in the inbox are discarded; the event being
     // handled when stop begins is finished.
     void stop();

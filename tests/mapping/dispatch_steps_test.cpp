@@ -250,3 +250,40 @@ TEST(EngineInboxTest, AFloodKeepsTheNewestEventsAndWarnsOncePerOverflow) {
 }
 
 }  // namespace
+
+namespace {
+
+// Turns of a knob that still wait add up in one event, up to what one
+// report may carry; a press after them keeps its place.
+TEST(EngineInboxTest, WaitingTurnsOfOneKnobAddUpUntilAnotherKindOfEventComes) {
+    ManualClock clock;
+    EngineInbox inbox(clock);
+    inbox.open();
+    const auto turn = [&](std::uint16_t id, std::int8_t detents,
+                          std::uint8_t type = HidProtocol::kEventEncoder) {
+        PanelEvent item;
+        item.event.type = type;
+        item.event.controlId = id;
+        item.event.value = detents;
+        item.boardId = kPfd;
+        inbox.post(item);
+    };
+    for (int i = 0; i < 20; ++i) {
+        turn(20, 2);  // HDG, 40 detents in all: 32 and 8
+        turn(21, 1);  // ALT, between them
+    }
+    turn(20, -1);  // the other way: its own event
+    turn(5, HidProtocol::kButtonPressed, HidProtocol::kEventButton);
+    turn(20, 1);  // after the press: not merged
+    std::vector<std::pair<std::uint16_t, int>> taken;
+    EngineEvent item;
+    while (inbox.wait(item, clock.now()) == EngineInbox::Wait::Event) {
+        const PanelEvent& e = std::get<PanelEvent>(item);
+        taken.emplace_back(e.event.controlId, e.event.value);
+    }
+    EXPECT_THAT(taken,
+                ElementsAre(std::make_pair(20, 32), std::make_pair(21, 20), std::make_pair(20, 8),
+                            std::make_pair(20, -1), std::make_pair(5, 1), std::make_pair(20, 1)));
+}
+
+}  // namespace

@@ -68,9 +68,10 @@ TEST_F(DispatchTest, EncoderStepsAreCountedAndCoalesced) {
     ASSERT_TRUE(waitRpn("ALT_INC"));
     EXPECT_THAT(rpnTexts(), ElementsAre("GATE", "HDG_DEC", "HDG_DEC", "HDG_DEC", "HDG_DEC",
                                         "HDG_DEC", "ALT_INC"));
+    // The second HDG turn waited behind the first and joined it.
     EXPECT_EQ(traces().at(1), head(pfd) +
                                   " type=2 action=ENC_CCW role=PFD(ENCODER) controlId=20(HDG)"
-                                  " value=-3 speed=0 mode=0 mfAmount=3 rpn=queued");
+                                  " value=-5 speed=0 mode=0 mfAmount=5 rpn=queued");
 }
 
 TEST_F(DispatchTest, FastTurnsUseTheFastTextOnceOrTheSpeedAsAmount) {
